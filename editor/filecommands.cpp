@@ -1,0 +1,167 @@
+// The File menu: Open, Save, Save As, New and Exit.
+#include "form1.h"
+
+#include "failure.h"
+#include "text.h"
+
+#include <new>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const QString DocumentFilter = u"Text Documents (*.txt) | *.txt"_s;
+
+// Shows the busy pointer for as long as it lives, whichever way the scope is left.
+class BusyPointer
+{
+public:
+    explicit BusyPointer(ScreenPointer &screen) : m_screen(screen)
+    {
+        m_screen.setMousePointer(ScreenPointer::Hourglass);
+    }
+    ~BusyPointer() { m_screen.setMousePointer(ScreenPointer::Default); }
+    BusyPointer(const BusyPointer &) = delete;
+    BusyPointer &operator=(const BusyPointer &) = delete;
+
+private:
+    ScreenPointer &m_screen;
+};
+
+Failure outOfMemory()
+{
+    return Failure(FailureNumber::OutOfMemory, u"Out of memory: the file is too large to open."_s);
+}
+
+} // namespace
+
+void Form1::File_Open_Click()
+{
+    if (TextChanged && !confirmDiscard())
+        return;
+
+    CommonDialog1.setFilter(DocumentFilter);
+    CommonDialog1.setDialogTitle(u"Open a file (*.txt)"_s);
+    CommonDialog1.showOpen();
+    const QString fileName = CommonDialog1.fileName();
+    if (trimSpaces(fileName).isEmpty())
+        return;
+
+    try {
+        FileNumber = Files.freeFile();
+        Files.openForInput(fileName, FileNumber);
+        FileSize = 0;
+        Text1.setText(QString());
+        Me.setCaption(readingCaption(fileName));
+        {
+            BusyPointer busy(Screen);
+            // The items are gathered and handed to the text box once, so loading stays linear;
+            // on a failure the text box still shows every item read before it.
+            QString text;
+            try {
+                while (!Files.atEnd(FileNumber)) {
+                    LineText = Files.readItem(FileNumber);
+                    text += LineText;
+                    text += NewLine;
+                    FileSize += LineText.size() + 1;
+                }
+            } catch (const Failure &) {
+                Text1.setText(text);
+                throw;
+            } catch (const std::bad_alloc &) {
+                text.clear();
+                throw outOfMemory();
+            }
+            Text1.setText(text);
+            Files.close(FileNumber);
+        }
+        CurrentFile = fileName;
+        Me.setCaption(openedCaption());
+        TextChanged = false;
+    } catch (const Failure &failure) {
+        if (Files.isOpen(FileNumber))
+            Files.close(FileNumber);
+        reportFailure(failure);
+    } catch (const std::bad_alloc &) {
+        if (Files.isOpen(FileNumber))
+            Files.close(FileNumber);
+        reportFailure(outOfMemory());
+    }
+}
+
+void Form1::writeDocument()
+{
+    const QString text = Text1.text();
+    FileNumber = Files.freeFile();
+    Files.openForOutput(CurrentFile, FileNumber);
+    Files.writeItem(FileNumber, text);
+    Files.close(FileNumber);
+    FileSize = text.size() + 1;
+    Me.setCaption(savedCaption());
+    TextChanged = false;
+}
+
+// Writes under the given name; when that fails, the document keeps its name and its changes.
+void Form1::storeAs(const QString &fileName)
+{
+    const QString previousFile = CurrentFile;
+    CurrentFile = fileName;
+    try {
+        writeDocument();
+    } catch (const Failure &failure) {
+        CurrentFile = previousFile;
+        reportFailure(failure);
+    }
+}
+
+void Form1::File_Save_Click()
+{
+    if (CurrentFile.isEmpty()) {
+        CommonDialog1.setFilter(DocumentFilter);
+        CommonDialog1.setDialogTitle(u"Save"_s);
+        CommonDialog1.showSave();
+        const QString fileName = CommonDialog1.fileName();
+        if (trimSpaces(fileName).isEmpty())
+            return;
+        if (!TextChanged) {
+            CurrentFile = fileName;
+            return;
+        }
+        storeAs(fileName);
+        return;
+    }
+    if (TextChanged)
+        storeAs(CurrentFile);
+}
+
+void Form1::File_Save_As_Click()
+{
+    CommonDialog1.setFilter(DocumentFilter);
+    CommonDialog1.setDialogTitle(u"Save As"_s);
+    CommonDialog1.showSave();
+    const QString fileName = CommonDialog1.fileName();
+    if (trimSpaces(fileName).isEmpty())
+        return;
+    storeAs(fileName);
+}
+
+void Form1::File_New_Click()
+{
+    if (TextChanged) {
+        File_Save_Click();
+        // The save may have been cancelled or have failed: never drop changes unasked.
+        if (TextChanged && !confirmDiscard())
+            return;
+    }
+    ResetDocument();
+}
+
+void Form1::File_Exit_Click()
+{
+    if (TextChanged) {
+        File_Save_Click();
+        if (TextChanged && !confirmDiscard())
+            return;
+    }
+    Me.endProgram();
+}

@@ -1,0 +1,70 @@
+#pragma once
+
+#include "formdesign.h"
+#include "formservices.h"
+
+#include <QString>
+#include <QtGlobal>
+
+// The program's only window: one document, its state, and the handlers of its commands.
+class Form1
+{
+public:
+    explicit Form1(const FormServices &services);
+
+    // The window description the runtime builds this window from, with the handlers bound.
+    FormDesign design();
+
+    void Form_Load();
+    void Form_Resize();
+    void Text1_KeyPress(qint16 KeyAscii);
+    void File_Open_Click();
+    void File_Save_Click();
+    void File_Save_As_Click();
+    void File_New_Click();
+    void File_Exit_Click();
+    void Edit_Copy_Click();
+    void Edit_Cut_Click();
+    void Edit_Paste_Click();
+    void Edit_SelectAll_Click();
+    void Edit_TextAppearence_Click();
+    // The user edited the text by other means than a character key.
+    void Text1_Change();
+    // The window is about to close from its title bar or the session; Cancel keeps it open.
+    void Form_QueryUnload(qint16 &Cancel);
+
+    // Read-only views of the document state, for the runtime and for tests.
+    QString appTitle() const { return AppTitle; }
+    QString currentFile() const { return CurrentFile; }
+    bool textChanged() const { return TextChanged; }
+    qint64 fileSize() const { return FileSize; }
+
+private:
+    void ResetDocument();
+    void writeDocument();
+    void storeAs(const QString &fileName);
+    bool confirmDiscard();
+    void reportFailure(const class Failure &failure);
+
+    QString blankCaption() const;
+    QString readingCaption(const QString &fileName) const;
+    QString openedCaption() const;
+    QString savedCaption() const;
+
+    QString AppTitle;
+    QString CurrentFile;
+    QString LineText;
+    bool TextChanged = false;
+    int Answer = 0;
+    qint16 FileNumber = 0;
+    QString NewLine;
+    qint64 FileSize = 0;
+
+    Window &Me;
+    TextArea &Text1;
+    CommonDialog &CommonDialog1;
+    Clipboard &ClipboardService;
+    ScreenPointer &Screen;
+    MessageBoxes &Prompts;
+    SequentialFiles &Files;
+};

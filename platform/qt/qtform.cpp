@@ -1,0 +1,131 @@
+#include "qtform.h"
+
+#include "eventdispatch.h"
+#include "twips.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QMenu>
+#include <QMenuBar>
+
+QtForm::QtForm(MessageBoxes &messageBoxes, QWidget *parent)
+    : QMainWindow(parent),
+      m_messageBoxes(messageBoxes),
+      m_client(new QWidget(this)),
+      m_textBox(new QtTextArea(m_client))
+{
+    setCentralWidget(m_client);
+    m_textBox->setDispatcher([this](const std::function<void()> &handler) { dispatch(handler); });
+}
+
+void QtForm::dispatch(const std::function<void()> &handler)
+{
+    dispatchEvent(m_messageBoxes, handler);
+}
+
+void QtForm::build(const FormDesign &design)
+{
+    setObjectName(design.name);
+    setWindowTitle(design.caption);
+    m_client->setObjectName(design.name + QStringLiteral("_client"));
+    m_resize = design.resize;
+    m_queryUnload = design.queryUnload;
+    buildMenus(design.menus);
+    m_textBox->applyDesign(design.textBox);
+    resize(Twips::toPixelsX(this, design.clientWidth),
+           Twips::toPixelsY(this, design.clientHeight) + menuBar()->sizeHint().height());
+}
+
+void QtForm::buildMenus(const QList<MenuItemDesign> &menus)
+{
+    QList<QKeySequence> shortcuts;
+    QMenu *current = nullptr;
+    for (const MenuItemDesign &item : menus) {
+        if (item.level == 0) {
+            current = menuBar()->addMenu(item.caption);
+            current->setObjectName(item.name);
+            current->menuAction()->setObjectName(item.name);
+            continue;
+        }
+        if (!current)
+            continue;
+        QAction *action = item.isSeparator() ? current->addSeparator()
+                                             : current->addAction(item.caption);
+        action->setObjectName(item.name);
+        if (!item.shortcut.isEmpty()) {
+            const QKeySequence shortcut(item.shortcut, QKeySequence::PortableText);
+            action->setShortcut(shortcut);
+            shortcuts.append(shortcut);
+        }
+        if (item.click) {
+            const std::function<void()> click = item.click;
+            connect(action, &QAction::triggered, this, [this, click] { dispatch(click); });
+        }
+    }
+    m_textBox->setMenuShortcuts(shortcuts);
+}
+
+void QtForm::start(const FormDesign &design)
+{
+    build(design);
+    dispatch(design.load);
+    show();
+    m_textBox->setFocus();
+    dispatch(m_resize);
+}
+
+QString QtForm::caption() const
+{
+    return windowTitle();
+}
+
+void QtForm::setCaption(const QString &caption)
+{
+    setWindowTitle(caption);
+}
+
+int QtForm::width() const
+{
+    return Twips::fromPixelsX(this, frameGeometry().width());
+}
+
+int QtForm::height() const
+{
+    return Twips::fromPixelsY(this, frameGeometry().height());
+}
+
+void QtForm::endProgram()
+{
+    m_ended = true;
+    close();
+    QCoreApplication::exit(0);
+}
+
+void QtForm::closeEvent(QCloseEvent *event)
+{
+    if (!m_ended && m_queryUnload) {
+        qint16 cancel = 0;
+        dispatch([&] { m_queryUnload(cancel); });
+        if (cancel != 0) {
+            event->ignore();
+            return;
+        }
+    }
+    m_ended = true;
+    event->accept();
+}
+
+void QtForm::resizeEvent(QResizeEvent *event)
+{
+    QMainWindow::resizeEvent(event);
+    if (isVisible())
+        dispatch(m_resize);
+}
+
+void QtForm::changeEvent(QEvent *event)
+{
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange && isVisible())
+        dispatch(m_resize);
+}

@@ -1,0 +1,49 @@
+#pragma once
+
+#include "formdesign.h"
+#include "qttextarea.h"
+#include "window.h"
+
+#include <QMainWindow>
+
+class MessageBoxes;
+
+// The main window: built from a window description, it raises the description's events
+// through one dispatcher that reports any failure a handler leaves untrapped.
+class QtForm : public QMainWindow, public Window
+{
+    Q_OBJECT
+
+public:
+    explicit QtForm(MessageBoxes &messageBoxes, QWidget *parent = nullptr);
+
+    QtTextArea &textBox() { return *m_textBox; }
+
+    // Builds the window, raises the load event, shows the window and raises the resize event.
+    void start(const FormDesign &design);
+    void build(const FormDesign &design);
+    void dispatch(const std::function<void()> &handler);
+
+    QString caption() const override;
+    void setCaption(const QString &caption) override;
+    int width() const override;
+    int height() const override;
+    void endProgram() override;
+
+    bool hasEnded() const { return m_ended; }
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void changeEvent(QEvent *event) override;
+
+private:
+    void buildMenus(const QList<MenuItemDesign> &menus);
+
+    MessageBoxes &m_messageBoxes;
+    QWidget *m_client;
+    QtTextArea *m_textBox;
+    std::function<void()> m_resize;
+    std::function<void(qint16 &)> m_queryUnload;
+    bool m_ended = false;
+};

@@ -1,0 +1,31 @@
+#pragma once
+
+#include "services.h"
+
+class QWidget;
+
+class QtClipboard : public Clipboard
+{
+public:
+    void clear() override;
+    void setText(const QString &text) override;
+    QString text() const override;
+};
+
+// Holds at most one busy pointer over the whole program, however often it is asked for.
+class QtScreenPointer : public ScreenPointer
+{
+public:
+    ~QtScreenPointer() override;
+    void setMousePointer(int pointer) override;
+    int mousePointer() const override { return m_pointer; }
+
+private:
+    int m_pointer = Default;
+};
+
+class QtMessageBoxes : public MessageBoxes
+{
+public:
+    int msgBox(const QString &prompt, int style, const QString &title) override;
+};

@@ -1,0 +1,389 @@
+#include "qttextarea.h"
+
+#include "failure.h"
+#include "twips.h"
+
+#include <QKeyEvent>
+#include <QScrollBar>
+#include <QTextBlock>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const QString CrLf = u"\r\n"_s;
+
+// The document knows only one line break; CR LF, CR and LF all become it.
+QString toDocumentText(const QString &text)
+{
+    if (!text.contains(u'\r'))
+        return text;
+    QString result = text;
+    result.replace(CrLf, u"\n"_s);
+    result.replace(u'\r', u'\n');
+    return result;
+}
+
+QColor colorFromValue(quint32 value)
+{
+    return QColor(int(value & 0xff), int((value >> 8) & 0xff), int((value >> 16) & 0xff));
+}
+
+quint32 valueFromColor(const QColor &color)
+{
+    return quint32(color.red()) | quint32(color.green()) << 8 | quint32(color.blue()) << 16;
+}
+
+Failure invalidSize()
+{
+    return Failure(FailureNumber::InvalidProcedureCall,
+                   u"Invalid procedure call or argument: a size cannot be negative."_s);
+}
+
+} // namespace
+
+// Marks changes the program makes itself, so they are not taken for the user's edits.
+class QtTextArea::ProgramEdit
+{
+public:
+    explicit ProgramEdit(QtTextArea *area) : m_area(area) { ++m_area->m_programEdits; }
+    ~ProgramEdit() { --m_area->m_programEdits; }
+    ProgramEdit(const ProgramEdit &) = delete;
+    ProgramEdit &operator=(const ProgramEdit &) = delete;
+
+private:
+    QtTextArea *m_area;
+};
+
+QtTextArea::QtTextArea(QWidget *parent) : QPlainTextEdit(parent)
+{
+    setLineWrapMode(QPlainTextEdit::NoWrap);
+    connect(document(), &QTextDocument::contentsChange, this, &QtTextArea::onContentsChange);
+}
+
+void QtTextArea::applyDesign(const TextBoxDesign &design)
+{
+    setObjectName(design.name);
+    setLineWrapMode(design.multiLine && !design.horizontalScrollBar ? QPlainTextEdit::WidgetWidth
+                                                                    : QPlainTextEdit::NoWrap);
+    setHorizontalScrollBarPolicy(design.horizontalScrollBar ? Qt::ScrollBarAlwaysOn
+                                                            : Qt::ScrollBarAlwaysOff);
+    setVerticalScrollBarPolicy(design.verticalScrollBar ? Qt::ScrollBarAlwaysOn
+                                                        : Qt::ScrollBarAlwaysOff);
+    m_keyPress = design.keyPress;
+    m_userEdit = design.userEdit;
+    m_left = design.left;
+    m_top = design.top;
+    m_width = design.width;
+    m_height = design.height;
+    placeInPixels();
+}
+
+void QtTextArea::setMenuShortcuts(const QList<QKeySequence> &shortcuts)
+{
+    m_menuShortcuts = shortcuts;
+}
+
+void QtTextArea::setDispatcher(std::function<void(const std::function<void()> &)> dispatcher)
+{
+    m_dispatcher = std::move(dispatcher);
+}
+
+void QtTextArea::dispatch(const std::function<void()> &handler)
+{
+    if (!handler)
+        return;
+    if (m_dispatcher)
+        m_dispatcher(handler);
+    else
+        handler();
+}
+
+QString QtTextArea::text() const
+{
+    const QTextDocument *doc = document();
+    QString result;
+    result.reserve(textLength());
+    for (QTextBlock block = doc->begin(); block.isValid(); block = block.next()) {
+        if (block != doc->begin())
+            result += CrLf;
+        result += block.text();
+    }
+    return result;
+}
+
+void QtTextArea::setText(const QString &text)
+{
+    ProgramEdit edit(this);
+    setPlainText(toDocumentText(text));
+}
+
+int QtTextArea::textLength() const
+{
+    const QTextDocument *doc = document();
+    // characterCount() counts one separator per block, the last one included.
+    return doc->characterCount() - 1 + (doc->blockCount() - 1);
+}
+
+void QtTextArea::placeInPixels()
+{
+    const QWidget *measure = parentWidget() ? parentWidget() : this;
+    setGeometry(Twips::toPixelsX(measure, m_left), Twips::toPixelsY(measure, m_top),
+                Twips::toPixelsX(measure, m_width), Twips::toPixelsY(measure, m_height));
+}
+
+void QtTextArea::setLeft(int twips)
+{
+    m_left = twips;
+    placeInPixels();
+}
+
+void QtTextArea::setTop(int twips)
+{
+    m_top = twips;
+    placeInPixels();
+}
+
+void QtTextArea::setWidth(int twips)
+{
+    if (twips < 0)
+        throw invalidSize();
+    m_width = twips;
+    placeInPixels();
+}
+
+void QtTextArea::setHeight(int twips)
+{
+    if (twips < 0)
+        throw invalidSize();
+    m_height = twips;
+    placeInPixels();
+}
+
+// A position in the CR LF text is the document position plus one for every line break before it.
+int QtTextArea::toCrLf(int position) const
+{
+    return position + document()->findBlock(position).blockNumber();
+}
+
+int QtTextArea::fromCrLf(int position) const
+{
+    const QTextDocument *doc = document();
+    int low = 0;
+    int high = doc->blockCount() - 1;
+    while (low < high) {
+        const int middle = (low + high + 1) / 2;
+        if (doc->findBlockByNumber(middle).position() + middle <= position)
+            low = middle;
+        else
+            high = middle - 1;
+    }
+    const QTextBlock block = doc->findBlockByNumber(low);
+    // Between the CR and the LF of a line break counts as the end of the line.
+    const int offset = qBound(0, position - (block.position() + low), block.length() - 1);
+    return block.position() + offset;
+}
+
+int QtTextArea::selStart() const
+{
+    return toCrLf(textCursor().selectionStart());
+}
+
+void QtTextArea::setSelStart(int start)
+{
+    QTextCursor cursor = textCursor();
+    cursor.setPosition(fromCrLf(qMax(0, start)));
+    setTextCursor(cursor);
+}
+
+int QtTextArea::selLength() const
+{
+    const QTextCursor cursor = textCursor();
+    return toCrLf(cursor.selectionEnd()) - toCrLf(cursor.selectionStart());
+}
+
+void QtTextArea::setSelLength(int length)
+{
+    QTextCursor cursor = textCursor();
+    const int start = cursor.selectionStart();
+    const int end = fromCrLf(toCrLf(start) + qMax(0, length));
+    cursor.setPosition(start);
+    cursor.setPosition(end, QTextCursor::KeepAnchor);
+    setTextCursor(cursor);
+}
+
+QString QtTextArea::selText() const
+{
+    QString selected = textCursor().selectedText();
+    selected.replace(QChar::ParagraphSeparator, CrLf);
+    return selected;
+}
+
+void QtTextArea::setSelText(const QString &text)
+{
+    ProgramEdit edit(this);
+    QTextCursor cursor = textCursor();
+    cursor.insertText(toDocumentText(text));
+    setTextCursor(cursor);
+}
+
+quint32 QtTextArea::foreColor() const
+{
+    return valueFromColor(palette().color(QPalette::Text));
+}
+
+void QtTextArea::setForeColor(quint32 color)
+{
+    ProgramEdit edit(this);
+    QPalette colors = palette();
+    colors.setColor(QPalette::Text, colorFromValue(color));
+    setPalette(colors);
+}
+
+void QtTextArea::changeFont(const std::function<void(QFont &)> &change)
+{
+    ProgramEdit edit(this);
+    QFont changed = font();
+    change(changed);
+    setFont(changed);
+}
+
+QString QtTextArea::fontName() const
+{
+    return font().family();
+}
+
+void QtTextArea::setFontName(const QString &name)
+{
+    changeFont([&](QFont &f) { f.setFamily(name); });
+}
+
+double QtTextArea::fontSize() const
+{
+    return font().pointSizeF();
+}
+
+void QtTextArea::setFontSize(double points)
+{
+    if (points <= 0)
+        throw Failure(FailureNumber::InvalidProcedureCall,
+                      u"Invalid procedure call or argument: a font size must be positive."_s);
+    changeFont([&](QFont &f) { f.setPointSizeF(points); });
+}
+
+bool QtTextArea::fontBold() const
+{
+    return font().bold();
+}
+
+void QtTextArea::setFontBold(bool on)
+{
+    changeFont([&](QFont &f) { f.setBold(on); });
+}
+
+bool QtTextArea::fontItalic() const
+{
+    return font().italic();
+}
+
+void QtTextArea::setFontItalic(bool on)
+{
+    changeFont([&](QFont &f) { f.setItalic(on); });
+}
+
+bool QtTextArea::fontStrikethru() const
+{
+    return font().strikeOut();
+}
+
+void QtTextArea::setFontStrikethru(bool on)
+{
+    changeFont([&](QFont &f) { f.setStrikeOut(on); });
+}
+
+bool QtTextArea::fontUnderline() const
+{
+    return font().underline();
+}
+
+void QtTextArea::setFontUnderline(bool on)
+{
+    changeFont([&](QFont &f) { f.setUnderline(on); });
+}
+
+int QtTextArea::characterCode(const QKeyEvent *event)
+{
+    const Qt::KeyboardModifiers modifiers = event->modifiers();
+    const int key = event->key();
+    switch (key) {
+    case Qt::Key_Escape:
+        return 27;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        return 13;
+    case Qt::Key_Backspace:
+        return 8;
+    case Qt::Key_Tab:
+        return 9;
+    case Qt::Key_Delete:
+        return -1;
+    default:
+        break;
+    }
+    if ((modifiers & Qt::ControlModifier) && !(modifiers & Qt::AltModifier) && key >= Qt::Key_A
+        && key <= Qt::Key_Z)
+        return key - Qt::Key_A + 1;
+    const QString text = event->text();
+    if (text.isEmpty())
+        return -1;
+    const char16_t code = text.at(0).unicode();
+    if (code < 32 || code == 127)
+        return -1;
+    return qint16(code);
+}
+
+bool QtTextArea::event(QEvent *event)
+{
+    if (event->type() == QEvent::ShortcutOverride) {
+        const auto *keyEvent = static_cast<QKeyEvent *>(event);
+        if (m_menuShortcuts.contains(QKeySequence(keyEvent->keyCombination()))) {
+            // Leave the key to the menu's shortcut.
+            event->ignore();
+            return true;
+        }
+    }
+    return QPlainTextEdit::event(event);
+}
+
+void QtTextArea::keyPressEvent(QKeyEvent *event)
+{
+    const int code = characterCode(event);
+    if (code >= 0 && m_keyPress)
+        dispatch([this, code] { m_keyPress(qint16(code)); });
+
+    const bool lineBreak = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (lineBreak && (event->modifiers() & Qt::ShiftModifier)) {
+        // A soft line break would read back as a character the file format does not keep.
+        QKeyEvent plain(event->type(), event->key(), event->modifiers() & ~Qt::ShiftModifier,
+                        event->text(), event->isAutoRepeat(), ushort(event->count()));
+        QPlainTextEdit::keyPressEvent(&plain);
+        event->setAccepted(plain.isAccepted());
+        return;
+    }
+    QPlainTextEdit::keyPressEvent(event);
+}
+
+void QtTextArea::changeEvent(QEvent *event)
+{
+    // Font and palette changes reach the document as contents changes; they are not edits.
+    ProgramEdit edit(this);
+    QPlainTextEdit::changeEvent(event);
+}
+
+void QtTextArea::onContentsChange(int position, int removed, int added)
+{
+    Q_UNUSED(position);
+    if (m_programEdits > 0 || (removed == 0 && added == 0))
+        return;
+    dispatch(m_userEdit);
+}

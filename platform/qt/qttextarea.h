@@ -1,0 +1,90 @@
+#pragma once
+
+#include "formdesign.h"
+#include "textarea.h"
+
+#include <QKeySequence>
+#include <QList>
+#include <QPlainTextEdit>
+
+#include <functional>
+
+// The text box, on QPlainTextEdit. The document holds one block per line; the text the editor
+// sees joins them with CR LF, and positions are converted block by block.
+class QtTextArea : public QPlainTextEdit, public TextArea
+{
+    Q_OBJECT
+
+public:
+    explicit QtTextArea(QWidget *parent = nullptr);
+
+    void applyDesign(const TextBoxDesign &design);
+    // Keys that belong to the menus: the text box must not claim them for itself.
+    void setMenuShortcuts(const QList<QKeySequence> &shortcuts);
+    // Runs the key and edit events through the window's dispatcher.
+    void setDispatcher(std::function<void(const std::function<void()> &)> dispatcher);
+
+    QString text() const override;
+    void setText(const QString &text) override;
+    int textLength() const override;
+
+    int left() const override { return m_left; }
+    int top() const override { return m_top; }
+    int width() const override { return m_width; }
+    int height() const override { return m_height; }
+    void setLeft(int twips) override;
+    void setTop(int twips) override;
+    void setWidth(int twips) override;
+    void setHeight(int twips) override;
+
+    int selStart() const override;
+    void setSelStart(int start) override;
+    int selLength() const override;
+    void setSelLength(int length) override;
+    QString selText() const override;
+    void setSelText(const QString &text) override;
+
+    quint32 foreColor() const override;
+    void setForeColor(quint32 color) override;
+
+    QString fontName() const override;
+    void setFontName(const QString &name) override;
+    double fontSize() const override;
+    void setFontSize(double points) override;
+    bool fontBold() const override;
+    void setFontBold(bool on) override;
+    bool fontItalic() const override;
+    void setFontItalic(bool on) override;
+    bool fontStrikethru() const override;
+    void setFontStrikethru(bool on) override;
+    bool fontUnderline() const override;
+    void setFontUnderline(bool on) override;
+
+    // The character code a key produces in the text box, or -1 when it produces none.
+    static int characterCode(const QKeyEvent *event);
+
+protected:
+    bool event(QEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void changeEvent(QEvent *event) override;
+
+private:
+    class ProgramEdit;
+
+    void onContentsChange(int position, int removed, int added);
+    void placeInPixels();
+    void changeFont(const std::function<void(QFont &)> &change);
+    int toCrLf(int position) const;
+    int fromCrLf(int position) const;
+    void dispatch(const std::function<void()> &handler);
+
+    std::function<void(qint16)> m_keyPress;
+    std::function<void()> m_userEdit;
+    std::function<void(const std::function<void()> &)> m_dispatcher;
+    QList<QKeySequence> m_menuShortcuts;
+    int m_programEdits = 0;
+    int m_left = 0;
+    int m_top = 0;
+    int m_width = 0;
+    int m_height = 0;
+};

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QString>
+#include <QtGlobal>
+
+// Files read and written item by item under small numbers, as the document format needs.
+// Every failure throws a Failure. An operation that fails leaves its number free, and a failed
+// output leaves whatever the file held before untouched.
+class SequentialFiles
+{
+public:
+    virtual ~SequentialFiles() = default;
+
+    // The lowest number not in use; fails with TooManyFiles when none is left.
+    virtual qint16 freeFile() = 0;
+    virtual void openForInput(const QString &path, qint16 number) = 0;
+    // Creates the file, or replaces its contents when it exists.
+    virtual void openForOutput(const QString &path, qint16 number) = 0;
+    virtual bool atEnd(qint16 number) = 0;
+    // The next item, its delimiter consumed and its enclosing marks removed.
+    virtual QString readItem(qint16 number) = 0;
+    // Writes the text as one item followed by a line end.
+    virtual void writeItem(qint16 number, const QString &text) = 0;
+    // For output, this is where the written data reaches the disk; a failure here means the
+    // previous contents of the file are still in place.
+    virtual void close(qint16 number) = 0;
+    virtual bool isOpen(qint16 number) const = 0;
+};

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QString>
+#include <QtGlobal>
+
+// The multi-line text box. Its text has CR LF between lines, and selection positions and
+// lengths count characters of that text. Positions and sizes are in twips; a negative width
+// or height is refused with a Failure and the previous value stays.
+class TextArea
+{
+public:
+    virtual ~TextArea() = default;
+
+    virtual QString text() const = 0;
+    // Setting the text from code is not a user edit and clears the selection.
+    virtual void setText(const QString &text) = 0;
+    // The length of text(), without building it.
+    virtual int textLength() const = 0;
+
+    virtual int left() const = 0;
+    virtual int top() const = 0;
+    virtual int width() const = 0;
+    virtual int height() const = 0;
+    virtual void setLeft(int twips) = 0;
+    virtual void setTop(int twips) = 0;
+    virtual void setWidth(int twips) = 0;
+    virtual void setHeight(int twips) = 0;
+
+    virtual int selStart() const = 0;
+    virtual void setSelStart(int start) = 0;
+    virtual int selLength() const = 0;
+    virtual void setSelLength(int length) = 0;
+    virtual QString selText() const = 0;
+    // Replaces the selection, or inserts at the caret when nothing is selected.
+    virtual void setSelText(const QString &text) = 0;
+
+    // Red in the low byte, then green, then blue.
+    virtual quint32 foreColor() const = 0;
+    virtual void setForeColor(quint32 color) = 0;
+
+    virtual QString fontName() const = 0;
+    virtual void setFontName(const QString &name) = 0;
+    virtual double fontSize() const = 0;
+    virtual void setFontSize(double points) = 0;
+    virtual bool fontBold() const = 0;
+    virtual void setFontBold(bool on) = 0;
+    virtual bool fontItalic() const = 0;
+    virtual void setFontItalic(bool on) = 0;
+    virtual bool fontStrikethru() const = 0;
+    virtual void setFontStrikethru(bool on) = 0;
+    virtual bool fontUnderline() const = 0;
+    virtual void setFontUnderline(bool on) = 0;
+};
