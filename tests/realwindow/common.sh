@@ -1,0 +1,127 @@
+# Shared helpers for the real-window tests: a private X display with a window manager, the
+# built program started on it, and keys sent as a person would (XTEST, not XSendEvent).
+# Usage: source it, then `rw_start <quorvex binary>`; cleanup runs on exit.
+# Exit code 77 tells CTest the test was skipped.
+
+set -u
+
+rw_need() {
+    local tool
+    for tool in "$@"; do
+        if ! command -v "$tool" >/dev/null 2>&1; then
+            echo "SKIP: $tool is not installed"
+            exit 77
+        fi
+    done
+}
+
+RW_PIDS=()
+RW_TMP=$(mktemp -d)
+
+rw_cleanup() {
+    local pid
+    for pid in "${RW_PIDS[@]}"; do
+        kill "$pid" 2>/dev/null
+    done
+    for pid in "${RW_PIDS[@]}"; do
+        wait "$pid" 2>/dev/null
+    done
+    rm -rf "$RW_TMP"
+}
+trap rw_cleanup EXIT
+
+# Polls a command until it succeeds, for at most $1 seconds.
+rw_wait_for() {
+    local seconds=$1
+    shift
+    local deadline=$((SECONDS + seconds))
+    until "$@" >/dev/null 2>&1; do
+        [ "$SECONDS" -ge "$deadline" ] && return 1
+        sleep 0.1
+    done
+}
+
+rw_fail() {
+    echo "FAIL: $*"
+    [ -n "${RW_SHOT_DIR:-}" ] && rw_screenshot "failure-$(basename "$0" .sh)"
+    exit 1
+}
+
+rw_start_display() {
+    rw_need Xvfb openbox xdotool
+    local n
+    for n in $(seq 90 140); do
+        if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then
+            Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+            RW_PIDS+=($!)
+            export DISPLAY=":$n"
+            if rw_wait_for 10 xdpyinfo -display ":$n" || rw_wait_for 10 xdotool getmouselocation; then
+                break
+            fi
+        fi
+    done
+    openbox >/dev/null 2>&1 &
+    RW_PIDS+=($!)
+    # The window manager is ready when it owns the screen's selection.
+    rw_wait_for 10 sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q window' || true
+    unset QT_QPA_PLATFORM
+    export XDG_RUNTIME_DIR="$RW_TMP/runtime"
+    mkdir -p -m 700 "$XDG_RUNTIME_DIR"
+}
+
+# Starts the program and waits for its main window; sets RW_WINDOW and RW_APP_PID.
+rw_start() {
+    local binary=$1
+    rw_start_display
+    "$binary" >"$RW_TMP/app.log" 2>&1 &
+    RW_APP_PID=$!
+    RW_PIDS+=($RW_APP_PID)
+    rw_wait_for 20 xdotool search --pid "$RW_APP_PID" --name '^Quorvex' || rw_fail "no window appeared"
+    RW_WINDOW=$(xdotool search --pid "$RW_APP_PID" --name '^Quorvex' | head -n 1)
+    rw_activate
+}
+
+rw_activate() {
+    xdotool windowactivate --sync "$RW_WINDOW" >/dev/null 2>&1 || xdotool windowfocus --sync "$RW_WINDOW"
+    rw_wait_for 5 sh -c "[ \"\$(xdotool getactivewindow)\" = \"$RW_WINDOW\" ]" || true
+}
+
+rw_title() {
+    xdotool getwindowname "$RW_WINDOW"
+}
+
+rw_running() {
+    kill -0 "$RW_APP_PID" 2>/dev/null
+}
+
+# Keys go to whatever has the focus, as a person's would.
+rw_key() {
+    xdotool key --clearmodifiers --delay 40 "$@"
+}
+
+rw_type() {
+    xdotool type --clearmodifiers --delay 40 "$1"
+}
+
+# Waits for the title to become exactly $1.
+rw_expect_title() {
+    rw_wait_for "${2:-10}" sh -c "[ \"\$(xdotool getwindowname $RW_WINDOW)\" = \"$1\" ]" \
+        || rw_fail "title is '$(rw_title)', expected '$1'"
+}
+
+# Waits for a window of the program whose title matches $1; prints its id.
+rw_wait_window() {
+    local name=$1
+    rw_wait_for "${2:-10}" xdotool search --onlyvisible --pid "$RW_APP_PID" --name "$name" || return 1
+    xdotool search --onlyvisible --pid "$RW_APP_PID" --name "$name" | tail -n 1
+}
+
+rw_screenshot() {
+    local dir=${RW_SHOT_DIR:-.}
+    mkdir -p "$dir"
+    if command -v import >/dev/null 2>&1; then
+        import -window root "$dir/$1.png" 2>/dev/null
+    elif command -v xwd >/dev/null 2>&1; then
+        xwd -root -silent >"$dir/$1.xwd" 2>/dev/null
+    fi
+}

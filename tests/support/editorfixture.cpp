@@ -1,0 +1,21 @@
+#include "editorfixture.h"
+
+#include <QTest>
+
+EditorFixture::EditorFixture()
+    : window(messageBoxes),
+      form({ window, window.textBox(), dialog, clipboard, screen, messageBoxes, files })
+{
+}
+
+void EditorFixture::start()
+{
+    start(form.design());
+}
+
+void EditorFixture::start(const FormDesign &design)
+{
+    window.start(design);
+    window.activateWindow();
+    QTest::qWaitForWindowExposed(&window);
+}

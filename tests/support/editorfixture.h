@@ -1,0 +1,26 @@
+#pragma once
+
+#include "form1.h"
+#include "qtform.h"
+#include "qtsequentialfiles.h"
+#include "qtservices.h"
+#include "scripted.h"
+
+// The real window, text box, clipboard and files, with scripted dialogs and message boxes.
+// start() runs the same start-up as the program: build, load, show, resize.
+struct EditorFixture
+{
+    EditorFixture();
+    void start();
+    void start(const FormDesign &design);
+
+    ScriptedMessageBoxes messageBoxes;
+    ScriptedDialog dialog;
+    QtClipboard clipboard;
+    QtScreenPointer screen;
+    QtSequentialFiles files;
+    QtForm window;
+    Form1 form;
+
+    QtTextArea &text() { return window.textBox(); }
+};
