@@ -1,0 +1,110 @@
+#include "documentcodec.h"
+
+#include "failure.h"
+
+#include <QStringDecoder>
+#include <QStringEncoder>
+
+#include <algorithm>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// Characters encoded per piece: large enough to keep the sink calls rare, small enough to stay in
+// the cache and to keep a save of a large document from holding a second copy of it.
+constexpr qsizetype PieceLength = 64 * 1024;
+
+// The first UTF-16 unit that is not part of a well-formed surrogate pair, or -1.
+qsizetype firstLoneSurrogate(QStringView text)
+{
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i].unicode();
+        if (QChar::isHighSurrogate(c) && i + 1 < text.size()
+            && QChar::isLowSurrogate(text[i + 1].unicode())) {
+            ++i;
+        } else if (QChar::isSurrogate(c)) {
+            return i;
+        }
+    }
+    return -1;
+}
+
+Failure unrepresentable(QStringView text, qsizetype offset)
+{
+    const qsizetype at = firstLoneSurrogate(text);
+    if (at < 0) {
+        return Failure(FailureNumber::InvalidProcedureCall,
+                       u"The text holds a character that the system's encoding cannot represent, "
+                       "so it was not written."_s);
+    }
+    const QString code = u"%1"_s.arg(text[at].unicode(), 4, 16, QLatin1Char('0')).toUpper();
+    return Failure(FailureNumber::InvalidProcedureCall,
+                   u"The text holds a character that the system's encoding cannot represent "
+                   "(U+%1 at character %2), so it was not written."_s.arg(code)
+                       .arg(offset + at + 1));
+}
+
+// Never ends a piece between the two halves of a surrogate pair, so that each piece can be
+// encoded on its own and a lone half anywhere is reported.
+qsizetype pieceEnd(QStringView text, qsizetype start)
+{
+    qsizetype end = std::min(start + PieceLength, text.size());
+    if (end < text.size() && text[end - 1].isHighSurrogate())
+        --end;
+    return end;
+}
+
+} // namespace
+
+QString decodeDocument(QByteArrayView bytes)
+{
+    static constexpr char Bom[] = "\xEF\xBB\xBF";
+    const QByteArrayView body = bytes.startsWith(Bom) ? bytes.sliced(3) : bytes;
+    // Stateless: an incomplete sequence at the end is an error instead of being held back.
+    QStringDecoder decoder(QStringConverter::System,
+                           QStringConverter::Flag::Stateless
+                               | QStringConverter::Flag::ConvertInitialBom);
+    QString text = decoder.decode(body);
+    if (!decoder.hasError())
+        return text;
+    text = QString();
+    return QString::fromLatin1(bytes);
+}
+
+void encodeItem(QStringView text, const std::function<void(QByteArrayView)> &sink)
+{
+    QStringEncoder encoder(QStringConverter::System, QStringConverter::Flag::Stateless);
+    static constexpr char16_t Mark[] = u"\"";
+    static constexpr char16_t Closing[] = u"\"\r\n";
+    // A piece of n characters becomes at most 2n with its marks doubled, plus the enclosing form.
+    QByteArray buffer(encoder.requiredSpace(2 * PieceLength + 4), Qt::Uninitialized);
+    char *const begin = buffer.data();
+    char *out = encoder.appendToBuffer(begin, Mark);
+
+    for (qsizetype start = 0; start < text.size();) {
+        const qsizetype end = pieceEnd(text, start);
+        const QStringView piece = text.sliced(start, end - start);
+        qsizetype from = 0;
+        for (qsizetype mark; (mark = piece.indexOf(u'"', from)) >= 0; from = mark + 1) {
+            out = encoder.appendToBuffer(out, piece.sliced(from, mark + 1 - from));
+            out = encoder.appendToBuffer(out, Mark);
+        }
+        out = encoder.appendToBuffer(out, piece.sliced(from));
+        if (encoder.hasError())
+            throw unrepresentable(piece, start);
+        sink(QByteArrayView(begin, out - begin));
+        out = begin;
+        start = end;
+    }
+    out = encoder.appendToBuffer(out, Closing);
+    sink(QByteArrayView(begin, out - begin));
+}
+
+QByteArray encodeItem(QStringView text)
+{
+    QByteArray bytes;
+    bytes.reserve(text.size() + 4);
+    encodeItem(text, [&bytes](QByteArrayView piece) { bytes.append(piece); });
+    return bytes;
+}

@@ -1,0 +1,425 @@
+#include "qtsequentialfiles.h"
+
+#include "documentcodec.h"
+#include "failure.h"
+#include "itemreader.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+#include <cerrno>
+#include <new>
+
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+using namespace Qt::StringLiterals;
+
+struct QtSequentialFiles::OpenFile
+{
+    OpenFile(Mode mode, const QString &path) : mode(mode), path(path) { }
+
+    Mode mode;
+    QString path;
+    ItemReader items;
+    std::unique_ptr<QSaveFile> output;
+};
+
+namespace {
+
+QString shown(const QString &path) { return QDir::toNativeSeparators(path); }
+
+// --- Failures -------------------------------------------------------------------------------
+
+Failure badFileName(const QString &description)
+{
+    return Failure(FailureNumber::BadFileNameOrNumber,
+                   u"Bad file name or number: %1"_s.arg(description));
+}
+
+Failure fileNotFound(const QString &path)
+{
+    return Failure(FailureNumber::FileNotFound, u"File not found: %1"_s.arg(shown(path)));
+}
+
+Failure pathNotFound(const QString &path)
+{
+    return Failure(FailureNumber::PathNotFound,
+                   u"Path not found: the folder of %1 does not exist."_s.arg(shown(path)));
+}
+
+Failure permissionDenied(const QString &path)
+{
+    return Failure(FailureNumber::PermissionDenied, u"Permission denied: %1"_s.arg(shown(path)));
+}
+
+Failure folderGivenAsFile(const QString &path)
+{
+    return Failure(FailureNumber::PathFileAccessError,
+                   u"Path/File access error: %1 is a folder, not a file."_s.arg(shown(path)));
+}
+
+Failure notARegularFile(const QString &path)
+{
+    return Failure(
+        FailureNumber::PathFileAccessError,
+        u"Path/File access error: %1 is a device, pipe or socket, not a file."_s.arg(shown(path)));
+}
+
+Failure accessError(const QString &path, const QString &detail)
+{
+    return Failure(FailureNumber::PathFileAccessError,
+                   u"Path/File access error: %1 (%2)."_s.arg(shown(path), detail));
+}
+
+Failure deviceIOError(const QString &path, const QString &detail)
+{
+    return Failure(FailureNumber::DeviceIOError,
+                   u"Device I/O error on %1 (%2)."_s.arg(shown(path), detail));
+}
+
+Failure diskFull(const QString &path)
+{
+    return Failure(FailureNumber::DiskFull,
+                   u"Disk full: there is no room left to write %1."_s.arg(shown(path)));
+}
+
+Failure tooLargeToOpen(const QString &path)
+{
+    return Failure(FailureNumber::OutOfMemory,
+                   u"Out of memory: %1 is too large to open (the limit is %2 MB)."_s.arg(
+                       shown(path), QString::number(QtSequentialFiles::LargestInput >> 20)));
+}
+
+Failure outOfMemory(const QString &path)
+{
+    return Failure(FailureNumber::OutOfMemory,
+                   u"Out of memory while working on %1."_s.arg(shown(path)));
+}
+
+Failure numberOutOfRange(qint16 number)
+{
+    return Failure(FailureNumber::BadFileNameOrNumber,
+                   u"Bad file name or number: %1 is not a file number (%2 to %3)."_s.arg(number)
+                       .arg(QtSequentialFiles::LowestNumber)
+                       .arg(QtSequentialFiles::HighestNumber));
+}
+
+Failure numberNotOpen(qint16 number)
+{
+    return Failure(FailureNumber::BadFileNameOrNumber,
+                   u"Bad file name or number: no file is open under number %1."_s.arg(number));
+}
+
+Failure numberAlreadyOpen(qint16 number)
+{
+    return Failure(FailureNumber::FileAlreadyOpen,
+                   u"File already open: number %1 is in use by another file."_s.arg(number));
+}
+
+Failure badFileMode(const QString &path, bool forInput)
+{
+    return Failure(FailureNumber::BadFileMode,
+                   (forInput ? u"Bad file mode: %1 is open for reading, not for writing."_s
+                             : u"Bad file mode: %1 is open for writing, not for reading."_s)
+                       .arg(shown(path)));
+}
+
+bool folderIsMissing(const QString &path)
+{
+    return !QFileInfo(QFileInfo(path).absolutePath()).isDir();
+}
+
+#ifdef Q_OS_UNIX
+Failure failureFromErrno(int error, const QString &path)
+{
+    switch (error) {
+    case ENOENT:
+        return folderIsMissing(path) ? pathNotFound(path) : fileNotFound(path);
+    case ENOTDIR:
+        return pathNotFound(path);
+    case EACCES:
+    case EPERM:
+    case EROFS:
+        return permissionDenied(path);
+    case EISDIR:
+        return folderGivenAsFile(path);
+    case ENAMETOOLONG:
+        return badFileName(u"the name %1 is too long."_s.arg(shown(path)));
+    case EMFILE:
+    case ENFILE:
+        return Failure(FailureNumber::TooManyFiles,
+                       u"Too many files: the system cannot open %1 now."_s.arg(shown(path)));
+    case ENOMEM:
+        return outOfMemory(path);
+    case ENOSPC:
+    case EDQUOT:
+        return diskFull(path);
+    case EIO:
+        return deviceIOError(path, qt_error_string(error));
+    default:
+        return accessError(path, qt_error_string(error));
+    }
+}
+
+// What a name leads to, checked before anything is opened: a FIFO or a device is never opened.
+struct stat statOrThrow(const QString &path)
+{
+    struct stat info;
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
+        throw failureFromErrno(errno, path);
+    return info;
+}
+
+void requireRegularFile(const struct stat &info, const QString &path)
+{
+    if (S_ISDIR(info.st_mode))
+        throw folderGivenAsFile(path);
+    if (!S_ISREG(info.st_mode))
+        throw notARegularFile(path);
+}
+#endif
+
+// --- Input ----------------------------------------------------------------------------------
+
+void openInput(QFile &file, const QString &path)
+{
+#ifdef Q_OS_UNIX
+    const struct stat before = statOrThrow(path);
+    requireRegularFile(before, path);
+    if (before.st_size > QtSequentialFiles::LargestInput)
+        throw tooLargeToOpen(path);
+    // Non-blocking, in case the name was switched to a pipe after the check; checked again below.
+    const int fd
+        = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        throw failureFromErrno(errno, path);
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        throw accessError(path, file.errorString());
+    }
+    struct stat opened;
+    if (::fstat(fd, &opened) != 0)
+        throw failureFromErrno(errno, path);
+    requireRegularFile(opened, path);
+#else
+    const QFileInfo info(path);
+    if (!info.exists())
+        throw folderIsMissing(path) ? pathNotFound(path) : fileNotFound(path);
+    if (info.isDir())
+        throw folderGivenAsFile(path);
+    if (!info.isFile())
+        throw notARegularFile(path);
+    file.setFileName(path);
+    if (!file.open(QIODevice::ReadOnly))
+        throw info.isReadable() ? accessError(path, file.errorString()) : permissionDenied(path);
+#endif
+}
+
+QString loadDocument(const QString &path)
+{
+    if (path.isEmpty())
+        throw badFileName(u"the file name is empty."_s);
+    QFile file;
+    openInput(file, path);
+    if (file.size() > QtSequentialFiles::LargestInput)
+        throw tooLargeToOpen(path);
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        throw deviceIOError(path, file.errorString());
+    if (bytes.size() > QtSequentialFiles::LargestInput)
+        throw tooLargeToOpen(path);
+    file.close();
+    return decodeDocument(bytes);
+}
+
+// --- Output ---------------------------------------------------------------------------------
+
+void requireWritableTarget(const QString &path)
+{
+    if (path.isEmpty())
+        throw badFileName(u"the file name is empty."_s);
+#ifdef Q_OS_UNIX
+    struct stat info;
+    if (::stat(QFile::encodeName(path).constData(), &info) == 0)
+        requireRegularFile(info, path);
+    else if (errno != ENOENT || folderIsMissing(path))
+        throw failureFromErrno(errno, path);
+#else
+    const QFileInfo info(path);
+    if (info.isDir())
+        throw folderGivenAsFile(path);
+    if (info.exists() && !info.isFile())
+        throw notARegularFile(path);
+    if (!info.exists() && folderIsMissing(path))
+        throw pathNotFound(path);
+#endif
+}
+
+Failure outputOpenFailure(const QString &path, const QSaveFile &file)
+{
+    const QFileInfo info(path);
+    if (folderIsMissing(path))
+        return pathNotFound(path);
+    if (!QFileInfo(info.absolutePath()).isWritable() || (info.exists() && !info.isWritable()))
+        return permissionDenied(path);
+    return accessError(path, file.errorString());
+}
+
+Failure writeFailure(const QString &path, const QSaveFile &file)
+{
+    const QString reason = file.errorString();
+#ifdef Q_OS_UNIX
+    if (reason == qt_error_string(ENOSPC) || reason == qt_error_string(EDQUOT))
+        return diskFull(path);
+#endif
+    return deviceIOError(path, reason);
+}
+
+std::unique_ptr<QSaveFile> beginOutput(const QString &path)
+{
+    requireWritableTarget(path);
+    auto file = std::make_unique<QSaveFile>(path);
+    if (!file->open(QIODevice::WriteOnly))
+        throw outputOpenFailure(path, *file);
+    return file;
+}
+
+void writeOutput(QSaveFile &file, QByteArrayView bytes, const QString &path)
+{
+    if (file.write(bytes.data(), bytes.size()) != bytes.size())
+        throw writeFailure(path, file);
+}
+
+void finishOutput(QSaveFile &file, const QString &path)
+{
+    if (!file.commit())
+        throw writeFailure(path, file);
+}
+
+} // namespace
+
+// --- The numbers ----------------------------------------------------------------------------
+
+QtSequentialFiles::QtSequentialFiles() = default;
+
+// Output still open here was never closed: its QSaveFile discards it, leaving the old file.
+QtSequentialFiles::~QtSequentialFiles() = default;
+
+qint16 QtSequentialFiles::freeFile()
+{
+    for (qint16 number = LowestNumber; number <= HighestNumber; ++number) {
+        if (!m_files[number])
+            return number;
+    }
+    throw Failure(FailureNumber::TooManyFiles,
+                  u"Too many files: every file number from %1 to %2 is in use."_s.arg(LowestNumber)
+                      .arg(HighestNumber));
+}
+
+bool QtSequentialFiles::isOpen(qint16 number) const
+{
+    return number >= LowestNumber && number <= HighestNumber && m_files[number];
+}
+
+std::unique_ptr<QtSequentialFiles::OpenFile> &QtSequentialFiles::slotFor(qint16 number)
+{
+    if (number < LowestNumber || number > HighestNumber)
+        throw numberOutOfRange(number);
+    return m_files[number];
+}
+
+QtSequentialFiles::OpenFile &QtSequentialFiles::openFile(qint16 number, Mode mode)
+{
+    std::unique_ptr<OpenFile> &slot = slotFor(number);
+    if (!slot)
+        throw numberNotOpen(number);
+    if (slot->mode != mode)
+        releaseAndThrow(number, badFileMode(slot->path, slot->mode == Mode::Input));
+    return *slot;
+}
+
+void QtSequentialFiles::release(qint16 number) { m_files[number].reset(); }
+
+void QtSequentialFiles::releaseAndThrow(qint16 number, const Failure &failure)
+{
+    release(number);
+    throw failure;
+}
+
+void QtSequentialFiles::openForInput(const QString &path, qint16 number)
+{
+    std::unique_ptr<OpenFile> &slot = slotFor(number);
+    if (slot)
+        throw numberAlreadyOpen(number);
+    // The number is taken only once everything has worked.
+    auto file = std::make_unique<OpenFile>(Mode::Input, path);
+    try {
+        file->items = ItemReader(loadDocument(path));
+    } catch (const std::bad_alloc &) {
+        throw tooLargeToOpen(path);
+    }
+    slot = std::move(file);
+}
+
+void QtSequentialFiles::openForOutput(const QString &path, qint16 number)
+{
+    std::unique_ptr<OpenFile> &slot = slotFor(number);
+    if (slot)
+        throw numberAlreadyOpen(number);
+    auto file = std::make_unique<OpenFile>(Mode::Output, path);
+    file->output = beginOutput(path);
+    slot = std::move(file);
+}
+
+bool QtSequentialFiles::atEnd(qint16 number) { return openFile(number, Mode::Input).items.atEnd(); }
+
+QString QtSequentialFiles::readItem(qint16 number)
+{
+    OpenFile &file = openFile(number, Mode::Input);
+    if (file.items.atEnd()) {
+        releaseAndThrow(number,
+                        Failure(FailureNumber::InputPastEndOfFile,
+                                u"Input past end of file: everything in %1 has been read."_s.arg(
+                                    shown(file.path))));
+    }
+    try {
+        return file.items.next();
+    } catch (const Failure &) {
+        releaseAndThrow(number,
+                        Failure(FailureNumber::InputPastEndOfFile,
+                                u"Input past end of file: %1 ends inside a quoted item that is "
+                                "never closed."_s.arg(shown(file.path))));
+    } catch (const std::bad_alloc &) {
+        releaseAndThrow(number, outOfMemory(file.path));
+    }
+}
+
+void QtSequentialFiles::writeItem(qint16 number, const QString &text)
+{
+    OpenFile &file = openFile(number, Mode::Output);
+    try {
+        encodeItem(text,
+                   [&file](QByteArrayView piece) { writeOutput(*file.output, piece, file.path); });
+    } catch (const Failure &failure) {
+        releaseAndThrow(number, failure);
+    } catch (const std::bad_alloc &) {
+        releaseAndThrow(number, outOfMemory(file.path));
+    }
+}
+
+void QtSequentialFiles::close(qint16 number)
+{
+    std::unique_ptr<OpenFile> &slot = slotFor(number);
+    if (!slot)
+        throw numberNotOpen(number);
+    // The number is free from here on, whatever the commit does.
+    const std::unique_ptr<OpenFile> file = std::move(slot);
+    if (file->mode == Mode::Output)
+        finishOutput(*file->output, file->path);
+}

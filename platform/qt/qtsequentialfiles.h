@@ -1,0 +1,46 @@
+#pragma once
+
+#include "sequentialfiles.h"
+
+#include <array>
+#include <memory>
+
+// Sequential files through QFile and QSaveFile, under the numbers 1 to 511.
+//
+// Input reads the whole file once (regular files only, at most LargestInput bytes), decodes it
+// once, and hands out its items one by one. Output goes to a QSaveFile: the file on disk changes
+// only when close() commits, so a failed write or close leaves it as it was.
+//
+// Any failure raised by an operation on an open number closes that number (output cancelled)
+// before it is thrown. Opening under a number that is already open fails without touching the
+// file that holds it.
+class QtSequentialFiles : public SequentialFiles
+{
+public:
+    static constexpr qint16 LowestNumber = 1;
+    static constexpr qint16 HighestNumber = 511;
+    static constexpr qint64 LargestInput = qint64(1) << 30;
+
+    QtSequentialFiles();
+    ~QtSequentialFiles() override;
+
+    qint16 freeFile() override;
+    void openForInput(const QString &path, qint16 number) override;
+    void openForOutput(const QString &path, qint16 number) override;
+    bool atEnd(qint16 number) override;
+    QString readItem(qint16 number) override;
+    void writeItem(qint16 number, const QString &text) override;
+    void close(qint16 number) override;
+    bool isOpen(qint16 number) const override;
+
+private:
+    struct OpenFile;
+    enum class Mode { Input, Output };
+
+    std::unique_ptr<OpenFile> &slotFor(qint16 number);
+    OpenFile &openFile(qint16 number, Mode mode);
+    [[noreturn]] void releaseAndThrow(qint16 number, const class Failure &failure);
+    void release(qint16 number);
+
+    std::array<std::unique_ptr<OpenFile>, HighestNumber + 1> m_files;
+};
