@@ -1,0 +1,87 @@
+// libFuzzer target for the document format. The first byte picks what the rest is:
+// even - a text (UTF-16), written and read back, which must give exactly that text;
+// odd  - a file, decoded and read to its end, which must neither crash nor lose a byte.
+#include "documentcodec.h"
+#include "failure.h"
+#include "itemreader.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+bool hasLoneSurrogate(const QString &text)
+{
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate())
+            ++i;
+        else if (text[i].isSurrogate())
+            return true;
+    }
+    return false;
+}
+
+void check(bool condition)
+{
+    if (!condition)
+        std::abort();
+}
+
+void roundTrip(const QByteArray &input)
+{
+    QString text(input.size() / 2, Qt::Uninitialized);
+    std::memcpy(text.data(), input.constData(), size_t(text.size()) * 2);
+    QByteArray written;
+    try {
+        written = encodeItem(text);
+    } catch (const Failure &) {
+        check(hasLoneSurrogate(text));
+        return;
+    }
+    check(!hasLoneSurrogate(text));
+    ItemReader reader(decodeDocument(written));
+    check(!reader.atEnd());
+    check(reader.next() == text);
+    check(reader.atEnd());
+}
+
+void readFile(const QByteArray &file)
+{
+    const QString text = decodeDocument(file);
+    // Decoding keeps every byte: either as valid UTF-8 or one character per byte.
+    const QByteArray bom("\xEF\xBB\xBF");
+    const QByteArray body = file.startsWith(bom) ? file.sliced(3) : file;
+    check(text.toUtf8() == body || text == QString::fromLatin1(file));
+
+    ItemReader reader(text);
+    qsizetype characters = 0;
+    try {
+        while (!reader.atEnd()) {
+            const qsizetype before = reader.position();
+            characters += reader.next().size();
+            check(reader.position() > before);
+        }
+    } catch (const Failure &failure) {
+        check(failure.number() == FailureNumber::InputPastEndOfFile);
+        check(reader.atEnd());
+    }
+    check(characters <= text.size());
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+{
+    if (size == 0)
+        return 0;
+    const QByteArray rest(reinterpret_cast<const char *>(data) + 1, qsizetype(size - 1));
+    if (data[0] % 2 == 0)
+        roundTrip(rest);
+    else
+        readFile(rest);
+    return 0;
+}
