@@ -1,0 +1,16 @@
+#!/bin/bash
+# desktop-file-validate accepts the desktop entry without a remark, and the entry names the installed program
+# and icon. Usage: check-desktop-entry.sh DESKTOP_FILE    Exits 77 without desktop-file-validate.
+set -euo pipefail
+desktop=$1
+command -v desktop-file-validate >/dev/null \
+    || { echo "SKIP: desktop-file-validate (desktop-file-utils) not found"; exit 77; }
+# Hints count too: one says that the entry has no main category and would be hidden away.
+out=$(desktop-file-validate "$desktop" 2>&1) && [[ -z $out ]] || { echo "FAIL: $out"; exit 1; }
+status=0
+for line in Type=Application Name=Quorvex Exec=quorvex Icon=quorvex; do
+    grep -qx "$line" "$desktop" || { echo "FAIL: no line $line"; status=1; }
+done
+grep -Eq '^Categories=(.*;)?TextEditor;' "$desktop" || { echo "FAIL: not in category TextEditor"; status=1; }
+grep -Eq '^MimeType=(.*;)?text/plain;' "$desktop" || { echo "FAIL: no MIME type text/plain"; status=1; }
+exit $status
