@@ -1,5 +1,7 @@
 #include "qtcommondialog.h"
 
+#include "fontdialog.h"
+
 #include <QFileDialog>
 
 using namespace Qt::StringLiterals;
@@ -40,17 +42,15 @@ void QtCommonDialog::showFileDialog(bool save)
         setFileName(chosen.constFirst());
 }
 
-void QtCommonDialog::showOpen()
-{
-    showFileDialog(false);
-}
+void QtCommonDialog::showOpen() { showFileDialog(false); }
 
-void QtCommonDialog::showSave()
-{
-    showFileDialog(true);
-}
+void QtCommonDialog::showSave() { showFileDialog(true); }
 
 void QtCommonDialog::showFont()
 {
-    // The font dialog comes with the text appearance command; until then it keeps its values.
+    FontDialog dialog(m_parent);
+    dialog.readFrom(*this);
+    // A cancelled dialog leaves every property as it was.
+    if (dialog.exec() == QDialog::Accepted)
+        dialog.writeTo(*this);
 }

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <QColor>
+#include <QDialog>
+#include <QFont>
+
+class CommonDialog;
+class QCheckBox;
+class QComboBox;
+class QDialogButtonBox;
+class QFontDialog;
+class QGroupBox;
+
+// The font dialog of the common dialog: Qt's font chooser embedded without its buttons, and an
+// effects group with strikethrough, underline and the text colour.
+class FontDialog : public QDialog
+{
+    Q_OBJECT
+
+public:
+    // The standard colours, by name, in the order the colour list shows them.
+    struct NamedColor
+    {
+        const char16_t *name;
+        QRgb rgb;
+    };
+    static const QList<NamedColor> &standardColors();
+
+    // A colour value has red in the low byte, then green, then blue.
+    static QColor colorFromValue(quint32 value);
+    static quint32 valueFromColor(const QColor &color);
+
+    explicit FontDialog(QWidget *parent = nullptr);
+
+    // Fills the dialog from the font, colour and flag properties.
+    void readFrom(const CommonDialog &properties);
+    // Stores the chosen font and colour back into the properties.
+    void writeTo(CommonDialog &properties) const;
+
+    void setEffectsShown(bool shown);
+    bool effectsShown() const;
+
+    void setSelectedFont(const QFont &font);
+    QFont selectedFont() const;
+
+    void setColor(const QColor &color);
+    QColor color() const { return m_color; }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void onColorActivated(int index);
+    void chooseCustomColor();
+    void syncEffects();
+    void hideBuiltInEffects();
+
+    QFontDialog *m_fonts;
+    QGroupBox *m_effects;
+    QCheckBox *m_strikeOut;
+    QCheckBox *m_underline;
+    QComboBox *m_colors;
+    QDialogButtonBox *m_buttons;
+    QColor m_color = Qt::black;
+    // The size the chooser was given, which may have a fraction its size list cannot show.
+    double m_givenSize = 0;
+    double m_givenListedSize = 0;
+};
