@@ -1,5 +1,6 @@
 #pragma once
 
+#include "failure.h"
 #include "form1.h"
 #include "qtform.h"
 #include "qtsequentialfiles.h"
