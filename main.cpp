@@ -1,4 +1,5 @@
 // The composition root: the one place that knows both the window class and the Qt platform.
+#include "appidentity.h"
 #include "form1.h"
 #include "qtcommondialog.h"
 #include "qtform.h"
@@ -6,12 +7,12 @@
 #include "qtservices.h"
 
 #include <QApplication>
+#include <QTimer>
 
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Quorvex"));
-    QApplication::setOrganizationName(QStringLiteral("Quorvex"));
+    AppIdentity::apply();
 
     QtMessageBoxes messageBoxes;
     QtClipboard clipboard;
@@ -22,5 +23,8 @@ int main(int argc, char *argv[])
 
     Form1 form({ window, window.textBox(), commonDialog, clipboard, screen, messageBoxes, files });
     window.start(form.design());
+    // For timing start-up from outside: end once the window has been shown.
+    if (qEnvironmentVariableIsSet("QUORVEX_EXIT_AFTER_SHOW"))
+        QTimer::singleShot(0, &app, &QCoreApplication::quit);
     return app.exec();
 }
