@@ -3,11 +3,11 @@
 #include "documentcodec.h"
 #include "failure.h"
 #include "itemreader.h"
+#include "safefilewriter.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <cerrno>
 #include <new>
@@ -27,7 +27,7 @@ struct QtSequentialFiles::OpenFile
     Mode mode;
     QString path;
     ItemReader items;
-    std::unique_ptr<QSaveFile> output;
+    std::unique_ptr<SafeFileWriter> output;
 };
 
 namespace {
@@ -240,66 +240,11 @@ QString loadDocument(const QString &path)
 
 // --- Output ---------------------------------------------------------------------------------
 
-void requireWritableTarget(const QString &path)
+std::unique_ptr<SafeFileWriter> beginOutput(const QString &path)
 {
-    if (path.isEmpty())
-        throw badFileName(u"the file name is empty."_s);
-#ifdef Q_OS_UNIX
-    struct stat info;
-    if (::stat(QFile::encodeName(path).constData(), &info) == 0)
-        requireRegularFile(info, path);
-    else if (errno != ENOENT || folderIsMissing(path))
-        throw failureFromErrno(errno, path);
-#else
-    const QFileInfo info(path);
-    if (info.isDir())
-        throw folderGivenAsFile(path);
-    if (info.exists() && !info.isFile())
-        throw notARegularFile(path);
-    if (!info.exists() && folderIsMissing(path))
-        throw pathNotFound(path);
-#endif
-}
-
-Failure outputOpenFailure(const QString &path, const QSaveFile &file)
-{
-    const QFileInfo info(path);
-    if (folderIsMissing(path))
-        return pathNotFound(path);
-    if (!QFileInfo(info.absolutePath()).isWritable() || (info.exists() && !info.isWritable()))
-        return permissionDenied(path);
-    return accessError(path, file.errorString());
-}
-
-Failure writeFailure(const QString &path, const QSaveFile &file)
-{
-    const QString reason = file.errorString();
-#ifdef Q_OS_UNIX
-    if (reason == qt_error_string(ENOSPC) || reason == qt_error_string(EDQUOT))
-        return diskFull(path);
-#endif
-    return deviceIOError(path, reason);
-}
-
-std::unique_ptr<QSaveFile> beginOutput(const QString &path)
-{
-    requireWritableTarget(path);
-    auto file = std::make_unique<QSaveFile>(path);
-    if (!file->open(QIODevice::WriteOnly))
-        throw outputOpenFailure(path, *file);
+    auto file = std::make_unique<SafeFileWriter>(path);
+    file->open();
     return file;
-}
-
-void writeOutput(QSaveFile &file, QByteArrayView bytes, const QString &path)
-{
-    if (file.write(bytes.data(), bytes.size()) != bytes.size())
-        throw writeFailure(path, file);
-}
-
-void finishOutput(QSaveFile &file, const QString &path)
-{
-    if (!file.commit())
-        throw writeFailure(path, file);
 }
 
 } // namespace
@@ -404,8 +349,7 @@ void QtSequentialFiles::writeItem(qint16 number, const QString &text)
 {
     OpenFile &file = openFile(number, Mode::Output);
     try {
-        encodeItem(text,
-                   [&file](QByteArrayView piece) { writeOutput(*file.output, piece, file.path); });
+        encodeItem(text, [&file](QByteArrayView piece) { file.output->write(piece); });
     } catch (const Failure &failure) {
         releaseAndThrow(number, failure);
     } catch (const std::bad_alloc &) {
@@ -421,5 +365,5 @@ void QtSequentialFiles::close(qint16 number)
     // The number is free from here on, whatever the commit does.
     const std::unique_ptr<OpenFile> file = std::move(slot);
     if (file->mode == Mode::Output)
-        finishOutput(*file->output, file->path);
+        file->output->commit();
 }

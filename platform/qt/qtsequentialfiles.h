@@ -8,8 +8,8 @@
 // Sequential files through QFile and QSaveFile, under the numbers 1 to 511.
 //
 // Input reads the whole file once (regular files only, at most LargestInput bytes), decodes it
-// once, and hands out its items one by one. Output goes to a QSaveFile: the file on disk changes
-// only when close() commits, so a failed write or close leaves it as it was.
+// once, and hands out its items one by one. Output goes through a SafeFileWriter: the file on
+// disk changes only when close() commits, so a failed write or close leaves it as it was.
 //
 // Any failure raised by an operation on an open number closes that number (output cancelled)
 // before it is thrown. Opening under a number that is already open fails without touching the
