@@ -2,6 +2,13 @@
 
 #include "failure.h"
 
+#include <QtAlgorithms>
+
+#if defined(__SSE2__) || defined(_M_X64)
+#include <emmintrin.h>
+#define QUORVEX_SSE2
+#endif
+
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -10,6 +17,29 @@ inline bool isDelimiter(char16_t c)
 {
     // Every delimiter sorts at or below the comma: one test settles most characters.
     return c <= u',' && (c == u',' || c == u'\n' || c == u'\r');
+}
+
+// The index of the first comma, CR or LF at or after from, or size. Unquoted items are most of
+// a plain text file, so this loop is most of the reading time: eight characters per step where
+// the processor allows.
+qsizetype findDelimiter(const char16_t *data, qsizetype from, qsizetype size)
+{
+#ifdef QUORVEX_SSE2
+    const __m128i comma = _mm_set1_epi16(u',');
+    const __m128i cr = _mm_set1_epi16(u'\r');
+    const __m128i lf = _mm_set1_epi16(u'\n');
+    for (; from + 8 <= size; from += 8) {
+        const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i *>(data + from));
+        const __m128i hits
+            = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi16(chunk, comma), _mm_cmpeq_epi16(chunk, cr)),
+                           _mm_cmpeq_epi16(chunk, lf));
+        if (const uint mask = uint(_mm_movemask_epi8(hits)))
+            return from + qCountTrailingZeroBits(mask) / 2;
+    }
+#endif
+    while (from < size && !isDelimiter(data[from]))
+        ++from;
+    return from;
 }
 
 } // namespace
@@ -30,9 +60,7 @@ QString ItemReader::readUnquoted()
     const char16_t *const data = reinterpret_cast<const char16_t *>(m_text.utf16());
     const qsizetype size = m_text.size();
     const qsizetype start = m_position;
-    qsizetype end = start;
-    while (end < size && !isDelimiter(data[end]))
-        ++end;
+    const qsizetype end = findDelimiter(data, start, size);
     QString item(m_text.constData() + start, end - start);
     skipDelimiterAt(end);
     return item;

@@ -68,6 +68,8 @@ private Q_SLOTS:
     void reading_data();
     void reading();
     void readingPastTheEndFails();
+    void delimiterAtEveryOffset_data();
+    void delimiterAtEveryOffset();
     void roundTrip();
 };
 
@@ -275,6 +277,35 @@ void TestDocFormat::readingPastTheEndFails()
         QFAIL("a read past the end gave an item");
     } catch (const Failure &failure) {
         QCOMPARE(failure.number(), int(FailureNumber::InputPastEndOfFile));
+    }
+}
+
+// Unquoted items are scanned several characters at a time: a delimiter must be found at any
+// offset within a block, and a block that runs past the end of the text must not be read.
+void TestDocFormat::delimiterAtEveryOffset_data()
+{
+    QTest::addColumn<QString>("delimiter");
+    QTest::addRow("comma") << u","_s;
+    QTest::addRow("CR") << u"\r"_s;
+    QTest::addRow("LF") << u"\n"_s;
+    QTest::addRow("CR LF") << u"\r\n"_s;
+}
+
+void TestDocFormat::delimiterAtEveryOffset()
+{
+    QFETCH(QString, delimiter);
+    for (int first = 0; first < 40; ++first) {
+        for (int second = 0; second < 20; ++second) {
+            // Characters just above and below the delimiters, so that a wrong comparison shows.
+            const QString a = QString(first, u'-') + u" "_s.repeated(first % 3);
+            const QString b = QString(second, u'\x0b') + u"+"_s.repeated(second % 2);
+            ItemReader reader(a + delimiter + b);
+            QCOMPARE(reader.next(), a);
+            if (!b.isEmpty()) {
+                QCOMPARE(reader.next(), b);
+            }
+            QVERIFY(reader.atEnd());
+        }
     }
 }
 
