@@ -1,0 +1,300 @@
+// Times the document format on generated files of 1, 10 and 100 MB, side by side with the floor
+// of the same work: reading all items against a plain read and QString::fromUtf8 of the same
+// file, writing the document against a plain write of the same bytes.
+//
+//   bench_docformat [--sizes 1,10,100] [--runs N] [--dir FOLDER]
+//
+// Each measurement runs in a child process of its own (Linux), so the peak memory printed is
+// that of the measured work alone: "peak" is the process's high-water mark during the work,
+// "added" what the work took on top of what the process held when it started (its input).
+#include "documentcodec.h"
+#include "qtsequentialfiles.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
+#ifdef Q_OS_LINUX
+#include <sys/wait.h>
+#endif
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+struct Sample
+{
+    double milliseconds = 0;
+    double peakMB = -1;
+    double addedMB = -1;
+};
+
+double statusFieldMB(const char *field)
+{
+    QFile status(u"/proc/self/status"_s);
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray key = QByteArray(field) + ':';
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith(key))
+            return line.mid(key.size()).trimmed().split(' ').first().toDouble() / 1024.0;
+    }
+    return -1;
+}
+
+// Restarts the high-water mark, so the peak read afterwards belongs to what follows.
+void resetPeakMemory()
+{
+    QFile clear(u"/proc/self/clear_refs"_s);
+    if (clear.open(QIODevice::WriteOnly))
+        clear.write("5");
+}
+
+Sample measure(const std::function<void()> &work)
+{
+    Sample sample;
+    const double before = statusFieldMB("VmRSS");
+    resetPeakMemory();
+    QElapsedTimer timer;
+    timer.start();
+    work();
+    sample.milliseconds = timer.nsecsElapsed() / 1e6;
+    sample.peakMB = statusFieldMB("VmHWM");
+    if (before >= 0 && sample.peakMB >= 0)
+        sample.addedMB = std::max(0.0, sample.peakMB - before);
+    return sample;
+}
+
+// Runs prepare-then-measure in a child process and brings the figures back.
+Sample inChild(const std::function<Sample()> &run)
+{
+#ifdef Q_OS_LINUX
+    int channel[2];
+    if (::pipe(channel) != 0)
+        return run();
+    std::fflush(stdout);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(channel[0]);
+        const Sample sample = run();
+        const ssize_t written = ::write(channel[1], &sample, sizeof sample);
+        ::_exit(written == ssize_t(sizeof sample) ? 0 : 1);
+    }
+    ::close(channel[1]);
+    Sample sample;
+    const bool received = child > 0 && ::read(channel[0], &sample, sizeof sample) == sizeof sample;
+    ::close(channel[0]);
+    int status = 0;
+    if (child > 0)
+        ::waitpid(child, &status, 0);
+    if (!received) {
+        std::fprintf(stderr, "a measurement failed\n");
+        return Sample { -1, -1, -1 };
+    }
+    return sample;
+#else
+    return run();
+#endif
+}
+
+// Lines of about 100 characters; one in three holds commas, one in eight a non-ASCII word.
+QByteArray generateFile(qint64 bytes)
+{
+    static const char *const words[]
+        = { "the",   "quick", "brown", "fox",  "jumps",  "over",  "lazy", "dog",  "lorem",
+            "ipsum", "dolor", "sit",   "amet", "editor", "plain", "text", "file", "window" };
+    QRandomGenerator random(42);
+    QByteArray file;
+    file.reserve(bytes + 200);
+    for (int line = 0; file.size() < bytes; ++line) {
+        const qsizetype start = file.size();
+        while (file.size() - start < 95) {
+            if (file.size() > start)
+                file += (line % 3 == 0 && random.bounded(6) == 0) ? ", " : " ";
+            file += words[random.bounded(int(std::size(words)))];
+            if (line % 8 == 0 && random.bounded(10) == 0)
+                file += " caf\xc3\xa9";
+        }
+        file += "\r\n";
+    }
+    return file;
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+qsizetype sink = 0; // keeps the compiler from dropping work whose result is unused
+
+Sample readItems(const QString &path)
+{
+    return measure([&] {
+        QtSequentialFiles files;
+        const qint16 number = files.freeFile();
+        files.openForInput(path, number);
+        qsizetype items = 0;
+        while (!files.atEnd(number)) {
+            sink += files.readItem(number).size();
+            ++items;
+        }
+        files.close(number);
+        sink += items;
+    });
+}
+
+Sample plainDecode(const QString &path)
+{
+    return measure([&] {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly))
+            return;
+        const QString text = QString::fromUtf8(file.readAll());
+        sink += text.size();
+    });
+}
+
+Sample writeDocument(const QString &source, const QString &target)
+{
+    const QString text = QString::fromUtf8(readFile(source));
+    return measure([&] {
+        QtSequentialFiles files;
+        const qint16 number = files.freeFile();
+        files.openForOutput(target, number);
+        files.writeItem(number, text);
+        files.close(number);
+    });
+}
+
+Sample plainWrite(const QString &source, const QString &target)
+{
+    const QByteArray bytes = encodeItem(QString::fromUtf8(readFile(source)));
+    return measure([&] {
+        QFile file(target);
+        if (file.open(QIODevice::WriteOnly))
+            file.write(bytes);
+    });
+}
+
+// A save must reach the disk before it reports success, so the fair floor for it syncs too.
+Sample plainWriteSynced(const QString &source, const QString &target)
+{
+    const QByteArray bytes = encodeItem(QString::fromUtf8(readFile(source)));
+    return measure([&] {
+        QFile file(target);
+        if (file.open(QIODevice::WriteOnly)) {
+            file.write(bytes);
+            file.flush();
+#ifdef Q_OS_UNIX
+            ::fsync(file.handle());
+#endif
+        }
+    });
+}
+
+// The format's own share of a save: the written form encoded, nothing written.
+Sample encodeOnly(const QString &source)
+{
+    const QString text = QString::fromUtf8(readFile(source));
+    return measure([&] { encodeItem(text, [](QByteArrayView piece) { sink += piece.size(); }); });
+}
+
+// The fastest of the runs, and the largest peak among them.
+Sample best(int runs, const std::function<Sample()> &run)
+{
+    Sample result { 1e300, -1, -1 };
+    for (int i = 0; i < runs; ++i) {
+#ifdef Q_OS_UNIX
+        ::sync(); // earlier writes still going out would slow this run down
+#endif
+        const Sample sample = inChild(run);
+        result.milliseconds = std::min(result.milliseconds, sample.milliseconds);
+        result.peakMB = std::max(result.peakMB, sample.peakMB);
+        result.addedMB = std::max(result.addedMB, sample.addedMB);
+    }
+    return result;
+}
+
+void printRow(const char *size, const char *what, const Sample &sample, const Sample *floor)
+{
+    std::printf("%-7s %-28s %10.1f %10.1f %10.1f", size, what, sample.milliseconds, sample.peakMB,
+                sample.addedMB);
+    if (floor)
+        std::printf("   %5.2fx", sample.milliseconds / floor->milliseconds);
+    std::printf("\n");
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QStringList sizes { u"1"_s, u"10"_s, u"100"_s };
+    int runs = 3;
+    QString folder;
+    const QStringList args = app.arguments();
+    for (qsizetype i = 1; i + 1 < args.size(); i += 2) {
+        if (args[i] == u"--sizes"_s)
+            sizes = args[i + 1].split(u',');
+        else if (args[i] == u"--runs"_s)
+            runs = std::max(1, args[i + 1].toInt());
+        else if (args[i] == u"--dir"_s)
+            folder = args[i + 1];
+    }
+    QTemporaryDir dir(folder.isEmpty() ? QDir::tempPath() + u"/bench_docformat-XXXXXX"_s
+                                       : folder + u"/bench_docformat-XXXXXX"_s);
+    if (!dir.isValid()) {
+        std::fprintf(stderr, "cannot create a temporary folder\n");
+        return 1;
+    }
+
+    std::printf("Best of %d runs; memory in MB (peak: high-water mark during the work; added: on "
+                "top of the input held before it).\n",
+                runs);
+    std::printf("%-7s %-28s %10s %10s %10s   %s\n", "file", "work", "time ms", "peak MB",
+                "added MB", "vs floor");
+    std::printf("(floors: reading vs plain read + fromUtf8; encoding vs plain write; writing the "
+                "document, which syncs, vs plain write + fsync)\n");
+    for (const QString &size : sizes) {
+        const qint64 megabytes = size.toLongLong();
+        if (megabytes <= 0)
+            continue;
+        const QString source = dir.filePath(u"doc-%1mb.txt"_s.arg(megabytes));
+        const QString target = dir.filePath(u"out-%1mb.txt"_s.arg(megabytes));
+        {
+            QFile file(source);
+            if (!file.open(QIODevice::WriteOnly) || file.write(generateFile(megabytes << 20)) < 0) {
+                std::fprintf(stderr, "cannot write %s\n", qPrintable(source));
+                return 1;
+            }
+        }
+        const QByteArray label = (size + u" MB"_s).toUtf8();
+        const Sample decode = best(runs, [&] { return plainDecode(source); });
+        const Sample items = best(runs, [&] { return readItems(source); });
+        const Sample write = best(runs, [&] { return plainWrite(source, target); });
+        const Sample synced = best(runs, [&] { return plainWriteSynced(source, target); });
+        const Sample encode = best(runs, [&] { return encodeOnly(source); });
+        const Sample document = best(runs, [&] { return writeDocument(source, target); });
+        printRow(label.constData(), "plain read + fromUtf8", decode, nullptr);
+        printRow(label.constData(), "read all items", items, &decode);
+        printRow(label.constData(), "plain write", write, nullptr);
+        printRow(label.constData(), "plain write + fsync", synced, nullptr);
+        printRow(label.constData(), "encode written form only", encode, &write);
+        printRow(label.constData(), "write document (synced)", document, &synced);
+        std::fflush(stdout);
+        QFile::remove(source);
+        QFile::remove(target);
+    }
+    return sink == -1 ? 1 : 0;
+}
