@@ -76,8 +76,8 @@ rw_start() {
     "$binary" >"$RW_TMP/app.log" 2>&1 &
     RW_APP_PID=$!
     RW_PIDS+=($RW_APP_PID)
-    rw_wait_for 20 xdotool search --pid "$RW_APP_PID" --name '^Quorvex' || rw_fail "no window appeared"
-    RW_WINDOW=$(xdotool search --pid "$RW_APP_PID" --name '^Quorvex' | head -n 1)
+    rw_wait_for 20 xdotool search --onlyvisible --pid "$RW_APP_PID" --name '^Quorvex' || rw_fail "no window appeared"
+    RW_WINDOW=$(xdotool search --onlyvisible --pid "$RW_APP_PID" --name '^Quorvex' | head -n 1)
     rw_activate
 }
 
