@@ -286,12 +286,17 @@ int main(int argc, char *argv[])
         const Sample synced = best(runs, [&] { return plainWriteSynced(source, target); });
         const Sample encode = best(runs, [&] { return encodeOnly(source); });
         const Sample document = best(runs, [&] { return writeDocument(source, target); });
+        // What Open meets most: a file this program wrote, one quoted item.
+        const Sample writtenDecode = best(runs, [&] { return plainDecode(target); });
+        const Sample writtenItems = best(runs, [&] { return readItems(target); });
         printRow(label.constData(), "plain read + fromUtf8", decode, nullptr);
         printRow(label.constData(), "read all items", items, &decode);
         printRow(label.constData(), "plain write", write, nullptr);
         printRow(label.constData(), "plain write + fsync", synced, nullptr);
         printRow(label.constData(), "encode written form only", encode, &write);
         printRow(label.constData(), "write document (synced)", document, &synced);
+        printRow(label.constData(), "written: read + fromUtf8", writtenDecode, nullptr);
+        printRow(label.constData(), "written: read its one item", writtenItems, &writtenDecode);
         std::fflush(stdout);
         QFile::remove(source);
         QFile::remove(target);

@@ -85,13 +85,27 @@ QString ItemReader::readQuoted()
             item += text.sliced(segment, after - segment); // keeps one of the two
             segment = from = after + 1;
         } else if (after == size || isDelimiter(text[after].unicode())) {
-            item += text.sliced(segment, mark - segment);
+            const qsizetype start = m_position;
             skipDelimiterAt(after);
+            if (start == 0 && item.isEmpty() && m_position == size)
+                return takeWholeText(mark);
+            item += text.sliced(segment, mark - segment);
             return item;
         } else {
             from = after; // a lone mark inside the item is one of its characters
         }
     }
+}
+
+// A file this program wrote is one quoted item: it is cut out of the text in place rather than
+// copied, which spares a second copy of a large document.
+QString ItemReader::takeWholeText(qsizetype closingMark)
+{
+    QString item = std::move(m_text);
+    m_text = QString();
+    item.truncate(closingMark);
+    item.remove(0, 1);
+    return item;
 }
 
 void ItemReader::skipDelimiterAt(qsizetype index)

@@ -29,6 +29,7 @@ private:
     QString readQuoted();
     QString readUnquoted();
     void skipDelimiterAt(qsizetype index);
+    QString takeWholeText(qsizetype closingMark);
 
     QString m_text;
     qsizetype m_position = 0;
