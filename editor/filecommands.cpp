@@ -33,6 +33,14 @@ Failure outOfMemory()
     return Failure(FailureNumber::OutOfMemory, u"Out of memory: the file is too large to open."_s);
 }
 
+Failure outOfMemoryWhileSaving(const QString &fileName)
+{
+    return Failure(
+        FailureNumber::OutOfMemory,
+        u"Out of memory: %1 could not be written. The file on disk was not changed."_s.arg(
+            fileName));
+}
+
 } // namespace
 
 void Form1::File_Open_Click()
@@ -111,6 +119,9 @@ void Form1::storeAs(const QString &fileName)
     } catch (const Failure &failure) {
         CurrentFile = previousFile;
         reportFailure(failure);
+    } catch (const std::bad_alloc &) {
+        CurrentFile = previousFile;
+        reportFailure(outOfMemoryWhileSaving(fileName));
     }
 }
 

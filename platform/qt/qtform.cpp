@@ -8,6 +8,9 @@
 #include <QCloseEvent>
 #include <QMenu>
 #include <QMenuBar>
+#if QT_CONFIG(sessionmanager)
+#include <QSessionManager>
+#endif
 
 QtForm::QtForm(MessageBoxes &messageBoxes, QWidget *parent)
     : QMainWindow(parent),
@@ -17,6 +20,11 @@ QtForm::QtForm(MessageBoxes &messageBoxes, QWidget *parent)
 {
     setCentralWidget(m_client);
     m_textBox->setDispatcher([this](const std::function<void()> &handler) { dispatch(handler); });
+#if QT_CONFIG(sessionmanager)
+    // Qt 6 sends no close event when the desktop session ends: ask here instead.
+    connect(qGuiApp, &QGuiApplication::commitDataRequest, this, &QtForm::commitData,
+            Qt::DirectConnection);
+#endif
 }
 
 void QtForm::dispatch(const std::function<void()> &handler)
@@ -102,18 +110,42 @@ void QtForm::endProgram()
     QCoreApplication::exit(0);
 }
 
+bool QtForm::mayClose()
+{
+    if (m_ended || !m_queryUnload)
+        return true;
+    qint16 cancel = 0;
+    dispatch([&] { m_queryUnload(cancel); });
+    return cancel == 0;
+}
+
 void QtForm::closeEvent(QCloseEvent *event)
 {
-    if (!m_ended && m_queryUnload) {
-        qint16 cancel = 0;
-        dispatch([&] { m_queryUnload(cancel); });
-        if (cancel != 0) {
-            event->ignore();
-            return;
-        }
+    if (!mayClose()) {
+        event->ignore();
+        return;
     }
     m_ended = true;
     event->accept();
+}
+
+void QtForm::commitData(QSessionManager &manager)
+{
+#if QT_CONFIG(sessionmanager)
+    // Without leave to interact nothing can be asked; the session goes on as it would.
+    if (m_ended || !manager.allowsInteraction())
+        return;
+    const bool mayEnd = mayClose();
+    manager.release();
+    if (!mayEnd) {
+        manager.cancel();
+        return;
+    }
+    // The user agreed to lose the changes: end now, so that nothing asks again.
+    endProgram();
+#else
+    Q_UNUSED(manager);
+#endif
 }
 
 void QtForm::resizeEvent(QResizeEvent *event)

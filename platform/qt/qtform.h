@@ -7,6 +7,7 @@
 #include <QMainWindow>
 
 class MessageBoxes;
+class QSessionManager;
 
 // The main window: built from a window description, it raises the description's events
 // through one dispatcher that reports any failure a handler leaves untrapped.
@@ -39,6 +40,9 @@ protected:
 
 private:
     void buildMenus(const QList<MenuItemDesign> &menus);
+    // Asks the window's unload question; true when the window may go.
+    bool mayClose();
+    void commitData(QSessionManager &manager);
 
     MessageBoxes &m_messageBoxes;
     QWidget *m_client;
