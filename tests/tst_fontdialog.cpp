@@ -10,6 +10,7 @@
 #include <QFontDatabase>
 #include <QFontDialog>
 #include <QGroupBox>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -115,6 +116,7 @@ private Q_SLOTS:
     void keysInTheChooserCloseTheWholeDialog();
     void effectsFollowTheFlags_data();
     void effectsFollowTheFlags();
+    void sampleIsTallEnoughToRead();
     void colorListShowsTheGivenColor_data();
     void colorListShowsTheGivenColor();
     void customColorComesFromTheColorDialog();
@@ -261,6 +263,30 @@ void TestFontDialog::effectsFollowTheFlags()
     QCOMPARE(common.color(), 0x000000u);
 }
 
+void TestFontDialog::sampleIsTallEnoughToRead()
+{
+    QtCommonDialog common(nullptr);
+    fill(common, m_family, 12.0f, 0x000000);
+    bool played = false;
+    whenShown<FontDialog>(&played, [&](FontDialog *dialog) {
+        const auto groups
+            = child<QFontDialog>(dialog, u"fontChooser"_s)->findChildren<QGroupBox *>();
+        int samples = 0;
+        for (const QGroupBox *group : groups) {
+            const auto edits = group->findChildren<QLineEdit *>();
+            for (const QLineEdit *sample : edits) {
+                ++samples;
+                QVERIFY(sample->isVisible());
+                QVERIFY2(sample->height() >= sample->fontMetrics().height(),
+                         qPrintable(u"%1 pixels high"_s.arg(sample->height())));
+            }
+        }
+        QCOMPARE(samples, 1);
+    });
+    common.showFont();
+    QVERIFY(played);
+}
+
 void TestFontDialog::colorListShowsTheGivenColor_data()
 {
     QTest::addColumn<quint32>("value");
@@ -287,6 +313,15 @@ void TestFontDialog::colorListShowsTheGivenColor()
     QCOMPARE(combo->currentText(), entry);
     QCOMPARE(combo->count(), entry.startsWith(u'#') ? 18 : 17);
     QCOMPARE(combo->itemText(combo->count() - 1), u"Custom..."_s);
+    // The sample is drawn in the colour.
+    const auto samples = child<QFontDialog>(&dialog, u"fontChooser"_s)->findChildren<QLineEdit *>();
+    bool sampleInColor = false;
+    for (const QLineEdit *sample : samples) {
+        if (qobject_cast<QGroupBox *>(sample->parentWidget()))
+            sampleInColor
+                = sample->palette().color(QPalette::Text) == FontDialog::colorFromValue(value);
+    }
+    QVERIFY(sampleInColor);
     dialog.writeTo(common);
     QCOMPARE(common.color(), value);
 }

@@ -12,6 +12,7 @@
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPixmap>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -122,6 +123,14 @@ void FontDialog::hideBuiltInEffects()
         if (!group->findChildren<QCheckBox *>().isEmpty())
             group->hide();
     }
+    // The sample shared its row with them and would shrink to nothing on its own.
+    for (QGroupBox *group : groups) {
+        const auto samples = group->findChildren<QLineEdit *>();
+        for (QLineEdit *sample : samples) {
+            sample->setMinimumHeight(4 * sample->fontMetrics().height());
+            m_sample = sample;
+        }
+    }
 }
 
 bool FontDialog::eventFilter(QObject *watched, QEvent *event)
@@ -180,6 +189,7 @@ void FontDialog::syncEffects()
 void FontDialog::setColor(const QColor &color)
 {
     m_color = color.toRgb();
+    showColorInSample();
     const int standard = m_colors->findData(m_color, ColorRole);
     const int customEntry = m_colors->count() - 1;
     // A colour outside the standard ones gets an entry of its own before "Custom...".
@@ -204,10 +214,21 @@ void FontDialog::setColor(const QColor &color)
 void FontDialog::onColorActivated(int index)
 {
     const QVariant data = m_colors->itemData(index, ColorRole);
-    if (data.isValid())
+    if (data.isValid()) {
         m_color = data.value<QColor>();
-    else
+        showColorInSample();
+    } else {
         chooseCustomColor();
+    }
+}
+
+void FontDialog::showColorInSample()
+{
+    if (!m_sample)
+        return;
+    QPalette colors = m_sample->palette();
+    colors.setColor(QPalette::Text, m_color);
+    m_sample->setPalette(colors);
 }
 
 void FontDialog::chooseCustomColor()

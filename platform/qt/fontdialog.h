@@ -10,6 +10,7 @@ class QComboBox;
 class QDialogButtonBox;
 class QFontDialog;
 class QGroupBox;
+class QLineEdit;
 
 // The font dialog of the common dialog: Qt's font chooser embedded without its buttons, and an
 // effects group with strikethrough, underline and the text colour.
@@ -52,6 +53,7 @@ protected:
 private:
     void onColorActivated(int index);
     void chooseCustomColor();
+    void showColorInSample();
     void syncEffects();
     void hideBuiltInEffects();
 
@@ -61,6 +63,7 @@ private:
     QCheckBox *m_underline;
     QComboBox *m_colors;
     QDialogButtonBox *m_buttons;
+    QLineEdit *m_sample = nullptr; // the chooser's own sample, when it can be found
     QColor m_color = Qt::black;
     // The size the chooser was given, which may have a fraction its size list cannot show.
     double m_givenSize = 0;
