@@ -4,25 +4,10 @@
 #include "twips.h"
 
 #include <QKeyEvent>
-#include <QScrollBar>
-#include <QTextBlock>
 
 using namespace Qt::StringLiterals;
 
 namespace {
-
-const QString CrLf = u"\r\n"_s;
-
-// The document knows only one line break; CR LF, CR and LF all become it.
-QString toDocumentText(const QString &text)
-{
-    if (!text.contains(u'\r'))
-        return text;
-    QString result = text;
-    result.replace(CrLf, u"\n"_s);
-    result.replace(u'\r', u'\n');
-    return result;
-}
 
 QColor colorFromValue(quint32 value)
 {
@@ -55,17 +40,19 @@ private:
     QtTextArea *m_area;
 };
 
-QtTextArea::QtTextArea(QWidget *parent) : QPlainTextEdit(parent)
+QtTextArea::QtTextArea(QWidget *parent) : TextView(parent)
 {
-    setLineWrapMode(QPlainTextEdit::NoWrap);
-    connect(document(), &QTextDocument::contentsChange, this, &QtTextArea::onContentsChange);
+    connect(this, &TextView::edited, this, [this] {
+        if (m_programEdits == 0)
+            dispatch(m_userEdit);
+    });
 }
 
 void QtTextArea::applyDesign(const TextBoxDesign &design)
 {
+    // Lines are never wrapped: a text box without a horizontal scroll bar still scrolls with
+    // the caret.
     setObjectName(design.name);
-    setLineWrapMode(design.multiLine && !design.horizontalScrollBar ? QPlainTextEdit::WidgetWidth
-                                                                    : QPlainTextEdit::NoWrap);
     setHorizontalScrollBarPolicy(design.horizontalScrollBar ? Qt::ScrollBarAlwaysOn
                                                             : Qt::ScrollBarAlwaysOff);
     setVerticalScrollBarPolicy(design.verticalScrollBar ? Qt::ScrollBarAlwaysOn
@@ -99,31 +86,15 @@ void QtTextArea::dispatch(const std::function<void()> &handler)
         handler();
 }
 
-QString QtTextArea::text() const
-{
-    const QTextDocument *doc = document();
-    QString result;
-    result.reserve(textLength());
-    for (QTextBlock block = doc->begin(); block.isValid(); block = block.next()) {
-        if (block != doc->begin())
-            result += CrLf;
-        result += block.text();
-    }
-    return result;
-}
+QString QtTextArea::text() const { return buffer().text(); }
 
 void QtTextArea::setText(const QString &text)
 {
     ProgramEdit edit(this);
-    setPlainText(toDocumentText(text));
+    setContents(text);
 }
 
-int QtTextArea::textLength() const
-{
-    const QTextDocument *doc = document();
-    // characterCount() counts one separator per block, the last one included.
-    return doc->characterCount() - 1 + (doc->blockCount() - 1);
-}
+int QtTextArea::textLength() const { return int(buffer().length()); }
 
 void QtTextArea::placeInPixels()
 {
@@ -160,77 +131,27 @@ void QtTextArea::setHeight(int twips)
     placeInPixels();
 }
 
-// A position in the CR LF text is the document position plus one for every line break before it.
-int QtTextArea::toCrLf(int position) const
-{
-    return position + document()->findBlock(position).blockNumber();
-}
+int QtTextArea::selStart() const { return int(selectionStart()); }
 
-int QtTextArea::fromCrLf(int position) const
-{
-    const QTextDocument *doc = document();
-    int low = 0;
-    int high = doc->blockCount() - 1;
-    while (low < high) {
-        const int middle = (low + high + 1) / 2;
-        if (doc->findBlockByNumber(middle).position() + middle <= position)
-            low = middle;
-        else
-            high = middle - 1;
-    }
-    const QTextBlock block = doc->findBlockByNumber(low);
-    // Between the CR and the LF of a line break counts as the end of the line.
-    const int offset = qBound(0, position - (block.position() + low), block.length() - 1);
-    return block.position() + offset;
-}
+void QtTextArea::setSelStart(int start) { setSelection(start, start); }
 
-int QtTextArea::selStart() const
-{
-    return toCrLf(textCursor().selectionStart());
-}
-
-void QtTextArea::setSelStart(int start)
-{
-    QTextCursor cursor = textCursor();
-    cursor.setPosition(fromCrLf(qMax(0, start)));
-    setTextCursor(cursor);
-}
-
-int QtTextArea::selLength() const
-{
-    const QTextCursor cursor = textCursor();
-    return toCrLf(cursor.selectionEnd()) - toCrLf(cursor.selectionStart());
-}
+int QtTextArea::selLength() const { return int(selectionEnd() - selectionStart()); }
 
 void QtTextArea::setSelLength(int length)
 {
-    QTextCursor cursor = textCursor();
-    const int start = cursor.selectionStart();
-    const int end = fromCrLf(toCrLf(start) + qMax(0, length));
-    cursor.setPosition(start);
-    cursor.setPosition(end, QTextCursor::KeepAnchor);
-    setTextCursor(cursor);
+    const qsizetype start = selectionStart();
+    setSelection(start, start + qMax(0, length));
 }
 
-QString QtTextArea::selText() const
-{
-    QString selected = textCursor().selectedText();
-    selected.replace(QChar::ParagraphSeparator, CrLf);
-    return selected;
-}
+QString QtTextArea::selText() const { return selectedText(); }
 
 void QtTextArea::setSelText(const QString &text)
 {
     ProgramEdit edit(this);
-    QTextCursor cursor = textCursor();
-    cursor.insertText(toDocumentText(text));
-    setTextCursor(cursor);
+    replaceSelection(text);
 }
 
-quint32 QtTextArea::foreColor() const
-{
-    return valueFromColor(palette().color(QPalette::Text));
-}
+quint32 QtTextArea::foreColor() const { return valueFromColor(palette().color(QPalette::Text)); }
 
 void QtTextArea::setForeColor(quint32 color)
 {
@@ -248,20 +169,14 @@ void QtTextArea::changeFont(const std::function<void(QFont &)> &change)
     setFont(changed);
 }
 
-QString QtTextArea::fontName() const
-{
-    return font().family();
-}
+QString QtTextArea::fontName() const { return font().family(); }
 
 void QtTextArea::setFontName(const QString &name)
 {
     changeFont([&](QFont &f) { f.setFamily(name); });
 }
 
-double QtTextArea::fontSize() const
-{
-    return font().pointSizeF();
-}
+double QtTextArea::fontSize() const { return font().pointSizeF(); }
 
 void QtTextArea::setFontSize(double points)
 {
@@ -271,40 +186,28 @@ void QtTextArea::setFontSize(double points)
     changeFont([&](QFont &f) { f.setPointSizeF(points); });
 }
 
-bool QtTextArea::fontBold() const
-{
-    return font().bold();
-}
+bool QtTextArea::fontBold() const { return font().bold(); }
 
 void QtTextArea::setFontBold(bool on)
 {
     changeFont([&](QFont &f) { f.setBold(on); });
 }
 
-bool QtTextArea::fontItalic() const
-{
-    return font().italic();
-}
+bool QtTextArea::fontItalic() const { return font().italic(); }
 
 void QtTextArea::setFontItalic(bool on)
 {
     changeFont([&](QFont &f) { f.setItalic(on); });
 }
 
-bool QtTextArea::fontStrikethru() const
-{
-    return font().strikeOut();
-}
+bool QtTextArea::fontStrikethru() const { return font().strikeOut(); }
 
 void QtTextArea::setFontStrikethru(bool on)
 {
     changeFont([&](QFont &f) { f.setStrikeOut(on); });
 }
 
-bool QtTextArea::fontUnderline() const
-{
-    return font().underline();
-}
+bool QtTextArea::fontUnderline() const { return font().underline(); }
 
 void QtTextArea::setFontUnderline(bool on)
 {
@@ -352,7 +255,7 @@ bool QtTextArea::event(QEvent *event)
             return true;
         }
     }
-    return QPlainTextEdit::event(event);
+    return TextView::event(event);
 }
 
 void QtTextArea::keyPressEvent(QKeyEvent *event)
@@ -361,29 +264,12 @@ void QtTextArea::keyPressEvent(QKeyEvent *event)
     if (code >= 0 && m_keyPress)
         dispatch([this, code] { m_keyPress(qint16(code)); });
 
-    const bool lineBreak = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
-    if (lineBreak && (event->modifiers() & Qt::ShiftModifier)) {
-        // A soft line break would read back as a character the file format does not keep.
-        QKeyEvent plain(event->type(), event->key(), event->modifiers() & ~Qt::ShiftModifier,
-                        event->text(), event->isAutoRepeat(), ushort(event->count()));
-        QPlainTextEdit::keyPressEvent(&plain);
-        event->setAccepted(plain.isAccepted());
-        return;
-    }
-    QPlainTextEdit::keyPressEvent(event);
+    TextView::keyPressEvent(event);
 }
 
 void QtTextArea::changeEvent(QEvent *event)
 {
-    // Font and palette changes reach the document as contents changes; they are not edits.
+    // Font and palette changes are never edits.
     ProgramEdit edit(this);
-    QPlainTextEdit::changeEvent(event);
-}
-
-void QtTextArea::onContentsChange(int position, int removed, int added)
-{
-    Q_UNUSED(position);
-    if (m_programEdits > 0 || (removed == 0 && added == 0))
-        return;
-    dispatch(m_userEdit);
+    TextView::changeEvent(event);
 }

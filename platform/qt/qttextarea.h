@@ -2,16 +2,16 @@
 
 #include "formdesign.h"
 #include "textarea.h"
+#include "textview.h"
 
 #include <QKeySequence>
 #include <QList>
-#include <QPlainTextEdit>
 
 #include <functional>
 
-// The text box, on QPlainTextEdit. The document holds one block per line; the text the editor
-// sees joins them with CR LF, and positions are converted block by block.
-class QtTextArea : public QPlainTextEdit, public TextArea
+// The text box, on TextView, which holds the text in the CR LF form the editor sees, so text and
+// positions pass through unchanged.
+class QtTextArea : public TextView, public TextArea
 {
     Q_OBJECT
 
@@ -71,11 +71,8 @@ protected:
 private:
     class ProgramEdit;
 
-    void onContentsChange(int position, int removed, int added);
     void placeInPixels();
     void changeFont(const std::function<void(QFont &)> &change);
-    int toCrLf(int position) const;
-    int fromCrLf(int position) const;
     void dispatch(const std::function<void()> &handler);
 
     std::function<void(qint16)> m_keyPress;

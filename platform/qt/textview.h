@@ -1,0 +1,194 @@
+#pragma once
+
+#include "textbuffer.h"
+
+#include <QAbstractScrollArea>
+#include <QBasicTimer>
+#include <QPoint>
+
+#include <memory>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+class QMenu;
+class QMimeData;
+class QTextLayout;
+
+// A plain-text editing widget for texts of any size: the text lives in a TextBuffer, and only
+// the lines on screen are laid out and painted. Lines are not wrapped. A very long line is laid
+// out in chunks, only the ones on screen, so typing in a line of millions of characters costs
+// no more than typing in a short one.
+//
+// Positions are those of the buffer: the text has CR LF between lines, and a position never
+// falls between the CR and the LF.
+class TextView : public QAbstractScrollArea
+{
+    Q_OBJECT
+
+public:
+    explicit TextView(QWidget *parent = nullptr);
+    ~TextView() override;
+
+    const TextBuffer &buffer() const { return m_buffer; }
+
+    // Replaces the whole text, puts the caret at its start and forgets the undo history.
+    void setContents(const QString &text);
+
+    qsizetype caretPosition() const { return m_caret; }
+    qsizetype anchorPosition() const { return m_anchor; }
+    qsizetype selectionStart() const { return std::min(m_caret, m_anchor); }
+    qsizetype selectionEnd() const { return std::max(m_caret, m_anchor); }
+    bool hasSelection() const { return m_caret != m_anchor; }
+    QString selectedText() const;
+    // Selects from anchor to caret (in either order) and scrolls the caret into view.
+    void setSelection(qsizetype anchor, qsizetype caret);
+    // Replaces the selection (or inserts at the caret); the caret ends after the new text.
+    void replaceSelection(const QString &text);
+
+    void undo();
+    void redo();
+    void cut();
+    void copy();
+    void paste();
+    void deleteSelection();
+    void selectAll();
+
+    // Where the caret is drawn, in viewport coordinates.
+    QRect caretRect() const;
+    // The position under a point of the viewport.
+    qsizetype positionAt(const QPoint &point) const;
+    // The position of a line and column, for tests and the accessibility interface.
+    QRect characterRect(qsizetype position) const;
+
+    QVariant inputMethodQuery(Qt::InputMethodQuery query) const override;
+
+Q_SIGNALS:
+    // The text changed, whoever changed it.
+    void edited(qsizetype position, qsizetype removed, qsizetype added);
+    void caretMoved();
+
+protected:
+    bool event(QEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void scrollContentsBy(int dx, int dy) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void inputMethodEvent(QInputMethodEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void mouseDoubleClickEvent(QMouseEvent *event) override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dragMoveEvent(QDragMoveEvent *event) override;
+    void dragLeaveEvent(QDragLeaveEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
+    void focusInEvent(QFocusEvent *event) override;
+    void focusOutEvent(QFocusEvent *event) override;
+    bool focusNextPrevChild(bool next) override;
+    void changeEvent(QEvent *event) override;
+    void timerEvent(QTimerEvent *event) override;
+
+    // The context menu with its edit actions; a subclass may add to it.
+    virtual QMenu *createContextMenu();
+
+private:
+    friend class TextViewAccessible;
+    enum class Move { Keep, Select };
+
+    struct Chunk
+    {
+        qsizetype start; // column in the line
+        qsizetype length;
+    };
+
+    // Editing
+    void edit(qsizetype position, qsizetype count, const QString &text,
+              TextBuffer::Merge merge = TextBuffer::Merge::Never);
+    void typeText(const QString &text);
+    void afterEdit(qsizetype position, qsizetype removed, qsizetype added, qsizetype linesBefore);
+    void moveCaret(qsizetype position, Move move);
+    bool handleNavigation(QKeyEvent *event);
+    bool handleEditing(QKeyEvent *event);
+    static bool isNavigationOrEditKey(QKeyEvent *event);
+
+    // Geometry of lines and chunks
+    qsizetype chunkCount(qsizetype line) const;
+    Chunk chunk(qsizetype line, qsizetype index) const;
+    qsizetype chunkIndexOf(qsizetype line, qsizetype column) const;
+    qreal chunkX(qsizetype line, qsizetype index) const;
+    qreal chunkWidth(qsizetype line, qsizetype index) const;
+    QTextLayout *layoutFor(qsizetype line, qsizetype index) const;
+    void forgetLayouts(qsizetype line);
+    void forgetAllLayouts();
+    qreal xOfPosition(qsizetype position) const;
+    qsizetype positionInLine(qsizetype line, qreal x) const;
+    int lineHeight() const { return m_lineHeight; }
+    int visibleLines() const;
+    int topLine() const;
+    int leftOffset() const;
+
+    // Moves used by the keys
+    qsizetype nextCharacter(qsizetype position) const;
+    qsizetype previousCharacter(qsizetype position) const;
+    qsizetype nextWord(qsizetype position) const;
+    qsizetype previousWord(qsizetype position) const;
+    // The run of word characters, spaces or other characters at a position, within its line.
+    std::pair<qsizetype, qsizetype> wordAt(qsizetype position) const;
+    qsizetype lineMove(qsizetype position, qsizetype lines);
+    void selectWordAt(qsizetype position);
+
+    void updateMetrics();
+    void updateScrollBars();
+    void ensureCaretVisible();
+    void restartBlink();
+    void updateCaret();
+    void autoScroll();
+    void startDrag();
+    QMimeData *selectionMimeData() const;
+    void notifyAccessibility(qsizetype position, qsizetype removed, const QString &added);
+
+    TextBuffer m_buffer;
+    qsizetype m_caret = 0;
+    qsizetype m_anchor = 0;
+    qreal m_preferredX = -1; // kept while moving up and down
+
+    int m_lineHeight = 1;
+    int m_ascent = 0;
+    qreal m_charWidth = 1;
+    mutable qreal m_widestMeasured = 0;
+    int m_margin = 4;
+
+    struct LayoutKey
+    {
+        qsizetype line;
+        qsizetype chunk;
+        bool operator==(const LayoutKey &) const = default;
+    };
+    struct LayoutKeyHash
+    {
+        size_t operator()(const LayoutKey &key) const
+        {
+            return std::hash<qsizetype>()(key.line * 1000003 + key.chunk);
+        }
+    };
+    mutable std::unordered_map<LayoutKey, std::unique_ptr<QTextLayout>, LayoutKeyHash> m_layouts;
+    // Measured widths of the chunks of long lines; zero where not yet measured.
+    mutable std::unordered_map<qsizetype, std::vector<qreal>> m_chunkWidths;
+
+    QString m_preedit;
+    int m_preeditCursor = 0;
+
+    bool m_caretShown = true;
+    QBasicTimer m_blinkTimer;
+    QBasicTimer m_scrollTimer;
+    QPoint m_lastMousePos;
+    bool m_selecting = false;
+    bool m_maybeDrag = false;
+    QPoint m_pressPos;
+    qsizetype m_dropCaret = -1;
+    bool m_wordSelecting = false;
+    qsizetype m_wordAnchorStart = 0;
+    qsizetype m_wordAnchorEnd = 0;
+};
