@@ -42,9 +42,15 @@ void QtCommonDialog::showFileDialog(bool save)
         setFileName(chosen.constFirst());
 }
 
-void QtCommonDialog::showOpen() { showFileDialog(false); }
+void QtCommonDialog::showOpen()
+{
+    showFileDialog(false);
+}
 
-void QtCommonDialog::showSave() { showFileDialog(true); }
+void QtCommonDialog::showSave()
+{
+    showFileDialog(true);
+}
 
 void QtCommonDialog::showFont()
 {

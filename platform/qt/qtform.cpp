@@ -45,6 +45,29 @@ void QtForm::build(const FormDesign &design)
            Twips::toPixelsY(this, design.clientHeight) + menuBar()->sizeHint().height());
 }
 
+namespace {
+
+// The platform's other keys for the same edit command (Ctrl+Insert, Shift+Insert, Shift+Delete
+// and the like) go to the menu item too; otherwise the text box would run its own copy, cut or
+// paste for them.
+QList<QKeySequence> withAlternateKeys(const QKeySequence &shortcut)
+{
+    QList<QKeySequence> keys { shortcut };
+    for (const auto standard : { QKeySequence::Copy, QKeySequence::Cut, QKeySequence::Paste,
+                                 QKeySequence::SelectAll }) {
+        const QList<QKeySequence> bindings = QKeySequence::keyBindings(standard);
+        if (!bindings.contains(shortcut))
+            continue;
+        for (const QKeySequence &binding : bindings) {
+            if (!keys.contains(binding))
+                keys.append(binding);
+        }
+    }
+    return keys;
+}
+
+} // namespace
+
 void QtForm::buildMenus(const QList<MenuItemDesign> &menus)
 {
     QList<QKeySequence> shortcuts;
@@ -62,9 +85,10 @@ void QtForm::buildMenus(const QList<MenuItemDesign> &menus)
                                              : current->addAction(item.caption);
         action->setObjectName(item.name);
         if (!item.shortcut.isEmpty()) {
-            const QKeySequence shortcut(item.shortcut, QKeySequence::PortableText);
-            action->setShortcut(shortcut);
-            shortcuts.append(shortcut);
+            const QList<QKeySequence> keys
+                    = withAlternateKeys(QKeySequence(item.shortcut, QKeySequence::PortableText));
+            action->setShortcuts(keys);
+            shortcuts.append(keys);
         }
         if (item.click) {
             const std::function<void()> click = item.click;
