@@ -290,7 +290,7 @@ void SafeFileWriter::open()
         m_mode = info.st_mode & 07777;
         m_owner = info.st_uid;
         m_group = info.st_gid;
-        if (::access(target.constData(), W_OK) != 0)
+        if (::faccessat(AT_FDCWD, target.constData(), W_OK, AT_EACCESS) != 0)
             throw openFailure(errno, m_path);
     } else if (errno != ENOENT) {
         throw openFailure(errno, m_path);
@@ -319,7 +319,7 @@ void SafeFileWriter::openTemporary()
         return;
     }
     const QByteArray folder = folderOf(QFile::encodeName(m_target));
-    if (::access(folder.constData(), W_OK | X_OK) != 0)
+    if (::faccessat(AT_FDCWD, folder.constData(), W_OK | X_OK, AT_EACCESS) != 0)
         throw openFailure(errno, m_path);
     throw accessError(m_path, reason);
 }
