@@ -315,8 +315,7 @@ void TextView::undo()
     if (!m_buffer.canUndo())
         return;
     const TextBuffer::Span span = m_buffer.undo();
-    m_anchor = span.position;
-    m_caret = span.position + span.length;
+    m_anchor = m_caret = span.position + span.length;
     afterEdit(span.position, 0, span.length, linesBefore);
 }
 
