@@ -1,0 +1,71 @@
+#!/usr/bin/env bash
+# Save, New, Open and closing the window, as a person does them: keys, the real file dialogs,
+# the window manager's close, and the question that guards unsaved text.
+# Usage: test_files.sh <quorvex binary> <screenshot folder>
+. "$(dirname "$0")/common.sh"
+RW_SHOT_DIR=${2:-.}
+rw_need wmctrl
+DOCS=$(mktemp -d)
+trap 'rw_cleanup; rm -rf "$DOCS"' EXIT
+FILE="$DOCS/saved.txt"
+rw_start "$1"
+
+# The program's visible window titled exactly as the pattern $1 says (every condition must hold:
+# xdotool search alone matches any one of them).
+rw_find() {
+    xdotool search --all --onlyvisible --pid "$RW_APP_PID" --name "$1" 2>/dev/null | tail -n 1 | grep .
+}
+
+# Types a path into the file dialog titled $1 and accepts it. A completion list may take the
+# first Return, so Return is pressed again while the dialog is still there.
+rw_choose_file() {
+    local dialog
+    rw_wait_for 10 rw_find "^$1\$" || rw_fail "no dialog titled '$1'"
+    dialog=$(rw_find "^$1\$")
+    xdotool windowactivate --sync "$dialog" >/dev/null 2>&1 || true
+    rw_key ctrl+a
+    rw_type "$2"
+    rw_key Return
+    local tries
+    for tries in 1 2 3; do
+        rw_wait_for 2 eval "! rw_find '^$1\$'" && return 0
+        rw_key Return
+    done
+    rw_fail "the dialog '$1' did not close"
+}
+
+rw_expect_title "Quorvex - Blank.txt"
+rw_type "hello files"
+
+# Save: a clean name in the real save dialog; the file holds the text as one quoted item.
+rw_key ctrl+s
+rw_choose_file "Save" "$FILE"
+rw_expect_title "Quorvex - $FILE File Size : 12 Bytes ]"
+printf '"hello files"\r\n' >"$DOCS/expected"
+cmp -s "$FILE" "$DOCS/expected" || rw_fail "saved bytes: $(od -c "$FILE" | head -3)"
+
+# New: the document is clean, so nothing is asked.
+rw_key ctrl+n
+rw_expect_title "Quorvex - Blank.txt"
+
+# Open: the text comes back, with its figure.
+rw_key ctrl+o
+rw_choose_file "Open a file \\(\\*\\.txt\\)" "$FILE"
+rw_expect_title "Quorvex - $FILE FileSize : 12 Bytes ]"
+
+# Closing with unsaved text asks first; No (the default button) keeps the window and the text.
+rw_activate
+rw_type "x"
+wmctrl -i -c "$RW_WINDOW"
+rw_wait_for 10 rw_find '^Quorvex$' || rw_fail "closing did not ask about the changes"
+PROMPT=$(rw_find '^Quorvex$')
+rw_screenshot files-prompt
+xdotool windowactivate --sync "$PROMPT" >/dev/null 2>&1 || true
+rw_key Return
+rw_wait_for 5 eval "! rw_find '^Quorvex\$'" || rw_fail "the question did not go away"
+rw_running || rw_fail "the program ended although No was answered"
+rw_find '^Quorvex - ' >/dev/null || rw_fail "the main window is gone"
+rw_expect_title "Quorvex - $FILE FileSize : 12 Bytes ]"
+cmp -s "$FILE" "$DOCS/expected" || rw_fail "closing changed the file"
+rw_screenshot files
+echo "PASS: saved, new, opened, and closing with changes asked and kept the window"
