@@ -434,10 +434,15 @@ void SafeFileWriter::commitInPlace()
     }
     // Put the old bytes back, as far as the disk lets us.
     int ignored = 0;
-    writeAll(fd, old, 0, true, &ignored);
-    (void)::ftruncate(fd, oldSize);
-    (void)::fsync(fd);
-    throw writeFailure(error, m_path);
+    const bool restored
+        = writeAll(fd, old, 0, true, &ignored) && ::ftruncate(fd, oldSize) == 0 && ::fsync(fd) == 0;
+    const Failure failure = writeFailure(error, m_path);
+    if (restored)
+        throw failure;
+    QString description = failure.description();
+    description.chop(Unchanged.size());
+    throw Failure(failure.number(),
+                  description + u" The old contents could not be put back either."_s);
 }
 
 #else
