@@ -1081,10 +1081,12 @@ void TextView::ensureCaretVisible()
         m_widestMeasured = std::max(m_widestMeasured, x + m_charWidth * 4);
         updateScrollBars();
     }
+    const auto scrollTo
+        = [&](qreal value) { horizontal->setValue(int(std::clamp<qreal>(value, 0, INT_MAX / 2))); };
     if (x < leftOffset())
-        horizontal->setValue(int(std::max<qreal>(0, x - width / 4)));
+        scrollTo(x - width / 4);
     else if (x > leftOffset() + width)
-        horizontal->setValue(int(x - width + width / 4));
+        scrollTo(x - width + width / 4);
 }
 
 void TextView::resizeEvent(QResizeEvent *event)
