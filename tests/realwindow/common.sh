@@ -43,27 +43,33 @@ rw_wait_for() {
 
 rw_fail() {
     echo "FAIL: $*"
+    if [ -s "$RW_TMP/app.log" ]; then
+        echo "--- the program's output:"
+        tail -n 20 "$RW_TMP/app.log"
+    fi
+    echo "--- windows on $DISPLAY:"
+    xdotool search --name . 2>/dev/null | while read -r w; do
+        echo "$w $(xdotool getwindowpid "$w" 2>/dev/null) $(xdotool getwindowname "$w" 2>/dev/null) $(xwininfo -id "$w" 2>/dev/null | grep -o "Map State: .*")"
+    done
     [ -n "${RW_SHOT_DIR:-}" ] && rw_screenshot "failure-$(basename "$0" .sh)"
     exit 1
 }
 
 rw_start_display() {
     rw_need Xvfb openbox xdotool
-    local n
-    for n in $(seq 90 140); do
-        if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then
-            Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-            RW_PIDS+=($!)
-            export DISPLAY=":$n"
-            if rw_wait_for 10 xdpyinfo -display ":$n" || rw_wait_for 10 xdotool getmouselocation; then
-                break
-            fi
-        fi
-    done
-    openbox >/dev/null 2>&1 &
+    # Xvfb picks a free display itself and writes its number to the pipe: no race with
+    # other tests starting their own displays at the same time.
+    local fifo="$RW_TMP/displayfd" n
+    mkfifo "$fifo"
+    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
     RW_PIDS+=($!)
-    # The window manager is ready when it owns the screen's selection.
-    rw_wait_for 10 sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q window' || true
+    read -r -t 20 n <"$fifo" || rw_fail "Xvfb did not start"
+    export DISPLAY=":$n"
+    # openbox runs its start-up command once it manages the screen; a window mapped before
+    # that can be left unmapped.
+    openbox --startup "touch $RW_TMP/wm-ready" >/dev/null 2>&1 &
+    RW_PIDS+=($!)
+    rw_wait_for 20 test -e "$RW_TMP/wm-ready" || rw_fail "the window manager did not start"
     unset QT_QPA_PLATFORM
     export XDG_RUNTIME_DIR="$RW_TMP/runtime"
     mkdir -p -m 700 "$XDG_RUNTIME_DIR"
@@ -76,8 +82,13 @@ rw_start() {
     "$binary" >"$RW_TMP/app.log" 2>&1 &
     RW_APP_PID=$!
     RW_PIDS+=($RW_APP_PID)
-    rw_wait_for 20 xdotool search --onlyvisible --pid "$RW_APP_PID" --name '^Quorvex' || rw_fail "no window appeared"
-    RW_WINDOW=$(xdotool search --onlyvisible --pid "$RW_APP_PID" --name '^Quorvex' | head -n 1)
+    # xdotool matches names without regard to case: the space keeps Qt's hidden "quorvex"
+    # leader window out.
+    rw_wait_for 20 xdotool search --all --pid "$RW_APP_PID" --name '^Quorvex ' \
+        || rw_fail "no window appeared"
+    RW_WINDOW=$(xdotool search --all --pid "$RW_APP_PID" --name '^Quorvex ' | head -n 1)
+    rw_wait_for 10 sh -c "xwininfo -id $RW_WINDOW | grep -q IsViewable" \
+        || rw_fail "the window was not shown"
     rw_activate
 }
 
@@ -112,8 +123,8 @@ rw_expect_title() {
 # Waits for a window of the program whose title matches $1; prints its id.
 rw_wait_window() {
     local name=$1
-    rw_wait_for "${2:-10}" xdotool search --onlyvisible --pid "$RW_APP_PID" --name "$name" || return 1
-    xdotool search --onlyvisible --pid "$RW_APP_PID" --name "$name" | tail -n 1
+    rw_wait_for "${2:-10}" xdotool search --all --onlyvisible --pid "$RW_APP_PID" --name "$name" || return 1
+    xdotool search --all --onlyvisible --pid "$RW_APP_PID" --name "$name" | tail -n 1
 }
 
 rw_screenshot() {
