@@ -58,6 +58,7 @@ class TestTextBuffer : public QObject
 private Q_SLOTS:
     void setTextMakesEveryBreakCrLf_data();
     void setTextMakesEveryBreakCrLf();
+    void breaksAreFoundAtEveryOffset();
     void editsKeepTheLineIndex_data();
     void editsKeepTheLineIndex();
     void positionsInsideALineBreakMoveBeforeIt();
@@ -93,6 +94,25 @@ void TestTextBuffer::setTextMakesEveryBreakCrLf()
     TextBuffer buffer;
     buffer.setText(given);
     QVERIFY(sameAs(buffer, held));
+}
+
+void TestTextBuffer::breaksAreFoundAtEveryOffset()
+{
+    // The scan for line breaks goes eight characters at a time: try a break at every place in
+    // and across those steps, as a pair and alone.
+    for (int offset = 0; offset < 20; ++offset) {
+        const QString head(offset, u'a');
+        const QString tail = u"bcdefghijk"_s.left(offset % 10);
+        TextBuffer buffer;
+        buffer.setText(head + u"\r\n"_s + tail);
+        QVERIFY2(sameAs(buffer, head + u"\r\n"_s + tail), qPrintable(QString::number(offset)));
+        buffer.setText(head + u"\r\n\r\n"_s + head + u"\r"_s + tail);
+        QVERIFY2(sameAs(buffer, head + u"\r\n\r\n"_s + head + u"\r\n"_s + tail),
+                 qPrintable(QString::number(offset)));
+        buffer.setText(head + u"\r\n"_s + head + u"\n"_s);
+        QVERIFY2(sameAs(buffer, head + u"\r\n"_s + head + u"\r\n"_s),
+                 qPrintable(QString::number(offset)));
+    }
 }
 
 void TestTextBuffer::editsKeepTheLineIndex_data()
