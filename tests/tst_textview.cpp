@@ -58,7 +58,7 @@ private Q_SLOTS:
     void keysEditTheText_data();
     void keysEditTheText();
     void pageKeysMoveByAScreen();
-    void doubleClickSelectsAWord();
+    void doubleClickSelectsAWordAndTripleALine();
     void dragSelectsAndScrolls();
     void clickInLongLinesFindsTheCharacter_data();
     void clickInLongLinesFindsTheCharacter();
@@ -204,13 +204,16 @@ void TestTextView::pageKeysMoveByAScreen()
     QVERIFY(s.view.caretRect().top() >= 0);
 }
 
-void TestTextView::doubleClickSelectsAWord()
+void TestTextView::doubleClickSelectsAWordAndTripleALine()
 {
     Shown s;
     QVERIFY(s.exposed());
     s.view.setContents(u"alpha beta, gamma\r\nnext"_s);
     QTest::mouseDClick(s.viewport(), Qt::LeftButton, {}, s.pointOf(8));
     QCOMPARE(s.view.selectedText(), u"beta"_s);
+    // A third click right after takes the whole line with its break.
+    QTest::mouseClick(s.viewport(), Qt::LeftButton, {}, s.pointOf(8));
+    QCOMPARE(s.view.selectedText(), u"alpha beta, gamma\r\n"_s);
     // At the end of a line the word before it is taken.
     QTest::mouseDClick(s.viewport(), Qt::LeftButton, {}, s.pointOf(17) + QPoint(30, 0));
     QCOMPARE(s.view.selectedText(), u"gamma"_s);

@@ -1150,6 +1150,8 @@ void TextView::timerEvent(QTimerEvent *event)
         updateCaret();
     } else if (event->timerId() == m_scrollTimer.timerId()) {
         autoScroll();
+    } else if (event->timerId() == m_tripleClickTimer.timerId()) {
+        m_tripleClickTimer.stop();
     } else {
         QAbstractScrollArea::timerEvent(event);
     }
@@ -1159,11 +1161,34 @@ void TextView::timerEvent(QTimerEvent *event)
 
 void TextView::mousePressEvent(QMouseEvent *event)
 {
+    const QPoint point = event->position().toPoint();
+    QClipboard *clipboard = QGuiApplication::clipboard();
+    if (event->button() == Qt::MiddleButton && clipboard->supportsSelection()) {
+        // Pastes the text selected anywhere on the desktop, where the mouse is.
+        const QString selected = clipboard->text(QClipboard::Selection);
+        if (!selected.isEmpty()) {
+            const qsizetype position = positionAt(point);
+            m_anchor = m_caret = position;
+            replaceSelection(selected);
+        }
+        event->accept();
+        return;
+    }
     if (event->button() != Qt::LeftButton) {
         QAbstractScrollArea::mousePressEvent(event);
         return;
     }
-    const QPoint point = event->position().toPoint();
+    if (m_tripleClickTimer.isActive()
+        && (point - m_tripleClickPoint).manhattanLength() < QApplication::startDragDistance()) {
+        m_tripleClickTimer.stop();
+        const qsizetype line = m_buffer.lineAt(positionAt(point));
+        m_anchor = m_buffer.lineStart(line);
+        moveCaret(line + 1 < m_buffer.lineCount() ? m_buffer.lineStart(line + 1)
+                                                  : m_buffer.length(),
+                  Move::Select);
+        m_selecting = false;
+        return;
+    }
     const qsizetype position = positionAt(point);
     const bool extend = event->modifiers() & Qt::ShiftModifier;
     if (!extend && hasSelection() && position >= selectionStart() && position < selectionEnd()) {
@@ -1189,6 +1214,8 @@ void TextView::mouseDoubleClickEvent(QMouseEvent *event)
     m_wordSelecting = true;
     m_wordAnchorStart = selectionStart();
     m_wordAnchorEnd = selectionEnd();
+    m_tripleClickPoint = event->position().toPoint();
+    m_tripleClickTimer.start(QApplication::doubleClickInterval(), this);
 }
 
 void TextView::mouseMoveEvent(QMouseEvent *event)

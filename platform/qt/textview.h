@@ -183,6 +183,8 @@ private:
     bool m_caretShown = true;
     QBasicTimer m_blinkTimer;
     QBasicTimer m_scrollTimer;
+    QBasicTimer m_tripleClickTimer; // runs for a moment after a double click
+    QPoint m_tripleClickPoint;
     QPoint m_lastMousePos;
     bool m_selecting = false;
     bool m_maybeDrag = false;
