@@ -425,8 +425,15 @@ qsizetype TextView::chunkIndexOf(qsizetype line, qsizetype column) const
 
 qreal TextView::chunkWidth(qsizetype line, qsizetype index) const
 {
-    auto &widths = m_chunkWidths[line];
     const qsizetype count = chunkCount(line);
+    if (count == 1) {
+        // Widths are kept only for long lines, so scrolling through many short ones keeps none.
+        const auto found = m_layouts.find({ line, 0 });
+        if (found != m_layouts.end() && found->second->lineCount() > 0)
+            return found->second->lineAt(0).naturalTextWidth();
+        return qreal(m_buffer.lineLength(line)) * m_charWidth;
+    }
+    auto &widths = m_chunkWidths[line];
     if (qsizetype(widths.size()) != count)
         widths.resize(size_t(count), 0);
     if (widths[size_t(index)] > 0)
