@@ -63,6 +63,7 @@ private Q_SLOTS:
     void clickInLongLinesFindsTheCharacter_data();
     void clickInLongLinesFindsTheCharacter();
     void typingAtTheEndOfALongLineScrollsAlong();
+    void editsAcrossLinesLayTheLinesOutAgain();
     void undoAndRedoAreUserEdits();
     void contextMenuActions_data();
     void contextMenuActions();
@@ -284,6 +285,23 @@ void TestTextView::typingAtTheEndOfALongLineScrollsAlong()
     QCOMPARE(s.view.buffer().mid(199999, 4), u"xend"_s);
     QVERIFY(s.view.horizontalScrollBar()->value() > 0);
     QVERIFY(s.viewport()->rect().contains(s.view.caretRect().center()));
+}
+
+void TestTextView::editsAcrossLinesLayTheLinesOutAgain()
+{
+    Shown s;
+    QVERIFY(s.exposed());
+    s.view.setContents(u"a\r\nb\r\nc"_s);
+    QVERIFY(s.view.characterRect(4).left() > s.view.characterRect(3).left()); // laid out once
+    // The same number of lines, each of them changed.
+    s.view.setSelection(0, 4);
+    s.view.replaceSelection(u"wwww\r\nwwww"_s);
+    QCOMPARE(s.view.buffer().text(), u"wwww\r\nwwww\r\nc"_s);
+    QVERIFY(s.view.characterRect(10).left() > s.view.characterRect(7).left() + 5);
+    s.view.undo();
+    s.view.characterRect(4);
+    s.view.redo();
+    QVERIFY(s.view.characterRect(10).left() > s.view.characterRect(7).left() + 5);
 }
 
 void TestTextView::undoAndRedoAreUserEdits()

@@ -283,11 +283,17 @@ void TextView::edit(qsizetype position, qsizetype count, const QString &text,
 void TextView::afterEdit(qsizetype position, qsizetype removed, qsizetype added,
                          qsizetype linesBefore)
 {
-    if (m_buffer.lineCount() != linesBefore) {
+    const qsizetype line = m_buffer.lineAt(position);
+    const qsizetype lastLine = m_buffer.lineAt(position + added);
+    // An undo step may have changed several places; a big change redoes every layout anyway.
+    if (linesBefore < 0 || m_buffer.lineCount() != linesBefore || lastLine - line > 8) {
         forgetAllLayouts();
     } else {
-        const qsizetype line = m_buffer.lineAt(position);
-        forgetLayouts(line);
+        for (qsizetype changed = line; changed <= lastLine; ++changed) {
+            forgetLayouts(changed);
+            if (changed > line)
+                m_chunkWidths.erase(changed);
+        }
         const auto widths = m_chunkWidths.find(line);
         if (widths != m_chunkWidths.end()) {
             // Chunks before the edit keep their place and their measured width.
@@ -311,22 +317,20 @@ void TextView::typeText(const QString &text)
 
 void TextView::undo()
 {
-    const qsizetype linesBefore = m_buffer.lineCount();
     if (!m_buffer.canUndo())
         return;
     const TextBuffer::Span span = m_buffer.undo();
     m_anchor = m_caret = span.position + span.length;
-    afterEdit(span.position, 0, span.length, linesBefore);
+    afterEdit(span.position, 0, span.length, -1);
 }
 
 void TextView::redo()
 {
-    const qsizetype linesBefore = m_buffer.lineCount();
     if (!m_buffer.canRedo())
         return;
     const TextBuffer::Span span = m_buffer.redo();
     m_anchor = m_caret = span.position + span.length;
-    afterEdit(span.position, 0, span.length, linesBefore);
+    afterEdit(span.position, 0, span.length, -1);
 }
 
 void TextView::copy()
