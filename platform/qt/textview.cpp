@@ -1411,6 +1411,10 @@ void TextView::contextMenuEvent(QContextMenuEvent *event)
 {
     QMenu *menu = createContextMenu();
     menu->setAttribute(Qt::WA_DeleteOnClose);
-    menu->popup(event->globalPos());
+    // From the keyboard, the menu opens at the caret rather than in the middle of the text.
+    const QPoint at = event->reason() == QContextMenuEvent::Keyboard
+        ? viewport()->mapToGlobal(caretRect().bottomLeft())
+        : event->globalPos();
+    menu->popup(at);
     event->accept();
 }
