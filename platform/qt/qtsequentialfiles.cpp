@@ -1,11 +1,10 @@
 #include "qtsequentialfiles.h"
 
 #include "documentcodec.h"
-#include "failure.h"
+#include "filefailures.h"
 #include "itemreader.h"
 #include "safefilewriter.h"
 
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
@@ -19,6 +18,7 @@
 #endif
 
 using namespace Qt::StringLiterals;
+using namespace FileFailures;
 
 struct QtSequentialFiles::OpenFile
 {
@@ -32,74 +32,13 @@ struct QtSequentialFiles::OpenFile
 
 namespace {
 
-QString shown(const QString &path) { return QDir::toNativeSeparators(path); }
-
-// --- Failures -------------------------------------------------------------------------------
-
-Failure badFileName(const QString &description)
-{
-    return Failure(FailureNumber::BadFileNameOrNumber,
-                   u"Bad file name or number: %1"_s.arg(description));
-}
-
-Failure fileNotFound(const QString &path)
-{
-    return Failure(FailureNumber::FileNotFound, u"File not found: %1"_s.arg(shown(path)));
-}
-
-Failure pathNotFound(const QString &path)
-{
-    return Failure(FailureNumber::PathNotFound,
-                   u"Path not found: the folder of %1 does not exist."_s.arg(shown(path)));
-}
-
-Failure permissionDenied(const QString &path)
-{
-    return Failure(FailureNumber::PermissionDenied, u"Permission denied: %1"_s.arg(shown(path)));
-}
-
-Failure folderGivenAsFile(const QString &path)
-{
-    return Failure(FailureNumber::PathFileAccessError,
-                   u"Path/File access error: %1 is a folder, not a file."_s.arg(shown(path)));
-}
-
-Failure notARegularFile(const QString &path)
-{
-    return Failure(
-        FailureNumber::PathFileAccessError,
-        u"Path/File access error: %1 is a device, pipe or socket, not a file."_s.arg(shown(path)));
-}
-
-Failure accessError(const QString &path, const QString &detail)
-{
-    return Failure(FailureNumber::PathFileAccessError,
-                   u"Path/File access error: %1 (%2)."_s.arg(shown(path), detail));
-}
-
-Failure deviceIOError(const QString &path, const QString &detail)
-{
-    return Failure(FailureNumber::DeviceIOError,
-                   u"Device I/O error on %1 (%2)."_s.arg(shown(path), detail));
-}
-
-Failure diskFull(const QString &path)
-{
-    return Failure(FailureNumber::DiskFull,
-                   u"Disk full: there is no room left to write %1."_s.arg(shown(path)));
-}
+constexpr Step Input = Step::OpenInput;
 
 Failure tooLargeToOpen(const QString &path)
 {
     return Failure(FailureNumber::OutOfMemory,
                    u"Out of memory: %1 is too large to open (the limit is %2 MB)."_s.arg(
                        shown(path), QString::number(QtSequentialFiles::LargestInput >> 20)));
-}
-
-Failure outOfMemory(const QString &path)
-{
-    return Failure(FailureNumber::OutOfMemory,
-                   u"Out of memory while working on %1."_s.arg(shown(path)));
 }
 
 Failure numberOutOfRange(qint16 number)
@@ -130,67 +69,14 @@ Failure badFileMode(const QString &path, bool forInput)
                        .arg(shown(path)));
 }
 
-bool folderIsMissing(const QString &path)
-{
-    return !QFileInfo(QFileInfo(path).absolutePath()).isDir();
-}
-
-#ifdef Q_OS_UNIX
-Failure failureFromErrno(int error, const QString &path)
-{
-    switch (error) {
-    case ENOENT:
-        return folderIsMissing(path) ? pathNotFound(path) : fileNotFound(path);
-    case ENOTDIR:
-        return pathNotFound(path);
-    case EACCES:
-    case EPERM:
-    case EROFS:
-        return permissionDenied(path);
-    case EISDIR:
-        return folderGivenAsFile(path);
-    case ENAMETOOLONG:
-        return badFileName(u"the name %1 is too long."_s.arg(shown(path)));
-    case EMFILE:
-    case ENFILE:
-        return Failure(FailureNumber::TooManyFiles,
-                       u"Too many files: the system cannot open %1 now."_s.arg(shown(path)));
-    case ENOMEM:
-        return outOfMemory(path);
-    case ENOSPC:
-    case EDQUOT:
-        return diskFull(path);
-    case EIO:
-        return deviceIOError(path, qt_error_string(error));
-    default:
-        return accessError(path, qt_error_string(error));
-    }
-}
-
-// What a name leads to, checked before anything is opened: a FIFO or a device is never opened.
-struct stat statOrThrow(const QString &path)
-{
-    struct stat info;
-    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
-        throw failureFromErrno(errno, path);
-    return info;
-}
-
-void requireRegularFile(const struct stat &info, const QString &path)
-{
-    if (S_ISDIR(info.st_mode))
-        throw folderGivenAsFile(path);
-    if (!S_ISREG(info.st_mode))
-        throw notARegularFile(path);
-}
-#endif
-
 // --- Input ----------------------------------------------------------------------------------
 
 void openInput(QFile &file, const QString &path)
 {
 #ifdef Q_OS_UNIX
-    const struct stat before = statOrThrow(path);
+    struct stat before;
+    if (::stat(QFile::encodeName(path).constData(), &before) != 0)
+        throw fromErrno(errno, path, Input);
     requireRegularFile(before, path);
     if (before.st_size > QtSequentialFiles::LargestInput)
         throw tooLargeToOpen(path);
@@ -198,14 +84,14 @@ void openInput(QFile &file, const QString &path)
     const int fd
         = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0)
-        throw failureFromErrno(errno, path);
+        throw fromErrno(errno, path, Input);
     if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
         ::close(fd);
-        throw accessError(path, file.errorString());
+        throw accessError(path, file.errorString(), Input);
     }
     struct stat opened;
     if (::fstat(fd, &opened) != 0)
-        throw failureFromErrno(errno, path);
+        throw fromErrno(errno, path, Input);
     requireRegularFile(opened, path);
 #else
     const QFileInfo info(path);
@@ -217,34 +103,26 @@ void openInput(QFile &file, const QString &path)
         throw notARegularFile(path);
     file.setFileName(path);
     if (!file.open(QIODevice::ReadOnly))
-        throw info.isReadable() ? accessError(path, file.errorString()) : permissionDenied(path);
+        throw info.isReadable() ? accessError(path, file.errorString(), Input)
+                                : permissionDenied(path, Input);
 #endif
 }
 
 QString loadDocument(const QString &path)
 {
     if (path.isEmpty())
-        throw badFileName(u"the file name is empty."_s);
+        throw badFileName(path);
     QFile file;
     openInput(file, path);
     if (file.size() > QtSequentialFiles::LargestInput)
         throw tooLargeToOpen(path);
     const QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError)
-        throw deviceIOError(path, file.errorString());
+        throw deviceIOError(path, file.errorString(), Input);
     if (bytes.size() > QtSequentialFiles::LargestInput)
         throw tooLargeToOpen(path);
     file.close();
     return decodeDocument(bytes);
-}
-
-// --- Output ---------------------------------------------------------------------------------
-
-std::unique_ptr<SafeFileWriter> beginOutput(const QString &path)
-{
-    auto file = std::make_unique<SafeFileWriter>(path);
-    file->open();
-    return file;
 }
 
 } // namespace
@@ -318,7 +196,8 @@ void QtSequentialFiles::openForOutput(const QString &path, qint16 number)
     if (slot)
         throw numberAlreadyOpen(number);
     auto file = std::make_unique<OpenFile>(Mode::Output, path);
-    file->output = beginOutput(path);
+    file->output = std::make_unique<SafeFileWriter>(path);
+    file->output->open();
     slot = std::move(file);
 }
 

@@ -1,8 +1,7 @@
 #include "safefilewriter.h"
 
-#include "failure.h"
+#include "filefailures.h"
 
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
@@ -17,71 +16,12 @@
 #endif
 
 using namespace Qt::StringLiterals;
+using namespace FileFailures;
 
 namespace {
 
-QString shown(const QString &path) { return QDir::toNativeSeparators(path); }
-
-const QString Unchanged = u" The file on disk was not changed."_s;
-
-Failure badFileName(const QString &path)
-{
-    return Failure(FailureNumber::BadFileNameOrNumber,
-                   path.isEmpty() ? u"Bad file name or number: the file name is empty."_s
-                                  : u"Bad file name or number: %1 is too long."_s.arg(shown(path)));
-}
-
-Failure pathNotFound(const QString &path)
-{
-    return Failure(FailureNumber::PathNotFound,
-                   u"Path not found: the folder of %1 does not exist."_s.arg(shown(path)));
-}
-
-Failure permissionDenied(const QString &path)
-{
-    return Failure(FailureNumber::PermissionDenied,
-                   u"Permission denied: %1 cannot be written."_s.arg(shown(path)) + Unchanged);
-}
-
-Failure folderGivenAsFile(const QString &path)
-{
-    return Failure(FailureNumber::PathFileAccessError,
-                   u"Path/File access error: %1 is a folder, not a file."_s.arg(shown(path)));
-}
-
-Failure notARegularFile(const QString &path)
-{
-    return Failure(
-        FailureNumber::PathFileAccessError,
-        u"Path/File access error: %1 is a device, pipe or socket, not a file."_s.arg(shown(path)));
-}
-
-Failure linkLoop(const QString &path)
-{
-    return Failure(
-        FailureNumber::PathFileAccessError,
-        u"Path/File access error: %1 is a symbolic link that leads round in a loop."_s.arg(
-            shown(path)));
-}
-
-Failure accessError(const QString &path, const QString &detail)
-{
-    return Failure(FailureNumber::PathFileAccessError,
-                   u"Path/File access error: %1 (%2)."_s.arg(shown(path), detail) + Unchanged);
-}
-
-Failure diskFull(const QString &path)
-{
-    return Failure(FailureNumber::DiskFull,
-                   u"Disk full: there is no room left to write %1."_s.arg(shown(path)) + Unchanged);
-}
-
-Failure deviceIOError(const QString &path, const QString &detail)
-{
-    return Failure(FailureNumber::DeviceIOError,
-                   u"Device I/O error while writing %1 (%2)."_s.arg(shown(path), detail)
-                       + Unchanged);
-}
+constexpr Step Opening = Step::OpenOutput;
+constexpr Step Writing = Step::Write;
 
 Failure notOpen(const QString &path)
 {
@@ -92,51 +32,6 @@ Failure notOpen(const QString &path)
 #ifdef Q_OS_UNIX
 
 constexpr int MostLinksFollowed = 40; // as the kernel allows in one path
-
-// Errors while finding and opening the file.
-Failure openFailure(int error, const QString &path)
-{
-    switch (error) {
-    case ENOENT:
-    case ENOTDIR:
-        return pathNotFound(path);
-    case EACCES:
-    case EPERM:
-    case EROFS:
-    case ETXTBSY:
-        return permissionDenied(path);
-    case EISDIR:
-        return folderGivenAsFile(path);
-    case ELOOP:
-        return linkLoop(path);
-    case ENAMETOOLONG:
-        return badFileName(path);
-    case ENOSPC:
-    case EDQUOT:
-        return diskFull(path);
-    case EIO:
-        return deviceIOError(path, qt_error_string(error));
-    default:
-        return accessError(path, qt_error_string(error));
-    }
-}
-
-// Errors once bytes are on their way to the disk.
-Failure writeFailure(int error, const QString &path)
-{
-    switch (error) {
-    case ENOSPC:
-    case EFBIG:
-    case EDQUOT:
-        return diskFull(path);
-    case EACCES:
-    case EPERM:
-    case EROFS:
-        return permissionDenied(path);
-    default:
-        return deviceIOError(path, qt_error_string(error));
-    }
-}
 
 // A file size limit must end a save with EFBIG, not end the program.
 void ignoreFileSizeSignal()
@@ -168,7 +63,7 @@ QByteArray followLinks(const QByteArray &name, const QString &path)
         if (::lstat(current.constData(), &info) != 0) {
             if (errno == ENOENT)
                 return current;
-            throw openFailure(errno, path);
+            throw fromErrno(errno, path, Opening);
         }
         if (!S_ISLNK(info.st_mode))
             return current;
@@ -177,7 +72,7 @@ QByteArray followLinks(const QByteArray &name, const QString &path)
         QByteArray target(qMax<qsizetype>(info.st_size, 256) + 1, Qt::Uninitialized);
         const ssize_t length = ::readlink(current.constData(), target.data(), target.size());
         if (length < 0)
-            throw openFailure(errno, path);
+            throw fromErrno(errno, path, Opening);
         if (length >= target.size()) // the link changed under us; read it again
             continue;
         target.truncate(length);
@@ -282,18 +177,15 @@ void SafeFileWriter::open()
 
     struct stat info;
     if (::stat(target.constData(), &info) == 0) {
-        if (S_ISDIR(info.st_mode))
-            throw folderGivenAsFile(m_path);
-        if (!S_ISREG(info.st_mode))
-            throw notARegularFile(m_path);
+        requireRegularFile(info, m_path);
         m_existed = true;
         m_mode = info.st_mode & 07777;
         m_owner = info.st_uid;
         m_group = info.st_gid;
         if (::faccessat(AT_FDCWD, target.constData(), W_OK, AT_EACCESS) != 0)
-            throw openFailure(errno, m_path);
+            throw fromErrno(errno, m_path, Opening);
     } else if (errno != ENOENT) {
-        throw openFailure(errno, m_path);
+        throw fromErrno(errno, m_path, Opening);
     } else {
         struct stat folder;
         if (::stat(folderOf(target).constData(), &folder) != 0 || !S_ISDIR(folder.st_mode))
@@ -320,8 +212,8 @@ void SafeFileWriter::openTemporary()
     }
     const QByteArray folder = folderOf(QFile::encodeName(m_target));
     if (::faccessat(AT_FDCWD, folder.constData(), W_OK | X_OK, AT_EACCESS) != 0)
-        throw openFailure(errno, m_path);
-    throw accessError(m_path, reason);
+        throw fromErrno(errno, m_path, Opening);
+    throw accessError(m_path, reason, Opening);
 }
 
 void SafeFileWriter::write(QByteArrayView bytes)
@@ -335,7 +227,7 @@ void SafeFileWriter::write(QByteArrayView bytes)
     int error = 0;
     if (!writeAll(m_temporary->handle(), bytes, 0, false, &error)) {
         cancel();
-        throw writeFailure(error, m_path);
+        throw fromErrno(error, m_path, Writing);
     }
 }
 
@@ -360,7 +252,7 @@ void SafeFileWriter::keepAttributes(int fd)
     if (!m_existed) {
         // A new file gets the usual mode of a created file, whatever the temporary file had.
         if (::fchmod(fd, 0666 & ~currentUmask()) != 0)
-            throw writeFailure(errno, m_path);
+            throw fromErrno(errno, m_path, Writing);
         return;
     }
     // Where the owner may not be given away, the group alone may still be kept.
@@ -368,19 +260,19 @@ void SafeFileWriter::keepAttributes(int fd)
         (void)::fchown(fd, uid_t(-1), m_group);
     // After the change of owner, which clears the set-id bits.
     if (::fchmod(fd, mode_t(m_mode)) != 0)
-        throw writeFailure(errno, m_path);
+        throw fromErrno(errno, m_path, Writing);
 }
 
 void SafeFileWriter::commitTemporary()
 {
     const int fd = m_temporary->handle();
     if (!m_temporary->flush() || m_temporary->error() != QFileDevice::NoError)
-        throw deviceIOError(m_path, m_temporary->errorString());
+        throw deviceIOError(m_path, m_temporary->errorString(), Writing);
     if (::fsync(fd) != 0)
-        throw writeFailure(errno, m_path);
+        throw fromErrno(errno, m_path, Writing);
     keepAttributes(fd);
     if (!m_temporary->commit())
-        throw accessError(m_path, m_temporary->errorString());
+        throw accessError(m_path, m_temporary->errorString(), Writing);
     m_temporary.reset();
     syncFolder(QFile::encodeName(m_target));
 }
@@ -390,7 +282,7 @@ void SafeFileWriter::commitInPlace()
     const QByteArray target = QFile::encodeName(m_target);
     const int fd = ::open(target.constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (fd < 0)
-        throw openFailure(errno, m_path);
+        throw fromErrno(errno, m_path, Opening);
     struct Closer
     {
         int fd;
@@ -399,14 +291,13 @@ void SafeFileWriter::commitInPlace()
 
     struct stat info;
     if (::fstat(fd, &info) != 0)
-        throw openFailure(errno, m_path);
-    if (!S_ISREG(info.st_mode))
-        throw notARegularFile(m_path);
+        throw fromErrno(errno, m_path, Opening);
+    requireRegularFile(info, m_path);
 
     QByteArray old;
     int error = 0;
     if (!readAll(fd, old, &error))
-        throw openFailure(error, m_path);
+        throw fromErrno(error, m_path, Opening);
     const off_t oldSize = off_t(old.size());
     const off_t newSize = off_t(m_pending.size());
 
@@ -415,7 +306,7 @@ void SafeFileWriter::commitInPlace()
         const int reserved = ::posix_fallocate(fd, 0, newSize);
         if (reserved != 0 && reserved != EOPNOTSUPP && reserved != EINVAL) {
             (void)::ftruncate(fd, oldSize);
-            throw writeFailure(reserved, m_path);
+            throw fromErrno(reserved, m_path, Writing);
         }
     }
 
@@ -436,11 +327,11 @@ void SafeFileWriter::commitInPlace()
     int ignored = 0;
     const bool restored
         = writeAll(fd, old, 0, true, &ignored) && ::ftruncate(fd, oldSize) == 0 && ::fsync(fd) == 0;
-    const Failure failure = writeFailure(error, m_path);
+    const Failure failure = fromErrno(error, m_path, Writing);
     if (restored)
         throw failure;
     QString description = failure.description();
-    description.chop(Unchanged.size());
+    description.chop(unchangedNote().size());
     throw Failure(failure.number(),
                   description + u" The old contents could not be put back either."_s);
 }
@@ -459,7 +350,7 @@ void SafeFileWriter::open()
     if (!QFileInfo(info.absolutePath()).isDir())
         throw pathNotFound(m_path);
     if (info.exists() && !info.isWritable())
-        throw permissionDenied(m_path);
+        throw permissionDenied(m_path, Opening);
     openTemporary();
 }
 
@@ -469,7 +360,7 @@ void SafeFileWriter::openTemporary()
     if (!m_temporary->open(QIODevice::WriteOnly)) {
         const QString reason = m_temporary->errorString();
         m_temporary.reset();
-        throw accessError(m_path, reason);
+        throw accessError(m_path, reason, Opening);
     }
     m_open = true;
 }
@@ -481,7 +372,7 @@ void SafeFileWriter::write(QByteArrayView bytes)
     if (m_temporary->write(bytes.data(), bytes.size()) != bytes.size()) {
         const QString reason = m_temporary->errorString();
         cancel();
-        throw deviceIOError(m_path, reason);
+        throw deviceIOError(m_path, reason, Writing);
     }
 }
 
@@ -493,7 +384,7 @@ void SafeFileWriter::commit()
     if (!written || !m_temporary->commit()) {
         const QString reason = m_temporary->errorString();
         cancel();
-        throw deviceIOError(m_path, reason);
+        throw deviceIOError(m_path, reason, Writing);
     }
     m_temporary.reset();
     m_open = false;

@@ -1,0 +1,41 @@
+#pragma once
+
+#include "failure.h"
+
+#include <QString>
+
+#ifdef Q_OS_UNIX
+struct stat;
+#endif
+
+// The failures that opening, reading and writing files raise, each naming the path as the user
+// chose it. Those of a save add that the file on disk was not changed.
+namespace FileFailures {
+
+// What was being done: it decides that note, and what an unexpected system error is called.
+enum class Step { OpenInput, OpenOutput, Write };
+
+QString shown(const QString &path);
+QString unchangedNote();
+
+Failure badFileName(const QString &path);
+Failure fileNotFound(const QString &path);
+Failure pathNotFound(const QString &path);
+Failure folderGivenAsFile(const QString &path);
+Failure notARegularFile(const QString &path);
+Failure linkLoop(const QString &path);
+Failure outOfMemory(const QString &path);
+Failure permissionDenied(const QString &path, Step step);
+Failure accessError(const QString &path, const QString &detail, Step step);
+Failure deviceIOError(const QString &path, const QString &detail, Step step);
+Failure diskFull(const QString &path, Step step);
+
+bool folderIsMissing(const QString &path);
+
+#ifdef Q_OS_UNIX
+Failure fromErrno(int error, const QString &path, Step step);
+// Throws unless the name leads to a regular file: a folder, FIFO or device is never opened.
+void requireRegularFile(const struct stat &info, const QString &path);
+#endif
+
+} // namespace FileFailures
