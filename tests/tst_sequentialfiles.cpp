@@ -1,430 +1,387 @@
-// The platform's sequential files on real files: numbers, failures, and what is left on disk.
+// The platform's sequential files on real files: numbers, failures, what is left on disk, and
+// the safe replacement of a file (mode, owner, links, a locked folder, a killed save).
 #include "documentfile.h"
-#include "failure.h"
+#include "files.h"
 #include "qtsequentialfiles.h"
+#include "safefilewriter.h"
 
-#include <QDir>
-#include <QFile>
-#include <QTemporaryDir>
-#include <QTest>
-
-#include <memory>
-
-#ifdef Q_OS_UNIX
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
+#include <csignal>
+#include <optional>
+#include <sys/wait.h>
 
 using namespace Qt::StringLiterals;
 
 namespace {
 
-void writeBytes(const QString &path, const QByteArray &bytes)
+QString linkText(const QString &path)
 {
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QCOMPARE(file.write(bytes), bytes.size());
+    char buffer[4096];
+    const ssize_t length = ::readlink(encoded(path).constData(), buffer, sizeof buffer);
+    return length < 0 ? QString() : QFile::decodeName(QByteArray(buffer, length));
 }
 
-QByteArray fileBytes(const QString &path)
+struct stat statOf(const QString &path)
 {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+    struct stat info = {};
+    ::stat(encoded(path).constData(), &info);
+    return info;
 }
 
-// Runs the operation and returns the number of the failure it raised, or 0.
-template<typename Operation>
-int failureOf(Operation operation, QString *description = nullptr)
-{
-    try {
-        operation();
-    } catch (const Failure &failure) {
-        if (description)
-            *description = failure.description();
-        return failure.number();
-    }
-    return 0;
-}
-
-bool runningAsRoot()
-{
-#ifdef Q_OS_UNIX
-    return ::geteuid() == 0;
-#else
-    return false;
-#endif
-}
+int modeOf(const QString &path) { return int(statOf(path).st_mode & 07777); }
 
 } // namespace
 
-class TestSequentialFiles : public QObject
+class TestSequentialFiles : public QObject, TestFolder
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    void init();
-    void freeFileGivesTheLowestUnused();
-    void tooManyFiles();
-    void openForInputFails_data();
-    void openForInputFails();
-    void unreadableFile();
-    void openForOutputFails_data();
-    void openForOutputFails();
-    void outputIntoReadOnlyFolder();
-    void manyFailuresLeaveNoNumberInUse();
-    void badNumbers();
-    void numberAlreadyOpen();
-    void readsItemsThenFailsPastTheEnd();
-    void unterminatedItemFreesTheNumber();
-    void wrongModeFreesTheNumber();
-    void writtenBytesOnDisk();
+    void init() { renew(); }
+    void freeFile();
+    void openFails_data();
+    void openFails();
+    void failuresOnNumbers();
     void outputReplacesOnlyOnClose();
-    void failedWriteLeavesTheOldFile();
-    void unclosedOutputIsDiscarded();
     void documentRoundTrip_data();
     void documentRoundTrip();
-    void documentOperationsFreeTheirNumber();
-
-private:
-    QString path(const QString &name) const { return m_dir->filePath(name); }
-    QString folder() const { return m_dir->path(); }
-
-    std::unique_ptr<QTemporaryDir> m_dir;
+    void attributesSurvive_data();
+    void attributesSurvive();
+    void linksSurvive_data();
+    void linksSurvive();
+    void inPlaceWhenTheFolderIsLocked_data();
+    void inPlaceWhenTheFolderIsLocked();
+    void killedSaveLeavesTheOldFile();
 };
 
-// Each case, and each row, gets a folder of its own.
-void TestSequentialFiles::init()
-{
-    m_dir = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_dir->isValid());
-}
-
-void TestSequentialFiles::freeFileGivesTheLowestUnused()
+void TestSequentialFiles::freeFile()
 {
     QtSequentialFiles files;
-    writeBytes(path(u"a.txt"_s), "a\r\n");
-    QCOMPARE(files.freeFile(), 1);
-    files.openForInput(path(u"a.txt"_s), 1);
+    const QString a = path(u"a.txt"_s);
+    writeBytes(a, "a");
+    files.openForInput(a, 1);
+    files.openForInput(a, 3);
     QCOMPARE(files.freeFile(), 2);
-    files.openForInput(path(u"a.txt"_s), 2);
-    files.openForInput(path(u"a.txt"_s), 5);
-    QCOMPARE(files.freeFile(), 3);
-    files.close(1);
-    QCOMPARE(files.freeFile(), 1);
-    QVERIFY(!files.isOpen(1));
-    QVERIFY(files.isOpen(2));
-}
-
-void TestSequentialFiles::tooManyFiles()
-{
-    QtSequentialFiles files;
-    writeBytes(path(u"a.txt"_s), "a");
-    for (int i = QtSequentialFiles::LowestNumber; i <= QtSequentialFiles::HighestNumber; ++i)
-        files.openForInput(path(u"a.txt"_s), files.freeFile());
+    for (int i = 2; i < QtSequentialFiles::HighestNumber; ++i)
+        files.openForInput(a, files.freeFile());
     QCOMPARE(failureOf([&] { files.freeFile(); }), int(FailureNumber::TooManyFiles));
     files.close(300);
     QCOMPARE(files.freeFile(), 300);
 }
 
-void TestSequentialFiles::openForInputFails_data()
+void TestSequentialFiles::openFails_data()
 {
+    QTest::addColumn<bool>("output");
     QTest::addColumn<QString>("name");
     QTest::addColumn<int>("number");
 
-    QTest::addRow("missing file") << u"missing.txt"_s << int(FailureNumber::FileNotFound);
-    QTest::addRow("missing folder") << u"nowhere/a.txt"_s << int(FailureNumber::PathNotFound);
-    QTest::addRow("a file used as a folder")
-        << u"plain.txt/a.txt"_s << int(FailureNumber::PathNotFound);
-    QTest::addRow("folder") << u"folder"_s << int(FailureNumber::PathFileAccessError);
-    QTest::addRow("empty name") << QString() << int(FailureNumber::BadFileNameOrNumber);
-    QTest::addRow("dangling link") << u"dangling"_s << int(FailureNumber::FileNotFound);
-#ifdef Q_OS_UNIX
-    QTest::addRow("FIFO") << u"fifo"_s << int(FailureNumber::PathFileAccessError);
-    QTest::addRow("/dev/zero") << u"/dev/zero"_s << int(FailureNumber::PathFileAccessError);
-    QTest::addRow("/dev/null") << u"/dev/null"_s << int(FailureNumber::PathFileAccessError);
-#endif
-    QTest::addRow("larger than 1 GiB") << u"huge.txt"_s << int(FailureNumber::OutOfMemory);
+    const struct
+    {
+        const char *name;
+        int number;
+        bool input, output;
+    } rows[] = {
+        { "missing.txt", FailureNumber::FileNotFound, true, false },
+        { "nowhere/a.txt", FailureNumber::PathNotFound, true, true },
+        { "plain.txt/a.txt", FailureNumber::PathNotFound, true, true },
+        { "folder", FailureNumber::PathFileAccessError, true, true },
+        { "", FailureNumber::BadFileNameOrNumber, true, true },
+        { "dangling", FailureNumber::FileNotFound, true, false },
+        { "loop", FailureNumber::PathFileAccessError, true, true },
+        { "fifo", FailureNumber::PathFileAccessError, true, true },
+        { "/dev/zero", FailureNumber::PathFileAccessError, true, false },
+        { "/dev/null", FailureNumber::PathFileAccessError, true, true },
+        { "huge.txt", FailureNumber::OutOfMemory, true, false },
+        { "secret.txt", FailureNumber::PermissionDenied, true, false },
+        { "locked/a.txt", FailureNumber::PermissionDenied, false, true },
+    };
+    for (const auto &row : rows) {
+        if (row.input)
+            QTest::addRow("input, %s", row.name)
+                << false << QString::fromUtf8(row.name) << row.number;
+        if (row.output)
+            QTest::addRow("output, %s", row.name)
+                << true << QString::fromUtf8(row.name) << row.number;
+    }
 }
 
-void TestSequentialFiles::openForInputFails()
+// A failed open names the file, takes no number and changes nothing on disk.
+void TestSequentialFiles::openFails()
 {
+    QFETCH(bool, output);
     QFETCH(QString, name);
     QFETCH(int, number);
     writeBytes(path(u"plain.txt"_s), "x");
+    writeBytes(path(u"secret.txt"_s), "x");
+    QVERIFY(QFile::setPermissions(path(u"secret.txt"_s), QFile::WriteOwner));
     QVERIFY(QDir(folder()).mkpath(u"folder"_s));
+    QVERIFY(QDir(folder()).mkpath(u"locked"_s));
+    QVERIFY(QFile::setPermissions(path(u"locked"_s), QFile::ReadOwner | QFile::ExeOwner));
     QFile::link(path(u"gone.txt"_s), path(u"dangling"_s));
-#ifdef Q_OS_UNIX
+    QCOMPARE(::symlink("loop", encoded(path(u"loop"_s)).constData()), 0);
     // A reader that opened this FIFO would wait for a writer forever.
-    ::mkfifo(QFile::encodeName(path(u"fifo"_s)).constData(), 0600);
-#endif
-    if (name == u"huge.txt"_s) {
-        QFile huge(path(name));
-        QVERIFY(huge.open(QIODevice::WriteOnly));
-        QVERIFY(huge.resize(QtSequentialFiles::LargestInput + 1)); // sparse: no real space used
-    }
+    QCOMPARE(::mkfifo(encoded(path(u"fifo"_s)).constData(), 0600), 0);
+    QFile huge(path(u"huge.txt"_s));
+    QVERIFY(huge.open(QIODevice::WriteOnly));
+    QVERIFY(huge.resize(QtSequentialFiles::LargestInput + 1)); // sparse: costs no disk
+    huge.close();
     const QString target = name.startsWith(u'/') || name.isEmpty() ? name : path(name);
+    const QStringList before = entries(folder());
 
     QtSequentialFiles files;
-    const qint16 fileNumber = files.freeFile();
     QString description;
-    QCOMPARE(failureOf([&] { files.openForInput(target, fileNumber); }, &description), number);
-    QVERIFY(!files.isOpen(fileNumber));
-    QCOMPARE(files.freeFile(), fileNumber);
-    QVERIFY2(!description.isEmpty(), "a failure says what went wrong");
-    if (!target.isEmpty())
-        QVERIFY2(description.contains(QDir::toNativeSeparators(target)), qPrintable(description));
-}
-
-void TestSequentialFiles::unreadableFile()
-{
-    if (runningAsRoot())
-        QSKIP("Running as root: permissions do not stop root from reading a file.");
-    const QString name = path(u"secret.txt"_s);
-    writeBytes(name, "secret");
-    QVERIFY(QFile::setPermissions(name, QFileDevice::WriteOwner));
-    QtSequentialFiles files;
-    QCOMPARE(failureOf([&] { files.openForInput(name, 1); }), int(FailureNumber::PermissionDenied));
-    QVERIFY(!files.isOpen(1));
-}
-
-void TestSequentialFiles::openForOutputFails_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<int>("number");
-
-    QTest::addRow("missing folder") << u"nowhere/a.txt"_s << int(FailureNumber::PathNotFound);
-    QTest::addRow("a file used as a folder")
-        << u"plain.txt/a.txt"_s << int(FailureNumber::PathNotFound);
-    QTest::addRow("folder") << u"folder"_s << int(FailureNumber::PathFileAccessError);
-    QTest::addRow("empty name") << QString() << int(FailureNumber::BadFileNameOrNumber);
-#ifdef Q_OS_UNIX
-    QTest::addRow("FIFO") << u"fifo"_s << int(FailureNumber::PathFileAccessError);
-    QTest::addRow("/dev/null") << u"/dev/null"_s << int(FailureNumber::PathFileAccessError);
-#endif
-}
-
-void TestSequentialFiles::openForOutputFails()
-{
-    QFETCH(QString, name);
-    QFETCH(int, number);
-    writeBytes(path(u"plain.txt"_s), "x");
-    QVERIFY(QDir(folder()).mkpath(u"folder"_s));
-#ifdef Q_OS_UNIX
-    ::mkfifo(QFile::encodeName(path(u"fifo"_s)).constData(), 0600);
-#endif
-    const QString target = name.startsWith(u'/') || name.isEmpty() ? name : path(name);
-
-    QtSequentialFiles files;
-    QCOMPARE(failureOf([&] { files.openForOutput(target, 7); }), number);
-    QVERIFY(!files.isOpen(7));
-    QCOMPARE(fileBytes(path(u"plain.txt"_s)), QByteArray("x"));
-    QVERIFY(QFileInfo(path(u"folder"_s)).isDir());
-}
-
-void TestSequentialFiles::outputIntoReadOnlyFolder()
-{
-    if (runningAsRoot())
-        QSKIP("Running as root: permissions do not stop root from writing into a folder.");
-    QDir(folder()).mkpath(u"locked"_s);
-    const QString locked = path(u"locked"_s);
-    QVERIFY(QFile::setPermissions(locked, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
-    QtSequentialFiles files;
-    const int number = failureOf([&] { files.openForOutput(locked + u"/a.txt"_s, 1); });
-    QFile::setPermissions(locked,
-                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    QCOMPARE(number, int(FailureNumber::PermissionDenied));
-    QVERIFY(!files.isOpen(1));
-}
-
-void TestSequentialFiles::manyFailuresLeaveNoNumberInUse()
-{
-    QtSequentialFiles files;
-    writeBytes(path(u"open.txt"_s), "\"never closed");
-    for (int i = 0; i < 600; ++i) {
-        const qint16 number = files.freeFile();
-        QCOMPARE(number, 1);
-        switch (i % 3) {
-        case 0:
-            QCOMPARE(failureOf([&] { files.openForInput(path(u"missing.txt"_s), number); }),
-                     int(FailureNumber::FileNotFound));
-            break;
-        case 1:
-            QCOMPARE(failureOf([&] { files.openForOutput(path(u"no/such.txt"_s), number); }),
-                     int(FailureNumber::PathNotFound));
-            break;
-        default:
-            files.openForInput(path(u"open.txt"_s), number);
-            QCOMPARE(failureOf([&] { files.readItem(number); }),
-                     int(FailureNumber::InputPastEndOfFile));
-            break;
-        }
-        QVERIFY(!files.isOpen(number));
+    {
+        std::optional<Unprivileged> unprivileged;
+        if (number == FailureNumber::PermissionDenied)
+            unprivileged.emplace();
+        QCOMPARE(
+            failureOf(
+                [&] { output ? files.openForOutput(target, 1) : files.openForInput(target, 1); },
+                &description),
+            number);
     }
+    QFile::setPermissions(path(u"locked"_s),
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QCOMPARE(files.freeFile(), 1);
+    QVERIFY2(description.contains(QDir::toNativeSeparators(target)), qPrintable(description));
+    QCOMPARE(fileBytes(path(u"plain.txt"_s)), QByteArray("x"));
+    QCOMPARE(entries(folder()), before);
+    QVERIFY(entries(path(u"locked"_s)).isEmpty());
 }
 
-void TestSequentialFiles::badNumbers()
+// A failure on a number in use frees it; one on a number not in use changes nothing.
+void TestSequentialFiles::failuresOnNumbers()
 {
     QtSequentialFiles files;
-    writeBytes(path(u"a.txt"_s), "a");
+    const QString a = path(u"a.txt"_s);
+    writeBytes(a, "first,second\r\n");
+    writeBytes(path(u"cut.txt"_s), "a\r\n\"b,\r\nc");
     const int bad = FailureNumber::BadFileNameOrNumber;
-    QCOMPARE(failureOf([&] { files.openForInput(path(u"a.txt"_s), 0); }), bad);
-    QCOMPARE(failureOf([&] { files.openForInput(path(u"a.txt"_s), 512); }), bad);
-    QCOMPARE(failureOf([&] { files.openForOutput(path(u"b.txt"_s), -1); }), bad);
+    QCOMPARE(failureOf([&] { files.openForInput(a, 0); }), bad);
+    QCOMPARE(failureOf([&] { files.openForOutput(path(u"b.txt"_s), 512); }), bad);
     QVERIFY(!QFile::exists(path(u"b.txt"_s)));
-    QCOMPARE(failureOf([&] { files.atEnd(3); }), bad);
     QCOMPARE(failureOf([&] { files.readItem(3); }), bad);
-    QCOMPARE(failureOf([&] { files.writeItem(3, u"x"_s); }), bad);
     QCOMPARE(failureOf([&] { files.close(3); }), bad);
-    QVERIFY(!files.isOpen(0));
-    QVERIFY(!files.isOpen(512));
-}
 
-// A second open under a number in use fails and leaves the first file as it was.
-void TestSequentialFiles::numberAlreadyOpen()
-{
-    QtSequentialFiles files;
-    writeBytes(path(u"a.txt"_s), "first,second");
-    files.openForInput(path(u"a.txt"_s), 1);
+    // A second open under a number in use leaves the first file where it was.
+    files.openForInput(a, 1);
     QCOMPARE(files.readItem(1), u"first"_s);
-    QCOMPARE(failureOf([&] { files.openForInput(path(u"a.txt"_s), 1); }),
-             int(FailureNumber::FileAlreadyOpen));
-    QCOMPARE(failureOf([&] { files.openForOutput(path(u"a.txt"_s), 1); }),
-             int(FailureNumber::FileAlreadyOpen));
-    QVERIFY(files.isOpen(1));
+    QCOMPARE(failureOf([&] { files.openForInput(a, 1); }), int(FailureNumber::FileAlreadyOpen));
+    QCOMPARE(failureOf([&] { files.openForOutput(a, 1); }), int(FailureNumber::FileAlreadyOpen));
     QCOMPARE(files.readItem(1), u"second"_s);
-    QCOMPARE(fileBytes(path(u"a.txt"_s)), QByteArray("first,second"));
-}
+    QVERIFY(files.atEnd(1));
+    QCOMPARE(failureOf([&] { files.readItem(1); }), int(FailureNumber::InputPastEndOfFile));
+    QVERIFY(!files.isOpen(1));
 
-void TestSequentialFiles::readsItemsThenFailsPastTheEnd()
-{
-    QtSequentialFiles files;
-    writeBytes(path(u"a.txt"_s), "a,b\r\n");
-    files.openForInput(path(u"a.txt"_s), 4);
-    QVERIFY(!files.atEnd(4));
-    QCOMPARE(files.readItem(4), u"a"_s);
-    QCOMPARE(files.readItem(4), u"b"_s);
-    QVERIFY(files.atEnd(4));
-    QCOMPARE(failureOf([&] { files.readItem(4); }), int(FailureNumber::InputPastEndOfFile));
-    QVERIFY(!files.isOpen(4));
-}
+    files.openForInput(a, 1);
+    QCOMPARE(failureOf([&] { files.writeItem(1, u"x"_s); }), int(FailureNumber::BadFileMode));
+    QVERIFY(!files.isOpen(1));
+    files.openForOutput(a, 2);
+    QCOMPARE(failureOf([&] { files.readItem(2); }), int(FailureNumber::BadFileMode));
+    QVERIFY(!files.isOpen(2));
+    QCOMPARE(fileBytes(a), QByteArray("first,second\r\n"));
 
-void TestSequentialFiles::unterminatedItemFreesTheNumber()
-{
-    QtSequentialFiles files;
-    const QString name = path(u"cut.txt"_s);
-    writeBytes(name, "a\r\n\"b,\r\nc");
-    files.openForInput(name, 1);
+    files.openForInput(path(u"cut.txt"_s), 1);
     QCOMPARE(files.readItem(1), u"a"_s);
     QString description;
     QCOMPARE(failureOf([&] { files.readItem(1); }, &description),
              int(FailureNumber::InputPastEndOfFile));
-    QVERIFY2(description.contains(QDir::toNativeSeparators(name)), qPrintable(description));
-    QVERIFY(!files.isOpen(1));
-}
-
-void TestSequentialFiles::wrongModeFreesTheNumber()
-{
-    QtSequentialFiles files;
-    writeBytes(path(u"a.txt"_s), "old");
-    files.openForInput(path(u"a.txt"_s), 1);
-    QCOMPARE(failureOf([&] { files.writeItem(1, u"x"_s); }), int(FailureNumber::BadFileMode));
-    QVERIFY(!files.isOpen(1));
-    files.openForOutput(path(u"a.txt"_s), 2);
-    QCOMPARE(failureOf([&] { files.readItem(2); }), int(FailureNumber::BadFileMode));
-    QVERIFY(!files.isOpen(2));
-    QCOMPARE(fileBytes(path(u"a.txt"_s)), QByteArray("old"));
-}
-
-void TestSequentialFiles::writtenBytesOnDisk()
-{
-    QtSequentialFiles files;
-    const QString name = path(u"out.txt"_s);
-    files.openForOutput(name, 1);
-    files.writeItem(1, u"hello"_s);
-    files.writeItem(1, u"say \"hi\"\r\n\u00e9"_s);
-    files.close(1);
-    QCOMPARE(fileBytes(name), QByteArray("\"hello\"\r\n\"say \"\"hi\"\"\r\n\xc3\xa9\"\r\n"));
+    QVERIFY2(description.contains(QDir::toNativeSeparators(path(u"cut.txt"_s))),
+             qPrintable(description));
     QVERIFY(!files.isOpen(1));
 }
 
 void TestSequentialFiles::outputReplacesOnlyOnClose()
 {
+    const QString doc = path(u"doc.txt"_s);
+    const QByteArray old = "a much longer old content that must not survive as a tail";
+    writeBytes(doc, old);
     QtSequentialFiles files;
-    const QString name = path(u"doc.txt"_s);
-    writeBytes(name, "a much longer old content that must not survive as a tail");
-    files.openForOutput(name, 1);
-    files.writeItem(1, u"new"_s);
-    QCOMPARE(fileBytes(name),
-             QByteArray("a much longer old content that must not survive as a tail"));
+    files.openForOutput(doc, 1);
+    files.writeItem(1, u"hello"_s);
+    files.writeItem(1, u"say \"hi\"\r\n\u00e9"_s);
+    QCOMPARE(fileBytes(doc), old);
     files.close(1);
-    QCOMPARE(fileBytes(name), QByteArray("\"new\"\r\n"));
-}
+    QVERIFY(!files.isOpen(1));
+    QCOMPARE(fileBytes(doc), QByteArray("\"hello\"\r\n\"say \"\"hi\"\"\r\n\xc3\xa9\"\r\n"));
 
-void TestSequentialFiles::failedWriteLeavesTheOldFile()
-{
-    QtSequentialFiles files;
-    const QString name = path(u"doc.txt"_s);
-    writeBytes(name, "old");
-    files.openForOutput(name, 1);
-    QString text(200000, u'x'); // several pieces reach the file before the bad character
+    // Output never closed, or failed half-way, leaves the file and no temporary one.
+    {
+        QtSequentialFiles unclosed;
+        unclosed.openForOutput(doc, 1);
+        unclosed.writeItem(1, u"new"_s);
+    }
+    files.openForOutput(doc, 1);
+    QString text(200000, u'x'); // several pieces reach the disk before the bad character
     text.append(QChar(0xD800));
     QCOMPARE(failureOf([&] { files.writeItem(1, text); }),
              int(FailureNumber::InvalidProcedureCall));
     QVERIFY(!files.isOpen(1));
-    QCOMPARE(fileBytes(name), QByteArray("old"));
-    QCOMPARE(QDir(folder()).entryList(QDir::Files), QStringList { u"doc.txt"_s });
-}
-
-void TestSequentialFiles::unclosedOutputIsDiscarded()
-{
-    const QString name = path(u"doc.txt"_s);
-    writeBytes(name, "old");
-    {
-        QtSequentialFiles files;
-        files.openForOutput(name, 1);
-        files.writeItem(1, u"new"_s);
-    }
-    QCOMPARE(fileBytes(name), QByteArray("old"));
-    QCOMPARE(QDir(folder()).entryList(QDir::Files), QStringList { u"doc.txt"_s });
+    QCOMPARE(fileBytes(doc), QByteArray("\"hello\"\r\n\"say \"\"hi\"\"\r\n\xc3\xa9\"\r\n"));
+    QCOMPARE(entries(folder()), QStringList { u"doc.txt"_s });
 }
 
 void TestSequentialFiles::documentRoundTrip_data()
 {
     QTest::addColumn<QString>("text");
-    QTest::addRow("empty") << QString();
-    QTest::addRow("lines") << u"one\r\ntwo, three\r\n\r\n"_s;
-    QTest::addRow("marks") << u"\"quoted\", \"\" and a last \""_s;
-    QTest::addRow("non-ASCII") << u"\u00e9\u20ac\U0001F600\ufeff"_s;
+    QTest::addRow("lines, marks, non-ASCII")
+        << u"one\r\n\"two\", \"\"\r\n\r\n\u00e9\u20ac\U0001F600\ufeff last \""_s;
     QTest::addRow("large") << QString(3 * 1024 * 1024, u'\u00e9');
 }
 
+// The document operations over real files; each gives its number back, failures included.
 void TestSequentialFiles::documentRoundTrip()
 {
     QFETCH(QString, text);
     QtSequentialFiles files;
-    const QString name = path(u"doc.txt"_s);
-    writeBytes(name, "old contents");
-    writeDocument(files, name, text);
-    QCOMPARE(readItems(files, name), QStringList { text });
-    QCOMPARE(files.freeFile(), 1);
-}
+    const QString doc = path(u"doc.txt"_s);
+    writeBytes(doc, "old contents");
+    writeDocument(files, doc, text);
+    QCOMPARE(readItems(files, doc), QStringList { text });
 
-void TestSequentialFiles::documentOperationsFreeTheirNumber()
-{
-    QtSequentialFiles files;
     writeBytes(path(u"cut.txt"_s), "a,\"b");
     QCOMPARE(failureOf([&] { readItems(files, path(u"cut.txt"_s)); }),
              int(FailureNumber::InputPastEndOfFile));
-    QCOMPARE(failureOf([&] { readItems(files, path(u"missing.txt"_s)); }),
-             int(FailureNumber::FileNotFound));
-    QCOMPARE(failureOf([&] { writeDocument(files, path(u"no/doc.txt"_s), u"x"_s); }),
-             int(FailureNumber::PathNotFound));
-    QString bad = u"x"_s;
-    bad.append(QChar(0xDC00));
-    QCOMPARE(failureOf([&] { writeDocument(files, path(u"doc.txt"_s), bad); }),
+    QCOMPARE(failureOf([&] { writeDocument(files, doc, text + QChar(0xDC00)); }),
              int(FailureNumber::InvalidProcedureCall));
-    QVERIFY(!QFile::exists(path(u"doc.txt"_s)));
+    QCOMPARE(readItems(files, doc), QStringList { text });
     QCOMPARE(files.freeFile(), 1);
+}
+
+void TestSequentialFiles::attributesSurvive_data()
+{
+    QTest::addColumn<int>("mode"); // 0: a new file, made with the umask 027
+    QTest::addRow("0640") << 0640;
+    QTest::addRow("0755") << 0755;
+    QTest::addRow("0444 saved as root") << 0444;
+    QTest::addRow("new file") << 0;
+}
+
+// Mode bits, and as root owner and group, are what they were; a new file gets the usual mode.
+void TestSequentialFiles::attributesSurvive()
+{
+    QFETCH(int, mode);
+    if (mode == 0444 && !runningAsRoot())
+        QSKIP("Only root may replace a read-only file.");
+    const QString doc = path(u"doc.txt"_s);
+    const QByteArray name = encoded(doc);
+    if (mode) {
+        writeBytes(doc, "old");
+        QCOMPARE(::chmod(name.constData(), mode_t(mode)), 0);
+        if (runningAsRoot())
+            QCOMPARE(::chown(name.constData(), 4321, 1234), 0);
+    }
+    const mode_t umask = ::umask(027);
+    QtSequentialFiles files;
+    writeDocument(files, doc, u"new text"_s);
+    ::umask(umask);
+
+    QCOMPARE(fileBytes(doc), QByteArray("\"new text\"\r\n"));
+    QCOMPARE(modeOf(doc), mode ? mode : 0640);
+    if (mode && runningAsRoot()) {
+        QCOMPARE(statOf(doc).st_uid, uid_t(4321));
+        QCOMPARE(statOf(doc).st_gid, gid_t(1234));
+    }
+    QCOMPARE(entries(folder()), QStringList { u"doc.txt"_s });
+}
+
+void TestSequentialFiles::linksSurvive_data()
+{
+    QTest::addColumn<QString>("saved"); // the name the save is given
+    QTest::addColumn<QString>("target"); // the file that must receive the text
+    QTest::addColumn<QStringList>("links"); // "name=>text" of each link that must stay
+
+    QTest::addRow("relative link into another folder")
+        << u"link.txt"_s << u"other/real.txt"_s << QStringList { u"link.txt=>other/real.txt"_s };
+    QTest::addRow("absolute link")
+        << u"link.txt"_s << u"real.txt"_s << QStringList { u"link.txt=>@/real.txt"_s };
+    QTest::addRow("chain of two links")
+        << u"first.txt"_s << u"real.txt"_s
+        << QStringList { u"first.txt=>second.txt"_s, u"second.txt=>real.txt"_s };
+    QTest::addRow("dangling link creates its file")
+        << u"link.txt"_s << u"absent.txt"_s << QStringList { u"link.txt=>absent.txt"_s };
+}
+
+void TestSequentialFiles::linksSurvive()
+{
+    QFETCH(QString, saved);
+    QFETCH(QString, target);
+    QFETCH(QStringList, links);
+    QVERIFY(QDir(folder()).mkpath(u"other"_s));
+    writeBytes(path(u"real.txt"_s), "old");
+    writeBytes(path(u"other/real.txt"_s), "old");
+    for (QString &link : links) {
+        link.replace(u'@', folder());
+        const QStringList parts = link.split(u"=>"_s);
+        QCOMPARE(
+            ::symlink(encoded(parts.at(1)).constData(), encoded(path(parts.at(0))).constData()), 0);
+    }
+
+    QtSequentialFiles files;
+    writeDocument(files, path(saved), u"through the link"_s);
+
+    QCOMPARE(fileBytes(path(target)), QByteArray("\"through the link\"\r\n"));
+    for (const QString &link : std::as_const(links)) {
+        const QStringList parts = link.split(u"=>"_s);
+        QCOMPARE(linkText(path(parts.at(0))), parts.at(1));
+    }
+}
+
+void TestSequentialFiles::inPlaceWhenTheFolderIsLocked_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addRow("longer than before") << QString(100000, u'l');
+    QTest::addRow("shorter than before") << u"s"_s;
+}
+
+// A writable file in a folder that takes no new file is still saved, over itself.
+void TestSequentialFiles::inPlaceWhenTheFolderIsLocked()
+{
+    QFETCH(QString, text);
+    const QString locked = path(u"locked"_s);
+    QVERIFY(QDir(folder()).mkpath(u"locked"_s));
+    const QString doc = locked + u"/doc.txt"_s;
+    writeBytes(doc, QByteArray(1000, 'o'));
+    QCOMPARE(::chmod(encoded(doc).constData(), 0666), 0);
+    QCOMPARE(::chmod(encoded(locked).constData(), 0555), 0);
+    const ino_t inode = statOf(doc).st_ino;
+
+    bool inPlace = false;
+    {
+        Unprivileged unprivileged;
+        SafeFileWriter writer(doc);
+        writer.open();
+        inPlace = writer.inPlace();
+        writer.write("one ");
+        writer.write(text.toUtf8());
+        writer.commit();
+    }
+    ::chmod(encoded(locked).constData(), 0755);
+
+    QVERIFY(inPlace);
+    QCOMPARE(fileBytes(doc), "one " + text.toUtf8());
+    QCOMPARE(statOf(doc).st_ino, inode);
+    QCOMPARE(modeOf(doc), 0666);
+    QCOMPARE(entries(locked), QStringList { u"doc.txt"_s });
+}
+
+void TestSequentialFiles::killedSaveLeavesTheOldFile()
+{
+    const QString doc = path(u"doc.txt"_s);
+    writeBytes(doc, "old");
+    const pid_t child = ::fork();
+    QVERIFY(child >= 0);
+    if (child == 0) {
+        QtSequentialFiles files;
+        files.openForOutput(doc, 1);
+        for (int i = 0; i < 8; ++i)
+            files.writeItem(1, QString(1 << 20, u'k'));
+        ::kill(::getpid(), SIGKILL);
+        ::_exit(3);
+    }
+    int status = 0;
+    QCOMPARE(::waitpid(child, &status, 0), child);
+    QVERIFY(WIFSIGNALED(status));
+    QCOMPARE(fileBytes(doc), QByteArray("old"));
 }
 
 QTEST_GUILESS_MAIN(TestSequentialFiles)

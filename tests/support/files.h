@@ -1,0 +1,168 @@
+#pragma once
+
+// Real files for tests: a fresh folder per case, bytes in and out, failures as numbers, and the
+// ways of making a save fail (an ordinary user's rights, a small full disk, a file-size limit).
+#include "failure.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <fcntl.h>
+#include <grp.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+inline QByteArray encoded(const QString &path) { return QFile::encodeName(path); }
+
+inline void writeBytes(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    QVERIFY2(file.open(QIODevice::WriteOnly), qPrintable(path));
+    QCOMPARE(file.write(bytes), bytes.size());
+}
+
+inline QByteArray fileBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+inline QStringList entries(const QString &folder)
+{
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System
+                                  | QDir::NoDotAndDotDot);
+}
+
+// The number of the failure the operation raised, or 0.
+template<typename Operation>
+int failureOf(Operation operation, QString *description = nullptr)
+{
+    try {
+        operation();
+    } catch (const Failure &failure) {
+        if (description)
+            *description = failure.description();
+        return failure.number();
+    }
+    return 0;
+}
+
+// A fresh folder for each case (renew() from init()), open to an ordinary user too.
+class TestFolder
+{
+public:
+    void renew()
+    {
+        m_folder = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_folder->isValid());
+        QVERIFY(QFile::setPermissions(folder(),
+                                      QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
+                                          | QFile::ReadOther | QFile::ExeOther));
+    }
+    QString folder() const { return m_folder->path(); }
+    QString path(const QString &name) const { return m_folder->filePath(name); }
+
+private:
+    std::unique_ptr<QTemporaryDir> m_folder;
+};
+
+#ifdef Q_OS_UNIX
+
+inline bool runningAsRoot() { return ::geteuid() == 0; }
+
+// While alive, rights are checked as for an ordinary user: root takes nobody's identity.
+class Unprivileged
+{
+public:
+    static constexpr uid_t Nobody = 65534;
+    Unprivileged() : m_wasRoot(runningAsRoot())
+    {
+        if (!m_wasRoot)
+            return;
+        m_groupCount = ::getgroups(int(std::size(m_groups)), m_groups);
+        const gid_t group = Nobody;
+        if (::setgroups(1, &group) != 0 || ::setegid(Nobody) != 0 || ::seteuid(Nobody) != 0)
+            qFatal("Could not take the identity of an ordinary user.");
+    }
+    ~Unprivileged()
+    {
+        if (m_wasRoot
+            && (::seteuid(0) != 0 || ::setegid(0) != 0
+                || ::setgroups(size_t(qMax(m_groupCount, 0)), m_groups) != 0))
+            qFatal("Could not take back the identity of root.");
+    }
+    Unprivileged(const Unprivileged &) = delete;
+    Unprivileged &operator=(const Unprivileged &) = delete;
+
+private:
+    bool m_wasRoot;
+    gid_t m_groups[64] = {};
+    int m_groupCount = 0;
+};
+
+// A 64 KiB file system of its own, so that the disk can be filled (root only).
+class SmallDisk
+{
+public:
+    explicit SmallDisk(const QString &folder) : m_folder(encoded(folder))
+    {
+        QDir().mkpath(folder);
+        m_mounted = ::mount("tmpfs", m_folder.constData(), "tmpfs", 0, "size=64k,mode=0777") == 0;
+    }
+    ~SmallDisk()
+    {
+        if (m_mounted)
+            ::umount2(m_folder.constData(), MNT_DETACH);
+    }
+    bool mounted() const { return m_mounted; }
+
+    // Fills the disk, then frees `room` bytes again.
+    bool fill(qint64 room)
+    {
+        const int fd = ::open(m_folder + "/filler", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (fd < 0)
+            return false;
+        const QByteArray block(4096, 'f');
+        off_t size = 0;
+        for (ssize_t written; (written = ::write(fd, block.constData(), 4096)) > 0;)
+            size += written;
+        const bool full = errno == ENOSPC;
+        const bool freed = ::ftruncate(fd, qMax<off_t>(0, size - room)) == 0;
+        ::close(fd);
+        return full && freed;
+    }
+
+private:
+    QByteArray m_folder;
+    bool m_mounted = false;
+};
+
+// Lowers the largest file this process may write, for as long as it lives.
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        ::getrlimit(RLIMIT_FSIZE, &m_saved);
+        struct rlimit lowered = m_saved;
+        lowered.rlim_cur = bytes;
+        m_set = ::setrlimit(RLIMIT_FSIZE, &lowered) == 0;
+    }
+    ~FileSizeLimit() { ::setrlimit(RLIMIT_FSIZE, &m_saved); }
+    bool set() const { return m_set; }
+
+private:
+    struct rlimit m_saved = {};
+    bool m_set = false;
+};
+
+#endif
