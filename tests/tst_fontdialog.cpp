@@ -1,5 +1,6 @@
-// The font dialog as a person meets it: shown modally by the common dialog, driven through its
-// controls, and read back through the common dialog's properties.
+// Edit > Text Appearance with a scripted font dialog and the real text box; then the real font
+// dialog, shown modally by the common dialog and driven through its controls.
+#include "editorfixture.h"
 #include "fontdialog.h"
 #include "qtcommondialog.h"
 
@@ -10,17 +11,73 @@
 #include <QFontDatabase>
 #include <QFontDialog>
 #include <QGroupBox>
+#include <QImage>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
 
 #include <functional>
-#include <memory>
 
 using namespace Qt::StringLiterals;
 
 namespace {
+
+// The seven values Text Appearance copies, in the order it copies them.
+struct Appearance
+{
+    QString fontName;
+    double fontSize = 0;
+    bool bold = false, italic = false, strikethru = false, underline = false;
+    quint32 color = 0;
+
+    static Appearance of(const TextArea &t)
+    {
+        return { t.fontName(),       t.fontSize(),      t.fontBold(), t.fontItalic(),
+                 t.fontStrikethru(), t.fontUnderline(), t.foreColor() };
+    }
+    static Appearance of(const CommonDialog &d)
+    {
+        return { d.fontName(),       d.fontSize(),      d.fontBold(), d.fontItalic(),
+                 d.fontStrikethru(), d.fontUnderline(), d.color() };
+    }
+    void applyTo(CommonDialog &d) const
+    {
+        d.setFontName(fontName);
+        d.setFontSize(float(fontSize));
+        d.setFontBold(bold);
+        d.setFontItalic(italic);
+        d.setFontStrikethru(strikethru);
+        d.setFontUnderline(underline);
+        d.setColor(color);
+    }
+    bool operator==(const Appearance &) const = default;
+};
+
+char *toString(const Appearance &a)
+{
+    return QTest::toString(std::tuple(a.fontName, a.fontSize, a.bold, a.italic, a.strikethru,
+                                      a.underline, QByteArray::number(a.color, 16)));
+}
+
+// The number of bands of consecutive pixel rows showing the colour: one per line of text.
+int linesShowing(QWidget &widget, const QColor &color)
+{
+    const QImage image = widget.grab().toImage();
+    int bands = 0;
+    bool previous = false;
+    for (int y = 0; y < image.height(); ++y) {
+        bool shows = false;
+        for (int x = 0; x < image.width() && !shows; ++x) {
+            const QColor pixel = image.pixelColor(x, y);
+            shows = qAbs(pixel.red() - color.red()) < 40 && qAbs(pixel.green() - color.green()) < 40
+                && qAbs(pixel.blue() - color.blue()) < 40;
+        }
+        bands += shows && !previous ? 1 : 0;
+        previous = shows;
+    }
+    return bands;
+}
 
 // Runs `play` on the next modal dialog of type Dialog once it is on screen, and closes the dialog
 // with Cancel should `play` leave it open. Sets *played when it ran.
@@ -29,62 +86,21 @@ void whenShown(bool *played, std::function<void(Dialog *)> play)
 {
     auto *timer = new QTimer;
     timer->setInterval(10);
-    auto tries = std::make_shared<int>(0);
-    QObject::connect(timer, &QTimer::timeout, timer, [=] {
+    QObject::connect(timer, &QTimer::timeout, timer, [=, tries = 0]() mutable {
         auto *dialog = qobject_cast<Dialog *>(QApplication::activeModalWidget());
         if (!dialog || !dialog->isVisible()) {
-            if (++*tries > 1000)
+            if (++tries > 1000)
                 timer->deleteLater();
             return;
         }
-        timer->stop();
         timer->deleteLater();
+        timer->stop();
         *played = true;
         play(dialog);
         if (dialog->isVisible())
             dialog->reject();
     });
     timer->start();
-}
-
-struct Properties
-{
-    QString fontName;
-    float fontSize;
-    bool bold, italic, strikethru, underline;
-    quint32 color;
-
-    static Properties of(const CommonDialog &d)
-    {
-        return { d.fontName(),       d.fontSize(),      d.fontBold(), d.fontItalic(),
-                 d.fontStrikethru(), d.fontUnderline(), d.color() };
-    }
-    bool operator==(const Properties &) const = default;
-};
-
-char *toString(const Properties &p)
-{
-    return qstrdup(u"%1 %2pt bold=%3 italic=%4 strike=%5 underline=%6 color=%7"_s.arg(p.fontName)
-                       .arg(p.fontSize)
-                       .arg(p.bold)
-                       .arg(p.italic)
-                       .arg(p.strikethru)
-                       .arg(p.underline)
-                       .arg(p.color, 6, 16, u'0')
-                       .toUtf8()
-                       .constData());
-}
-
-void fill(CommonDialog &d, const QString &family, float size, quint32 color, qint32 flags = 257)
-{
-    d.setFlags(flags);
-    d.setFontName(family);
-    d.setFontSize(size);
-    d.setFontBold(false);
-    d.setFontItalic(false);
-    d.setFontStrikethru(false);
-    d.setFontUnderline(false);
-    d.setColor(color);
 }
 
 template<typename T>
@@ -97,9 +113,18 @@ T *child(QWidget *dialog, const QString &name)
 void typeIntoColorList(QWidget *dialog, const QString &letters)
 {
     auto *combo = child<QComboBox>(dialog, u"color"_s);
-    QVERIFY(combo);
     combo->setFocus();
     QTest::keyClicks(combo, letters);
+}
+
+// The chooser's sample text, the one line edit inside one of its groups.
+QList<QLineEdit *> samples(QWidget *dialog)
+{
+    QList<QLineEdit *> found;
+    for (QGroupBox *group :
+         child<QFontDialog>(dialog, u"fontChooser"_s)->findChildren<QGroupBox *>())
+        found += group->findChildren<QLineEdit *>();
+    return found;
 }
 
 } // namespace
@@ -110,20 +135,21 @@ class TestFontDialog : public QObject
 
 private Q_SLOTS:
     void initTestCase();
-    void acceptWritesEveryChoiceBack();
-    void cancelKeepsEveryProperty();
-    void keysInTheChooserCloseTheWholeDialog_data();
-    void keysInTheChooserCloseTheWholeDialog();
+    void textAppearanceCopiesValuesInAndBack_data();
+    void textAppearanceCopiesValuesInAndBack();
+    void boldAndRedApplyToTheWholeText();
+    void choicesAreWrittenBackOnlyWhenAccepted_data();
+    void choicesAreWrittenBackOnlyWhenAccepted();
     void effectsFollowTheFlags_data();
     void effectsFollowTheFlags();
-    void sampleIsTallEnoughToRead();
-    void colorListShowsTheGivenColor_data();
-    void colorListShowsTheGivenColor();
-    void customColorComesFromTheColorDialog();
-    void cancelledCustomColorKeepsTheColor();
-    void fractionalSizeSurvivesUnlessChanged();
+    void colorList_data();
+    void colorList();
 
 private:
+    // Shows the real dialog filled with `start` and lets `play` act in it; false if not shown.
+    bool showFont(const Appearance &start, qint32 flags,
+                  const std::function<void(FontDialog *)> &play, Appearance *result = nullptr);
+
     QString m_family;
     QString m_otherFamily;
 };
@@ -131,9 +157,8 @@ private:
 void TestFontDialog::initTestCase()
 {
     // Two families that offer a bold style, so that a choice is visible in the properties.
-    const QStringList families = QFontDatabase::families();
     QStringList withBold;
-    for (const QString &family : families) {
+    for (const QString &family : QFontDatabase::families()) {
         if (!QFontDatabase::isPrivateFamily(family)
             && QFontDatabase::styles(family).contains(u"Bold"_s))
             withBold.append(family);
@@ -144,89 +169,142 @@ void TestFontDialog::initTestCase()
     m_otherFamily = withBold.at(1);
 }
 
-void TestFontDialog::acceptWritesEveryChoiceBack()
+bool TestFontDialog::showFont(const Appearance &start, qint32 flags,
+                              const std::function<void(FontDialog *)> &play, Appearance *result)
 {
     QtCommonDialog common(nullptr);
-    fill(common, m_family, 12.0f, 0x000000);
+    common.setFlags(flags);
+    start.applyTo(common);
     bool played = false;
-    whenShown<FontDialog>(&played, [&](FontDialog *dialog) {
-        QCOMPARE(dialog->windowTitle(), u"Font"_s);
-        auto *chooser = child<QFontDialog>(dialog, u"fontChooser"_s);
-        QVERIFY(chooser);
-        QVERIFY(chooser->isVisible());
-        QCOMPARE(chooser->currentFont().family(), m_family);
-        QFont font(m_otherFamily);
-        font.setPointSize(14);
-        font.setBold(true);
-        chooser->setCurrentFont(font);
-        QTest::mouseClick(child<QCheckBox>(dialog, u"strikethrough"_s), Qt::LeftButton);
-        typeIntoColorList(dialog, u"R"_s);
-        QTest::mouseClick(child<QPushButton>(dialog, u"ok"_s), Qt::LeftButton);
-    });
+    whenShown<FontDialog>(&played, play);
     common.showFont();
-    QVERIFY(played);
-
-    QCOMPARE(common.fontName(), m_otherFamily);
-    QCOMPARE(common.fontSize(), 14.0f);
-    QVERIFY(common.fontBold());
-    QVERIFY(!common.fontItalic());
-    QVERIFY(common.fontStrikethru());
-    QVERIFY(!common.fontUnderline());
-    QCOMPARE(common.color(), 0x0000FFu); // red sits in the low byte
+    if (result)
+        *result = Appearance::of(common);
+    return played;
 }
 
-void TestFontDialog::cancelKeepsEveryProperty()
+void TestFontDialog::textAppearanceCopiesValuesInAndBack_data()
 {
-    QtCommonDialog common(nullptr);
-    fill(common, m_family, 10.5f, 0x00FF00);
-    common.setFontItalic(true);
-    common.setFontUnderline(true);
-    const Properties before = Properties::of(common);
-    bool played = false;
-    whenShown<FontDialog>(&played, [&](FontDialog *dialog) {
-        auto *chooser = child<QFontDialog>(dialog, u"fontChooser"_s);
-        chooser->setCurrentFont(QFont(m_otherFamily, 20, QFont::Bold));
-        QTest::mouseClick(child<QCheckBox>(dialog, u"strikethrough"_s), Qt::LeftButton);
-        QTest::mouseClick(child<QCheckBox>(dialog, u"underline"_s), Qt::LeftButton);
-        typeIntoColorList(dialog, u"B"_s);
-        QTest::mouseClick(child<QPushButton>(dialog, u"cancel"_s), Qt::LeftButton);
-    });
-    common.showFont();
-    QVERIFY(played);
-    QCOMPARE(Properties::of(common), before);
+    QTest::addColumn<bool>("typedFirst");
+    QTest::addRow("clean document") << false;
+    QTest::addRow("changed document") << true;
 }
 
-void TestFontDialog::keysInTheChooserCloseTheWholeDialog_data()
+void TestFontDialog::textAppearanceCopiesValuesInAndBack()
 {
-    QTest::addColumn<int>("key");
+    QFETCH(bool, typedFirst);
+
+    EditorFixture f;
+    f.start();
+    f.text().setText(u"some text"_s);
+    if (typedFirst) {
+        f.text().setFocus();
+        QTest::keyClicks(&f.text(), u"x"_s);
+    }
+    QCOMPARE(f.form.textChanged(), typedFirst);
+    const QString caption = f.window.caption();
+    const QString text = f.text().text();
+
+    // Each click fills the scripted dialog from the text box and copies its values back; with no
+    // answer (a cancel) nothing changes, the platform's starting font included. Strikethrough,
+    // bold and a fractional size go on, then off.
+    const Appearance plain { m_family, 11.0, false, true, false, true, 0x00FF00 };
+    const Appearance chosen { m_otherFamily, 15.5, true, false, true, false, 0x123456 };
+    Appearance shown = Appearance::of(f.text());
+    QVERIFY(shown.fontSize > 0);
+    for (const Appearance *answer : std::initializer_list<const Appearance *> {
+             nullptr, &plain, nullptr, &chosen, nullptr, &plain }) {
+        Appearance seen {};
+        f.dialog.onFont = [&](CommonDialog &dialog) {
+            seen = Appearance::of(dialog);
+            if (answer)
+                answer->applyTo(dialog);
+        };
+        f.form.Edit_TextAppearence_Click();
+        QCOMPARE(seen, shown);
+        shown = answer ? *answer : shown;
+        QCOMPARE(Appearance::of(f.text()), shown);
+    }
+    QCOMPARE(f.dialog.shows.size(), 6);
+    QCOMPARE(f.dialog.shows.last().kind, u"font"_s);
+    QCOMPARE(f.dialog.shows.last().flags, 257);
+    QCOMPARE(f.messageBoxes.calls.size(), 0);
+    QCOMPARE(f.form.textChanged(), typedFirst);
+    QCOMPARE(f.window.caption(), caption);
+    QCOMPARE(f.text().text(), text);
+}
+
+void TestFontDialog::boldAndRedApplyToTheWholeText()
+{
+    EditorFixture f;
+    f.start();
+    f.text().setText(u"first line\r\nsecond line\r\nthird line"_s);
+    const QColor red(255, 0, 0);
+    QCOMPARE(linesShowing(f.text(), red), 0);
+
+    f.dialog.onFont = [](CommonDialog &dialog) {
+        dialog.setFontBold(true);
+        dialog.setColor(0x0000FF);
+    };
+    f.form.Edit_TextAppearence_Click();
+    QVERIFY(f.text().fontBold());
+    QTRY_COMPARE(linesShowing(f.text(), red), 3);
+}
+
+void TestFontDialog::choicesAreWrittenBackOnlyWhenAccepted_data()
+{
+    QTest::addColumn<bool>("pickFont");
+    QTest::addColumn<int>("key"); // 0: a click on the button named `button`
+    QTest::addColumn<QString>("button");
     QTest::addColumn<bool>("accepted");
-    QTest::addRow("escape cancels") << int(Qt::Key_Escape) << false;
-    QTest::addRow("return accepts") << int(Qt::Key_Return) << true;
-    QTest::addRow("enter accepts") << int(Qt::Key_Enter) << true;
+    QTest::addRow("ok") << true << 0 << u"ok"_s << true;
+    QTest::addRow("cancel") << true << 0 << u"cancel"_s << false;
+    // The chooser is a dialog of its own: its keys must close this one, not just hide it.
+    QTest::addRow("escape in the chooser cancels")
+        << true << int(Qt::Key_Escape) << QString() << false;
+    QTest::addRow("return in the chooser accepts")
+        << true << int(Qt::Key_Return) << QString() << true;
+    QTest::addRow("enter in the chooser accepts")
+        << true << int(Qt::Key_Enter) << QString() << true;
+    // The size list holds whole points.
+    QTest::addRow("fractional size kept when no other is picked") << false << 0 << u"ok"_s << true;
 }
 
-void TestFontDialog::keysInTheChooserCloseTheWholeDialog()
+void TestFontDialog::choicesAreWrittenBackOnlyWhenAccepted()
 {
-    // The chooser is a dialog of its own: its keys must close this one, not just hide it.
+    QFETCH(bool, pickFont);
     QFETCH(int, key);
+    QFETCH(QString, button);
     QFETCH(bool, accepted);
 
-    QtCommonDialog common(nullptr);
-    fill(common, m_family, 12.0f, 0x000000);
-    bool played = false;
+    const Appearance start { m_family, 10.5, false, true, false, true, 0x00FF00 };
     bool closed = false;
-    whenShown<FontDialog>(&played, [&](FontDialog *dialog) {
+    Appearance result;
+    const auto play = [&](FontDialog *dialog) {
+        QCOMPARE(dialog->windowTitle(), u"Font"_s);
         auto *chooser = child<QFontDialog>(dialog, u"fontChooser"_s);
-        chooser->setCurrentFont(QFont(m_otherFamily, 20));
-        QWidget *inside = chooser->focusWidget() ? chooser->focusWidget() : chooser;
-        QTest::keyClick(inside, Qt::Key(key));
+        QVERIFY(chooser->isVisible());
+        QCOMPARE(chooser->currentFont().family(), m_family);
+        if (pickFont)
+            chooser->setCurrentFont(QFont(m_otherFamily, 14, QFont::Bold));
+        QTest::mouseClick(child<QCheckBox>(dialog, u"strikethrough"_s), Qt::LeftButton);
+        typeIntoColorList(dialog, u"R"_s);
+        if (key)
+            QTest::keyClick(chooser->focusWidget() ? chooser->focusWidget() : chooser,
+                            Qt::Key(key));
+        else
+            QTest::mouseClick(child<QPushButton>(dialog, button), Qt::LeftButton);
         closed = !dialog->isVisible();
-    });
-    common.showFont();
-    QVERIFY(played);
+    };
+    QVERIFY(showFont(start, 257, play, &result));
     QVERIFY(closed);
-    QCOMPARE(common.fontName(), accepted ? m_otherFamily : m_family);
-    QCOMPARE(common.fontSize(), accepted ? 20.0f : 12.0f);
+    // The underline box keeps what it was given though a picked font has none; red sits in the
+    // low byte.
+    Appearance chosen = pickFont ? Appearance { m_otherFamily, 14.0, true, false } : start;
+    chosen.strikethru = true;
+    chosen.underline = true;
+    chosen.color = 0x0000FF;
+    QCOMPARE(result, accepted ? chosen : start);
 }
 
 void TestFontDialog::effectsFollowTheFlags_data()
@@ -235,7 +313,6 @@ void TestFontDialog::effectsFollowTheFlags_data()
     QTest::addColumn<bool>("shown");
     QTest::addRow("screen fonts and effects") << 257 << true;
     QTest::addRow("screen fonts alone") << 1 << false;
-    QTest::addRow("no flags") << 0 << false;
     QTest::addRow("effects among other flags") << (256 | 2 | 1) << true;
 }
 
@@ -244,161 +321,69 @@ void TestFontDialog::effectsFollowTheFlags()
     QFETCH(qint32, flags);
     QFETCH(bool, shown);
 
-    QtCommonDialog common(nullptr);
-    fill(common, m_family, 12.0f, 0x000000, flags);
-    bool played = false;
-    whenShown<FontDialog>(&played, [&](FontDialog *dialog) {
+    const auto play = [&](FontDialog *dialog) {
         QCOMPARE(child<QGroupBox>(dialog, u"effects"_s)->isVisible(), shown);
         QCOMPARE(child<QComboBox>(dialog, u"color"_s)->isVisible(), shown);
         // One strikethrough box and one underline box at most: the chooser's own stay hidden.
         int visibleBoxes = 0;
-        const auto boxes = dialog->findChildren<QCheckBox *>();
-        for (const QCheckBox *box : boxes)
+        for (const QCheckBox *box : dialog->findChildren<QCheckBox *>())
             visibleBoxes += box->isVisible() ? 1 : 0;
         QCOMPARE(visibleBoxes, shown ? 2 : 0);
-        QTest::mouseClick(child<QPushButton>(dialog, u"ok"_s), Qt::LeftButton);
-    });
-    common.showFont();
-    QVERIFY(played);
-    QCOMPARE(common.color(), 0x000000u);
+        // The sample must not shrink to nothing once the chooser's own effects are hidden.
+        const QList<QLineEdit *> sample = samples(dialog);
+        QCOMPARE(sample.size(), 1);
+        QVERIFY(sample.first()->isVisible());
+        QVERIFY(sample.first()->height() >= sample.first()->fontMetrics().height());
+    };
+    QVERIFY(showFont({ m_family, 12.0 }, flags, play));
 }
 
-void TestFontDialog::sampleIsTallEnoughToRead()
-{
-    QtCommonDialog common(nullptr);
-    fill(common, m_family, 12.0f, 0x000000);
-    bool played = false;
-    whenShown<FontDialog>(&played, [&](FontDialog *dialog) {
-        const auto groups
-            = child<QFontDialog>(dialog, u"fontChooser"_s)->findChildren<QGroupBox *>();
-        int samples = 0;
-        for (const QGroupBox *group : groups) {
-            const auto edits = group->findChildren<QLineEdit *>();
-            for (const QLineEdit *sample : edits) {
-                ++samples;
-                QVERIFY(sample->isVisible());
-                QVERIFY2(sample->height() >= sample->fontMetrics().height(),
-                         qPrintable(u"%1 pixels high"_s.arg(sample->height())));
-            }
-        }
-        QCOMPARE(samples, 1);
-    });
-    common.showFont();
-    QVERIFY(played);
-}
-
-void TestFontDialog::colorListShowsTheGivenColor_data()
+void TestFontDialog::colorList_data()
 {
     QTest::addColumn<quint32>("value");
+    QTest::addColumn<int>("custom"); // the colour dialog's answer, -1 when not opened
     QTest::addColumn<QString>("entry");
-    QTest::addRow("black") << 0x000000u << u"Black"_s;
-    QTest::addRow("red") << 0x0000FFu << u"Red"_s;
-    QTest::addRow("blue") << 0xFF0000u << u"Blue"_s;
-    QTest::addRow("maroon") << 0x000080u << u"Maroon"_s;
-    QTest::addRow("silver") << 0xC0C0C0u << u"Silver"_s;
-    QTest::addRow("white") << 0xFFFFFFu << u"White"_s;
-    QTest::addRow("other colour by its value") << 0x563412u << u"#123456"_s;
+    QTest::addColumn<quint32>("result");
+    QTest::addRow("red") << 0x0000FFu << -1 << u"Red"_s << 0x0000FFu;
+    QTest::addRow("blue") << 0xFF0000u << -1 << u"Blue"_s << 0xFF0000u;
+    QTest::addRow("other colour by its value") << 0x563412u << -1 << u"#123456"_s << 0x563412u;
+    QTest::addRow("custom colour chosen")
+        << 0x008000u << int(QDialog::Accepted) << u"#123456"_s << 0x563412u;
+    QTest::addRow("custom colour cancelled")
+        << 0x008000u << int(QDialog::Rejected) << u"Green"_s << 0x008000u;
 }
 
-void TestFontDialog::colorListShowsTheGivenColor()
+void TestFontDialog::colorList()
 {
     QFETCH(quint32, value);
+    QFETCH(int, custom);
     QFETCH(QString, entry);
+    QFETCH(quint32, result);
 
-    QtCommonDialog common(nullptr);
-    fill(common, m_family, 12.0f, value);
-    FontDialog dialog;
-    dialog.readFrom(common);
-    auto *combo = child<QComboBox>(&dialog, u"color"_s);
-    QCOMPARE(combo->currentText(), entry);
-    QCOMPARE(combo->count(), entry.startsWith(u'#') ? 18 : 17);
-    QCOMPARE(combo->itemText(combo->count() - 1), u"Custom..."_s);
-    // The sample is drawn in the colour.
-    const auto samples = child<QFontDialog>(&dialog, u"fontChooser"_s)->findChildren<QLineEdit *>();
-    bool sampleInColor = false;
-    for (const QLineEdit *sample : samples) {
-        if (qobject_cast<QGroupBox *>(sample->parentWidget()))
-            sampleInColor
-                = sample->palette().color(QPalette::Text) == FontDialog::colorFromValue(value);
-    }
-    QVERIFY(sampleInColor);
-    dialog.writeTo(common);
-    QCOMPARE(common.color(), value);
-}
-
-void TestFontDialog::customColorComesFromTheColorDialog()
-{
-    QtCommonDialog common(nullptr);
-    fill(common, m_family, 12.0f, 0x000000);
-    bool played = false;
     bool colorPlayed = false;
-    QString shownEntry;
-    whenShown<FontDialog>(&played, [&](FontDialog *dialog) {
-        whenShown<QColorDialog>(&colorPlayed, [](QColorDialog *colors) {
-            QCOMPARE(colors->objectName(), u"colorDialog"_s);
-            colors->setCurrentColor(QColor(0x12, 0x34, 0x56));
-            colors->accept();
-        });
-        typeIntoColorList(dialog, u"C"_s); // "Custom..."
-        shownEntry = child<QComboBox>(dialog, u"color"_s)->currentText();
+    const auto play = [&](FontDialog *dialog) {
+        if (custom >= 0) {
+            whenShown<QColorDialog>(&colorPlayed, [&](QColorDialog *colors) {
+                QCOMPARE(colors->objectName(), u"colorDialog"_s);
+                colors->setCurrentColor(QColor(0x12, 0x34, 0x56));
+                custom == QDialog::Accepted ? colors->accept() : colors->reject();
+            });
+            typeIntoColorList(dialog, u"C"_s); // "Custom..."
+        }
+        auto *combo = child<QComboBox>(dialog, u"color"_s);
+        QCOMPARE(combo->currentText(), entry);
+        QCOMPARE(combo->count(), entry.startsWith(u'#') ? 18 : 17);
+        QCOMPARE(combo->itemText(combo->count() - 1), u"Custom..."_s);
+        const QList<QLineEdit *> sample = samples(dialog);
+        QCOMPARE(sample.size(), 1);
+        QCOMPARE(sample.first()->palette().color(QPalette::Text),
+                 FontDialog::colorFromValue(result));
         QTest::mouseClick(child<QPushButton>(dialog, u"ok"_s), Qt::LeftButton);
-    });
-    common.showFont();
-    QVERIFY(played);
-    QVERIFY(colorPlayed);
-    QCOMPARE(shownEntry, u"#123456"_s);
-    QCOMPARE(common.color(), 0x563412u);
-}
-
-void TestFontDialog::cancelledCustomColorKeepsTheColor()
-{
-    QtCommonDialog common(nullptr);
-    fill(common, m_family, 12.0f, 0x008000); // green
-    bool played = false;
-    bool colorPlayed = false;
-    QString shownEntry;
-    whenShown<FontDialog>(&played, [&](FontDialog *dialog) {
-        whenShown<QColorDialog>(&colorPlayed, [](QColorDialog *colors) {
-            colors->setCurrentColor(QColor(0x12, 0x34, 0x56));
-            colors->reject();
-        });
-        typeIntoColorList(dialog, u"C"_s);
-        shownEntry = child<QComboBox>(dialog, u"color"_s)->currentText();
-        QTest::mouseClick(child<QPushButton>(dialog, u"ok"_s), Qt::LeftButton);
-    });
-    common.showFont();
-    QVERIFY(played);
-    QVERIFY(colorPlayed);
-    QCOMPARE(shownEntry, u"Green"_s);
-    QCOMPARE(common.color(), 0x008000u);
-}
-
-void TestFontDialog::fractionalSizeSurvivesUnlessChanged()
-{
-    QtCommonDialog common(nullptr);
-    fill(common, m_family, 10.5f, 0x000000);
-    bool played = false;
-    whenShown<FontDialog>(&played, [&](FontDialog *dialog) {
-        QTest::mouseClick(child<QCheckBox>(dialog, u"underline"_s), Qt::LeftButton);
-        QTest::mouseClick(child<QPushButton>(dialog, u"ok"_s), Qt::LeftButton);
-    });
-    common.showFont();
-    QVERIFY(played);
-    QCOMPARE(common.fontSize(), 10.5f);
-    QVERIFY(common.fontUnderline());
-
-    played = false;
-    whenShown<FontDialog>(&played, [&](FontDialog *dialog) {
-        auto *chooser = child<QFontDialog>(dialog, u"fontChooser"_s);
-        QFont font = chooser->currentFont();
-        font.setPointSize(16);
-        chooser->setCurrentFont(font);
-        QTest::mouseClick(child<QPushButton>(dialog, u"ok"_s), Qt::LeftButton);
-    });
-    common.showFont();
-    QVERIFY(played);
-    QCOMPARE(common.fontSize(), 16.0f);
-    QVERIFY(common.fontUnderline()); // the effects the chooser was given stay with it
+    };
+    Appearance chosen;
+    QVERIFY(showFont({ m_family, 12.0, false, false, false, false, value }, 257, play, &chosen));
+    QCOMPARE(colorPlayed, custom >= 0);
+    QCOMPARE(chosen.color, result);
 }
 
 QTEST_MAIN(TestFontDialog)
