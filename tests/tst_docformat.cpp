@@ -54,7 +54,6 @@ private Q_SLOTS:
     void unrepresentableCharacterFails();
     void reading_data();
     void reading();
-    void readingPastTheEndFails();
     void delimiterAtEveryOffset_data();
     void delimiterAtEveryOffset();
     void roundTrip();
@@ -170,18 +169,6 @@ void TestDocFormat::reading()
     const ReadResult result = readAll(file);
     QCOMPARE(result.items, items);
     QCOMPARE(result.failure, failure);
-}
-
-void TestDocFormat::readingPastTheEndFails()
-{
-    ItemReader reader(u"a"_s);
-    QCOMPARE(reader.next(), u"a"_s);
-    try {
-        reader.next();
-        QFAIL("a read past the end gave an item");
-    } catch (const Failure &failure) {
-        QCOMPARE(failure.number(), int(FailureNumber::InputPastEndOfFile));
-    }
 }
 
 // Unquoted items are scanned several characters at a time: a delimiter must be found at any
