@@ -85,11 +85,9 @@ void TestSequentialFiles::openFails_data()
         { "plain.txt/a.txt", FailureNumber::PathNotFound, true, true },
         { "folder", FailureNumber::PathFileAccessError, true, true },
         { "", FailureNumber::BadFileNameOrNumber, true, true },
-        { "dangling", FailureNumber::FileNotFound, true, false },
         { "loop", FailureNumber::PathFileAccessError, true, true },
         { "fifo", FailureNumber::PathFileAccessError, true, true },
-        { "/dev/zero", FailureNumber::PathFileAccessError, true, false },
-        { "/dev/null", FailureNumber::PathFileAccessError, true, true },
+        { "/dev/zero", FailureNumber::PathFileAccessError, true, true },
         { "huge.txt", FailureNumber::OutOfMemory, true, false },
         { "secret.txt", FailureNumber::PermissionDenied, true, false },
         { "locked/a.txt", FailureNumber::PermissionDenied, false, true },
@@ -116,7 +114,6 @@ void TestSequentialFiles::openFails()
     QVERIFY(QDir(folder()).mkpath(u"folder"_s));
     QVERIFY(QDir(folder()).mkpath(u"locked"_s));
     QVERIFY(QFile::setPermissions(path(u"locked"_s), QFile::ReadOwner | QFile::ExeOwner));
-    QFile::link(path(u"gone.txt"_s), path(u"dangling"_s));
     QCOMPARE(::symlink("loop", encoded(path(u"loop"_s)).constData()), 0);
     // A reader that opened this FIFO would wait for a writer forever.
     QCOMPARE(::mkfifo(encoded(path(u"fifo"_s)).constData(), 0600), 0);
@@ -286,26 +283,22 @@ void TestSequentialFiles::attributesSurvive()
 
 void TestSequentialFiles::linksSurvive_data()
 {
-    QTest::addColumn<QString>("saved"); // the name the save is given
+    QTest::addColumn<QStringList>("links"); // "name=>text" of each link, the first one saved to
     QTest::addColumn<QString>("target"); // the file that must receive the text
-    QTest::addColumn<QStringList>("links"); // "name=>text" of each link that must stay
 
     QTest::addRow("relative link into another folder")
-        << u"link.txt"_s << u"other/real.txt"_s << QStringList { u"link.txt=>other/real.txt"_s };
-    QTest::addRow("absolute link")
-        << u"link.txt"_s << u"real.txt"_s << QStringList { u"link.txt=>@/real.txt"_s };
+        << QStringList { u"link.txt=>other/real.txt"_s } << u"other/real.txt"_s;
+    QTest::addRow("absolute link") << QStringList { u"link.txt=>@/real.txt"_s } << u"real.txt"_s;
     QTest::addRow("chain of two links")
-        << u"first.txt"_s << u"real.txt"_s
-        << QStringList { u"first.txt=>second.txt"_s, u"second.txt=>real.txt"_s };
+        << QStringList { u"first.txt=>second.txt"_s, u"second.txt=>real.txt"_s } << u"real.txt"_s;
     QTest::addRow("dangling link creates its file")
-        << u"link.txt"_s << u"absent.txt"_s << QStringList { u"link.txt=>absent.txt"_s };
+        << QStringList { u"link.txt=>absent.txt"_s } << u"absent.txt"_s;
 }
 
 void TestSequentialFiles::linksSurvive()
 {
-    QFETCH(QString, saved);
-    QFETCH(QString, target);
     QFETCH(QStringList, links);
+    QFETCH(QString, target);
     QVERIFY(QDir(folder()).mkpath(u"other"_s));
     writeBytes(path(u"real.txt"_s), "old");
     writeBytes(path(u"other/real.txt"_s), "old");
@@ -317,7 +310,7 @@ void TestSequentialFiles::linksSurvive()
     }
 
     QtSequentialFiles files;
-    writeDocument(files, path(saved), u"through the link"_s);
+    writeDocument(files, path(links.first().section(u"=>"_s, 0, 0)), u"through the link"_s);
 
     QCOMPARE(fileBytes(path(target)), QByteArray("\"through the link\"\r\n"));
     for (const QString &link : std::as_const(links)) {
