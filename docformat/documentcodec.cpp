@@ -6,6 +6,7 @@
 #include <QStringEncoder>
 
 #include <algorithm>
+#include <cstring>
 
 using namespace Qt::StringLiterals;
 
@@ -65,21 +66,88 @@ constexpr QStringConverter::Encoding SystemEncoding =
     QStringConverter::Utf8;
 #endif
 
+bool isContinuationByte(char byte) { return (uchar(byte) & 0xC0) == 0x80; }
+
+// Where the bytes can be cut without splitting a character: before a trailing sequence that its
+// first byte says is not complete yet, else at their end. Invalid bytes are left to the decoder.
+qsizetype characterBoundary(QByteArrayView bytes)
+{
+    const qsizetype size = bytes.size();
+    for (qsizetype i = size - 1; i >= 0 && i >= size - 4; --i) {
+        if (isContinuationByte(bytes[i]))
+            continue;
+        const uchar lead = uchar(bytes[i]);
+        const qsizetype length = lead < 0xC0 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+        return i + length > size ? i : size;
+    }
+    return size;
+}
+
 } // namespace
 
 QString decodeDocument(QByteArrayView bytes)
 {
-    static constexpr char Bom[] = "\xEF\xBB\xBF";
-    const QByteArrayView body = bytes.startsWith(Bom) ? bytes.sliced(3) : bytes;
-    // Stateless: an incomplete sequence at the end is an error instead of being held back.
+    const ReadBytes read = [bytes](qint64 offset, char *buffer, qsizetype size) {
+        const qsizetype count = std::min(size, bytes.size() - qsizetype(offset));
+        std::copy_n(bytes.data() + offset, count, buffer);
+        return count;
+    };
+    QList<QString> pieces = decodeDocument(read, std::max(bytes.size(), qsizetype(1)));
+    return pieces.size() == 1 ? std::move(pieces.first()) : pieces.join(QString());
+}
+
+QList<QString> decodeDocument(const ReadBytes &read, qsizetype pieceSize)
+{
+    static constexpr QByteArrayView Bom("\xEF\xBB\xBF");
+    QList<QString> pieces;
+    // Stateless: an incomplete sequence is an error instead of being held back, so each piece is
+    // cut before a character it does not hold whole, and that tail starts the next piece.
     QStringDecoder decoder(SystemEncoding,
                            QStringConverter::Flag::Stateless
                                | QStringConverter::Flag::ConvertInitialBom);
-    QString text = decoder.decode(body);
-    if (!decoder.hasError())
-        return text;
-    text = QString();
-    return QString::fromLatin1(bytes);
+    QByteArray buffer(pieceSize + 3, Qt::Uninitialized);
+    qint64 offset = 0;
+    qsizetype carried = 0;
+    bool atStart = true;
+    for (;;) {
+        const qsizetype count = read(offset, buffer.data() + carried, pieceSize);
+        offset += count;
+        QByteArrayView bytes(buffer.constData(), carried + count);
+        if (count == 0) {
+            if (carried == 0)
+                return pieces;
+            break; // the file ends inside a character
+        }
+        if (atStart) {
+            if (bytes.size() < Bom.size() && Bom.startsWith(bytes)) {
+                carried = bytes.size();
+                continue;
+            }
+            atStart = false;
+            if (bytes.startsWith(Bom))
+                bytes = bytes.sliced(Bom.size());
+        }
+        const qsizetype cut = characterBoundary(bytes);
+        if (cut > 0) {
+            QString text = decoder.decode(bytes.first(cut));
+            if (decoder.hasError())
+                break;
+            if (!text.isEmpty())
+                pieces.append(std::move(text));
+        }
+        carried = bytes.size() - cut;
+        std::memmove(buffer.data(), bytes.data() + cut, size_t(carried));
+    }
+
+    // Not valid in the encoding: every byte of the file becomes the character of the same code.
+    pieces.clear();
+    pieces.squeeze();
+    offset = 0;
+    while (const qsizetype count = read(offset, buffer.data(), pieceSize)) {
+        offset += count;
+        pieces.append(QString::fromLatin1(buffer.constData(), count));
+    }
+    return pieces;
 }
 
 void encodeItem(QStringView text, const std::function<void(QByteArrayView)> &sink)

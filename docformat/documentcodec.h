@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QList>
 #include <QString>
 #include <QStringView>
 
@@ -13,6 +14,17 @@
 // the system's encoding (a truncated multi-byte tail included) make the whole file read as
 // Latin-1, one character per byte, so that nothing is replaced or dropped.
 QString decodeDocument(QByteArrayView bytes);
+
+// Reads up to size bytes of the file, from offset bytes after its start, into buffer; returns how
+// many, 0 at the end of the file. Throws a Failure when the file cannot be read.
+using ReadBytes = std::function<qsizetype(qint64 offset, char *buffer, qsizetype size)>;
+
+constexpr qsizetype DocumentPieceSize = 4 << 20;
+
+// The same decoding for a file read piece by piece, so that no more than one piece of its bytes
+// is held at a time: the text comes back in pieces, none of them empty. The Latin-1 case reads
+// the file again from its start.
+QList<QString> decodeDocument(const ReadBytes &read, qsizetype pieceSize = DocumentPieceSize);
 
 // Hands the encoded written form of one item to the sink, piece by piece in order: a mark, the
 // text with each of its marks doubled, a mark, CR LF. A character the system's encoding cannot

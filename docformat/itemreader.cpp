@@ -44,7 +44,16 @@ qsizetype findDelimiter(const char16_t *data, qsizetype from, qsizetype size)
 
 } // namespace
 
-ItemReader::ItemReader(QString text) : m_text(std::move(text)) { }
+ItemReader::ItemReader(QString text)
+{
+    if (!text.isEmpty())
+        m_pieces.append(std::move(text));
+}
+
+ItemReader::ItemReader(QList<QString> pieces) : m_pieces(std::move(pieces))
+{
+    m_pieces.removeIf([](const QString &piece) { return piece.isEmpty(); });
+}
 
 QString ItemReader::next()
 {
@@ -52,71 +61,83 @@ QString ItemReader::next()
         throw Failure(FailureNumber::InputPastEndOfFile,
                       u"Input past end of file: there is no item left to read."_s);
     }
-    return m_text.at(m_position) == u'"' ? readQuoted() : readUnquoted();
+    return current() == u'"' ? readQuoted() : readUnquoted();
+}
+
+void ItemReader::releasePiece()
+{
+    m_passed += m_pieces.constFirst().size();
+    m_pieces.removeFirst();
+    m_index = 0;
+}
+
+// Moves on within the first piece, and lets it go once it has been read to its end.
+void ItemReader::advance(qsizetype count)
+{
+    m_index += count;
+    if (m_index == m_pieces.constFirst().size())
+        releasePiece();
+}
+
+// Steps over the delimiter at the reading position, and over the LF of a CR LF, which may start
+// the next piece.
+void ItemReader::skipDelimiter()
+{
+    const QChar c = current();
+    advance(1);
+    if (c == u'\r' && !atEnd() && current() == u'\n')
+        advance(1);
 }
 
 QString ItemReader::readUnquoted()
 {
-    const char16_t *const data = reinterpret_cast<const char16_t *>(m_text.utf16());
-    const qsizetype size = m_text.size();
-    const qsizetype start = m_position;
-    const qsizetype end = findDelimiter(data, start, size);
-    QString item(m_text.constData() + start, end - start);
-    skipDelimiterAt(end);
-    return item;
+    QString item;
+    for (;;) {
+        const QString &piece = m_pieces.constFirst();
+        const qsizetype size = piece.size();
+        const qsizetype end
+            = findDelimiter(reinterpret_cast<const char16_t *>(piece.utf16()), m_index, size);
+        if (item.isNull())
+            item = QString(piece.constData() + m_index, end - m_index);
+        else
+            item.append(piece.constData() + m_index, end - m_index);
+        if (end < size) {
+            m_index = end;
+            skipDelimiter();
+            return item;
+        }
+        releasePiece();
+        if (atEnd())
+            return item;
+    }
 }
 
 QString ItemReader::readQuoted()
 {
-    const QStringView text(m_text);
-    const qsizetype size = text.size();
+    advance(1); // the opening mark
     QString item;
-    qsizetype segment = m_position + 1; // first character not yet copied into the item
-    qsizetype from = segment;
-    for (;;) {
-        const qsizetype mark = text.indexOf(u'"', from);
+    while (!atEnd()) {
+        const QStringView piece(m_pieces.constFirst());
+        const qsizetype mark = piece.indexOf(u'"', m_index);
         if (mark < 0) {
-            m_position = size;
-            throw Failure(FailureNumber::InputPastEndOfFile,
-                          u"Input past end of file: the file ends inside a quoted item."_s);
+            item += piece.sliced(m_index);
+            releasePiece();
+            continue;
         }
-        const qsizetype after = mark + 1;
-        if (after < size && text[after] == u'"') {
-            item += text.sliced(segment, after - segment); // keeps one of the two
-            segment = from = after + 1;
-        } else if (after == size || isDelimiter(text[after].unicode())) {
-            const qsizetype start = m_position;
-            skipDelimiterAt(after);
-            if (start == 0 && item.isEmpty() && m_position == size)
-                return takeWholeText(mark);
-            item += text.sliced(segment, mark - segment);
+        item += piece.sliced(m_index, mark - m_index);
+        m_index = mark;
+        advance(1);
+        if (atEnd())
             return item;
-        } else {
-            from = after; // a lone mark inside the item is one of its characters
+        if (isDelimiter(current().unicode())) {
+            skipDelimiter();
+            return item;
         }
+        // Two marks in a row are one; a lone mark inside the item is one of its characters.
+        item += u'"';
+        if (current() == u'"')
+            advance(1);
     }
-}
-
-// A file this program wrote is one quoted item: it is cut out of the text in place rather than
-// copied, which spares a second copy of a large document.
-QString ItemReader::takeWholeText(qsizetype closingMark)
-{
-    QString item = std::move(m_text);
-    m_text = QString();
-    item.truncate(closingMark);
-    item.remove(0, 1);
-    return item;
-}
-
-void ItemReader::skipDelimiterAt(qsizetype index)
-{
-    const qsizetype size = m_text.size();
-    if (index >= size) {
-        m_position = size;
-        return;
-    }
-    const QChar c = m_text.at(index);
-    m_position = index + 1;
-    if (c == u'\r' && m_position < size && m_text.at(m_position) == u'\n')
-        ++m_position;
+    throw Failure(FailureNumber::InputPastEndOfFile,
+                  u"Input past end of file: the file ends inside a quoted item."_s);
 }

@@ -26,6 +26,7 @@ struct QtSequentialFiles::OpenFile
 
     Mode mode;
     QString path;
+    std::unique_ptr<QFile> unread; // input opened, not read yet
     ItemReader items;
     std::unique_ptr<SafeFileWriter> output;
 };
@@ -108,21 +109,33 @@ void openInput(QFile &file, const QString &path)
 #endif
 }
 
-QString loadDocument(const QString &path)
+std::unique_ptr<QFile> openDocument(const QString &path)
 {
     if (path.isEmpty())
         throw badFileName(path);
-    QFile file;
-    openInput(file, path);
+    auto file = std::make_unique<QFile>();
+    openInput(*file, path);
+    if (file->size() > QtSequentialFiles::LargestInput)
+        throw tooLargeToOpen(path);
+    return file;
+}
+
+QList<QString> readDocument(QFile &file, const QString &path)
+{
+    // It may have grown since it was opened.
     if (file.size() > QtSequentialFiles::LargestInput)
         throw tooLargeToOpen(path);
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        throw deviceIOError(path, file.errorString(), Input);
-    if (bytes.size() > QtSequentialFiles::LargestInput)
-        throw tooLargeToOpen(path);
-    file.close();
-    return decodeDocument(bytes);
+    const ReadBytes read = [&file, &path](qint64 offset, char *buffer, qsizetype size) {
+        if (file.pos() != offset && !file.seek(offset))
+            throw deviceIOError(path, file.errorString(), Input);
+        const qint64 count = file.read(buffer, size);
+        if (count < 0)
+            throw deviceIOError(path, file.errorString(), Input);
+        if (offset + count > QtSequentialFiles::LargestInput)
+            throw tooLargeToOpen(path);
+        return qsizetype(count);
+    };
+    return decodeDocument(read);
 }
 
 } // namespace
@@ -183,7 +196,7 @@ void QtSequentialFiles::openForInput(const QString &path, qint16 number)
     // The number is taken only once everything has worked.
     auto file = std::make_unique<OpenFile>(Mode::Input, path);
     try {
-        file->items = ItemReader(loadDocument(path));
+        file->unread = openDocument(path);
     } catch (const std::bad_alloc &) {
         throw tooLargeToOpen(path);
     }
@@ -201,11 +214,27 @@ void QtSequentialFiles::openForOutput(const QString &path, qint16 number)
     slot = std::move(file);
 }
 
-bool QtSequentialFiles::atEnd(qint16 number) { return openFile(number, Mode::Input).items.atEnd(); }
+QtSequentialFiles::OpenFile &QtSequentialFiles::inputFile(qint16 number)
+{
+    OpenFile &file = openFile(number, Mode::Input);
+    if (file.unread) {
+        try {
+            file.items = ItemReader(readDocument(*file.unread, file.path));
+        } catch (const Failure &failure) {
+            releaseAndThrow(number, failure);
+        } catch (const std::bad_alloc &) {
+            releaseAndThrow(number, tooLargeToOpen(file.path));
+        }
+        file.unread.reset();
+    }
+    return file;
+}
+
+bool QtSequentialFiles::atEnd(qint16 number) { return inputFile(number).items.atEnd(); }
 
 QString QtSequentialFiles::readItem(qint16 number)
 {
-    OpenFile &file = openFile(number, Mode::Input);
+    OpenFile &file = inputFile(number);
     if (file.items.atEnd()) {
         releaseAndThrow(number,
                         Failure(FailureNumber::InputPastEndOfFile,

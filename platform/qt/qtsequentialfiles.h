@@ -7,9 +7,11 @@
 
 // Sequential files through QFile and QSaveFile, under the numbers 1 to 511.
 //
-// Input reads the whole file once (regular files only, at most LargestInput bytes), decodes it
-// once, and hands out its items one by one. Output goes through a SafeFileWriter: the file on
-// disk changes only when close() commits, so a failed write or close leaves it as it was.
+// Input opens regular files only, of at most LargestInput bytes, and reads the file at the first
+// look at its items, so that a caller replacing a document can let go of the old one first. It is
+// read and decoded once, in pieces, and its items are handed out one by one. Output goes through a
+// SafeFileWriter: the file on disk changes only when close() commits, so a failed write or close
+// leaves it as it was.
 //
 // Any failure raised by an operation on an open number closes that number (output cancelled)
 // before it is thrown. Opening under a number that is already open fails without touching the
@@ -39,6 +41,7 @@ private:
 
     std::unique_ptr<OpenFile> &slotFor(qint16 number);
     OpenFile &openFile(qint16 number, Mode mode);
+    OpenFile &inputFile(qint16 number);
     [[noreturn]] void releaseAndThrow(qint16 number, const class Failure &failure);
     void release(qint16 number);
 

@@ -1,6 +1,7 @@
 // libFuzzer target for the document format. The first byte picks what the rest is:
 // even - a text (UTF-16), written and read back, which must give exactly that text;
-// odd  - a file, decoded and read to its end, which must neither crash nor lose a byte.
+// odd  - a file, decoded and read to its end, which must neither crash nor lose a byte, and
+//        must read the same when taken in pieces.
 #include "documentcodec.h"
 #include "failure.h"
 #include "itemreader.h"
@@ -70,6 +71,34 @@ void readFile(const QByteArray &file)
         check(reader.atEnd());
     }
     check(characters <= text.size());
+
+    // Read in pieces of a size the input picks, the file gives the same items at the same places.
+    const qsizetype pieceSize = file.isEmpty() ? 1 : 1 + uchar(file.back()) % 16;
+    const ReadBytes read = [&file](qint64 offset, char *buffer, qsizetype size) {
+        const QByteArray piece = file.mid(offset, size);
+        std::memcpy(buffer, piece.constData(), size_t(piece.size()));
+        return piece.size();
+    };
+    ItemReader whole(text);
+    ItemReader inPieces(decodeDocument(read, pieceSize));
+    for (;;) {
+        QString expected, item;
+        int expectedFailure = 0, failure = 0;
+        try {
+            expected = whole.next();
+        } catch (const Failure &f) {
+            expectedFailure = f.number();
+        }
+        try {
+            item = inPieces.next();
+        } catch (const Failure &f) {
+            failure = f.number();
+        }
+        check(item == expected && failure == expectedFailure);
+        check(inPieces.position() == whole.position() && inPieces.atEnd() == whole.atEnd());
+        if (expectedFailure != 0)
+            break;
+    }
 }
 
 } // namespace
