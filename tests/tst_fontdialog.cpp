@@ -1,5 +1,6 @@
 // Edit > Text Appearance with a scripted font dialog and the real text box; then the real font
 // dialog, shown modally by the common dialog and driven through its controls.
+#include "colorvalue.h"
 #include "editorfixture.h"
 #include "fontdialog.h"
 #include "qtcommondialog.h"
@@ -355,7 +356,7 @@ void TestFontDialog::colorList()
         const QList<QLineEdit *> sample = samples(dialog);
         QCOMPARE(sample.size(), 1);
         QCOMPARE(sample.first()->palette().color(QPalette::Text),
-                 FontDialog::colorFromValue(result));
+                 ColorValue::toColor(result));
         QTest::mouseClick(child<QPushButton>(dialog, u"ok"_s), Qt::LeftButton);
     };
     Appearance chosen;

@@ -1,5 +1,7 @@
 #include "fontdialog.h"
 
+#include "colorvalue.h"
+
 #include "commondialog.h"
 
 #include <QCheckBox>
@@ -44,16 +46,6 @@ const QList<FontDialog::NamedColor> &FontDialog::standardColors()
         { u"White", 0xffffffff },
     };
     return colors;
-}
-
-QColor FontDialog::colorFromValue(quint32 value)
-{
-    return QColor(int(value & 0xff), int((value >> 8) & 0xff), int((value >> 16) & 0xff));
-}
-
-quint32 FontDialog::valueFromColor(const QColor &color)
-{
-    return quint32(color.red()) | quint32(color.green()) << 8 | quint32(color.blue()) << 16;
 }
 
 FontDialog::FontDialog(QWidget *parent)
@@ -253,7 +245,7 @@ void FontDialog::readFrom(const CommonDialog &properties)
     font.setStrikeOut(properties.fontStrikethru());
     font.setUnderline(properties.fontUnderline());
     setSelectedFont(font);
-    setColor(colorFromValue(properties.color()));
+    setColor(ColorValue::toColor(properties.color()));
     setEffectsShown(properties.flags() & CommonDialog::Effects);
 }
 
@@ -266,5 +258,5 @@ void FontDialog::writeTo(CommonDialog &properties) const
     properties.setFontItalic(font.italic());
     properties.setFontStrikethru(font.strikeOut());
     properties.setFontUnderline(font.underline());
-    properties.setColor(valueFromColor(m_color));
+    properties.setColor(ColorValue::fromColor(m_color));
 }

@@ -27,10 +27,6 @@ public:
     };
     static const QList<NamedColor> &standardColors();
 
-    // A colour value has red in the low byte, then green, then blue.
-    static QColor colorFromValue(quint32 value);
-    static quint32 valueFromColor(const QColor &color);
-
     explicit FontDialog(QWidget *parent = nullptr);
 
     // Fills the dialog from the font, colour and flag properties.

@@ -1,5 +1,7 @@
 #include "qttextarea.h"
 
+#include "colorvalue.h"
+
 #include "failure.h"
 #include "twips.h"
 
@@ -8,16 +10,6 @@
 using namespace Qt::StringLiterals;
 
 namespace {
-
-QColor colorFromValue(quint32 value)
-{
-    return QColor(int(value & 0xff), int((value >> 8) & 0xff), int((value >> 16) & 0xff));
-}
-
-quint32 valueFromColor(const QColor &color)
-{
-    return quint32(color.red()) | quint32(color.green()) << 8 | quint32(color.blue()) << 16;
-}
 
 Failure invalidSize()
 {
@@ -151,13 +143,13 @@ void QtTextArea::setSelText(const QString &text)
     replaceSelection(text);
 }
 
-quint32 QtTextArea::foreColor() const { return valueFromColor(palette().color(QPalette::Text)); }
+quint32 QtTextArea::foreColor() const { return ColorValue::fromColor(palette().color(QPalette::Text)); }
 
 void QtTextArea::setForeColor(quint32 color)
 {
     ProgramEdit edit(this);
     QPalette colors = palette();
-    colors.setColor(QPalette::Text, colorFromValue(color));
+    colors.setColor(QPalette::Text, ColorValue::toColor(color));
     setPalette(colors);
 }
 
