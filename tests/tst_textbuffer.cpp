@@ -110,20 +110,17 @@ void TestTextBuffer::undoStepsFollowTheTyping()
     buffer.endUndoGroup();
     QVERIFY(sameAs(buffer, u"abcdghxyz"_s));
 
-    struct Step
-    {
-        QString text;
-        qsizetype position;
-        qsizetype length;
+    // The text after each undo, and where the undo put text back.
+    const std::tuple<QString, qsizetype, qsizetype> undone[] {
+        { u"xyzabcdgh"_s, 0, 3 }, { u"xyabcdgh"_s, 2, 0 }, { u"xabcdgh"_s, 1, 0 },
+        { u"abcdgh"_s, 0, 0 },    { u"abcdg"_s, 5, 0 },    { u"abcd"_s, 4, 0 },
+        { u"abcdef"_s, 4, 2 },    { u"ab"_s, 2, 0 }
     };
-    const Step undone[] { { u"xyzabcdgh"_s, 0, 3 }, { u"xyabcdgh"_s, 2, 0 }, { u"xabcdgh"_s, 1, 0 },
-                          { u"abcdgh"_s, 0, 0 },    { u"abcdg"_s, 5, 0 },    { u"abcd"_s, 4, 0 },
-                          { u"abcdef"_s, 4, 2 },    { u"ab"_s, 2, 0 } };
-    for (const Step &step : undone) {
+    for (const auto &[text, position, length] : undone) {
         const TextBuffer::Span span = buffer.undo();
-        QVERIFY2(sameAs(buffer, step.text), qPrintable(step.text));
-        QCOMPARE(span.position, step.position);
-        QCOMPARE(span.length, step.length);
+        QVERIFY2(sameAs(buffer, text), qPrintable(text));
+        QCOMPARE(span.position, position);
+        QCOMPARE(span.length, length);
     }
     QVERIFY(!buffer.canUndo());
     const TextBuffer::Span span = buffer.redo();
@@ -138,12 +135,8 @@ void TestTextBuffer::undoStepsFollowTheTyping()
 // and redone at random.
 void TestTextBuffer::randomEditsMatchAPlainString()
 {
-    struct Piece
-    {
-        QString given;
-        QString held;
-    };
-    const Piece pieces[] {
+    // As given, and as held.
+    const std::pair<QString, QString> pieces[] {
         { u"x"_s, u"x"_s },           { u"\r\n"_s, u"\r\n"_s },         { u"\n"_s, u"\r\n"_s },
         { u"\r"_s, u"\r\n"_s },       { u"word "_s, u"word "_s },       { u"é"_s, u"é"_s },
         { u"\n\r"_s, u"\r\n\r\n"_s }, { u"a\rb\n"_s, u"a\r\nb\r\n"_s }, {}
@@ -173,17 +166,17 @@ void TestTextBuffer::randomEditsMatchAPlainString()
             const qsizetype count = action == 20 ? model.size() + 1
                 : random.bounded(3) == 0         ? random.bounded(12) - 1
                                                  : 0;
-            const Piece &piece = pieces[random.bounded(int(std::size(pieces)))];
+            const auto &[given, held] = pieces[random.bounded(int(std::size(pieces)))];
             const qsizetype start = snap(position);
             const qsizetype end = std::max(start, snap(start + std::max<qsizetype>(count, 0)));
             QCOMPARE(buffer.snapped(position), start);
-            QCOMPARE(buffer.replace(position, count, piece.given,
+            QCOMPARE(buffer.replace(position, count, given,
                                     random.bounded(2) ? TextBuffer::Merge::Never
                                                       : TextBuffer::Merge::Typing),
-                     start + piece.held.size());
+                     start + held.size());
             buffer.breakUndoMerge();
-            if (end > start || !piece.held.isEmpty()) {
-                model.replace(start, end - start, piece.held);
+            if (end > start || !held.isEmpty()) {
+                model.replace(start, end - start, held);
                 history.append(model);
                 undone.clear();
             }

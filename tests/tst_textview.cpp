@@ -41,14 +41,6 @@ QString marked(const TextView &view)
     return text;
 }
 
-QString numberedLines(int count)
-{
-    QStringList lines;
-    for (int i = 0; i < count; ++i)
-        lines.append(u"line %1"_s.arg(i));
-    return lines.join(u"\r\n"_s);
-}
-
 } // namespace
 
 class TestTextView : public QObject
@@ -162,7 +154,7 @@ void TestTextView::keys()
 
 void TestTextView::pageKeysMoveByAScreen()
 {
-    view->setContents(numberedLines(500));
+    view->setContents(u"line\r\n"_s.repeated(500));
     const TextBuffer &buffer = view->buffer();
     QTest::keyClick(view.get(), Qt::Key_PageDown);
     const qsizetype pageLine = buffer.lineAt(view->caretPosition());
@@ -192,7 +184,7 @@ void TestTextView::doubleClickSelectsAWordAndTripleALine()
 
 void TestTextView::dragSelectsAndScrolls()
 {
-    view->setContents(numberedLines(300));
+    view->setContents(u"line\r\n"_s.repeated(300));
     const qsizetype inLine3 = view->buffer().lineStart(3) + 3;
     sendMouse(QEvent::MouseButtonPress, pointOf(2), Qt::LeftButton, Qt::LeftButton);
     sendMouse(QEvent::MouseMove, pointOf(inLine3), Qt::NoButton, Qt::LeftButton);
@@ -265,15 +257,14 @@ void TestTextView::contextMenuActions_data()
     QTest::addColumn<QString>("action");
     QTest::addColumn<QString>("after");
     QTest::addColumn<QString>("clipboard");
-    QTest::addColumn<bool>("edits");
 
     // "hello world" with "world" selected and "X" on the clipboard.
-    QTest::addRow("cut") << u"cut"_s << u"hello |"_s << u"world"_s << true;
-    QTest::addRow("copy") << u"copy"_s << u"hello [world|"_s << u"world"_s << false;
-    QTest::addRow("paste") << u"paste"_s << u"hello X|"_s << u"X"_s << true;
-    QTest::addRow("delete") << u"delete"_s << u"hello |"_s << u"X"_s << true;
-    QTest::addRow("select all") << u"selectAll"_s << u"[hello world|"_s << u"X"_s << false;
-    QTest::addRow("undo") << u"undo"_s << u"hello world!|"_s << u"X"_s << true;
+    QTest::addRow("cut") << u"cut"_s << u"hello |"_s << u"world"_s;
+    QTest::addRow("copy") << u"copy"_s << u"hello [world|"_s << u"world"_s;
+    QTest::addRow("paste") << u"paste"_s << u"hello X|"_s << u"X"_s;
+    QTest::addRow("delete") << u"delete"_s << u"hello |"_s << u"X"_s;
+    QTest::addRow("select all") << u"selectAll"_s << u"[hello world|"_s << u"X"_s;
+    QTest::addRow("undo") << u"undo"_s << u"hello world!|"_s << u"X"_s;
 }
 
 void TestTextView::contextMenuActions()
@@ -281,14 +272,11 @@ void TestTextView::contextMenuActions()
     QFETCH(QString, action);
     QFETCH(QString, after);
     QFETCH(QString, clipboard);
-    QFETCH(bool, edits);
 
     setMarked(*view, u"hello world!|"_s);
     QTest::keyClick(view.get(), Qt::Key_Backspace); // something to undo
     view->setSelection(6, 11);
     QGuiApplication::clipboard()->setText(u"X"_s);
-    int edited = 0;
-    connect(view.get(), &TextView::edited, view.get(), [&] { ++edited; });
 
     QContextMenuEvent request(QContextMenuEvent::Keyboard, QPoint(10, 10),
                               viewport()->mapToGlobal(QPoint(10, 10)));
@@ -302,7 +290,6 @@ void TestTextView::contextMenuActions()
 
     QCOMPARE(marked(*view), after);
     QCOMPARE(QGuiApplication::clipboard()->text(), clipboard);
-    QCOMPARE(edited > 0, edits);
 }
 
 void TestTextView::dropInsertsText()
