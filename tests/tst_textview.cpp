@@ -9,6 +9,7 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QScrollBar>
+#include <QSignalSpy>
 #include <QTest>
 
 #include <memory>
@@ -243,10 +244,12 @@ void TestTextView::editsAcrossLinesLayTheLinesOutAgain()
     view->replaceSelection(u"wwww\r\nwwww"_s);
     QCOMPARE(view->buffer().text(), u"wwww\r\nwwww\r\nc"_s);
     QVERIFY(view->characterRect(10).left() > view->characterRect(7).left() + 5);
+    QSignalSpy edits(view.get(), &TextView::edited); // undo and redo are edits like any other
     view->undo();
     view->characterRect(4);
     view->redo();
     QVERIFY(view->characterRect(10).left() > view->characterRect(7).left() + 5);
+    QCOMPARE(edits.count(), 2);
     view->setContents(u"new"_s); // which has no history
     view->undo();
     QCOMPARE(view->buffer().text(), u"new"_s);
