@@ -83,6 +83,71 @@ qsizetype characterBoundary(QByteArrayView bytes)
     return size;
 }
 
+void keepPiece(QList<QString> &pieces, QString &piece, qsizetype used)
+{
+    if (used > 0) {
+        piece.truncate(used);
+        pieces.append(std::move(piece));
+    }
+    piece = QString();
+}
+
+// Decodes the file into pieces of at most pieceLength characters, or fails at the first bytes
+// that are not valid in the encoding. Each read is cut before a character it does not hold whole
+// (the converter is stateless: an incomplete sequence is an error, not held back), and that tail
+// starts the next read. The cut assumes UTF-8, the only multi-byte encoding read here.
+bool decodePieces(const ReadBytes &read, qsizetype pieceLength, QStringConverter::Encoding encoding,
+                  QList<QString> &pieces)
+{
+    static constexpr QByteArrayView Bom("\xEF\xBB\xBF");
+    const bool utf8 = encoding != QStringConverter::Latin1;
+    QStringDecoder decoder(
+        encoding, QStringConverter::Flag::Stateless | QStringConverter::Flag::ConvertInitialBom);
+    const qsizetype readSize = std::min(pieceLength, DocumentReadSize);
+    QByteArray buffer(readSize + 3, Qt::Uninitialized);
+    QString piece;
+    qsizetype used = 0; // characters of piece decoded so far
+    qint64 offset = 0;
+    qsizetype carried = 0;
+    bool atStart = utf8;
+    for (;;) {
+        const qsizetype count = read(offset, buffer.data() + carried, readSize);
+        offset += count;
+        QByteArrayView bytes(buffer.constData(), carried + count);
+        if (count == 0) {
+            if (carried > 0)
+                return false; // the file ends inside a character
+            break;
+        }
+        if (atStart) {
+            if (bytes.size() < Bom.size() && Bom.startsWith(bytes)) {
+                carried = bytes.size();
+                continue;
+            }
+            atStart = false;
+            if (bytes.startsWith(Bom))
+                bytes = bytes.sliced(Bom.size());
+        }
+        const qsizetype cut = utf8 ? characterBoundary(bytes) : bytes.size();
+        if (cut > 0) {
+            const qsizetype space = decoder.requiredSpace(cut);
+            if (piece.size() - used < space) {
+                keepPiece(pieces, piece, used);
+                piece = QString(std::max(pieceLength, space), Qt::Uninitialized);
+                used = 0;
+            }
+            used
+                = decoder.appendToBuffer(piece.data() + used, bytes.first(cut)) - piece.constData();
+            if (decoder.hasError())
+                return false;
+        }
+        carried = bytes.size() - cut;
+        std::memmove(buffer.data(), bytes.data() + cut, size_t(carried));
+    }
+    keepPiece(pieces, piece, used);
+    return true;
+}
+
 } // namespace
 
 QString decodeDocument(QByteArrayView bytes)
@@ -96,56 +161,13 @@ QString decodeDocument(QByteArrayView bytes)
     return pieces.size() == 1 ? std::move(pieces.first()) : pieces.join(QString());
 }
 
-QList<QString> decodeDocument(const ReadBytes &read, qsizetype pieceSize)
+QList<QString> decodeDocument(const ReadBytes &read, qsizetype pieceLength)
 {
-    static constexpr QByteArrayView Bom("\xEF\xBB\xBF");
     QList<QString> pieces;
-    // Stateless: an incomplete sequence is an error instead of being held back, so each piece is
-    // cut before a character it does not hold whole, and that tail starts the next piece.
-    QStringDecoder decoder(SystemEncoding,
-                           QStringConverter::Flag::Stateless
-                               | QStringConverter::Flag::ConvertInitialBom);
-    QByteArray buffer(pieceSize + 3, Qt::Uninitialized);
-    qint64 offset = 0;
-    qsizetype carried = 0;
-    bool atStart = true;
-    for (;;) {
-        const qsizetype count = read(offset, buffer.data() + carried, pieceSize);
-        offset += count;
-        QByteArrayView bytes(buffer.constData(), carried + count);
-        if (count == 0) {
-            if (carried == 0)
-                return pieces;
-            break; // the file ends inside a character
-        }
-        if (atStart) {
-            if (bytes.size() < Bom.size() && Bom.startsWith(bytes)) {
-                carried = bytes.size();
-                continue;
-            }
-            atStart = false;
-            if (bytes.startsWith(Bom))
-                bytes = bytes.sliced(Bom.size());
-        }
-        const qsizetype cut = characterBoundary(bytes);
-        if (cut > 0) {
-            QString text = decoder.decode(bytes.first(cut));
-            if (decoder.hasError())
-                break;
-            if (!text.isEmpty())
-                pieces.append(std::move(text));
-        }
-        carried = bytes.size() - cut;
-        std::memmove(buffer.data(), bytes.data() + cut, size_t(carried));
-    }
-
-    // Not valid in the encoding: every byte of the file becomes the character of the same code.
-    pieces.clear();
-    pieces.squeeze();
-    offset = 0;
-    while (const qsizetype count = read(offset, buffer.data(), pieceSize)) {
-        offset += count;
-        pieces.append(QString::fromLatin1(buffer.constData(), count));
+    if (!decodePieces(read, pieceLength, SystemEncoding, pieces)) {
+        // Not valid in the encoding: every byte of the file becomes the character of that code.
+        pieces = QList<QString>();
+        decodePieces(read, pieceLength, QStringConverter::Latin1, pieces);
     }
     return pieces;
 }

@@ -19,12 +19,17 @@ QString decodeDocument(QByteArrayView bytes);
 // many, 0 at the end of the file. Throws a Failure when the file cannot be read.
 using ReadBytes = std::function<qsizetype(qint64 offset, char *buffer, qsizetype size)>;
 
-constexpr qsizetype DocumentPieceSize = 4 << 20;
+constexpr qsizetype DocumentReadSize = 1 << 20;
 
-// The same decoding for a file read piece by piece, so that no more than one piece of its bytes
-// is held at a time: the text comes back in pieces, none of them empty. The Latin-1 case reads
-// the file again from its start.
-QList<QString> decodeDocument(const ReadBytes &read, qsizetype pieceSize = DocumentPieceSize);
+// The text of 16 reads, which takes a little over 32 MB: allocators map blocks that large on
+// their own (glibc never keeps one in its heap), so a piece that has been read past goes back to
+// the system at once, instead of staying in the heap while the text built from it grows elsewhere.
+constexpr qsizetype DocumentPieceLength = 16 * DocumentReadSize + (64 << 10);
+
+// The same decoding for a file read DocumentReadSize bytes at a time, so that its bytes are never
+// held whole: the text comes back in pieces of at most pieceLength characters, none of them
+// empty. The Latin-1 case reads the file again from its start.
+QList<QString> decodeDocument(const ReadBytes &read, qsizetype pieceLength = DocumentPieceLength);
 
 // Hands the encoded written form of one item to the sink, piece by piece in order: a mark, the
 // text with each of its marks doubled, a mark, CR LF. A character the system's encoding cannot

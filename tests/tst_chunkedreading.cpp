@@ -145,7 +145,7 @@ void TestChunkedReading::piecesLetGo()
 void TestChunkedReading::files()
 {
     QTemporaryDir folder;
-    const QByteArray filler(DocumentPieceSize - 1, 'x');
+    const QByteArray filler(16 * DocumentReadSize - 1, 'x'); // a character across reads and pieces
     writeBytes(folder.filePath(u"across.txt"_s), filler + "\xe2\x82\xac\r\ny");
     writeBytes(folder.filePath(u"latin1.txt"_s), "\xc3\xa9" + filler + "\xe9");
     writeBytes(folder.filePath(u"grows.txt"_s), "a");
