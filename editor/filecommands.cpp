@@ -5,6 +5,7 @@
 #include "text.h"
 
 #include <new>
+#include <utility>
 
 using namespace Qt::StringLiterals;
 
@@ -69,9 +70,11 @@ void Form1::File_Open_Click()
             try {
                 while (!Files.atEnd(FileNumber)) {
                     LineText = Files.readItem(FileNumber);
-                    text += LineText;
-                    text += NewLine;
                     FileSize += LineText.size() + 1;
+                    // Handed over, not copied: a document this program saved is one item as
+                    // large as the file, and the line break would otherwise copy it whole.
+                    text += std::exchange(LineText, QString());
+                    text += NewLine;
                 }
             } catch (const Failure &) {
                 Text1.setText(text);
