@@ -29,18 +29,16 @@ private:
 
 } // namespace
 
-void writeDocument(SequentialFiles &files, const QString &path, const QString &text)
+void writeDocument(SequentialFiles &files, qint16 number, const QString &path, const QString &text)
 {
-    const qint16 number = files.freeFile();
     OpenNumber guard(files, number);
     files.openForOutput(path, number);
     files.writeItem(number, text);
     files.close(number);
 }
 
-QStringList readItems(SequentialFiles &files, const QString &path)
+QStringList readItems(SequentialFiles &files, qint16 number, const QString &path)
 {
-    const qint16 number = files.freeFile();
     OpenNumber guard(files, number);
     files.openForInput(path, number);
     QStringList items;

@@ -1,6 +1,7 @@
 // The File menu: Open, Save, Save As, New and Exit.
 #include "form1.h"
 
+#include "documentfile.h"
 #include "failure.h"
 #include "text.h"
 
@@ -100,13 +101,11 @@ void Form1::File_Open_Click()
     }
 }
 
-void Form1::writeDocument()
+void Form1::saveDocument()
 {
     const QString text = Text1.text();
     FileNumber = Files.freeFile();
-    Files.openForOutput(CurrentFile, FileNumber);
-    Files.writeItem(FileNumber, text);
-    Files.close(FileNumber);
+    writeDocument(Files, FileNumber, CurrentFile, text);
     FileSize = text.size() + 1;
     Me.setCaption(savedCaption());
     TextChanged = false;
@@ -118,7 +117,7 @@ void Form1::storeAs(const QString &fileName)
     const QString previousFile = CurrentFile;
     CurrentFile = fileName;
     try {
-        writeDocument();
+        saveDocument();
     } catch (const Failure &failure) {
         CurrentFile = previousFile;
         reportFailure(failure);

@@ -41,7 +41,7 @@ public:
 
 private:
     void ResetDocument();
-    void writeDocument();
+    void saveDocument();
     void storeAs(const QString &fileName);
     bool confirmDiscard();
     void reportFailure(const class Failure &failure);

@@ -232,15 +232,15 @@ void TestSequentialFiles::documentRoundTrip()
     QtSequentialFiles files;
     const QString doc = path(u"doc.txt"_s);
     writeBytes(doc, "old contents");
-    writeDocument(files, doc, text);
-    QCOMPARE(readItems(files, doc), QStringList { text });
+    writeDocument(files, files.freeFile(), doc, text);
+    QCOMPARE(readItems(files, files.freeFile(), doc), QStringList { text });
 
     writeBytes(path(u"cut.txt"_s), "a,\"b");
-    QCOMPARE(failureOf([&] { readItems(files, path(u"cut.txt"_s)); }),
+    QCOMPARE(failureOf([&] { readItems(files, files.freeFile(), path(u"cut.txt"_s)); }),
              int(FailureNumber::InputPastEndOfFile));
-    QCOMPARE(failureOf([&] { writeDocument(files, doc, text + QChar(0xDC00)); }),
+    QCOMPARE(failureOf([&] { writeDocument(files, files.freeFile(), doc, text + QChar(0xDC00)); }),
              int(FailureNumber::InvalidProcedureCall));
-    QCOMPARE(readItems(files, doc), QStringList { text });
+    QCOMPARE(readItems(files, files.freeFile(), doc), QStringList { text });
     QCOMPARE(files.freeFile(), 1);
 }
 
@@ -269,7 +269,7 @@ void TestSequentialFiles::attributesSurvive()
     }
     const mode_t umask = ::umask(027);
     QtSequentialFiles files;
-    writeDocument(files, doc, u"new text"_s);
+    writeDocument(files, files.freeFile(), doc, u"new text"_s);
     ::umask(umask);
 
     QCOMPARE(fileBytes(doc), QByteArray("\"new text\"\r\n"));
@@ -310,7 +310,7 @@ void TestSequentialFiles::linksSurvive()
     }
 
     QtSequentialFiles files;
-    writeDocument(files, path(links.first().section(u"=>"_s, 0, 0)), u"through the link"_s);
+    writeDocument(files, files.freeFile(), path(links.first().section(u"=>"_s, 0, 0)), u"through the link"_s);
 
     QCOMPARE(fileBytes(path(target)), QByteArray("\"through the link\"\r\n"));
     for (const QString &link : std::as_const(links)) {
