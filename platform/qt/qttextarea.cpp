@@ -147,7 +147,6 @@ quint32 QtTextArea::foreColor() const { return ColorValue::fromColor(palette().c
 
 void QtTextArea::setForeColor(quint32 color)
 {
-    ProgramEdit edit(this);
     QPalette colors = palette();
     colors.setColor(QPalette::Text, ColorValue::toColor(color));
     setPalette(colors);
@@ -155,7 +154,6 @@ void QtTextArea::setForeColor(quint32 color)
 
 void QtTextArea::changeFont(const std::function<void(QFont &)> &change)
 {
-    ProgramEdit edit(this);
     QFont changed = font();
     change(changed);
     setFont(changed);
@@ -257,11 +255,4 @@ void QtTextArea::keyPressEvent(QKeyEvent *event)
         dispatch([this, code] { m_keyPress(qint16(code)); });
 
     TextView::keyPressEvent(event);
-}
-
-void QtTextArea::changeEvent(QEvent *event)
-{
-    // Font and palette changes are never edits.
-    ProgramEdit edit(this);
-    TextView::changeEvent(event);
 }

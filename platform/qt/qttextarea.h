@@ -66,7 +66,6 @@ public:
 protected:
     bool event(QEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
-    void changeEvent(QEvent *event) override;
 
 private:
     class ProgramEdit;
