@@ -102,6 +102,8 @@ void openInput(QFile &file, const QString &path)
         throw folderGivenAsFile(path);
     if (!info.isFile())
         throw notARegularFile(path);
+    if (info.size() > QtSequentialFiles::LargestInput)
+        throw tooLargeToOpen(path);
     file.setFileName(path);
     if (!file.open(QIODevice::ReadOnly))
         throw info.isReadable() ? accessError(path, file.errorString(), Input)
@@ -115,8 +117,6 @@ std::unique_ptr<QFile> openDocument(const QString &path)
         throw badFileName(path);
     auto file = std::make_unique<QFile>();
     openInput(*file, path);
-    if (file->size() > QtSequentialFiles::LargestInput)
-        throw tooLargeToOpen(path);
     return file;
 }
 
