@@ -333,24 +333,24 @@ TextBuffer::Span TextBuffer::applyStep(const Step &step, bool forward)
 
 TextBuffer::Span TextBuffer::undo()
 {
-    m_mergeOpen = false;
-    if (m_undo.empty())
-        return { snapped(m_length), 0 };
-    Step step = std::move(m_undo.back());
-    m_undo.pop_back();
-    const Span span = applyStep(step, false);
-    m_redo.push_back(std::move(step));
-    return span;
+    return moveStep(m_undo, m_redo, false);
 }
 
 TextBuffer::Span TextBuffer::redo()
 {
+    return moveStep(m_redo, m_undo, true);
+}
+
+// Takes the last step of one history, applies it in the given direction and files it in the
+// other.
+TextBuffer::Span TextBuffer::moveStep(std::vector<Step> &from, std::vector<Step> &to, bool forward)
+{
     m_mergeOpen = false;
-    if (m_redo.empty())
+    if (from.empty())
         return { snapped(m_length), 0 };
-    Step step = std::move(m_redo.back());
-    m_redo.pop_back();
-    const Span span = applyStep(step, true);
-    m_undo.push_back(std::move(step));
+    Step step = std::move(from.back());
+    from.pop_back();
+    const Span span = applyStep(step, forward);
+    to.push_back(std::move(step));
     return span;
 }

@@ -91,6 +91,7 @@ private:
     void settleLinesAt(qsizetype line);
     void record(Edit edit, Merge merge);
     Span applyStep(const Step &step, bool forward);
+    Span moveStep(std::vector<Step> &from, std::vector<Step> &to, bool forward);
 
     // Mutable so that text() can close the gap and hand out the storage itself.
     mutable QString m_data;

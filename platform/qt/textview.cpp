@@ -317,18 +317,19 @@ void TextView::typeText(const QString &text)
 
 void TextView::undo()
 {
-    if (!m_buffer.canUndo())
-        return;
-    const TextBuffer::Span span = m_buffer.undo();
-    m_anchor = m_caret = span.position + span.length;
-    afterEdit(span.position, 0, span.length, -1);
+    if (m_buffer.canUndo())
+        afterHistoryStep(m_buffer.undo());
 }
 
 void TextView::redo()
 {
-    if (!m_buffer.canRedo())
-        return;
-    const TextBuffer::Span span = m_buffer.redo();
+    if (m_buffer.canRedo())
+        afterHistoryStep(m_buffer.redo());
+}
+
+// The caret goes after the text the step put back.
+void TextView::afterHistoryStep(const TextBuffer::Span &span)
+{
     m_anchor = m_caret = span.position + span.length;
     afterEdit(span.position, 0, span.length, -1);
 }

@@ -108,6 +108,7 @@ private:
               TextBuffer::Merge merge = TextBuffer::Merge::Never);
     void typeText(const QString &text);
     void afterEdit(qsizetype position, qsizetype removed, qsizetype added, qsizetype linesBefore);
+    void afterHistoryStep(const TextBuffer::Span &span);
     void moveCaret(qsizetype position, Move move);
     bool handleNavigation(QKeyEvent *event);
     bool handleEditing(QKeyEvent *event);
