@@ -45,6 +45,15 @@ Failure outOfMemoryWhileSaving(const QString &fileName)
 
 } // namespace
 
+// The failure path of Open: the file is given back, so repeated failures never use up the
+// numbers, and the user is told.
+void Form1::abandonOpen(const Failure &failure)
+{
+    if (Files.isOpen(FileNumber))
+        Files.close(FileNumber);
+    reportFailure(failure);
+}
+
 void Form1::File_Open_Click()
 {
     if (TextChanged && !confirmDiscard())
@@ -91,13 +100,9 @@ void Form1::File_Open_Click()
         Me.setCaption(openedCaption());
         TextChanged = false;
     } catch (const Failure &failure) {
-        if (Files.isOpen(FileNumber))
-            Files.close(FileNumber);
-        reportFailure(failure);
+        abandonOpen(failure);
     } catch (const std::bad_alloc &) {
-        if (Files.isOpen(FileNumber))
-            Files.close(FileNumber);
-        reportFailure(outOfMemory());
+        abandonOpen(outOfMemory());
     }
 }
 

@@ -45,6 +45,7 @@ private:
     void storeAs(const QString &fileName);
     bool confirmDiscard();
     void reportFailure(const class Failure &failure);
+    void abandonOpen(const Failure &failure);
 
     QString blankCaption() const;
     QString readingCaption(const QString &fileName) const;
