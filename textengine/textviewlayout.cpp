@@ -1,0 +1,361 @@
+#include "textview.h"
+
+#include <QFontMetricsF>
+#include <QGuiApplication>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QScrollBar>
+#include <QTextLayout>
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+
+namespace {
+
+// Lines longer than this are laid out in pieces of this many characters.
+constexpr qsizetype ChunkLength = 1024;
+constexpr int TopMargin = 2;
+constexpr int CaretWidth = 1;
+
+// A line separator inside a line would end the laid-out line early; it is shown as a mark.
+QString shownText(QString text)
+{
+    for (QChar &c : text) {
+        if (c == QChar::LineSeparator || c == QChar::ParagraphSeparator)
+            c = QChar(0x21b5);
+    }
+    return text;
+}
+
+} // namespace
+
+// ----- chunks and layouts -----
+
+qsizetype TextView::chunkCount(qsizetype line) const
+{
+    const qsizetype length = m_buffer.lineLength(line);
+    return length <= ChunkLength ? 1 : (length + ChunkLength - 1) / ChunkLength;
+}
+
+TextView::Chunk TextView::chunk(qsizetype line, qsizetype index) const
+{
+    const qsizetype length = m_buffer.lineLength(line);
+    const qsizetype count = chunkCount(line);
+    const qsizetype lineStart = m_buffer.lineStart(line);
+    const auto startOf = [&](qsizetype k) -> qsizetype {
+        if (k <= 0)
+            return 0;
+        if (k >= count)
+            return length;
+        qsizetype start = k * ChunkLength;
+        // Never split a surrogate pair between two chunks.
+        if (m_buffer.at(lineStart + start - 1).isHighSurrogate())
+            ++start;
+        return start;
+    };
+    const qsizetype start = startOf(index);
+    return { start, startOf(index + 1) - start };
+}
+
+qsizetype TextView::chunkIndexOf(qsizetype line, qsizetype column) const
+{
+    const qsizetype count = chunkCount(line);
+    if (count == 1)
+        return 0;
+    qsizetype index = std::min(column / ChunkLength, count - 1);
+    if (index > 0 && column < chunk(line, index).start)
+        --index;
+    return index;
+}
+
+qreal TextView::chunkWidth(qsizetype line, qsizetype index) const
+{
+    const qsizetype count = chunkCount(line);
+    if (count == 1) {
+        // Widths are kept only for long lines, so scrolling through many short ones keeps none.
+        const auto found = m_layouts.find({ line, 0 });
+        if (found != m_layouts.end() && found->second->lineCount() > 0)
+            return found->second->lineAt(0).naturalTextWidth();
+        return qreal(m_buffer.lineLength(line)) * m_charWidth;
+    }
+    auto &widths = m_chunkWidths[line];
+    if (qsizetype(widths.size()) != count)
+        widths.resize(size_t(count), 0);
+    if (widths[size_t(index)] > 0)
+        return widths[size_t(index)];
+    return qreal(chunk(line, index).length) * m_charWidth;
+}
+
+qreal TextView::chunkX(qsizetype line, qsizetype index) const
+{
+    qreal x = 0;
+    for (qsizetype k = 0; k < index; ++k)
+        x += chunkWidth(line, k);
+    return x;
+}
+
+QTextLayout *TextView::layoutFor(qsizetype line, qsizetype index) const
+{
+    const LayoutKey key { line, index };
+    const auto found = m_layouts.find(key);
+    if (found != m_layouts.end())
+        return found->second.get();
+
+    const Chunk piece = chunk(line, index);
+    auto layout = std::make_unique<QTextLayout>(
+        shownText(m_buffer.mid(m_buffer.lineStart(line) + piece.start, piece.length)), font());
+    QTextOption option;
+    option.setWrapMode(QTextOption::NoWrap);
+    option.setTabStopDistance(QFontMetricsF(font()).horizontalAdvance(u' ') * 8);
+    layout->setTextOption(option);
+    layout->setCacheEnabled(true);
+    const qsizetype caretLine = m_buffer.lineAt(m_caret);
+    if (!m_preedit.isEmpty() && line == caretLine
+        && index == chunkIndexOf(line, m_caret - m_buffer.lineStart(line)))
+        layout->setPreeditArea(int(m_caret - m_buffer.lineStart(line) - piece.start), m_preedit);
+    layout->beginLayout();
+    QTextLine textLine = layout->createLine();
+    if (textLine.isValid()) {
+        textLine.setLineWidth(qreal(INT_MAX / 4));
+        textLine.setPosition(QPointF(0, 0));
+    }
+    layout->endLayout();
+
+    const qreal width = textLine.isValid() ? textLine.naturalTextWidth() : 0;
+    if (chunkCount(line) > 1) {
+        chunkWidth(line, index); // sizes the list
+        m_chunkWidths[line][size_t(index)] = std::max<qreal>(width, 1);
+    } else if (width > m_widestMeasured) {
+        m_widestMeasured = width;
+    }
+    // Far more than a screenful: forget them all rather than track their age.
+    if (m_layouts.size() > 4000)
+        m_layouts.clear();
+    QTextLayout *result = layout.get();
+    m_layouts.emplace(key, std::move(layout));
+    return result;
+}
+
+void TextView::forgetLayouts(qsizetype line)
+{
+    std::erase_if(m_layouts, [line](const auto &entry) { return entry.first.line == line; });
+}
+
+void TextView::forgetAllLayouts()
+{
+    m_layouts.clear();
+    m_chunkWidths.clear();
+}
+
+qreal TextView::xOfPosition(qsizetype position) const
+{
+    const qsizetype line = m_buffer.lineAt(position);
+    const qsizetype column = position - m_buffer.lineStart(line);
+    const qsizetype index = chunkIndexOf(line, column);
+    const Chunk piece = chunk(line, index);
+    const QTextLayout *layout = layoutFor(line, index);
+    const qreal inChunk
+        = layout->lineCount() > 0 ? layout->lineAt(0).cursorToX(int(column - piece.start)) : 0;
+    return chunkX(line, index) + inChunk;
+}
+
+qsizetype TextView::positionInLine(qsizetype line, qreal x) const
+{
+    const qsizetype count = chunkCount(line);
+    qreal left = 0;
+    for (qsizetype index = 0; index < count; ++index) {
+        const qreal width = chunkWidth(line, index);
+        if (x < left + width || index == count - 1) {
+            const QTextLayout *layout = layoutFor(line, index);
+            const int column = layout->lineCount() > 0 ? layout->lineAt(0).xToCursor(x - left) : 0;
+            return m_buffer.lineStart(line) + chunk(line, index).start + column;
+        }
+        left += width;
+    }
+    return m_buffer.lineStart(line);
+}
+
+int TextView::visibleLines() const
+{
+    return std::max(1, (viewport()->height() - TopMargin) / m_lineHeight);
+}
+
+int TextView::topLine() const { return verticalScrollBar()->value(); }
+
+int TextView::leftOffset() const { return horizontalScrollBar()->value(); }
+
+QRect TextView::characterRect(qsizetype position) const
+{
+    position = m_buffer.snapped(position);
+    const qsizetype line = m_buffer.lineAt(position);
+    const qreal x = xOfPosition(position);
+    const qreal next = position < m_buffer.lineEnd(line) ? xOfPosition(nextCharacter(position))
+                                                         : x + m_charWidth;
+    const int left = m_margin - leftOffset() + int(std::floor(std::min(x, next)));
+    const int top = TopMargin + int(line - topLine()) * m_lineHeight;
+    return QRect(left, top, std::max(1, int(std::ceil(std::abs(next - x)))), m_lineHeight);
+}
+
+QRect TextView::caretRect() const
+{
+    const qsizetype line = m_buffer.lineAt(m_caret);
+    const int x = m_margin - leftOffset() + int(std::floor(xOfPosition(m_caret)));
+    const int y = TopMargin + int(line - topLine()) * m_lineHeight;
+    return QRect(x, y, CaretWidth, m_lineHeight);
+}
+
+qsizetype TextView::positionAt(const QPoint &point) const
+{
+    const qsizetype row = point.y() < TopMargin ? -1 : (point.y() - TopMargin) / m_lineHeight;
+    const qsizetype line = std::clamp<qsizetype>(topLine() + row, 0, m_buffer.lineCount() - 1);
+    return positionInLine(line, qreal(point.x() - m_margin + leftOffset()));
+}
+
+// ----- painting and geometry -----
+
+void TextView::paintEvent(QPaintEvent *event)
+{
+    QPainter painter(viewport());
+    const QRect area = event->rect();
+    const QPalette colors = palette();
+    painter.fillRect(area, colors.brush(QPalette::Base));
+    painter.setPen(colors.color(QPalette::Text));
+
+    QTextCharFormat selectedFormat;
+    selectedFormat.setBackground(colors.brush(QPalette::Highlight));
+    selectedFormat.setForeground(colors.brush(QPalette::HighlightedText));
+
+    const qsizetype first = topLine() + std::max(0, (area.top() - TopMargin) / m_lineHeight);
+    const qsizetype last = std::min<qsizetype>(
+        m_buffer.lineCount() - 1, topLine() + (area.bottom() - TopMargin) / m_lineHeight);
+    const qreal origin = m_margin - leftOffset();
+    const qreal visibleLeft = area.left() - origin;
+    const qreal visibleRight = area.right() + 1 - origin;
+    const qsizetype selStart = selectionStart();
+    const qsizetype selEnd = selectionEnd();
+    const bool caretVisible = (m_caretShown && hasFocus()) || !m_preedit.isEmpty();
+
+    for (qsizetype line = first; line <= last; ++line) {
+        const qreal y = TopMargin + qreal(line - topLine()) * m_lineHeight;
+        const qsizetype lineStart = m_buffer.lineStart(line);
+        const qsizetype lineEnd = m_buffer.lineEnd(line);
+        const qsizetype count = chunkCount(line);
+        qreal left = 0;
+        for (qsizetype index = 0; index < count && left < visibleRight; ++index) {
+            const qreal width = chunkWidth(line, index);
+            if (left + width < visibleLeft && index + 1 < count) {
+                left += width;
+                continue;
+            }
+            QTextLayout *layout = layoutFor(line, index);
+            const Chunk piece = chunk(line, index);
+            const qsizetype pieceStart = lineStart + piece.start;
+            QList<QTextLayout::FormatRange> selections;
+            const qsizetype from = std::max(selStart, pieceStart);
+            const qsizetype to = std::min(selEnd, pieceStart + piece.length);
+            if (from < to)
+                selections.append({ int(from - pieceStart), int(to - from), selectedFormat });
+            const QPointF at(origin + left, y);
+            layout->draw(&painter, at, selections);
+            const bool lastPiece = index + 1 == count;
+            if (lastPiece && selStart <= lineEnd && selEnd > lineEnd) {
+                // A selected line break shows as a little selected space.
+                const qreal endX = layout->lineCount() ? layout->lineAt(0).naturalTextWidth() : 0;
+                painter.fillRect(QRectF(at.x() + endX, y, m_charWidth / 2, m_lineHeight),
+                                 colors.brush(QPalette::Highlight));
+            }
+            const bool caretHere = m_caret >= pieceStart
+                && (m_caret < pieceStart + piece.length || (lastPiece && m_caret == lineEnd));
+            if (caretVisible && caretHere) {
+                const int column
+                    = int(m_caret - pieceStart) + (m_preedit.isEmpty() ? 0 : m_preeditCursor);
+                layout->drawCursor(&painter, at, column, CaretWidth);
+            }
+            left += layout->lineCount() ? chunkWidth(line, index) : width;
+        }
+    }
+    if (m_dropCaret >= 0) {
+        const qsizetype line = m_buffer.lineAt(m_dropCaret);
+        const QRectF mark(origin + xOfPosition(m_dropCaret),
+                          TopMargin + qreal(line - topLine()) * m_lineHeight, 2, m_lineHeight);
+        painter.fillRect(mark, colors.brush(QPalette::Text));
+    }
+}
+
+void TextView::updateMetrics()
+{
+    const QFontMetricsF metrics(font());
+    m_lineHeight = std::max(1, int(std::ceil(metrics.lineSpacing())));
+    m_charWidth = std::max<qreal>(1, metrics.averageCharWidth());
+    forgetAllLayouts();
+    m_widestMeasured = 0;
+}
+
+void TextView::updateScrollBars()
+{
+    const int lines = visibleLines();
+    QScrollBar *vertical = verticalScrollBar();
+    vertical->setRange(0, int(std::max<qsizetype>(0, m_buffer.lineCount() - lines)));
+    vertical->setPageStep(lines);
+    vertical->setSingleStep(1);
+
+    // The widest line is estimated from the longest one, and raised as lines are measured.
+    const qreal estimate = qreal(m_buffer.longestLine()) * m_charWidth;
+    const qreal content = std::max(estimate, m_widestMeasured) + 2 * m_margin + CaretWidth;
+    const int width = viewport()->width();
+    QScrollBar *horizontal = horizontalScrollBar();
+    horizontal->setRange(0, int(std::clamp<qreal>(content - width, 0, INT_MAX / 2)));
+    horizontal->setPageStep(std::max(1, width));
+    horizontal->setSingleStep(std::max(1, int(m_charWidth * 2)));
+}
+
+void TextView::ensureCaretVisible()
+{
+    const qsizetype line = m_buffer.lineAt(m_caret);
+    const int lines = visibleLines();
+    QScrollBar *vertical = verticalScrollBar();
+    if (line < topLine())
+        vertical->setValue(int(line));
+    else if (line >= topLine() + lines)
+        vertical->setValue(int(line - lines + 1));
+
+    const qreal x = xOfPosition(m_caret);
+    const int width = std::max(1, viewport()->width() - 2 * m_margin - CaretWidth);
+    QScrollBar *horizontal = horizontalScrollBar();
+    if (x + 2 * m_margin + CaretWidth > horizontal->maximum() + viewport()->width()) {
+        m_widestMeasured = std::max(m_widestMeasured, x + m_charWidth * 4);
+        updateScrollBars();
+    }
+    const auto scrollTo
+        = [&](qreal value) { horizontal->setValue(int(std::clamp<qreal>(value, 0, INT_MAX / 2))); };
+    if (x < leftOffset())
+        scrollTo(x - width / 4);
+    else if (x > leftOffset() + width)
+        scrollTo(x - width + width / 4);
+}
+
+void TextView::resizeEvent(QResizeEvent *event)
+{
+    QAbstractScrollArea::resizeEvent(event);
+    updateScrollBars();
+}
+
+void TextView::scrollContentsBy(int, int)
+{
+    viewport()->update();
+    if (hasFocus())
+        QGuiApplication::inputMethod()->update(Qt::ImCursorRectangle);
+}
+
+void TextView::changeEvent(QEvent *event)
+{
+    QAbstractScrollArea::changeEvent(event);
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::ApplicationFontChange) {
+        updateMetrics();
+        updateScrollBars();
+        viewport()->update();
+    } else if (event->type() == QEvent::PaletteChange) {
+        viewport()->update();
+    }
+}
