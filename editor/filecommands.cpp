@@ -46,11 +46,17 @@ Failure outOfMemoryWhileSaving(const QString &fileName)
 } // namespace
 
 // The failure path of Open: the file is given back, so repeated failures never use up the
-// numbers, and the user is told.
-void Form1::abandonOpen(const Failure &failure)
+// numbers, and the user is told. Once reading has begun the text area no longer holds the
+// earlier document (the user agreed to drop it, or it was saved), so it must not be saved
+// under that file's name: the partial text belongs to no file and is not a change of the user's.
+void Form1::abandonOpen(const Failure &failure, bool readingBegun)
 {
     if (Files.isOpen(FileNumber))
         Files.close(FileNumber);
+    if (readingBegun) {
+        CurrentFile.clear();
+        TextChanged = false;
+    }
     reportFailure(failure);
 }
 
@@ -66,9 +72,11 @@ void Form1::File_Open_Click()
     if (trimSpaces(fileName).isEmpty())
         return;
 
+    bool readingBegun = false;
     try {
         FileNumber = Files.freeFile();
         Files.openForInput(fileName, FileNumber);
+        readingBegun = true;
         FileSize = 0;
         Text1.setText(QString());
         Me.setCaption(readingCaption(fileName));
@@ -100,9 +108,9 @@ void Form1::File_Open_Click()
         Me.setCaption(openedCaption());
         TextChanged = false;
     } catch (const Failure &failure) {
-        abandonOpen(failure);
+        abandonOpen(failure, readingBegun);
     } catch (const std::bad_alloc &) {
-        abandonOpen(outOfMemory());
+        abandonOpen(outOfMemory(), readingBegun);
     }
 }
 

@@ -45,7 +45,7 @@ private:
     void storeAs(const QString &fileName);
     bool confirmDiscard();
     void reportFailure(const class Failure &failure);
-    void abandonOpen(const Failure &failure);
+    void abandonOpen(const Failure &failure, bool readingBegun);
 
     QString blankCaption() const;
     QString readingCaption(const QString &fileName) const;

@@ -147,6 +147,8 @@ private Q_SLOTS:
     void failedSaveKeepsEverything();
     void openStates_data();
     void openStates();
+    void afterFailedOpen_data();
+    void afterFailedOpen();
     void saveThenOpen_data();
     void saveThenOpen();
     void failedOpensNeverExhaustTheNumbers();
@@ -406,16 +408,73 @@ void TestFileCommands::openStates()
         QVERIFY2(prompt.contains(QDir::toNativeSeparators(chosen)), qPrintable(prompt));
     }
     QCOMPARE(f.text().text(), text);
-    QCOMPARE(f.form.currentFile(), outcome == u"loaded" ? chosen : path(u"doc.txt"_s));
+    // Partial text belongs to no file and is no change of the user's.
+    QCOMPARE(f.form.currentFile(),
+             outcome == u"loaded"        ? chosen
+                 : outcome == u"partial" ? QString()
+                                         : path(u"doc.txt"_s));
     QCOMPARE(f.window.caption(),
              outcome == u"loaded"        ? openedCaption(chosen, figure)
                  : outcome == u"partial" ? u"Quorvex : Reading the file %1..."_s.arg(chosen)
                                          : captionBefore);
-    QCOMPARE(f.form.textChanged(), outcome == u"loaded" ? false : changed);
+    QCOMPARE(f.form.textChanged(), outcome == u"unchanged" && changed);
     // The pointer is back whichever way the command ended, and no file is left open.
     QCOMPARE(f.screen.mousePointer(), int(ScreenPointer::Default));
     QVERIFY(!QGuiApplication::overrideCursor());
     QCOMPARE(f.files.freeFile(), 1);
+}
+
+void TestFileCommands::afterFailedOpen_data()
+{
+    QTest::addColumn<bool>("changedBefore");
+    QTest::addColumn<bool>("typedAfter");
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QString>("shown"); // the dialogs and boxes after the failure box
+    QTest::addColumn<bool>("ended");
+
+    QTest::addRow("changed, save") << true << false << u"save"_s << u"Save"_s << false;
+    QTest::addRow("clean, typed, save") << false << true << u"save"_s << u"Save"_s << false;
+    QTest::addRow("changed, new") << true << false << u"new"_s << QString() << false;
+    QTest::addRow("clean, exit") << false << false << u"exit"_s << QString() << true;
+    QTest::addRow("changed, typed, exit")
+        << true << true << u"exit"_s << u"Save, Quorvex"_s << true;
+}
+
+// After an Open that failed while reading, no command writes the partial text over doc.txt.
+void TestFileCommands::afterFailedOpen()
+{
+    QFETCH(bool, changedBefore);
+    QFETCH(bool, typedAfter);
+    QFETCH(QString, command);
+    QFETCH(QString, shown);
+    QFETCH(bool, ended);
+
+    writeBytes(path(u"cut.txt"_s), "a,\"b");
+    EditorFixture f;
+    prepare(f, true, changedBefore);
+    if (QTest::currentTestFailed())
+        return;
+    f.dialog.fileAnswers = { path(u"cut.txt"_s) };
+    f.messageBoxes.replies = { Y, K };
+    f.form.File_Open_Click();
+    QCOMPARE(f.text().text(), u"a\r\n"_s);
+    if (typedAfter)
+        f.form.Text1_KeyPress(u'x');
+    f.dialog.shows.clear();
+    f.messageBoxes.calls.clear();
+    f.messageBoxes.replies = { Y };
+
+    if (command == u"save")
+        f.form.File_Save_Click();
+    else if (command == u"new")
+        f.form.File_New_Click();
+    else
+        f.form.File_Exit_Click();
+
+    QStringList titles = ::dialogs(f.dialog.shows) + ::boxes(f.messageBoxes.calls);
+    QCOMPARE(titles.join(u", "), shown);
+    QCOMPARE(fileBytes(path(u"doc.txt"_s)), QByteArray("\"old\"\r\n"));
+    QCOMPARE(f.window.hasEnded(), ended);
 }
 
 void TestFileCommands::saveThenOpen_data()
