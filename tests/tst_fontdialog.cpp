@@ -3,6 +3,7 @@
 #include "colorvalue.h"
 #include "editorfixture.h"
 #include "fontdialog.h"
+#include "modal.h"
 #include "qtcommondialog.h"
 
 #include <QApplication>
@@ -78,30 +79,6 @@ int linesShowing(QWidget &widget, const QColor &color)
         previous = shows;
     }
     return bands;
-}
-
-// Runs `play` on the next modal dialog of type Dialog once it is on screen, and closes the dialog
-// with Cancel should `play` leave it open. Sets *played when it ran.
-template<typename Dialog>
-void whenShown(bool *played, std::function<void(Dialog *)> play)
-{
-    auto *timer = new QTimer;
-    timer->setInterval(10);
-    QObject::connect(timer, &QTimer::timeout, timer, [=, tries = 0]() mutable {
-        auto *dialog = qobject_cast<Dialog *>(QApplication::activeModalWidget());
-        if (!dialog || !dialog->isVisible()) {
-            if (++tries > 1000)
-                timer->deleteLater();
-            return;
-        }
-        timer->deleteLater();
-        timer->stop();
-        *played = true;
-        play(dialog);
-        if (dialog->isVisible())
-            dialog->reject();
-    });
-    timer->start();
 }
 
 template<typename T>
@@ -355,8 +332,7 @@ void TestFontDialog::colorList()
         QCOMPARE(combo->itemText(combo->count() - 1), u"Custom..."_s);
         const QList<QLineEdit *> sample = samples(dialog);
         QCOMPARE(sample.size(), 1);
-        QCOMPARE(sample.first()->palette().color(QPalette::Text),
-                 ColorValue::toColor(result));
+        QCOMPARE(sample.first()->palette().color(QPalette::Text), ColorValue::toColor(result));
         QTest::mouseClick(child<QPushButton>(dialog, u"ok"_s), Qt::LeftButton);
     };
     Appearance chosen;

@@ -116,7 +116,7 @@ rw_type() {
 
 # Waits for the title to become exactly $1.
 rw_expect_title() {
-    rw_wait_for "${2:-10}" sh -c "[ \"\$(xdotool getwindowname $RW_WINDOW)\" = \"$1\" ]" \
+    rw_wait_for "${2:-10}" sh -c '[ "$(xdotool getwindowname "$1")" = "$2" ]' _ "$RW_WINDOW" "$1" \
         || rw_fail "title is '$(rw_title)', expected '$1'"
 }
 
