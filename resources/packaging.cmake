@@ -4,10 +4,15 @@ set(CPACK_PACKAGE_NAME quorvex)
 set(CPACK_PACKAGE_VENDOR "Quorvex developers")
 set(CPACK_PACKAGE_VERSION
     "${QUORVEX_VERSION_MAJOR}.${QUORVEX_VERSION_MINOR}.${QUORVEX_VERSION_PATCH}")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "small plain-text editor")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "small editor for plain text files")
+# Lines under 80 columns, as apt shows them; CPack indents each and marks the empty one.
 string(CONCAT CPACK_PACKAGE_DESCRIPTION
-    "Quorvex is a small editor for plain text files: one window, a File menu to create, "
-    "open and save text documents, and an Edit menu for the clipboard and the font.")
+    "Quorvex is a small desktop editor for plain text files.\n"
+    "One window holds the text; the File menu creates, opens and saves\n"
+    "documents, and the Edit menu copies, cuts, pastes and selects text and\n"
+    "chooses the font and colour the whole text is shown in.\n"
+    "\n"
+    "It keeps no settings and takes no command-line arguments.")
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)

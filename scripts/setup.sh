@@ -12,7 +12,7 @@ PACKAGES=(
     # real-window tests, screenshots and the clipboard
     xvfb openbox xdotool wmctrl xclip x11-utils imagemagick fonts-dejavu-core
     # resources, install and packaging checks
-    icoutils desktop-file-utils appstream binutils-mingw-w64-x86-64 dpkg-dev file
+    icoutils desktop-file-utils appstream binutils-mingw-w64-x86-64 dpkg-dev file lintian
     # fuzzing the document format
     clang
 )

@@ -1,6 +1,7 @@
 #!/bin/bash
 # cpack -G DEB makes a Debian package of the build; dpkg-deb lists the program, the desktop
-# entry, the metainfo and the icons under /usr, and its control fields.
+# entry, the metainfo, the icons and the documents under /usr, and its control fields; the
+# changelog's last entry is the package's version, and lintian has no error or warning.
 # Usage: check-deb.sh BUILD_DIR PROGRAM PROJECT_VERSION    Run after the build.
 # Exits 77 (skipped) without dpkg-deb.
 set -euo pipefail
@@ -34,5 +35,15 @@ field() { dpkg-deb -f "$deb" "$1"; }
 [[ $(field Section) == editors ]] || { echo "FAIL: section $(field Section)"; status=1; }
 # Without its Qt libraries among the dependencies the package installs but does not start.
 grep -q libqt6widgets6 <<<"$(field Depends)" || { echo "FAIL: depends on '$(field Depends)'"; status=1; }
+changelog=$(dpkg-deb --fsys-tarfile "$deb" | tar -xOf - ./usr/share/doc/quorvex/changelog.gz | gzip -dc | head -n 1)
+[[ $changelog == "quorvex ($(field Version))"* ]] || { echo "FAIL: the changelog begins '$changelog'"; status=1; }
+# Informational tags (hardening suggestions and the like) do not fail it.
+if ! command -v lintian >/dev/null; then
+    echo "lintian not found: the package was not linted"
+elif ! lint=$(lintian --fail-on error,warning "$deb" 2>&1); then
+    grep -v 'root privileges' <<<"$lint"
+    echo "FAIL: lintian reports the above"
+    status=1
+fi
 [[ $status == 0 ]] && echo "$(basename "$deb"): $(wc -l <<<"$contents") entries; depends on $(field Depends)"
 exit $status

@@ -1,6 +1,7 @@
 #!/bin/bash
-# desktop-file-validate accepts the desktop entry without a remark, and the entry names the installed program
-# and icon. Usage: check-desktop-entry.sh DESKTOP_FILE    Exits 77 without desktop-file-validate.
+# desktop-file-validate accepts the desktop entry without a remark, and the entry names the
+# installed program and icon and claims no media type.
+# Usage: check-desktop-entry.sh DESKTOP_FILE    Exits 77 without desktop-file-validate.
 set -euo pipefail
 desktop=$1
 command -v desktop-file-validate >/dev/null \
@@ -12,5 +13,6 @@ for line in Type=Application Name=Quorvex Exec=quorvex Icon=quorvex; do
     grep -qx "$line" "$desktop" || { echo "FAIL: no line $line"; status=1; }
 done
 grep -Eq '^Categories=(.*;)?TextEditor;' "$desktop" || { echo "FAIL: not in category TextEditor"; status=1; }
-grep -Eq '^MimeType=(.*;)?text/plain;' "$desktop" || { echo "FAIL: no MIME type text/plain"; status=1; }
+# The program opens no file it is given, so file managers must not offer it for any.
+! grep -q '^MimeType=' "$desktop" || { echo "FAIL: claims media types: $(grep '^MimeType=' "$desktop")"; status=1; }
 exit $status

@@ -5,6 +5,9 @@ installed_files=(
     share/applications/io.github.quorvex.Quorvex.desktop
     share/metainfo/io.github.quorvex.Quorvex.metainfo.xml
     share/icons/hicolor/scalable/apps/quorvex.svg
+    share/man/man1/quorvex.1.gz
+    share/doc/quorvex/copyright
+    share/doc/quorvex/changelog.gz
 )
 icon_sizes=(16 22 24 32 48 64 128 256)
 for size in "${icon_sizes[@]}"; do
