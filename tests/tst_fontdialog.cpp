@@ -207,44 +207,67 @@ void TestFontDialog::textAppearanceCopiesValuesInAndBack()
     QTRY_COMPARE(linesShowing(f.text(), red), 3);
 }
 
+// What the user does in the dialog before closing it.
+enum class Pick { Nothing, Effects, Size, Font };
+
 void TestFontDialog::choicesAreWrittenBackOnlyWhenAccepted_data()
 {
-    QTest::addColumn<bool>("pickFont");
+    QTest::addColumn<bool>("installed"); // false: a family this machine does not have
+    QTest::addColumn<Pick>("pick"); // Size and Font touch the effects too
     QTest::addColumn<int>("key"); // 0: a click on the button named `button`
     QTest::addColumn<QString>("button");
     QTest::addColumn<bool>("accepted");
-    QTest::addRow("ok") << true << 0 << u"ok"_s << true;
-    QTest::addRow("cancel") << true << 0 << u"cancel"_s << false;
+    QTest::addRow("ok") << true << Pick::Font << 0 << u"ok"_s << true;
+    QTest::addRow("cancel") << true << Pick::Font << 0 << u"cancel"_s << false;
     // The chooser is a dialog of its own: its keys must close this one, not just hide it.
     QTest::addRow("escape in the chooser cancels")
-        << true << int(Qt::Key_Escape) << QString() << false;
+        << true << Pick::Font << int(Qt::Key_Escape) << QString() << false;
     QTest::addRow("return in the chooser accepts")
-        << true << int(Qt::Key_Return) << QString() << true;
+        << true << Pick::Font << int(Qt::Key_Return) << QString() << true;
     QTest::addRow("enter in the chooser accepts")
-        << true << int(Qt::Key_Enter) << QString() << true;
+        << true << Pick::Font << int(Qt::Key_Enter) << QString() << true;
     // The size list holds whole points.
-    QTest::addRow("fractional size kept when no other is picked") << false << 0 << u"ok"_s << true;
+    QTest::addRow("fractional size kept when no other is picked")
+        << true << Pick::Effects << 0 << u"ok"_s << true;
+    // The chooser shows some other family and style instead, which OK must not apply.
+    QTest::addRow("missing family, nothing touched")
+        << false << Pick::Nothing << 0 << u"ok"_s << true;
+    QTest::addRow("missing family, effects chosen")
+        << false << Pick::Effects << 0 << u"ok"_s << true;
+    QTest::addRow("missing family, size picked") << false << Pick::Size << 0 << u"ok"_s << true;
+    QTest::addRow("missing family, another picked") << false << Pick::Font << 0 << u"ok"_s << true;
 }
 
 void TestFontDialog::choicesAreWrittenBackOnlyWhenAccepted()
 {
-    QFETCH(bool, pickFont);
+    QFETCH(bool, installed);
+    QFETCH(Pick, pick);
     QFETCH(int, key);
     QFETCH(QString, button);
     QFETCH(bool, accepted);
 
-    const Appearance start { m_family, 10.5, false, true, false, true, 0x00FF00 };
+    const QString family = installed ? m_family : u"Quorvex Missing Sans"_s;
+    QVERIFY(QFontDatabase::families().contains(family) == installed);
+    const Appearance start { family, 10.5, !installed, true, false, true, 0x00FF00 };
     bool closed = false;
     Appearance result;
     const auto play = [&](FontDialog *dialog) {
         QCOMPARE(dialog->windowTitle(), u"Font"_s);
         auto *chooser = child<QFontDialog>(dialog, u"fontChooser"_s);
         QVERIFY(chooser->isVisible());
-        QCOMPARE(chooser->currentFont().family(), m_family);
-        if (pickFont)
+        if (installed)
+            QCOMPARE(chooser->currentFont().family(), m_family);
+        if (pick == Pick::Font)
             chooser->setCurrentFont(QFont(m_otherFamily, 14, QFont::Bold));
-        QTest::mouseClick(child<QCheckBox>(dialog, u"strikethrough"_s), Qt::LeftButton);
-        QTest::keyClick(child<QComboBox>(dialog, u"color"_s), 'R');
+        if (pick == Pick::Size) {
+            QFont shown = chooser->currentFont();
+            shown.setPointSize(14);
+            chooser->setCurrentFont(shown);
+        }
+        if (pick != Pick::Nothing) {
+            QTest::mouseClick(child<QCheckBox>(dialog, u"strikethrough"_s), Qt::LeftButton);
+            QTest::keyClick(child<QComboBox>(dialog, u"color"_s), 'R');
+        }
         if (key)
             QTest::keyClick(chooser->focusWidget() ? chooser->focusWidget() : chooser,
                             Qt::Key(key));
@@ -256,10 +279,14 @@ void TestFontDialog::choicesAreWrittenBackOnlyWhenAccepted()
     QVERIFY(closed);
     // The underline box keeps what it was given though a picked font has none; red sits in the
     // low byte.
-    Appearance chosen = pickFont ? Appearance { m_otherFamily, 14.0, true, false } : start;
-    chosen.strikethru = true;
-    chosen.underline = true;
-    chosen.color = 0x0000FF;
+    Appearance chosen
+        = pick == Pick::Font ? Appearance { m_otherFamily, 14.0, true, false } : start;
+    chosen.fontSize = pick == Pick::Size ? 14.0 : chosen.fontSize;
+    if (pick != Pick::Nothing) {
+        chosen.strikethru = true;
+        chosen.underline = true;
+        chosen.color = 0x0000FF;
+    }
     QCOMPARE(result, accepted ? chosen : start);
 }
 

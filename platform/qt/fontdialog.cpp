@@ -149,21 +149,31 @@ bool FontDialog::effectsShown() const { return !m_effects->isHidden(); }
 
 void FontDialog::setSelectedFont(const QFont &font)
 {
-    m_givenSize = font.pointSizeF() > 0 ? font.pointSizeF() : QFontInfo(font).pointSizeF();
+    m_given = font;
+    if (font.pointSizeF() <= 0)
+        m_given.setPointSizeF(QFontInfo(font).pointSizeF());
     m_fonts->setCurrentFont(font);
-    m_givenListedSize = m_fonts->currentFont().pointSizeF();
+    m_shown = m_fonts->currentFont();
     const QSignalBlocker blockStrikeOut(m_strikeOut);
     const QSignalBlocker blockUnderline(m_underline);
     m_strikeOut->setChecked(font.strikeOut());
     m_underline->setChecked(font.underline());
 }
 
+// The chooser shows another family and style for one that is not installed, and only whole
+// sizes: what it shows in their place is applied only when the user picks something else.
 QFont FontDialog::selectedFont() const
 {
-    QFont font = m_fonts->currentFont();
-    // The size list holds whole points: a fractional size survives unless another is picked.
-    if (m_givenSize > 0 && font.pointSizeF() == m_givenListedSize)
-        font.setPointSizeF(m_givenSize);
+    const QFont current = m_fonts->currentFont();
+    QFont font = m_given;
+    if (current.family() != m_shown.family())
+        font.setFamily(current.family());
+    if (current.weight() != m_shown.weight() || current.italic() != m_shown.italic()) {
+        font.setWeight(current.weight());
+        font.setItalic(current.italic());
+    }
+    if (current.pointSizeF() != m_shown.pointSizeF())
+        font.setPointSizeF(current.pointSizeF());
     font.setStrikeOut(m_strikeOut->isChecked());
     font.setUnderline(m_underline->isChecked());
     return font;

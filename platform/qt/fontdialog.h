@@ -61,7 +61,7 @@ private:
     QDialogButtonBox *m_buttons;
     QLineEdit *m_sample = nullptr; // the chooser's own sample, when it can be found
     QColor m_color = Qt::black;
-    // The size the chooser was given, which may have a fraction its size list cannot show.
-    double m_givenSize = 0;
-    double m_givenListedSize = 0;
+    // The font the dialog was given, and what the chooser showed for it at first.
+    QFont m_given;
+    QFont m_shown;
 };
