@@ -1,9 +1,11 @@
 // Form1's start-up, window description, keys and resize rule, with the real window and text box.
 #include "editorfixture.h"
+#include "twips.h"
 
 #include <QAction>
 #include <QMenu>
 #include <QMenuBar>
+#include <QScreen>
 #include <QTest>
 
 using namespace Qt::StringLiterals;
@@ -24,6 +26,8 @@ private Q_SLOTS:
     void menuShortcutsGoBeforeTheTextBox_data();
     void menuShortcutsGoBeforeTheTextBox();
     void resizeFitsTheTextBox();
+    void startFitsTheScreen_data();
+    void startFitsTheScreen();
     void tinyWindowKeepsPreviousSize();
     void minimizeAndRestoreRefit();
     void untrappedFailureIsReportedAndTheProgramGoesOn();
@@ -252,6 +256,34 @@ void TestForm1::resizeFitsTheTextBox()
     if (f.text().logicalDpiX() == 96) {
         QCOMPARE(f.text().geometry(), QRect(3, 3, outer.width() - 17, outer.height() - 63));
     }
+}
+
+void TestForm1::startFitsTheScreen_data()
+{
+    QTest::addColumn<double>("share"); // of the screen's available width and height
+    QTest::addRow("smaller than the screen: as described") << 0.5;
+    QTest::addRow("larger than the screen: fitted") << 1.5;
+}
+
+void TestForm1::startFitsTheScreen()
+{
+    QFETCH(double, share);
+
+    EditorFixture f;
+    const QRect available = f.window.screen()->availableGeometry();
+    FormDesign design = f.form.design();
+    design.clientWidth = Twips::fromPixelsX(&f.window, int(available.width() * share));
+    design.clientHeight = Twips::fromPixelsY(&f.window, int(available.height() * share));
+    f.start(design);
+    QTRY_VERIFY(available.contains(f.window.frameGeometry()));
+    if (share < 1) {
+        QCOMPARE(f.window.centralWidget()->size(),
+                 QSize(Twips::toPixelsX(&f.window, design.clientWidth),
+                       Twips::toPixelsY(&f.window, design.clientHeight)));
+    }
+    // The resize rule still fitted the text box to the window.
+    QCOMPARE(f.text().width(), f.window.width() - 250);
+    QCOMPARE(f.text().height(), f.window.height() - 950);
 }
 
 void TestForm1::tinyWindowKeepsPreviousSize()

@@ -8,6 +8,8 @@
 #include <QCloseEvent>
 #include <QMenu>
 #include <QMenuBar>
+#include <QScreen>
+#include <QWindow>
 #if QT_CONFIG(sessionmanager)
 #include <QSessionManager>
 #endif
@@ -102,9 +104,43 @@ void QtForm::start(const FormDesign &design)
 {
     build(design);
     dispatch(design.load);
+    fitToScreen();
+    // The frame's size is known once the window manager has framed the window, by its first
+    // exposure; the window is fitted again then, frame and all.
+    winId();
+    windowHandle()->installEventFilter(this);
     show();
     m_textBox->setFocus();
     dispatch(m_resize);
+}
+
+// A window description made for another screen, or a large scale factor, can make the window
+// larger than the screen, with its bottom edge and scroll bar out of reach.
+void QtForm::fitToScreen()
+{
+    const QRect available = screen()->availableGeometry();
+    const QSize frame = frameGeometry().size() - size();
+    const QSize fitted = size().boundedTo(available.size() - frame);
+    if (fitted != size())
+        resize(fitted);
+    QRect outer = frameGeometry();
+    if (!available.contains(outer)) {
+        outer.moveRight(qMin(outer.right(), available.right()));
+        outer.moveBottom(qMin(outer.bottom(), available.bottom()));
+        outer.moveLeft(qMax(outer.left(), available.left()));
+        outer.moveTop(qMax(outer.top(), available.top()));
+        move(outer.topLeft());
+    }
+}
+
+bool QtForm::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == windowHandle() && event->type() == QEvent::Expose
+        && windowHandle()->isExposed()) {
+        windowHandle()->removeEventFilter(this);
+        fitToScreen();
+    }
+    return QMainWindow::eventFilter(watched, event);
 }
 
 QString QtForm::caption() const

@@ -37,9 +37,12 @@ protected:
     void closeEvent(QCloseEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
     void changeEvent(QEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void buildMenus(const QList<MenuItemDesign> &menus);
+    // Shrinks and moves the window, frame and all, into the screen's available area.
+    void fitToScreen();
     // Asks the window's unload question; true when the window may go.
     bool mayClose();
     void commitData(QSessionManager &manager);

@@ -1,6 +1,7 @@
 # Shared helpers for the real-window tests: a private X display with a window manager, the
 # built program started on it, and keys sent as a person would (XTEST, not XSendEvent).
-# Usage: source it, then `rw_start <quorvex binary>`; cleanup runs on exit.
+# Usage: source it, then `rw_start <quorvex binary>`; cleanup runs on exit. RW_SCREEN, set
+# before, gives the screen's size and depth (1280x1024x24).
 # Exit code 77 tells CTest the test was skipped.
 
 set -u
@@ -61,7 +62,7 @@ rw_start_display() {
     # other tests starting their own displays at the same time.
     local fifo="$RW_TMP/displayfd" n
     mkfifo "$fifo"
-    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
+    Xvfb -displayfd 3 -screen 0 "${RW_SCREEN:-1280x1024x24}" -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
     RW_PIDS+=($!)
     read -r -t 20 n <"$fifo" || rw_fail "Xvfb did not start"
     export DISPLAY=":$n"
