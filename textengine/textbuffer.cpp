@@ -1,43 +1,154 @@
 #include "textbuffer.h"
 
+#include "rope.h"
+
+#include <QStringDecoder>
 #include <QtAlgorithms>
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 #ifdef __SSE2__
 #include <emmintrin.h>
 #endif
 
+using rope::Builder;
+
 namespace {
 
-constexpr qsizetype SmallestGap = 1024;
-
-// The next CR or LF at or after from, or -1. Loading a text is mostly this scan, so it looks at
-// eight characters at a time where it can.
-qsizetype nextBreak(const char16_t *data, qsizetype from, qsizetype size)
+// The next CR or LF at or after from, or size. Loading a text is mostly this scan, so it looks
+// at sixteen bytes at a time where it can.
+qint64 nextBreak(const char *data, qint64 from, qint64 size)
 {
 #ifdef __SSE2__
-    const __m128i cr = _mm_set1_epi16(u'\r');
-    const __m128i lf = _mm_set1_epi16(u'\n');
-    for (; from + 8 <= size; from += 8) {
+    const __m128i cr = _mm_set1_epi8('\r');
+    const __m128i lf = _mm_set1_epi8('\n');
+    for (; from + 16 <= size; from += 16) {
         const __m128i chars = _mm_loadu_si128(reinterpret_cast<const __m128i *>(data + from));
-        const int found = _mm_movemask_epi8(
-            _mm_or_si128(_mm_cmpeq_epi16(chars, cr), _mm_cmpeq_epi16(chars, lf)));
+        const int found
+            = _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(chars, cr), _mm_cmpeq_epi8(chars, lf)));
         if (found != 0)
-            return from + qCountTrailingZeroBits(uint(found)) / 2;
+            return from + qCountTrailingZeroBits(uint(found));
     }
 #endif
     for (; from < size; ++from) {
-        if (data[from] == u'\r' || data[from] == u'\n')
+        if (data[from] == '\r' || data[from] == '\n')
             return from;
     }
-    return -1;
+    return size;
+}
+
+// Appends UTF-8 text with its line breaks in CR LF form. endedWithCr carries a CR that ended
+// the text before, whose LF may start this one.
+void appendWithCrLf(Builder &builder, const char *data, qint64 size, bool &endedWithCr)
+{
+    if (size == 0)
+        return;
+    qint64 run = endedWithCr && data[0] == '\n' ? 1 : 0;
+    for (qint64 at = nextBreak(data, run, size); at < size; at = nextBreak(data, at, size)) {
+        if (data[at] == '\r' && at + 1 < size && data[at + 1] == '\n') {
+            at += 2;
+            continue;
+        }
+        builder.appendBytes(data + run, at - run);
+        builder.appendBytes("\r\n", 2);
+        run = ++at;
+    }
+    builder.appendBytes(data + run, size - run);
+    endedWithCr = data[size - 1] == '\r';
+}
+
+// UTF-16 goes in as UTF-8 a piece at a time, never cutting a surrogate pair.
+void appendUtf16(Builder &builder, QStringView text, bool &endedWithCr)
+{
+    constexpr qsizetype Piece = 1 << 16;
+    for (qsizetype from = 0; from < text.size();) {
+        qsizetype count = std::min(Piece, text.size() - from);
+        if (from + count < text.size() && text.at(from + count - 1).isHighSurrogate())
+            --count;
+        const QByteArray bytes = text.sliced(from, count).toUtf8();
+        appendWithCrLf(builder, bytes.constData(), bytes.size(), endedWithCr);
+        from += count;
+    }
+}
+
+rope::NodePtr treeOf(QStringView text)
+{
+    Builder builder;
+    bool endedWithCr = false;
+    appendUtf16(builder, text, endedWithCr);
+    return builder.tree();
+}
+
+rope::NodePtr concatenated(const rope::NodePtr &a, const rope::NodePtr &b)
+{
+    Builder builder;
+    builder.appendTree(a);
+    builder.appendTree(b);
+    return builder.tree();
+}
+
+// Room for one more element, counted as an allocation of the storage when it takes one.
+template<typename T>
+void reserveOneMore(std::vector<T> &list)
+{
+    if (list.size() < list.capacity())
+        return;
+    rope::countAllocation();
+    list.reserve(std::max<size_t>(8, list.capacity() * 2));
+}
+
+QStringDecoder utf8Decoder()
+{
+    return QStringDecoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+}
+
+bool visitForward(const rope::Node &node, qint64 start, qint64 fromByte,
+                  const TextBuffer::ChunkVisitor &visit)
+{
+    if (node.isLeaf())
+        return visit(QByteArrayView(node.data(), node.sum.bytes), start);
+    const qint64 leftBytes = node.left->sum.bytes;
+    if (fromByte < start + leftBytes && !visitForward(*node.left, start, fromByte, visit))
+        return false;
+    return visitForward(*node.right, start + leftBytes, fromByte, visit);
+}
+
+bool visitBackward(const rope::Node &node, qint64 start, qint64 beforeByte,
+                   const TextBuffer::ChunkVisitor &visit)
+{
+    if (node.isLeaf())
+        return visit(QByteArrayView(node.data(), node.sum.bytes), start);
+    const qint64 leftBytes = node.left->sum.bytes;
+    if (beforeByte > start + leftBytes
+        && !visitBackward(*node.right, start + leftBytes, beforeByte, visit))
+        return false;
+    return visitBackward(*node.left, start, beforeByte, visit);
 }
 
 } // namespace
 
-TextBuffer::TextBuffer() { m_lineStarts.push_back(0); }
+// Where a position lies: its leaf, where the leaf starts, and the byte of the position's
+// character in the leaf (inPair when the position is the second unit of that character).
+struct TextBuffer::Place
+{
+    const rope::Node *leaf = nullptr;
+    qint64 unitStart = 0;
+    qint64 byteStart = 0;
+    qint64 breaksBefore = 0;
+    qint64 byte = 0;
+    bool inPair = false;
+};
+
+struct TextBuffer::Loading
+{
+    Builder builder;
+    bool endedWithCr = false;
+};
+
+TextBuffer::TextBuffer() = default;
+TextBuffer::~TextBuffer() = default;
 
 QString TextBuffer::withCrLf(const QString &text)
 {
@@ -63,234 +174,324 @@ QString TextBuffer::withCrLf(const QString &text)
     return result;
 }
 
+const TextBuffer::NodePtr &TextBuffer::root() const
+{
+    if (m_loadingStale) {
+        m_root = m_loading->builder.tree();
+        m_loadingStale = false;
+    }
+    return m_root;
+}
+
+void TextBuffer::commit(NodePtr root)
+{
+    m_root = std::move(root);
+    m_loading.reset();
+    m_loadingStale = false;
+}
+
 void TextBuffer::setText(const QString &text)
 {
-    // One pass finds the line starts and, at the first break that is not a CR LF pair, falls
-    // back to converting the breaks first.
-    std::vector<qsizetype> starts;
-    starts.push_back(0);
-    const auto *data = reinterpret_cast<const char16_t *>(text.utf16());
-    const qsizetype size = text.size();
-    bool crLfOnly = true;
-    for (qsizetype at = nextBreak(data, 0, size); at >= 0; at = nextBreak(data, at + 2, size)) {
-        if (data[at] != u'\r' || at + 1 >= size || data[at + 1] != u'\n') {
-            crLfOnly = false;
-            break;
-        }
-        starts.push_back(at + 2);
-    }
-    if (crLfOnly) {
-        m_data = text;
-    } else {
-        m_data = withCrLf(text);
-        starts.clear();
-        starts.push_back(0);
-        const QStringView converted(m_data);
-        for (qsizetype lf = converted.indexOf(u'\n'); lf >= 0;
-             lf = converted.indexOf(u'\n', lf + 1))
-            starts.push_back(lf + 1);
-    }
-    m_length = m_data.size();
-    m_gapStart = m_length;
-    m_gapLength = 0;
-    m_lineStarts = std::move(starts);
-    m_deltaLine = 0;
-    m_delta = 0;
-    m_longestLine = 0;
-    for (size_t i = 0; i < m_lineStarts.size(); ++i) {
-        const qsizetype end = i + 1 < m_lineStarts.size() ? m_lineStarts[i + 1] - 2 : m_length;
-        m_longestLine = std::max(m_longestLine, end - m_lineStarts[i]);
-    }
+    NodePtr tree = treeOf(text);
+    commit(std::move(tree));
     clearUndo();
+}
+
+void TextBuffer::appendLoaded(QByteArrayView utf8)
+{
+    appendLoading(
+        [&](Builder &builder, bool &endedWithCr) {
+            appendWithCrLf(builder, utf8.data(), utf8.size(), endedWithCr);
+        },
+        utf8.size() * 2);
+}
+
+void TextBuffer::appendLoaded(QStringView text)
+{
+    appendLoading(
+        [&](Builder &builder, bool &endedWithCr) { appendUtf16(builder, text, endedWithCr); },
+        text.size() * 3);
+}
+
+// The builder of a load goes on from call to call; a call that fails puts it back as it was.
+void TextBuffer::appendLoading(const std::function<void(Builder &, bool &)> &append,
+                               qint64 mostBytes)
+{
+    if (mostBytes == 0)
+        return;
+    if (!m_loading) {
+        auto loading = std::make_unique<Loading>();
+        loading->builder.appendTree(root());
+        append(loading->builder, loading->endedWithCr);
+        clearUndo();
+        m_loading = std::move(loading);
+        m_loadingStale = true;
+        return;
+    }
+    Loading &loading = *m_loading;
+    if (loading.builder.room() > mostBytes) {
+        append(loading.builder, loading.endedWithCr);
+        m_loadingStale = true;
+        return;
+    }
+    Builder::State saved = loading.builder.state();
+    const bool endedWithCr = loading.endedWithCr;
+    try {
+        append(loading.builder, loading.endedWithCr);
+    } catch (...) {
+        loading.builder.restore(std::move(saved));
+        loading.endedWithCr = endedWithCr;
+        throw;
+    }
+    m_loadingStale = true;
+}
+
+qsizetype TextBuffer::length() const { return rope::units(root()); }
+
+qsizetype TextBuffer::lineCount() const { return rope::summary(root()).breaks + 1; }
+
+qsizetype TextBuffer::longestLine() const { return rope::summary(root()).longestLine(); }
+
+qint64 TextBuffer::byteLength() const { return rope::bytes(root()); }
+
+TextBuffer::Place TextBuffer::place(qsizetype position) const
+{
+    const rope::Location at = rope::locateUnit(root(), position);
+    Place place { at.leaf, at.unitStart, at.byteStart, at.breaksBefore };
+    if (at.leaf) {
+        const rope::Offset offset = rope::byteOfUnit(*at.leaf, position - at.unitStart);
+        place.byte = offset.byte;
+        place.inPair = offset.inPair;
+    }
+    return place;
 }
 
 QString TextBuffer::text() const
 {
-    if (m_gapLength > 0) {
-        moveGap(m_length);
-        m_data.resize(m_length);
-        m_gapLength = 0;
-    }
-    return m_data;
+    QString text(length(), Qt::Uninitialized);
+    QChar *out = text.data();
+    QStringDecoder decoder = utf8Decoder();
+    forEachChunk(0, [&](QByteArrayView bytes, qint64) {
+        out = decoder.appendToBuffer(out, bytes);
+        return true;
+    });
+    return text;
 }
 
-QChar TextBuffer::at(qsizetype position) const { return QChar(storage()[rawIndex(position)]); }
+QChar TextBuffer::at(qsizetype position) const
+{
+    if (position < 0 || position >= length())
+        return {};
+    const Place place = this->place(position);
+    const auto *c = reinterpret_cast<const uchar *>(place.leaf->data() + place.byte);
+    if (c[0] < 0x80)
+        return QChar(char16_t(c[0]));
+    if (c[0] < 0xE0)
+        return QChar(((c[0] & 0x1F) << 6) | (c[1] & 0x3F));
+    if (c[0] < 0xF0)
+        return QChar(((c[0] & 0x0F) << 12) | ((c[1] & 0x3F) << 6) | (c[2] & 0x3F));
+    const char32_t code
+        = ((c[0] & 0x07) << 18) | ((c[1] & 0x3F) << 12) | ((c[2] & 0x3F) << 6) | (c[3] & 0x3F);
+    return QChar(place.inPair ? QChar::lowSurrogate(code) : QChar::highSurrogate(code));
+}
 
 QString TextBuffer::mid(qsizetype position, qsizetype count) const
 {
-    position = std::clamp<qsizetype>(position, 0, m_length);
-    count = std::clamp<qsizetype>(count, 0, m_length - position);
-    if (count == m_length)
-        return text();
-    const char16_t *data = storage();
-    const qsizetype end = position + count;
-    if (end <= m_gapStart || position >= m_gapStart)
-        return QString(reinterpret_cast<const QChar *>(data + rawIndex(position)), count);
-    QString result;
-    result.reserve(count);
-    result.append(QStringView(data + position, m_gapStart - position));
-    result.append(QStringView(data + m_gapStart + m_gapLength, end - m_gapStart));
-    return result;
+    const qsizetype size = length();
+    position = std::clamp<qsizetype>(position, 0, size);
+    count = std::clamp<qsizetype>(count, 0, size - position);
+    if (count == 0)
+        return {};
+    const Place first = place(position);
+    const Place last = place(position + count);
+    const qint64 fromByte = first.byteStart + first.byte;
+    const qint64 toByte = last.byteStart + last.byte + (last.inPair ? 4 : 0);
+    // Half a surrogate pair at either end is decoded whole and cut off after.
+    QString text(count + 2, Qt::Uninitialized);
+    QChar *out = text.data();
+    QStringDecoder decoder = utf8Decoder();
+    forEachChunk(fromByte, [&](QByteArrayView bytes, qint64 start) {
+        const qint64 from = std::max<qint64>(fromByte - start, 0);
+        const qint64 to = std::min<qint64>(toByte - start, bytes.size());
+        if (to > from)
+            out = decoder.appendToBuffer(out, bytes.sliced(from, to - from));
+        return start + bytes.size() < toByte;
+    });
+    text.truncate(out - text.constData());
+    if (first.inPair)
+        text.remove(0, 1);
+    text.truncate(count);
+    return text;
 }
 
 qsizetype TextBuffer::lineStart(qsizetype line) const
 {
-    const qsizetype stored = m_lineStarts[size_t(line)];
-    return line > m_deltaLine ? stored + m_delta : stored;
+    if (line <= 0)
+        return 0;
+    if (line >= lineCount())
+        return length();
+    const rope::Location at = rope::locateBreak(root(), line);
+    const char *data = at.leaf->data();
+    const char *end = data + at.leaf->sum.bytes;
+    const char *lf = data;
+    for (qint64 left = line - at.breaksBefore;; ++lf) {
+        lf = static_cast<const char *>(std::memchr(lf, '\n', size_t(end - lf)));
+        if (--left == 0)
+            break;
+    }
+    return at.unitStart + rope::unitOfByte(*at.leaf, lf - data + 1);
 }
 
-qsizetype TextBuffer::lineLength(qsizetype line) const
+qsizetype TextBuffer::lineEnd(qsizetype line) const
 {
-    const qsizetype end = line + 1 < lineCount() ? lineStart(line + 1) - 2 : m_length;
-    return end - lineStart(line);
+    return line + 1 < lineCount() ? lineStart(line + 1) - 2 : length();
 }
 
 qsizetype TextBuffer::lineAt(qsizetype position) const
 {
-    qsizetype low = 0;
-    qsizetype high = lineCount() - 1;
-    while (low < high) {
-        const qsizetype middle = (low + high + 1) / 2;
-        if (lineStart(middle) <= position)
-            low = middle;
-        else
-            high = middle - 1;
-    }
-    return low;
+    const Place place = this->place(std::clamp<qsizetype>(position, 0, length()));
+    if (!place.leaf)
+        return 0;
+    const char *data = place.leaf->data();
+    return place.breaksBefore + std::count(data, data + place.byte, '\n');
 }
 
 qsizetype TextBuffer::snapped(qsizetype position) const
 {
-    position = std::clamp<qsizetype>(position, 0, m_length);
-    if (position > 0 && position < m_length && at(position) == u'\n' && at(position - 1) == u'\r')
+    position = std::clamp<qsizetype>(position, 0, length());
+    if (position == 0 || position == length())
+        return position;
+    const Place place = this->place(position);
+    if (place.inPair || place.leaf->data()[place.byte] == '\n')
         return position - 1;
     return position;
 }
 
-void TextBuffer::moveGap(qsizetype position) const
+qint64 TextBuffer::byteOfPosition(qsizetype position) const
 {
-    if (position == m_gapStart)
-        return;
-    if (m_gapLength == 0) {
-        m_gapStart = position;
-        return;
-    }
-    char16_t *data = reinterpret_cast<char16_t *>(m_data.data());
-    if (position < m_gapStart) {
-        const qsizetype moved = m_gapStart - position;
-        std::memmove(data + position + m_gapLength, data + position, size_t(moved) * 2);
-    } else {
-        const qsizetype moved = position - m_gapStart;
-        std::memmove(data + m_gapStart, data + m_gapStart + m_gapLength, size_t(moved) * 2);
-    }
-    m_gapStart = position;
+    const Place place = this->place(std::clamp<qsizetype>(position, 0, length()));
+    return place.byteStart + place.byte;
 }
 
-void TextBuffer::reserveGap(qsizetype needed)
+qsizetype TextBuffer::positionOfByte(qint64 byte) const
 {
-    if (m_gapLength >= needed)
-        return;
-    const qsizetype newGap = needed + std::max(SmallestGap, m_length / 64);
-    const qsizetype tailStart = m_gapStart + m_gapLength;
-    const qsizetype tailLength = m_data.size() - tailStart;
-    m_data.resize(m_length + newGap);
-    char16_t *data = reinterpret_cast<char16_t *>(m_data.data());
-    std::memmove(data + m_gapStart + newGap, data + tailStart, size_t(tailLength) * 2);
-    m_gapLength = newGap;
+    const rope::Location at = rope::locateByte(root(), std::clamp<qint64>(byte, 0, byteLength()));
+    if (!at.leaf)
+        return 0;
+    qint64 local = byte - at.byteStart;
+    while (local > 0 && local < at.leaf->sum.bytes
+           && (uchar(at.leaf->data()[local]) & 0xC0) == 0x80)
+        --local;
+    return at.unitStart + rope::unitOfByte(*at.leaf, local);
 }
 
-void TextBuffer::settleLinesAt(qsizetype line)
+void TextBuffer::forEachChunk(qint64 fromByte, const ChunkVisitor &visit) const
 {
-    if (m_delta != 0) {
-        if (line > m_deltaLine) {
-            for (qsizetype i = m_deltaLine + 1; i <= line; ++i)
-                m_lineStarts[size_t(i)] += m_delta;
-        } else {
-            for (qsizetype i = line + 1; i <= m_deltaLine; ++i)
-                m_lineStarts[size_t(i)] -= m_delta;
-        }
-    }
-    m_deltaLine = line;
+    const NodePtr &tree = root();
+    if (tree && fromByte < tree->sum.bytes)
+        visitForward(*tree, 0, std::max<qint64>(fromByte, 0), visit);
 }
 
-void TextBuffer::apply(qsizetype position, qsizetype count, const QString &text)
+void TextBuffer::forEachChunkBackward(qint64 beforeByte, const ChunkVisitor &visit) const
 {
-    const qsizetype firstLine = lineAt(position);
-    const qsizetype lastLine = count > 0 ? lineAt(position + count) : firstLine;
-
-    moveGap(position);
-    m_gapLength += count;
-    m_length -= count;
-    const qsizetype added = text.size();
-    reserveGap(added);
-    if (added > 0) {
-        char16_t *data = reinterpret_cast<char16_t *>(m_data.data());
-        std::memcpy(data + m_gapStart, text.utf16(), size_t(added) * 2);
-        m_gapStart += added;
-        m_gapLength -= added;
-        m_length += added;
-    }
-
-    settleLinesAt(std::min(firstLine, lineCount() - 1));
-    std::vector<qsizetype> newStarts;
-    const QStringView view(text);
-    for (qsizetype lf = view.indexOf(u'\n'); lf >= 0; lf = view.indexOf(u'\n', lf + 1))
-        newStarts.push_back(position + lf + 1);
-    const auto at = m_lineStarts.begin() + firstLine + 1;
-    const auto erased = m_lineStarts.erase(at, at + (lastLine - firstLine));
-    m_lineStarts.insert(erased, newStarts.begin(), newStarts.end());
-    m_deltaLine = firstLine + qsizetype(newStarts.size());
-    m_delta += added - count;
-
-    for (qsizetype line = firstLine; line <= m_deltaLine; ++line)
-        m_longestLine = std::max(m_longestLine, lineLength(line));
+    const NodePtr &tree = root();
+    if (tree && beforeByte > 0)
+        visitBackward(*tree, 0, std::min(beforeByte, tree->sum.bytes), visit);
 }
 
 qsizetype TextBuffer::replace(qsizetype position, qsizetype count, const QString &text, Merge merge)
 {
     const qsizetype start = snapped(position);
-    const qsizetype end = std::max(start, snapped(start + std::max<qsizetype>(0, count)));
-    const QString inserted = withCrLf(text);
-    if (end == start && inserted.isEmpty())
+    const qsizetype end
+        = std::max(start, snapped(start + std::clamp<qsizetype>(count, 0, length())));
+    NodePtr inserted = treeOf(text);
+    if (end == start && !inserted)
         return start;
-    record({ start, mid(start, end - start), inserted }, merge);
-    apply(start, end - start, inserted);
-    return start + inserted.size();
+    const qsizetype after = start + rope::units(inserted);
+    NodePtr removed = rope::slice(root(), start, end);
+    NodePtr next = rope::replaced(root(), start, end, inserted);
+    commitEdit(std::move(next), { start, std::move(removed), std::move(inserted) }, merge);
+    return after;
 }
 
-void TextBuffer::record(Edit edit, Merge merge)
+void TextBuffer::replaceRanges(const std::vector<std::pair<qsizetype, qsizetype>> &ranges,
+                               const std::vector<QString> &texts)
 {
-    m_redo.clear();
-    if (m_groupDepth > 0) {
-        if (!m_groupStarted) {
-            m_undo.emplace_back();
-            m_groupStarted = true;
-        }
-        m_undo.back().push_back(std::move(edit));
+    std::vector<NodePtr> trees;
+    trees.reserve(texts.size());
+    for (const QString &text : texts)
+        trees.push_back(treeOf(text));
+    const NodePtr old = root();
+    const qint64 total = rope::units(old);
+    Builder builder;
+    qint64 kept = 0;
+    qint64 first = -1;
+    qint64 delta = 0;
+    for (size_t i = 0; i < ranges.size(); ++i) {
+        const qsizetype start = std::max<qsizetype>(snapped(ranges[i].first), kept);
+        const qsizetype end
+            = std::max(start, snapped(start + std::clamp<qsizetype>(ranges[i].second, 0, total)));
+        const NodePtr *with = trees.empty() ? nullptr : &trees[std::min(i, trees.size() - 1)];
+        if (end == start && (!with || !*with))
+            continue;
+        builder.appendSlice(old, kept, start);
+        if (with)
+            builder.appendTree(*with);
+        if (first < 0)
+            first = start;
+        delta += rope::units(with ? *with : nullptr) - (end - start);
+        kept = end;
+    }
+    if (first < 0)
         return;
-    }
-    if (merge == Merge::Typing && m_mergeOpen && !m_undo.empty()) {
-        Edit &last = m_undo.back().back();
+    builder.appendSlice(old, kept, total);
+    NodePtr next = builder.tree();
+    // The step keeps only the span that changed, and that as shared subtrees.
+    Edit edit { first, rope::slice(old, first, kept), rope::slice(next, first, kept + delta) };
+    commitEdit(std::move(next), std::move(edit), Merge::Never);
+}
+
+void TextBuffer::commitEdit(NodePtr next, Edit edit, Merge merge)
+{
+    // Whatever may fail comes first; the text and history change only after.
+    const auto mergedWith = [&](const Edit &last) -> std::optional<Edit> {
         // Typing over a selection and going on typing is one step.
-        if (edit.removed.isEmpty() && !last.inserted.isEmpty()
-            && edit.position == last.position + last.inserted.size()) {
-            last.inserted += edit.inserted;
-            return;
-        }
-        if (edit.inserted.isEmpty() && last.inserted.isEmpty()) {
-            if (edit.position + edit.removed.size() == last.position) {
-                last.removed.prepend(edit.removed);
-                last.position = edit.position;
-                return;
-            }
-            if (edit.position == last.position) {
-                last.removed += edit.removed;
-                return;
-            }
-        }
+        if (!edit.removed && last.inserted
+            && edit.position == last.position + rope::units(last.inserted))
+            return Edit { last.position, last.removed, concatenated(last.inserted, edit.inserted) };
+        if (edit.inserted || last.inserted)
+            return std::nullopt;
+        if (edit.position + rope::units(edit.removed) == last.position)
+            return Edit { edit.position, concatenated(edit.removed, last.removed), nullptr };
+        if (edit.position == last.position)
+            return Edit { last.position, concatenated(last.removed, edit.removed), nullptr };
+        return std::nullopt;
+    };
+    reserveOneMore(m_undo);
+    const bool grouped = m_groupDepth > 0 && m_groupStarted;
+    std::optional<Edit> merged;
+    Step alone;
+    if (grouped)
+        reserveOneMore(m_undo.back());
+    else if (m_groupDepth == 0 && merge == Merge::Typing && m_mergeOpen && !m_undo.empty())
+        merged = mergedWith(m_undo.back().back());
+    if (!grouped && !merged)
+        reserveOneMore(alone);
+
+    commit(std::move(next));
+    m_redo.clear();
+    if (grouped) {
+        m_undo.back().push_back(std::move(edit));
+    } else if (merged) {
+        m_undo.back().back() = std::move(*merged);
+    } else {
+        alone.push_back(std::move(edit));
+        m_undo.push_back(std::move(alone));
+        if (m_groupDepth > 0)
+            m_groupStarted = true;
+        else
+            m_mergeOpen = merge == Merge::Typing;
     }
-    m_undo.push_back({ std::move(edit) });
-    m_mergeOpen = merge == Merge::Typing;
 }
 
 void TextBuffer::beginUndoGroup()
@@ -314,43 +515,36 @@ void TextBuffer::clearUndo()
     m_mergeOpen = false;
 }
 
-TextBuffer::Span TextBuffer::applyStep(const Step &step, bool forward)
-{
-    Span span;
-    if (forward) {
-        for (const Edit &edit : step) {
-            apply(edit.position, edit.removed.size(), edit.inserted);
-            span = { edit.position, edit.inserted.size() };
-        }
-    } else {
-        for (auto edit = step.rbegin(); edit != step.rend(); ++edit) {
-            apply(edit->position, edit->inserted.size(), edit->removed);
-            span = { edit->position, edit->removed.size() };
-        }
-    }
-    return span;
-}
+TextBuffer::Span TextBuffer::undo() { return moveStep(m_undo, m_redo, false); }
 
-TextBuffer::Span TextBuffer::undo()
-{
-    return moveStep(m_undo, m_redo, false);
-}
+TextBuffer::Span TextBuffer::redo() { return moveStep(m_redo, m_undo, true); }
 
-TextBuffer::Span TextBuffer::redo()
-{
-    return moveStep(m_redo, m_undo, true);
-}
-
-// Takes the last step of one history, applies it in the given direction and files it in the
-// other.
+// Applies the last step of one history in the given direction and files it in the other.
 TextBuffer::Span TextBuffer::moveStep(std::vector<Step> &from, std::vector<Step> &to, bool forward)
 {
-    m_mergeOpen = false;
-    if (from.empty())
-        return { snapped(m_length), 0 };
-    Step step = std::move(from.back());
+    if (from.empty()) {
+        m_mergeOpen = false;
+        return { snapped(length()), 0 };
+    }
+    const Step &step = from.back();
+    NodePtr next = root();
+    Span span;
+    const auto apply = [&](const Edit &edit, const NodePtr &out, const NodePtr &in) {
+        next = rope::replaced(next, edit.position, edit.position + rope::units(out), in);
+        span = { edit.position, rope::units(in) };
+    };
+    if (forward) {
+        for (const Edit &edit : step)
+            apply(edit, edit.removed, edit.inserted);
+    } else {
+        for (auto edit = step.rbegin(); edit != step.rend(); ++edit)
+            apply(*edit, edit->inserted, edit->removed);
+    }
+    reserveOneMore(to);
+
+    commit(std::move(next));
+    to.push_back(std::move(from.back()));
     from.pop_back();
-    const Span span = applyStep(step, forward);
-    to.push_back(std::move(step));
+    m_mergeOpen = false;
     return span;
 }

@@ -1,16 +1,29 @@
 #pragma once
 
+#include <QByteArrayView>
 #include <QString>
 #include <QStringView>
 
+#include <functional>
+#include <memory>
+#include <utility>
 #include <vector>
 
-// The text of the text box: one gap buffer of UTF-16 code units holding the text exactly as the
-// editor sees it, with CR LF between lines, plus an index of where each line starts.
+namespace rope {
+struct Node;
+class Builder;
+} // namespace rope
+
+// The text of the text box, exactly as the editor sees it: positions are UTF-16 units, and
+// every line break is the pair CR LF, counted as two. Text given with a lone CR or LF has it
+// turned into the pair, and positions that fall inside a pair (or inside a surrogate pair) are
+// moved to before it.
 //
-// Every line break is the pair CR LF: text given with a lone CR or LF has it turned into the
-// pair, and positions that fall between the CR and the LF of a pair are moved to before the CR.
-// Loading is one pass over the text; a text already in that form is kept without a copy.
+// The text is kept as UTF-8 in the chunks of a balanced tree whose nodes carry their counts, so
+// every look-up and edit costs O(log n) wherever it happens. Nodes never change once built: an
+// edit builds new nodes along the path it changes, and the undo history keeps the text it
+// removed as shared subtrees, never as a copy. Every edit is all-or-nothing: if memory runs
+// out, std::bad_alloc leaves the text and the undo history as they were.
 //
 // Edits are recorded for undo. Consecutive typed insertions (or deletions) at the caret merge
 // into one step until breakUndoMerge() is called or an edit of another kind comes.
@@ -20,34 +33,55 @@ public:
     enum class Merge { Never, Typing };
 
     TextBuffer();
+    ~TextBuffer();
+    TextBuffer(const TextBuffer &) = delete;
+    TextBuffer &operator=(const TextBuffer &) = delete;
 
     // Replaces the whole text and forgets the undo history.
     void setText(const QString &text);
-    // The whole text; cheap when nothing was edited since the last call.
+    // Add text at the end without undo records, for loading after setText({}). A CR at the
+    // end of one call and an LF at the start of the next form one line break.
+    void appendLoaded(QByteArrayView utf8); // valid UTF-8
+    void appendLoaded(QStringView text);
+
     QString text() const;
-    qsizetype length() const { return m_length; }
+    qsizetype length() const;
     QChar at(qsizetype position) const;
     QString mid(qsizetype position, qsizetype count) const;
 
-    qsizetype lineCount() const { return qsizetype(m_lineStarts.size()); }
+    qsizetype lineCount() const;
     qsizetype lineStart(qsizetype line) const;
     // The characters of the line, without its line break.
-    qsizetype lineLength(qsizetype line) const;
-    qsizetype lineEnd(qsizetype line) const { return lineStart(line) + lineLength(line); }
+    qsizetype lineLength(qsizetype line) const { return lineEnd(line) - lineStart(line); }
+    qsizetype lineEnd(qsizetype line) const;
     qsizetype lineAt(qsizetype position) const;
     QString lineText(qsizetype line) const { return mid(lineStart(line), lineLength(line)); }
-    // At least the length of the longest line, in characters; it may stay above the true
-    // figure after lines were shortened, until the next setText().
-    qsizetype longestLine() const { return m_longestLine; }
+    // The length of the longest line, in characters.
+    qsizetype longestLine() const;
 
     // The nearest position at or before the given one that is not inside a CR LF pair.
     qsizetype snapped(qsizetype position) const;
+
+    // The text as stored, in UTF-8.
+    qint64 byteLength() const;
+    qint64 byteOfPosition(qsizetype position) const;
+    // The byte must start a character.
+    qsizetype positionOfByte(qint64 byte) const;
+    // Hands the stored chunks in order to visit, from the one holding fromByte (which may start
+    // before it) until visit returns false. A chunk never ends inside a character or a CR LF.
+    using ChunkVisitor = std::function<bool(QByteArrayView bytes, qint64 startByte)>;
+    void forEachChunk(qint64 fromByte, const ChunkVisitor &visit) const;
+    // The same backwards, from the chunk holding the byte before beforeByte.
+    void forEachChunkBackward(qint64 beforeByte, const ChunkVisitor &visit) const;
 
     // Replaces count characters at position with text (lone CR or LF become CR LF). Positions
     // are clamped to the text. Returns the position after the inserted text.
     qsizetype replace(qsizetype position, qsizetype count, const QString &text,
                       Merge merge = Merge::Never);
-
+    // Replaces each (position, length) range, sorted and disjoint, with its text, or all with
+    // the one text given; one undo step.
+    void replaceRanges(const std::vector<std::pair<qsizetype, qsizetype>> &ranges,
+                       const std::vector<QString> &texts);
     // Several edits that undo and redo as one step, between begin and end.
     void beginUndoGroup();
     void endUndoGroup();
@@ -69,42 +103,30 @@ public:
     static QString withCrLf(const QString &text);
 
 private:
+    using NodePtr = std::shared_ptr<const rope::Node>;
     struct Edit
     {
         qsizetype position;
-        QString removed;
-        QString inserted;
+        NodePtr removed;
+        NodePtr inserted;
     };
     using Step = std::vector<Edit>;
+    struct Loading;
+    struct Place;
 
-    void apply(qsizetype position, qsizetype count, const QString &text);
-    void moveGap(qsizetype position) const;
-    void reserveGap(qsizetype needed);
-    const char16_t *storage() const
-    {
-        return reinterpret_cast<const char16_t *>(m_data.constData());
-    }
-    qsizetype rawIndex(qsizetype position) const
-    {
-        return position < m_gapStart ? position : position + m_gapLength;
-    }
-    void settleLinesAt(qsizetype line);
-    void record(Edit edit, Merge merge);
-    Span applyStep(const Step &step, bool forward);
+    const NodePtr &root() const;
+    Place place(qsizetype position) const;
+    void commit(NodePtr root);
+    void commitEdit(NodePtr root, Edit edit, Merge merge);
+    void appendLoading(const std::function<void(rope::Builder &, bool &endedWithCr)> &append,
+                       qint64 mostBytes);
     Span moveStep(std::vector<Step> &from, std::vector<Step> &to, bool forward);
 
-    // Mutable so that text() can close the gap and hand out the storage itself.
-    mutable QString m_data;
-    mutable qsizetype m_gapStart = 0;
-    mutable qsizetype m_gapLength = 0;
-    qsizetype m_length = 0;
-
-    // m_lineStarts[i] is exact for i <= m_deltaLine; later entries lack m_delta, which edits at
-    // one place keep adding to instead of shifting every later line.
-    std::vector<qsizetype> m_lineStarts;
-    qsizetype m_deltaLine = 0;
-    qsizetype m_delta = 0;
-    qsizetype m_longestLine = 0;
+    // Loading keeps the tree under construction and makes the whole tree of it only when it is
+    // looked at.
+    mutable NodePtr m_root;
+    std::unique_ptr<Loading> m_loading;
+    mutable bool m_loadingStale = false;
 
     std::vector<Step> m_undo;
     std::vector<Step> m_redo;

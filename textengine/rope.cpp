@@ -1,0 +1,396 @@
+#include "rope.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+namespace rope {
+
+namespace {
+
+qint64 allocationsLeft = -1;
+
+bool isContinuation(char c) { return (uchar(c) & 0xC0) == 0x80; }
+
+bool isAscii(const char *data, qint64 size)
+{
+    quint64 seen = 0;
+    qint64 i = 0;
+    for (; i + 8 <= size; i += 8) {
+        quint64 word;
+        std::memcpy(&word, data + i, 8);
+        seen |= word;
+    }
+    for (; i < size; ++i)
+        seen |= uchar(data[i]);
+    return (seen & 0x8080808080808080ull) == 0;
+}
+
+// Units of a piece of complete UTF-8: one per sequence, two for those of four bytes.
+qint64 unitsIn(const char *data, qint64 size)
+{
+    qint64 units = 0;
+    for (qint64 i = 0; i < size; ++i) {
+        const uchar c = uchar(data[i]);
+        units += ((c & 0xC0) != 0x80) + (c >= 0xF0);
+    }
+    return units;
+}
+
+Summary leafSummary(const char *data, qint64 size)
+{
+    Summary sum;
+    sum.bytes = size;
+    const bool ascii = isAscii(data, size);
+    const auto unitsTo = [&](qint64 from, qint64 to) {
+        return ascii ? to - from : unitsIn(data + from, to - from);
+    };
+    // Every LF follows its CR, so each break is found by its LF.
+    qint64 lineStart = 0;
+    const char *end = data + size;
+    for (const char *lf = data; (lf = static_cast<const char *>(std::memchr(lf, '\n', end - lf)));
+         ++lf) {
+        const qint64 at = lf - data;
+        const qint64 line = unitsTo(lineStart, at - 1);
+        if (sum.breaks++ == 0)
+            sum.first = line;
+        else
+            sum.longest = std::max(sum.longest, line);
+        sum.units += line + 2;
+        lineStart = at + 1;
+    }
+    sum.last = unitsTo(lineStart, size);
+    sum.units += sum.last;
+    if (sum.breaks == 0)
+        sum.first = sum.last;
+    return sum;
+}
+
+NodePtr makeNode(const NodePtr &left, const NodePtr &right)
+{
+    countAllocation();
+    auto node = std::make_shared<Node>();
+    node->sum = left->sum + right->sum;
+    node->height = std::max(left->height, right->height) + 1;
+    node->left = left;
+    node->right = right;
+    return node;
+}
+
+// The node (l, r) turned left: ((l, r.left), r.right).
+NodePtr rotatedLeft(const NodePtr &l, const NodePtr &r)
+{
+    return makeNode(makeNode(l, r->left), r->right);
+}
+
+// The node (l, r) turned right: (l.left, (l.right, r)).
+NodePtr rotatedRight(const NodePtr &l, const NodePtr &r)
+{
+    return makeNode(l->left, makeNode(l->right, r));
+}
+
+// a is more than one level taller than b: b goes down a's right side.
+NodePtr joinRight(const NodePtr &a, const NodePtr &b)
+{
+    const NodePtr &l = a->left;
+    const NodePtr &c = a->right;
+    if (c->height <= b->height + 1) {
+        if (std::max(c->height, b->height) + 1 <= l->height + 1)
+            return makeNode(l, makeNode(c, b));
+        return rotatedLeft(l, rotatedRight(c, b));
+    }
+    const NodePtr t = joinRight(c, b);
+    if (t->height <= l->height + 1)
+        return makeNode(l, t);
+    return rotatedLeft(l, t);
+}
+
+NodePtr joinLeft(const NodePtr &a, const NodePtr &b)
+{
+    const NodePtr &c = b->left;
+    const NodePtr &r = b->right;
+    if (c->height <= a->height + 1) {
+        if (std::max(c->height, a->height) + 1 <= r->height + 1)
+            return makeNode(makeNode(a, c), r);
+        return rotatedRight(rotatedLeft(a, c), r);
+    }
+    const NodePtr t = joinLeft(a, c);
+    if (t->height <= r->height + 1)
+        return makeNode(t, r);
+    return rotatedRight(t, r);
+}
+
+// Scans a leaf from a known unit and byte to the given unit.
+Offset scanToUnit(const Node &leaf, qint64 unit, qint64 fromUnit, qint64 fromByte)
+{
+    const char *data = leaf.data();
+    const qint64 size = leaf.sum.bytes;
+    qint64 u = fromUnit;
+    qint64 b = fromByte;
+    while (b < size && u < unit) {
+        const uchar c = uchar(data[b]);
+        if (c >= 0xF0) {
+            if (u + 1 == unit)
+                return { b, true };
+            u += 2;
+            b += 4;
+            continue;
+        }
+        ++u;
+        b += c < 0x80 ? 1 : c < 0xE0 ? 2 : 3;
+    }
+    return { b, false };
+}
+
+} // namespace
+
+Summary operator+(const Summary &a, const Summary &b)
+{
+    Summary sum;
+    sum.units = a.units + b.units;
+    sum.bytes = a.bytes + b.bytes;
+    sum.breaks = a.breaks + b.breaks;
+    sum.first = a.breaks ? a.first : a.units + b.first;
+    sum.last = b.breaks ? b.last : a.last + b.units;
+    sum.longest = std::max(a.longest, b.longest);
+    if (a.breaks && b.breaks)
+        sum.longest = std::max(sum.longest, a.last + b.first);
+    return sum;
+}
+
+void failAllocationAfter(qint64 count) { allocationsLeft = count; }
+
+void countAllocation()
+{
+    if (allocationsLeft < 0)
+        return;
+    if (allocationsLeft == 0)
+        throw std::bad_alloc();
+    --allocationsLeft;
+}
+
+NodePtr makeLeaf(const char *data, qint64 size)
+{
+    countAllocation();
+    auto node = std::make_shared<Node>();
+    node->bytes.reset(new char[size_t(size)]);
+    std::memcpy(node->bytes.get(), data, size_t(size));
+    node->sum = leafSummary(data, size);
+    return node;
+}
+
+NodePtr join(const NodePtr &a, const NodePtr &b)
+{
+    if (!a)
+        return b;
+    if (!b)
+        return a;
+    if (a->height > b->height + 1)
+        return joinRight(a, b);
+    if (b->height > a->height + 1)
+        return joinLeft(a, b);
+    return makeNode(a, b);
+}
+
+Location locateUnit(const NodePtr &root, qint64 position)
+{
+    Location at;
+    const Node *node = root.get();
+    while (node && !node->isLeaf()) {
+        const Summary &left = node->left->sum;
+        if (position < at.unitStart + left.units) {
+            node = node->left.get();
+            continue;
+        }
+        at.unitStart += left.units;
+        at.byteStart += left.bytes;
+        at.breaksBefore += left.breaks;
+        node = node->right.get();
+    }
+    at.leaf = node;
+    return at;
+}
+
+Location locateByte(const NodePtr &root, qint64 byte)
+{
+    Location at;
+    const Node *node = root.get();
+    while (node && !node->isLeaf()) {
+        const Summary &left = node->left->sum;
+        if (byte < at.byteStart + left.bytes) {
+            node = node->left.get();
+            continue;
+        }
+        at.unitStart += left.units;
+        at.byteStart += left.bytes;
+        at.breaksBefore += left.breaks;
+        node = node->right.get();
+    }
+    at.leaf = node;
+    return at;
+}
+
+Location locateBreak(const NodePtr &root, qint64 breakNumber)
+{
+    Location at;
+    const Node *node = root.get();
+    while (node && !node->isLeaf()) {
+        const Summary &left = node->left->sum;
+        if (breakNumber <= at.breaksBefore + left.breaks) {
+            node = node->left.get();
+            continue;
+        }
+        at.unitStart += left.units;
+        at.byteStart += left.bytes;
+        at.breaksBefore += left.breaks;
+        node = node->right.get();
+    }
+    at.leaf = node;
+    return at;
+}
+
+Offset byteOfUnit(const Node &leaf, qint64 unit)
+{
+    if (leaf.sum.units == leaf.sum.bytes)
+        return { std::clamp<qint64>(unit, 0, leaf.sum.bytes), false };
+    return scanToUnit(leaf, unit, 0, 0);
+}
+
+qint64 unitOfByte(const Node &leaf, qint64 byte)
+{
+    if (leaf.sum.units == leaf.sum.bytes)
+        return byte;
+    return unitsIn(leaf.data(), byte);
+}
+
+Builder::Builder() { m_pending.reserve(size_t(LeafBytes + 16)); }
+
+void Builder::appendBytes(const char *data, qint64 size)
+{
+    while (size > 0) {
+        const qint64 take = std::min(size, room());
+        m_pending.append(data, size_t(take));
+        data += take;
+        size -= take;
+        if (room() == 0)
+            cutLeaf();
+    }
+}
+
+// Makes a leaf of the first LeafBytes or so of the pending bytes, ending at a character that is
+// not the LF of a pair.
+void Builder::cutLeaf()
+{
+    const char *data = m_pending.data();
+    qint64 cut = LeafBytes;
+    while (cut > 0 && (isContinuation(data[cut]) || (data[cut] == '\n' && data[cut - 1] == '\r')))
+        --cut;
+    push(makeLeaf(data, cut));
+    m_pending.erase(0, size_t(cut));
+}
+
+void Builder::flush()
+{
+    if (m_pending.empty())
+        return;
+    NodePtr leaf = makeLeaf(m_pending.data(), qint64(m_pending.size()));
+    m_pending.clear();
+    push(std::move(leaf));
+}
+
+// Joins as a binary counter would carry: a new piece is joined with every piece before it that
+// is no taller, so the pieces on the stack get taller towards the start of the text.
+void Builder::push(NodePtr node)
+{
+    while (!m_stack.empty() && m_stack.back()->height <= node->height) {
+        node = join(m_stack.back(), node);
+        m_stack.pop_back();
+    }
+    m_stack.push_back(std::move(node));
+}
+
+void Builder::appendTree(const NodePtr &node)
+{
+    if (!node)
+        return;
+    const qint64 pending = qint64(m_pending.size());
+    if (node->isLeaf()
+        && (node->sum.bytes < SmallLeafBytes || (pending > 0 && pending < SmallLeafBytes))) {
+        appendBytes(node->data(), node->sum.bytes);
+        return;
+    }
+    if (pending == 0 || pending >= SmallLeafBytes) {
+        flush();
+        push(node);
+        return;
+    }
+    appendTree(node->left);
+    appendTree(node->right);
+}
+
+void Builder::appendSlice(const NodePtr &node, qint64 fromUnit, qint64 toUnit)
+{
+    if (!node)
+        return;
+    fromUnit = std::max<qint64>(fromUnit, 0);
+    toUnit = std::min(toUnit, node->sum.units);
+    if (fromUnit >= toUnit)
+        return;
+    if (fromUnit == 0 && toUnit == node->sum.units) {
+        appendTree(node);
+        return;
+    }
+    if (node->isLeaf()) {
+        const auto byteAt = [&](qint64 unit) {
+            if (node->sum.units == node->sum.bytes)
+                return unit;
+            const bool resume = node.get() == m_hintLeaf && unit >= m_hintUnit;
+            const Offset at
+                = scanToUnit(*node, unit, resume ? m_hintUnit : 0, resume ? m_hintByte : 0);
+            m_hintLeaf = node.get();
+            m_hintUnit = unit - at.inPair;
+            m_hintByte = at.byte;
+            return at.byte;
+        };
+        const qint64 from = byteAt(fromUnit);
+        appendBytes(node->data() + from, byteAt(toUnit) - from);
+        return;
+    }
+    const qint64 leftUnits = node->left->sum.units;
+    appendSlice(node->left, fromUnit, std::min(toUnit, leftUnits));
+    appendSlice(node->right, fromUnit - leftUnits, toUnit - leftUnits);
+}
+
+NodePtr Builder::tree() const
+{
+    NodePtr tree
+        = m_pending.empty() ? nullptr : makeLeaf(m_pending.data(), qint64(m_pending.size()));
+    for (auto piece = m_stack.rbegin(); piece != m_stack.rend(); ++piece)
+        tree = join(*piece, tree);
+    return tree;
+}
+
+void Builder::restore(State state)
+{
+    m_stack = std::move(state.stack);
+    m_pending.assign(state.pending);
+    m_hintLeaf = nullptr;
+}
+
+NodePtr slice(const NodePtr &root, qint64 fromUnit, qint64 toUnit)
+{
+    Builder builder;
+    builder.appendSlice(root, fromUnit, toUnit);
+    return builder.tree();
+}
+
+NodePtr replaced(const NodePtr &root, qint64 from, qint64 to, const NodePtr &with)
+{
+    Builder builder;
+    builder.appendSlice(root, 0, from);
+    builder.appendTree(with);
+    builder.appendSlice(root, to, units(root));
+    return builder.tree();
+}
+
+} // namespace rope

@@ -1,0 +1,141 @@
+#pragma once
+
+#include <QtGlobal>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
+
+// The tree under TextBuffer: UTF-8 chunks of text in the leaves of a height-balanced binary tree
+// whose nodes never change once built, so versions of the text (the current one and those the
+// undo history keeps) share every node they have in common.
+//
+// The text in it is always in CR LF form, and a leaf never ends between a CR and its LF nor
+// inside a UTF-8 sequence, so every count below adds up from the leaves.
+namespace rope {
+
+// Counts of a piece of text. Units are UTF-16 code units, the text's positions; the line
+// figures are in units and leave out the CR LF.
+struct Summary
+{
+    qint64 units = 0;
+    qint64 bytes = 0;
+    qint64 breaks = 0;
+    qint64 first = 0; // before the first break (the whole piece when it has none)
+    qint64 last = 0; // after the last break
+    qint64 longest = 0; // the longest line between two breaks of the piece
+
+    qint64 longestLine() const { return std::max({ first, last, longest }); }
+};
+
+Summary operator+(const Summary &a, const Summary &b);
+
+struct Node;
+using NodePtr = std::shared_ptr<const Node>;
+
+struct Node
+{
+    Summary sum;
+    int height = 0; // 0 for a leaf
+    NodePtr left;
+    NodePtr right;
+    std::unique_ptr<char[]> bytes; // a leaf's text
+
+    bool isLeaf() const { return height == 0; }
+    const char *data() const { return bytes.get(); }
+};
+
+// Leaves are filled to about this many bytes when text is appended.
+constexpr qint64 LeafBytes = 4096;
+// A leaf smaller than this is merged with what follows it when the text around it is rebuilt.
+constexpr qint64 SmallLeafBytes = 1024;
+
+inline qint64 units(const NodePtr &node) { return node ? node->sum.units : 0; }
+inline qint64 bytes(const NodePtr &node) { return node ? node->sum.bytes : 0; }
+inline const Summary &summary(const NodePtr &node)
+{
+    static const Summary empty;
+    return node ? node->sum : empty;
+}
+
+NodePtr makeLeaf(const char *data, qint64 size);
+NodePtr join(const NodePtr &a, const NodePtr &b);
+
+// Testing seam: the given number of node allocations from now succeed and the next one throws
+// std::bad_alloc; a negative count turns it off.
+void failAllocationAfter(qint64 count);
+// Counts one allocation against the seam above; throws when it says so.
+void countAllocation();
+
+// Where a position falls: the leaf that holds it, and the position and byte at which that leaf
+// starts in the whole text.
+struct Location
+{
+    const Node *leaf = nullptr;
+    qint64 unitStart = 0;
+    qint64 byteStart = 0;
+    qint64 breaksBefore = 0;
+};
+// The leaf holding the unit at the given position (the last leaf at the end of the text).
+Location locateUnit(const NodePtr &root, qint64 position);
+// The leaf holding the byte (the last leaf at the end of the text).
+Location locateByte(const NodePtr &root, qint64 byte);
+// The leaf holding the break that ends the given line (1-based count of breaks).
+Location locateBreak(const NodePtr &root, qint64 breakNumber);
+
+// Within one leaf: the byte of the character that holds the unit, and whether the unit is the
+// second half of a surrogate pair.
+struct Offset
+{
+    qint64 byte = 0;
+    bool inPair = false;
+};
+Offset byteOfUnit(const Node &leaf, qint64 unit);
+qint64 unitOfByte(const Node &leaf, qint64 byte);
+
+// Gathers pieces of text in order into a new tree. Whole subtrees are taken over as they are;
+// bytes are packed into full leaves; a small piece next to a subtree is merged with that
+// subtree's first leaf, so edits do not leave a trail of small leaves. Leaves are joined as
+// they come, so a build costs O(pieces * log n) and appending leaf after leaf is linear.
+class Builder
+{
+public:
+    Builder();
+    // Complete text in CR LF form.
+    void appendBytes(const char *data, qint64 size);
+    void appendTree(const NodePtr &node);
+    void appendSlice(const NodePtr &node, qint64 fromUnit, qint64 toUnit);
+    // The tree of everything appended so far; the builder can go on after it.
+    NodePtr tree() const;
+    // How many bytes can be appended without making a leaf, and so without allocating.
+    qint64 room() const { return LeafBytes + 16 - qint64(m_pending.size()); }
+
+    // What a failed append restores.
+    struct State
+    {
+        std::vector<NodePtr> stack;
+        std::string pending;
+    };
+    State state() const { return { m_stack, m_pending }; }
+    void restore(State state);
+
+private:
+    void push(NodePtr node);
+    void cutLeaf();
+    void flush();
+
+    std::vector<NodePtr> m_stack; // heights strictly decreasing
+    std::string m_pending;
+    // The last place byteOfUnit() found, so many slices of one leaf scan it once.
+    const Node *m_hintLeaf = nullptr;
+    qint64 m_hintUnit = 0;
+    qint64 m_hintByte = 0;
+};
+
+// The text between two positions, sharing what it can.
+NodePtr slice(const NodePtr &root, qint64 fromUnit, qint64 toUnit);
+// The text with the units between from and to replaced by the given tree.
+NodePtr replaced(const NodePtr &root, qint64 from, qint64 to, const NodePtr &with);
+
+} // namespace rope
