@@ -1,4 +1,6 @@
-// The text box's buffer: CR LF text, the line index kept through edits, undo and redo.
+// The text box's buffer: CR LF text in UTF-8 chunks, its line and byte counts kept through
+// edits, loading, undo and redo, and edits that fail for want of memory changing nothing.
+#include "rope.h"
 #include "textbuffer.h"
 
 #include <QRandomGenerator>
@@ -18,19 +20,44 @@ void compareWith(const TextBuffer &buffer, const QString &expected)
     }
     QCOMPARE(buffer.length(), expected.size());
     QCOMPARE(buffer.lineCount(), starts.size());
-    // Line by line before text(), which closes the gap.
+    qsizetype longest = 0;
     for (qsizetype line = 0; line < starts.size(); ++line) {
         const qsizetype start = starts[line];
         const qsizetype end = line + 1 < starts.size() ? starts[line + 1] - 2 : expected.size();
         QCOMPARE(buffer.lineStart(line), start);
+        QCOMPARE(buffer.lineEnd(line), end);
         QCOMPARE(buffer.lineText(line), expected.mid(start, end - start));
         if (end > start)
             QCOMPARE(buffer.at(end - 1), expected.at(end - 1));
         QCOMPARE(buffer.lineAt(start), line);
         QCOMPARE(buffer.lineAt(end), line);
-        QVERIFY(buffer.longestLine() >= end - start);
+        longest = std::max(longest, end - start);
     }
+    QCOMPARE(buffer.longestLine(), longest);
     QCOMPARE(buffer.text(), expected);
+
+    // The chunks, forwards and backwards, are the text's UTF-8, cut between characters.
+    const QByteArray utf8 = expected.toUtf8();
+    QCOMPARE(buffer.byteLength(), utf8.size());
+    QByteArray forward;
+    buffer.forEachChunk(0, [&](QByteArrayView bytes, qint64 start) {
+        if (start != forward.size() || (bytes.size() && (uchar(bytes[0]) & 0xC0) == 0x80)
+            || (bytes.size() && bytes[0] == '\n'))
+            return false;
+        forward += bytes;
+        return true;
+    });
+    QCOMPARE(forward, utf8);
+    QByteArray backward;
+    qint64 end = utf8.size();
+    buffer.forEachChunkBackward(end, [&](QByteArrayView bytes, qint64 start) {
+        if (start + bytes.size() != end)
+            return false;
+        backward.prepend(bytes.toByteArray());
+        end = start;
+        return true;
+    });
+    QCOMPARE(backward, utf8);
 }
 
 bool sameAs(const TextBuffer &buffer, const QString &expected)
@@ -39,6 +66,39 @@ bool sameAs(const TextBuffer &buffer, const QString &expected)
     return !QTest::currentTestFailed();
 }
 
+// The position at or before the given one outside a CR LF or surrogate pair.
+qsizetype snap(const QString &text, qsizetype position)
+{
+    position = std::clamp<qsizetype>(position, 0, text.size());
+    if (position > 0 && position < text.size()
+        && (text.at(position) == u'\n' || text.at(position).isLowSurrogate()))
+        return position - 1;
+    return position;
+}
+
+// Every text the undo history goes through, back to the start and forward again.
+QStringList historyOf(TextBuffer &buffer)
+{
+    QStringList texts { buffer.text() };
+    while (buffer.canUndo()) {
+        const TextBuffer::Span span = buffer.undo();
+        texts << buffer.text() << QString::number(span.position + span.length);
+    }
+    while (buffer.canRedo()) {
+        buffer.redo();
+        texts << buffer.text();
+    }
+    return texts;
+}
+
+const QString longMixed = [] {
+    QString text;
+    const QString pieces[] { u"abc"_s, u"é"_s, u"€"_s, u"\U0001F600"_s, u"e\u0301"_s, u" "_s };
+    for (int i = 0; i < 3000; ++i)
+        text += pieces[(i * 7 + i / 5) % std::size(pieces)];
+    return text;
+}();
+
 } // namespace
 
 class TestTextBuffer : public QObject
@@ -46,13 +106,15 @@ class TestTextBuffer : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void setTextMakesEveryBreakCrLf_data();
-    void setTextMakesEveryBreakCrLf();
+    void everyBreakBecomesCrLf_data();
+    void everyBreakBecomesCrLf();
     void undoStepsFollowTheTyping();
     void randomEditsMatchAPlainString();
+    void failedEditChangesNothing_data();
+    void failedEditChangesNothing();
 };
 
-void TestTextBuffer::setTextMakesEveryBreakCrLf_data()
+void TestTextBuffer::everyBreakBecomesCrLf_data()
 {
     QTest::addColumn<QString>("given");
     QTest::addColumn<QString>("held");
@@ -62,26 +124,52 @@ void TestTextBuffer::setTextMakesEveryBreakCrLf_data()
     QTest::addRow("trailing cr") << u"ab\r"_s << u"ab\r\n"_s;
     QTest::addRow("only breaks") << u"\r\n\n\r"_s << u"\r\n\r\n\r\n"_s;
     QTest::addRow("line separator kept") << u"a\u2028b\u00a0"_s << u"a\u2028b\u00a0"_s;
-    // The scan for breaks goes eight characters at a time: a break at every place in and
-    // across those steps.
-    for (int offset = 0; offset < 20; ++offset) {
+    QTest::addRow("pairs and surrogates")
+        << u"\U0001F600\r\n\U0001F600\r"_s << u"\U0001F600\r\n\U0001F600\r\n"_s;
+    // The scan for breaks goes sixteen bytes at a time: a break at every place in and across
+    // those steps.
+    for (int offset = 0; offset < 34; ++offset) {
         const QString a(offset, u'a');
-        const QString tail = u"bcdefghijk"_s.left(offset % 10);
-        QTest::addRow("pair after %d", offset) << a + u"\r\n"_s + tail << a + u"\r\n"_s + tail;
         QTest::addRow("pairs then cr after %d", offset)
-            << a + u"\r\n\r\n"_s + a + u"\r"_s + tail << a + u"\r\n\r\n"_s + a + u"\r\n"_s + tail;
+            << a + u"\r\n\r\n"_s + a + u"\r"_s + a << a + u"\r\n\r\n"_s + a + u"\r\n"_s + a;
         QTest::addRow("pair then lf after %d", offset)
             << a + u"\r\n"_s + a + u"\n"_s << a + u"\r\n"_s + a + u"\r\n"_s;
     }
+    // Long enough for many chunks, whose edges must not cut a character or a pair.
+    QString lines;
+    for (int i = 0; i < 700; ++i)
+        lines += u"line "_s + QString::number(i) + (i % 3 ? u"\r"_s : u"\n"_s);
+    QTest::addRow("many lines") << lines << TextBuffer::withCrLf(lines);
+    QTest::addRow("long mixed line")
+        << longMixed + u"\r"_s + longMixed << longMixed + u"\r\n"_s + longMixed;
 }
 
-void TestTextBuffer::setTextMakesEveryBreakCrLf()
+// Whole, and loaded in two pieces cut at every character (a CR ending one piece and an LF
+// starting the next are one break), as UTF-8 and as UTF-16.
+void TestTextBuffer::everyBreakBecomesCrLf()
 {
     QFETCH(QString, given);
     QFETCH(QString, held);
     TextBuffer buffer;
     buffer.setText(given);
     QVERIFY(sameAs(buffer, held));
+
+    const qsizetype step = std::max<qsizetype>(1, given.size() / 40);
+    for (qsizetype cut = 0; cut <= given.size(); cut += step) {
+        if (cut > 0 && given.at(cut - 1).isHighSurrogate())
+            continue;
+        for (bool utf8 : { true, false }) {
+            buffer.setText({});
+            for (const QString piece : { given.left(cut), given.mid(cut) }) {
+                if (utf8)
+                    buffer.appendLoaded(QByteArrayView(piece.toUtf8()));
+                else
+                    buffer.appendLoaded(QStringView(piece));
+            }
+            QVERIFY2(sameAs(buffer, held), qPrintable(u"cut at %1"_s.arg(cut)));
+            QVERIFY(!buffer.canUndo());
+        }
+    }
 }
 
 // Typing at the caret merges into one step; a moved caret, typing elsewhere, a program edit,
@@ -131,27 +219,37 @@ void TestTextBuffer::undoStepsFollowTheTyping()
     QVERIFY(sameAs(buffer, u"abcdghxyz"_s));
 }
 
-// Edits anywhere, also inside a line break and past the end, with breaks in every form, undone
-// and redone at random.
+// Edits anywhere, also inside a line break or a surrogate pair and past the end, with breaks in
+// every form, long lines and many lines, several ranges at once, undone and redone at random,
+// with look-ups and conversions at random places in between.
 void TestTextBuffer::randomEditsMatchAPlainString()
 {
+    QString manyLines;
+    for (int i = 0; i < 400; ++i)
+        manyLines += u"ab\n"_s;
     // As given, and as held.
     const std::pair<QString, QString> pieces[] {
-        { u"x"_s, u"x"_s },           { u"\r\n"_s, u"\r\n"_s },         { u"\n"_s, u"\r\n"_s },
-        { u"\r"_s, u"\r\n"_s },       { u"word "_s, u"word "_s },       { u"é"_s, u"é"_s },
-        { u"\n\r"_s, u"\r\n\r\n"_s }, { u"a\rb\n"_s, u"a\r\nb\r\n"_s }, {}
+        { u"x"_s, u"x"_s },
+        { u"\r\n"_s, u"\r\n"_s },
+        { u"\n"_s, u"\r\n"_s },
+        { u"\r"_s, u"\r\n"_s },
+        { u"word "_s, u"word "_s },
+        { u"é"_s, u"é"_s },
+        { u"\n\r"_s, u"\r\n\r\n"_s },
+        { u"a\rb\n"_s, u"a\r\nb\r\n"_s },
+        { u"\U0001F600"_s, u"\U0001F600"_s },
+        { u"e\u0301"_s, u"e\u0301"_s },
+        { longMixed, longMixed },
+        { manyLines, TextBuffer::withCrLf(manyLines) },
+        {},
     };
     QRandomGenerator random(20240607);
     TextBuffer buffer;
     QString model;
     QStringList history { model };
     QStringList undone;
-    // Clamped to the text and moved out of a CR LF pair.
-    const auto snap = [&](qsizetype position) {
-        position = std::clamp<qsizetype>(position, 0, model.size());
-        return position - (position < model.size() && model.at(position) == u'\n');
-    };
-    for (int step = 0; step < 3000; ++step) {
+    const auto piece = [&] { return pieces[random.bounded(int(std::size(pieces)))]; };
+    for (int step = 0; step < 1500; ++step) {
         const int action = random.bounded(120);
         if (action < 10 && buffer.canUndo()) {
             buffer.undo();
@@ -161,14 +259,43 @@ void TestTextBuffer::randomEditsMatchAPlainString()
             buffer.redo();
             model = undone.takeLast();
             history.append(model);
+        } else if (action < 25 || model.size() > 30000) {
+            // Several ranges at once, with one text for all or one each.
+            std::vector<std::pair<qsizetype, qsizetype>> ranges;
+            std::vector<QString> texts;
+            const auto shared = piece();
+            if (action % 2)
+                texts.push_back(shared.first);
+            QString next;
+            qsizetype kept = 0;
+            for (qsizetype at = random.bounded(50); at < model.size();
+                 at += 1 + random.bounded(int(model.size() / 4 + 1))) {
+                const qsizetype length = random.bounded(model.size() > 30000 ? 3000 : 8);
+                const auto own = action % 2 ? shared : piece();
+                if (action % 2 == 0)
+                    texts.push_back(own.first);
+                const qsizetype start = std::max(snap(model, at), kept);
+                const qsizetype end = std::max(start, snap(model, start + length));
+                ranges.emplace_back(at, length);
+                next += model.mid(kept, start - kept) + own.second;
+                kept = end;
+            }
+            buffer.replaceRanges(ranges, texts);
+            next += model.mid(kept);
+            if (next != model) {
+                model = next;
+                history.append(model);
+                undone.clear();
+            }
         } else {
             const qsizetype position = random.bounded(int(model.size()) + 6) - 2;
-            const qsizetype count = action == 20 ? model.size() + 1
-                : random.bounded(3) == 0         ? random.bounded(12) - 1
+            const qsizetype count = action == 30 ? model.size() + 1
+                : random.bounded(3) == 0         ? random.bounded(5000) - 1
                                                  : 0;
-            const auto &[given, held] = pieces[random.bounded(int(std::size(pieces)))];
-            const qsizetype start = snap(position);
-            const qsizetype end = std::max(start, snap(start + std::max<qsizetype>(count, 0)));
+            const auto &[given, held] = piece();
+            const qsizetype start = snap(model, position);
+            const qsizetype end
+                = std::max(start, snap(model, start + std::max<qsizetype>(count, 0)));
             QCOMPARE(buffer.snapped(position), start);
             QCOMPARE(buffer.replace(position, count, given,
                                     random.bounded(2) ? TextBuffer::Merge::Never
@@ -182,10 +309,16 @@ void TestTextBuffer::randomEditsMatchAPlainString()
             }
         }
         QCOMPARE(buffer.canRedo(), !undone.isEmpty());
-        if (step % 97 == 0 || step > 2990)
+        QCOMPARE(buffer.length(), model.size());
+        // Look-ups at a random place.
+        const qsizetype at = snap(model, random.bounded(int(model.size()) + 1));
+        const QByteArray before = model.left(at).toUtf8();
+        QCOMPARE(buffer.lineAt(at), model.left(at).count(u'\n'));
+        QCOMPARE(buffer.byteOfPosition(at), before.size());
+        QCOMPARE(buffer.positionOfByte(before.size()), at);
+        QCOMPARE(buffer.mid(at - 3, 7), model.mid(std::max<qsizetype>(at - 3, 0), 7));
+        if (step % 150 == 0 || step > 1495)
             QVERIFY2(sameAs(buffer, model), qPrintable(u"after step %1"_s.arg(step)));
-        else
-            QCOMPARE(buffer.length(), model.size());
     }
     while (buffer.canUndo())
         buffer.undo();
@@ -193,6 +326,77 @@ void TestTextBuffer::randomEditsMatchAPlainString()
     buffer.redo();
     buffer.setText(model); // forgets the history
     QVERIFY(!buffer.canUndo() && !buffer.canRedo());
+}
+
+void TestTextBuffer::failedEditChangesNothing_data()
+{
+    QTest::addColumn<QString>("edit");
+    for (const char *edit : { "replace", "type on", "set text", "load bytes", "load text",
+                              "load more", "replace ranges", "undo", "redo" })
+        QTest::addRow("%s", edit) << QString::fromLatin1(edit);
+}
+
+// Fails the first allocation, then the second, and so on until the edit goes through; after
+// each failure the text, its lines and the whole history are as before.
+void TestTextBuffer::failedEditChangesNothing()
+{
+    QFETCH(QString, edit);
+    QString lines;
+    for (int i = 0; i < 400; ++i)
+        lines += u"line é\U0001F600 %1\n"_s.arg(i);
+    const QString big = lines + longMixed;
+    const auto prepare = [&](TextBuffer &buffer) {
+        buffer.setText(big);
+        if (edit == "load more"_L1) {
+            buffer.appendLoaded(QByteArrayView("a\r"));
+            return;
+        }
+        buffer.replace(10, 5, u"first"_s);
+        buffer.replace(50, 0, u"undone"_s);
+        buffer.undo();
+        if (edit == "type on"_L1)
+            buffer.replace(6000, 0, u"x"_s, TextBuffer::Merge::Typing);
+    };
+    const auto run = [&](TextBuffer &buffer) {
+        if (edit == "replace"_L1)
+            buffer.replace(20, 9000, u"new\ntext"_s);
+        else if (edit == "type on"_L1)
+            buffer.replace(6001, 0, u"y"_s, TextBuffer::Merge::Typing);
+        else if (edit == "set text"_L1)
+            buffer.setText(big + big);
+        else if (edit == "load bytes"_L1 || edit == "load more"_L1)
+            buffer.appendLoaded(QByteArrayView(u"\n"_s.toUtf8() + big.toUtf8()));
+        else if (edit == "load text"_L1)
+            buffer.appendLoaded(QStringView(big));
+        else if (edit == "replace ranges"_L1)
+            buffer.replaceRanges({ { 5, 3 }, { 3000, 5000 }, { 12000, 1 } }, { u"r\n"_s });
+        else if (edit == "undo"_L1)
+            buffer.undo();
+        else
+            buffer.redo();
+    };
+    TextBuffer expected;
+    prepare(expected);
+    const QString text = expected.text();
+    const QStringList history = historyOf(expected);
+    int allowed = 0;
+    for (;; ++allowed) {
+        TextBuffer buffer;
+        prepare(buffer);
+        rope::failAllocationAfter(allowed);
+        bool failed = false;
+        try {
+            run(buffer);
+        } catch (const std::bad_alloc &) {
+            failed = true;
+        }
+        rope::failAllocationAfter(-1);
+        if (!failed)
+            break;
+        QVERIFY2(sameAs(buffer, text), qPrintable(u"failing after %1"_s.arg(allowed)));
+        QCOMPARE(historyOf(buffer), history);
+    }
+    QVERIFY(allowed > 0);
 }
 
 QTEST_APPLESS_MAIN(TestTextBuffer)
