@@ -140,6 +140,7 @@ class TestFileCommands : public QObject, TestFolder
     Q_OBJECT
 
 private Q_SLOTS:
+    void initTestCase() { m_cache.create(); }
     void init() { renew(); }
     void commands_data();
     void commands();
@@ -154,6 +155,7 @@ private Q_SLOTS:
     void failedOpensNeverExhaustTheNumbers();
 
 private:
+    TestCache m_cache;
     // The names the tables use, as paths in the test folder.
     QString resolve(const QString &name) const
     {
@@ -316,6 +318,7 @@ void TestFileCommands::failedSaveKeepsEverything()
              qPrintable(f.messageBoxes.calls.at(0).prompt));
     QCOMPARE(fileBytes(doc), QByteArray("\"old\"\r\n"));
     QCOMPARE(entries(where), before);
+    QCOMPARE(m_cache.kept(), QStringList());
     QCOMPARE(f.text().text(), text);
     QVERIFY(f.form.textChanged());
     QCOMPARE(f.form.currentFile(), doc);

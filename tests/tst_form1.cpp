@@ -167,8 +167,8 @@ void TestForm1::userEditsMarkTheDocumentChanged_data()
                                  << false;
     QTest::addRow("delete at the end") << u"abc"_s << 3 << L { Qt::Key_Delete } << false;
     QTest::addRow("delete in the middle") << u"abc"_s << 1 << L { Qt::Key_Delete } << true;
-    QTest::addRow("escape changes nothing but marks") << u"abc"_s << 1 << L { Qt::Key_Escape }
-                                                      << true;
+    QTest::addRow("escape changes nothing but marks")
+        << u"abc"_s << 1 << L { Qt::Key_Escape } << true;
     QTest::addRow("home and end") << u"abc\r\ndef"_s << 4 << L { Qt::Key_Home, Qt::Key_End }
                                   << false;
 }
@@ -329,7 +329,8 @@ void TestForm1::untrappedFailureIsReportedAndTheProgramGoesOn()
     FormDesign design = f.form.design();
     for (MenuItemDesign &entry : design.menus) {
         if (entry.name == u"Edit_Copy"_s)
-            entry.click = [] { throw Failure(FailureNumber::DeviceIOError, u"Device I/O error"_s); };
+            entry.click
+                = [] { throw Failure(FailureNumber::DeviceIOError, u"Device I/O error"_s); };
     }
     f.start(design);
     f.text().setText(u"kept"_s);

@@ -5,7 +5,11 @@
 #include "qtsequentialfiles.h"
 #include "safefilewriter.h"
 
+#include <QElapsedTimer>
+#include <QRandomGenerator>
+
 #include <csignal>
+#include <ctime>
 #include <optional>
 #include <sys/wait.h>
 
@@ -29,6 +33,51 @@ struct stat statOf(const QString &path)
 
 int modeOf(const QString &path) { return int(statOf(path).st_mode & 07777); }
 
+// A writer whose replacement may not take the old file's owner and group.
+class OwnershipRefused : public SafeFileWriter
+{
+public:
+    using SafeFileWriter::SafeFileWriter;
+
+protected:
+    bool carryOwnership(int, unsigned, unsigned) override { return false; }
+};
+
+// A file mounted over itself, as containers mount single files: it cannot be renamed over.
+class BindMount
+{
+public:
+    explicit BindMount(const QString &file) : m_file(encoded(file))
+    {
+        m_done = ::mount(m_file.constData(), m_file.constData(), nullptr, MS_BIND, nullptr) == 0;
+    }
+    ~BindMount()
+    {
+        if (m_done)
+            ::umount2(m_file.constData(), MNT_DETACH);
+    }
+    bool done() const { return m_done; }
+
+private:
+    QByteArray m_file;
+    bool m_done = false;
+};
+
+// Ends this process with SIGKILL once `microseconds` have passed.
+void killSelfAfter(qint64 microseconds)
+{
+    struct sigevent event = {};
+    event.sigev_notify = SIGEV_SIGNAL;
+    event.sigev_signo = SIGKILL;
+    timer_t timer;
+    if (::timer_create(CLOCK_MONOTONIC, &event, &timer) != 0)
+        ::_exit(4);
+    struct itimerspec when = {};
+    when.it_value.tv_sec = microseconds / 1000000;
+    when.it_value.tv_nsec = (microseconds % 1000000) * 1000 + 1;
+    ::timer_settime(timer, 0, &when, nullptr);
+}
+
 } // namespace
 
 class TestSequentialFiles : public QObject, TestFolder
@@ -36,6 +85,7 @@ class TestSequentialFiles : public QObject, TestFolder
     Q_OBJECT
 
 private Q_SLOTS:
+    void initTestCase() { m_cache.create(); }
     void init() { renew(); }
     void freeFile();
     void openFails_data();
@@ -44,13 +94,17 @@ private Q_SLOTS:
     void outputReplacesOnlyOnClose();
     void documentRoundTrip_data();
     void documentRoundTrip();
-    void attributesSurvive_data();
-    void attributesSurvive();
     void linksSurvive_data();
     void linksSurvive();
-    void inPlaceWhenTheFolderIsLocked_data();
-    void inPlaceWhenTheFolderIsLocked();
-    void killedSaveLeavesTheOldFile();
+    void fileStaysItself_data();
+    void fileStaysItself();
+    void killedSaveLeavesAWholeFile_data();
+    void killedSaveLeavesAWholeFile();
+    void saveFailureNumbers_data();
+    void saveFailureNumbers();
+
+private:
+    TestCache m_cache;
 };
 
 void TestSequentialFiles::freeFile()
@@ -244,43 +298,6 @@ void TestSequentialFiles::documentRoundTrip()
     QCOMPARE(files.freeFile(), 1);
 }
 
-void TestSequentialFiles::attributesSurvive_data()
-{
-    QTest::addColumn<int>("mode"); // 0: a new file, made with the umask 027
-    QTest::addRow("0640") << 0640;
-    QTest::addRow("0755") << 0755;
-    QTest::addRow("0444 saved as root") << 0444;
-    QTest::addRow("new file") << 0;
-}
-
-// Mode bits, and as root owner and group, are what they were; a new file gets the usual mode.
-void TestSequentialFiles::attributesSurvive()
-{
-    QFETCH(int, mode);
-    if (mode == 0444 && !runningAsRoot())
-        QSKIP("Only root may replace a read-only file.");
-    const QString doc = path(u"doc.txt"_s);
-    const QByteArray name = encoded(doc);
-    if (mode) {
-        writeBytes(doc, "old");
-        QCOMPARE(::chmod(name.constData(), mode_t(mode)), 0);
-        if (runningAsRoot())
-            QCOMPARE(::chown(name.constData(), 4321, 1234), 0);
-    }
-    const mode_t umask = ::umask(027);
-    QtSequentialFiles files;
-    writeDocument(files, files.freeFile(), doc, u"new text"_s);
-    ::umask(umask);
-
-    QCOMPARE(fileBytes(doc), QByteArray("\"new text\"\r\n"));
-    QCOMPARE(modeOf(doc), mode ? mode : 0640);
-    if (mode && runningAsRoot()) {
-        QCOMPARE(statOf(doc).st_uid, uid_t(4321));
-        QCOMPARE(statOf(doc).st_gid, gid_t(1234));
-    }
-    QCOMPARE(entries(folder()), QStringList { u"doc.txt"_s });
-}
-
 void TestSequentialFiles::linksSurvive_data()
 {
     QTest::addColumn<QStringList>("links"); // "name=>text" of each link, the first one saved to
@@ -310,7 +327,8 @@ void TestSequentialFiles::linksSurvive()
     }
 
     QtSequentialFiles files;
-    writeDocument(files, files.freeFile(), path(links.first().section(u"=>"_s, 0, 0)), u"through the link"_s);
+    writeDocument(files, files.freeFile(), path(links.first().section(u"=>"_s, 0, 0)),
+                  u"through the link"_s);
 
     QCOMPARE(fileBytes(path(target)), QByteArray("\"through the link\"\r\n"));
     for (const QString &link : std::as_const(links)) {
@@ -319,62 +337,208 @@ void TestSequentialFiles::linksSurvive()
     }
 }
 
-void TestSequentialFiles::inPlaceWhenTheFolderIsLocked_data()
+void TestSequentialFiles::fileStaysItself_data()
 {
-    QTest::addColumn<QString>("text");
-    QTest::addRow("longer than before") << QString(100000, u'l');
-    QTest::addRow("shorter than before") << u"s"_s;
+    QTest::addColumn<int>("mode"); // 0: a new file, made with the umask 027
+    QTest::addColumn<bool>("inPlace");
+
+    QTest::addRow("0640") << 0640 << false;
+    QTest::addRow("0755") << 0755 << false;
+    QTest::addRow("0444 saved as root") << 0444 << false;
+    QTest::addRow("new file") << 0 << false;
+    QTest::addRow("name of 250 bytes") << 0640 << false;
+    QTest::addRow("owner and group refused") << 0640 << true;
+    QTest::addRow("second hard link") << 0640 << true;
+    QTest::addRow("locked folder, longer text") << 0666 << true;
+    QTest::addRow("locked folder, shorter text") << 0666 << true;
+    QTest::addRow("another user's file in a sticky folder") << 0666 << true;
+    QTest::addRow("file mounted on itself") << 0640 << true;
 }
 
-// A writable file in a folder that takes no new file is still saved, over itself.
-void TestSequentialFiles::inPlaceWhenTheFolderIsLocked()
+// The saved file keeps its mode, and as root its owner and group; one that cannot be replaced
+// faithfully is rewritten over itself (same inode, every link). Nothing is left beside it or in
+// the cache folder.
+void TestSequentialFiles::fileStaysItself()
 {
-    QFETCH(QString, text);
-    const QString locked = path(u"locked"_s);
-    QVERIFY(QDir(folder()).mkpath(u"locked"_s));
-    const QString doc = locked + u"/doc.txt"_s;
-    writeBytes(doc, QByteArray(1000, 'o'));
-    QCOMPARE(::chmod(encoded(doc).constData(), 0666), 0);
-    QCOMPARE(::chmod(encoded(locked).constData(), 0555), 0);
-    const ino_t inode = statOf(doc).st_ino;
+    QFETCH(int, mode);
+    QFETCH(bool, inPlace);
+    const QString situation = QString::fromUtf8(QTest::currentDataTag());
+    const bool root = runningAsRoot();
+    if (!root
+        && (mode == 0444 || situation.contains(u"sticky") || situation.contains(u"mounted")
+            || situation.contains(u"locked")))
+        QSKIP("Needs root to act as another user or to mount.");
 
-    bool inPlace = false;
-    {
-        Unprivileged unprivileged;
-        SafeFileWriter writer(doc);
-        writer.open();
-        inPlace = writer.inPlace();
-        writer.write("one ");
-        writer.write(text.toUtf8());
-        writer.commit();
+    QString where = folder();
+    if (situation.contains(u"locked") || situation.contains(u"sticky")) {
+        where = path(u"shared"_s);
+        QVERIFY(QDir().mkpath(where));
     }
-    ::chmod(encoded(locked).constData(), 0755);
+    const QString doc = where
+        + (situation.contains(u"250") ? u"/"_s + QString(82, QChar(0x4E2D)) + u".txt"_s
+                                      : u"/doc.txt"_s);
+    const QByteArray name = encoded(doc);
+    const bool foreign = situation.contains(u"sticky");
+    if (mode) {
+        writeBytes(doc, QByteArray(1000, 'o'));
+        QCOMPARE(::chmod(name.constData(), mode_t(mode)), 0);
+        if (root)
+            QCOMPARE(::chown(name.constData(), 4321, 1234), 0);
+    }
+    if (situation.contains(u"hard link"))
+        QCOMPARE(::link(name.constData(), encoded(path(u"link.txt"_s)).constData()), 0);
+    std::optional<BindMount> mounted;
+    if (situation.contains(u"mounted") && !mounted.emplace(doc).done())
+        QSKIP("A file cannot be mounted here.");
+    const ino_t inode = statOf(doc).st_ino;
+    const QByteArray text = situation.contains(u"shorter") ? "s" : QByteArray(100000, 'n');
 
-    QVERIFY(inPlace);
-    QCOMPARE(fileBytes(doc), "one " + text.toUtf8());
-    QCOMPARE(statOf(doc).st_ino, inode);
-    QCOMPARE(modeOf(doc), 0666);
-    QCOMPARE(entries(locked), QStringList { u"doc.txt"_s });
+    bool tookPlace = false;
+    {
+        std::optional<Unprivileged> unprivileged;
+        if (situation.contains(u"locked")) {
+            QCOMPARE(::chmod(encoded(where).constData(), 0555), 0);
+            unprivileged.emplace();
+        } else if (foreign) {
+            QCOMPARE(::chmod(encoded(where).constData(), 01777), 0);
+            unprivileged.emplace();
+        }
+        const mode_t umask = ::umask(027);
+        std::unique_ptr<SafeFileWriter> writer = situation.contains(u"refused")
+            ? std::make_unique<OwnershipRefused>(doc)
+            : std::make_unique<SafeFileWriter>(doc);
+        const int failure = failureOf([&] {
+            writer->open();
+            writer->write(text);
+            writer->commit();
+        });
+        ::umask(umask);
+        QCOMPARE(failure, 0);
+        tookPlace = writer->inPlace();
+    }
+    ::chmod(encoded(where).constData(), 0755);
+    mounted.reset();
+
+    QCOMPARE(fileBytes(doc), text);
+    QCOMPARE(tookPlace, inPlace);
+    if (inPlace)
+        QCOMPARE(statOf(doc).st_ino, inode);
+    if (situation.contains(u"hard link"))
+        QCOMPARE(fileBytes(path(u"link.txt"_s)), text);
+    QCOMPARE(modeOf(doc), mode ? mode : 0640);
+    if (mode && root) {
+        QCOMPARE(statOf(doc).st_uid, uid_t(4321));
+        QCOMPARE(statOf(doc).st_gid, gid_t(1234));
+    }
+    QStringList left { QFileInfo(doc).fileName() };
+    if (situation.contains(u"hard link"))
+        left.append(u"link.txt"_s);
+    QCOMPARE(entries(where), left);
+    QCOMPARE(m_cache.kept(), QStringList());
 }
 
-void TestSequentialFiles::killedSaveLeavesTheOldFile()
+void TestSequentialFiles::killedSaveLeavesAWholeFile_data()
 {
+    QTest::addColumn<bool>("inPlace");
+    QTest::addRow("replaced") << false;
+    QTest::addRow("written over itself") << true;
+}
+
+// A save killed at random moments leaves the old file or the new one whole, or the backup
+// holds the old one whole.
+void TestSequentialFiles::killedSaveLeavesAWholeFile()
+{
+    QFETCH(bool, inPlace);
     const QString doc = path(u"doc.txt"_s);
-    writeBytes(doc, "old");
+    const QString backup = doc + u'~';
+    const QByteArray old(8 << 20, 'o');
+    const QString text(8 << 20, u'n');
+    const QByteArray saved = '"' + text.toLatin1() + "\"\r\n";
+    // Runs one save in a child that is killed after `delay` microseconds, or never.
+    const auto saveKilledAfter = [&](qint64 delay) {
+        QFile::remove(backup);
+        QFile::remove(path(u"link.txt"_s));
+        writeBytes(doc, old);
+        if (inPlace)
+            QCOMPARE(::link(encoded(doc).constData(), encoded(path(u"link.txt"_s)).constData()), 0);
+        const pid_t child = ::fork();
+        QVERIFY(child >= 0);
+        if (child == 0) {
+            if (delay >= 0)
+                killSelfAfter(delay);
+            QtSequentialFiles files;
+            writeDocument(files, files.freeFile(), doc, text);
+            ::_exit(0);
+        }
+        int status = 0;
+        QCOMPARE(::waitpid(child, &status, 0), child);
+    };
+
+    QElapsedTimer clock;
+    clock.start();
+    saveKilledAfter(-1);
+    QCOMPARE(fileBytes(doc), saved);
+    if (inPlace) // the one file under both names
+        QCOMPARE(fileBytes(path(u"link.txt"_s)), saved);
+    const qint64 whole = clock.nsecsElapsed() / 1000;
+    int killed = 0;
+    for (int round = 0; round < 12; ++round) {
+        saveKilledAfter(QRandomGenerator::global()->bounded(whole + 1));
+        if (QTest::currentTestFailed())
+            return;
+        const QByteArray now = fileBytes(doc);
+        const bool intact = now == old || now == saved || (inPlace && fileBytes(backup) == old);
+        QVERIFY2(intact,
+                 qPrintable(u"round %1: the file holds %2 bytes"_s.arg(round).arg(now.size())));
+        killed += now != saved;
+    }
+    qDebug("%d of 12 saves were cut short", killed);
+}
+
+void TestSequentialFiles::saveFailureNumbers_data()
+{
+    QTest::addColumn<bool>("existing");
+    QTest::addColumn<int>("number");
+    QTest::addRow("no free inodes") << false << int(FailureNumber::DiskFull);
+    QTest::addRow("too many open files, new file") << false << int(FailureNumber::TooManyFiles);
+    QTest::addRow("too many open files, existing file") << true << int(FailureNumber::TooManyFiles);
+}
+
+// Each failure of a save keeps the system's reason, in a child where the limits are lowered.
+void TestSequentialFiles::saveFailureNumbers()
+{
+    QFETCH(bool, existing);
+    QFETCH(int, number);
+    const bool inodes = QByteArray(QTest::currentDataTag()).contains("inodes");
+    std::optional<SmallDisk> disk;
+    QString doc = path(u"doc.txt"_s);
+    if (inodes) {
+        disk.emplace(path(u"disk"_s), "size=64k,nr_inodes=1,mode=0777");
+        if (!disk->mounted())
+            QSKIP("A file system with few inodes needs root and mount.");
+        doc = path(u"disk/doc.txt"_s);
+    }
+    if (existing)
+        writeBytes(doc, "old");
+
     const pid_t child = ::fork();
     QVERIFY(child >= 0);
     if (child == 0) {
+        if (!inodes) {
+            // The next descriptor is the first one refused.
+            const int next = ::dup(0);
+            ::close(next);
+            const struct rlimit limit = { rlim_t(next), rlim_t(next) };
+            ::setrlimit(RLIMIT_NOFILE, &limit);
+        }
         QtSequentialFiles files;
-        files.openForOutput(doc, 1);
-        for (int i = 0; i < 8; ++i)
-            files.writeItem(1, QString(1 << 20, u'k'));
-        ::kill(::getpid(), SIGKILL);
-        ::_exit(3);
+        ::_exit(failureOf([&] { writeDocument(files, 1, doc, u"new"_s); }));
     }
     int status = 0;
     QCOMPARE(::waitpid(child, &status, 0), child);
-    QVERIFY(WIFSIGNALED(status));
-    QCOMPARE(fileBytes(doc), QByteArray("old"));
+    QVERIFY(WIFEXITED(status));
+    QCOMPARE(WEXITSTATUS(status), number);
+    QCOMPARE(fileBytes(doc), existing ? QByteArray("old") : QByteArray("<missing>"));
 }
 
 QTEST_GUILESS_MAIN(TestSequentialFiles)

@@ -105,7 +105,23 @@ bool folderIsMissing(const QString &path)
     return !QFileInfo(QFileInfo(path).absolutePath()).isDir();
 }
 
+Failure withNote(const Failure &failure, const QString &note)
+{
+    QString description = failure.description();
+    if (description.endsWith(unchangedNote()))
+        description.chop(unchangedNote().size());
+    return Failure(failure.number(), description + note);
+}
+
 #ifdef Q_OS_UNIX
+
+Failure noBackup(int error, const QString &path)
+{
+    return Failure(fromErrno(error, path, Step::Write).number(),
+                   u"%1 cannot be saved over itself: no copy of its contents could be kept first "
+                   "(%2)."_s.arg(shown(path), qt_error_string(error))
+                       + unchangedNote());
+}
 
 Failure fromErrno(int error, const QString &path, Step step)
 {

@@ -32,8 +32,14 @@ Failure diskFull(const QString &path, Step step);
 
 bool folderIsMissing(const QString &path);
 
+// The same failure with another closing note in place of the unchanged note, for failures
+// after which the file on disk is not what it was.
+Failure withNote(const Failure &failure, const QString &note);
+
 #ifdef Q_OS_UNIX
 Failure fromErrno(int error, const QString &path, Step step);
+// No copy of the old contents could be made before rewriting the file over itself.
+Failure noBackup(int error, const QString &path);
 // Throws unless the name leads to a regular file: a folder, FIFO or device is never opened.
 void requireRegularFile(const struct stat &info, const QString &path);
 #endif

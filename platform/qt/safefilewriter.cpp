@@ -2,11 +2,15 @@
 
 #include "filefailures.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QStandardPaths>
 
 #include <cerrno>
+#include <optional>
+#include <utility>
 
 #ifdef Q_OS_UNIX
 #include <csignal>
@@ -104,29 +108,32 @@ bool writeAll(int fd, QByteArrayView bytes, off_t offset, bool positioned, int *
     return true;
 }
 
-bool readAll(int fd, QByteArray &bytes, int *error)
+// The first `size` bytes of one file over the start of another.
+bool copyAll(int from, int to, off_t size, int *error)
 {
-    struct stat info;
-    if (::fstat(fd, &info) != 0) {
-        *error = errno;
-        return false;
-    }
-    bytes.resize(info.st_size);
-    qsizetype done = 0;
-    while (done < bytes.size()) {
-        const ssize_t got = ::pread(fd, bytes.data() + done, size_t(bytes.size() - done), done);
-        if (got < 0) {
-            if (errno == EINTR)
-                continue;
-            *error = errno;
+    QByteArray buffer(qMin<off_t>(size, 1 << 20), Qt::Uninitialized);
+    for (off_t done = 0; done < size;) {
+        const ssize_t got
+            = ::pread(from, buffer.data(), size_t(qMin<off_t>(buffer.size(), size - done)), done);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0) {
+            *error = got < 0 ? errno : EIO; // the source is shorter than it was
             return false;
         }
-        if (got == 0)
-            break;
+        if (!writeAll(to, QByteArrayView(buffer.constData(), got), done, true, error))
+            return false;
         done += got;
     }
-    bytes.truncate(done);
     return true;
+}
+
+bool synced(int fd, int *error)
+{
+    if (::fsync(fd) == 0)
+        return true;
+    *error = errno;
+    return false;
 }
 
 mode_t currentUmask()
@@ -136,14 +143,104 @@ mode_t currentUmask()
     return mask;
 }
 
-// The rename is in the folder; without this it may not survive a power cut.
-void syncFolder(const QByteArray &file)
+// Syncs the folder of a file, where a rename or a new name lives: without this it may not
+// survive a power cut. Gives the error, or 0; a folder that cannot be opened at all (one the
+// user may only write into) or that the file system cannot sync is passed over.
+int syncFolder(const QByteArray &file)
 {
     const int fd = ::open(folderOf(file).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
+    if (fd < 0)
+        return 0;
+    const int error = ::fsync(fd) == 0 || errno == EINVAL ? 0 : errno;
+    ::close(fd);
+    return error;
+}
+
+// A file name cut short enough to take a suffix, at a character boundary.
+QByteArray shortened(QByteArray name)
+{
+    constexpr qsizetype Longest = 200;
+    if (name.size() <= Longest)
+        return name;
+    qsizetype cut = Longest;
+    while (cut > 0 && (uchar(name.at(cut)) & 0xC0) == 0x80)
+        --cut;
+    name.truncate(cut);
+    return name;
+}
+
+QByteArray nameOf(const QByteArray &path) { return path.mid(path.lastIndexOf('/') + 1); }
+
+// Closes its descriptor when it goes.
+class Descriptor
+{
+public:
+    explicit Descriptor(int fd = -1) : m_fd(fd) { }
+    ~Descriptor() { reset(); }
+    Descriptor(Descriptor &&other) noexcept : m_fd(std::exchange(other.m_fd, -1)) { }
+    Descriptor &operator=(Descriptor &&) = delete;
+    int get() const { return m_fd; }
+    void reset()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = -1;
     }
+
+private:
+    int m_fd;
+};
+
+// A synced copy of a file's old contents, kept while the file is rewritten over itself.
+struct Backup
+{
+    Descriptor fd;
+    QByteArray name;
+
+    void remove()
+    {
+        fd.reset();
+        ::unlink(name.constData());
+    }
+};
+
+QByteArray cacheFolder()
+{
+    const QString base = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
+    if (base.isEmpty() || !QDir().mkpath(base))
+        return QByteArray();
+    const QByteArray folder = QFile::encodeName(base) + "/quorvex";
+    ::mkdir(folder.constData(), 0700);
+    return folder;
+}
+
+// NAME~ beside the file when it can be made there and is not taken, else a fresh name in the
+// user's cache folder.
+Backup makeBackup(int file, off_t size, const QByteArray &target, const QString &path)
+{
+    int error = 0;
+    const auto attempt = [&](QByteArray name, bool fresh) -> std::optional<Backup> {
+        Descriptor fd(fresh
+                          ? ::mkostemp(name.data(), O_CLOEXEC)
+                          : ::open(name.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+        if (fd.get() < 0) {
+            error = errno;
+            return std::nullopt;
+        }
+        if (copyAll(file, fd.get(), size, &error) && synced(fd.get(), &error)
+            && (error = syncFolder(name)) == 0)
+            return Backup { std::move(fd), name };
+        ::unlink(name.constData());
+        return std::nullopt;
+    };
+    if (auto beside = attempt(target + '~', false))
+        return std::move(*beside);
+    const QByteArray cache = cacheFolder();
+    if (!cache.isEmpty()) {
+        if (auto kept = attempt(cache + '/' + shortened(nameOf(target)) + "~XXXXXX", true))
+            return std::move(*kept);
+    }
+    throw noBackup(error, path);
 }
 
 #endif
@@ -156,6 +253,7 @@ SafeFileWriter::~SafeFileWriter() { cancel(); }
 
 void SafeFileWriter::cancel()
 {
+    dropTemporary();
     if (m_temporary)
         m_temporary->cancelWriting();
     m_temporary.reset(); // an uncommitted QSaveFile removes its temporary file
@@ -184,6 +282,8 @@ void SafeFileWriter::open()
         m_group = info.st_gid;
         if (::faccessat(AT_FDCWD, target.constData(), W_OK, AT_EACCESS) != 0)
             throw fromErrno(errno, m_path, Opening);
+        // A replacement would part the links: every one of them must see the new text.
+        m_inPlace = info.st_nlink > 1;
     } else if (errno != ENOENT) {
         throw fromErrno(errno, m_path, Opening);
     } else {
@@ -191,29 +291,49 @@ void SafeFileWriter::open()
         if (::stat(folderOf(target).constData(), &folder) != 0 || !S_ISDIR(folder.st_mode))
             throw pathNotFound(m_path);
     }
-    openTemporary();
+    if (!m_inPlace)
+        openTemporary();
+    m_open = true;
 }
 
 void SafeFileWriter::openTemporary()
 {
-    // No direct-write fallback: it empties the old file before the first byte is written.
-    m_temporary = std::make_unique<QSaveFile>(m_target);
-    if (m_temporary->open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
-        m_open = true;
-        return;
-    }
-    const QString reason = m_temporary->errorString();
-    m_temporary.reset();
-    if (m_existed) {
-        // The file was found writable above: replace it in place, carefully, at commit.
+    const QByteArray target = QFile::encodeName(m_target);
+    QByteArray name = folderOf(target) + '/' + shortened(nameOf(target)) + ".XXXXXX";
+    const int fd = ::mkostemp(name.data(), O_CLOEXEC);
+    if (fd < 0) {
+        const int error = errno;
+        if (!m_existed)
+            throw fromErrno(error, m_path, Opening);
+        // The file was found writable above.
         m_inPlace = true;
-        m_open = true;
         return;
     }
-    const QByteArray folder = folderOf(QFile::encodeName(m_target));
-    if (::faccessat(AT_FDCWD, folder.constData(), W_OK | X_OK, AT_EACCESS) != 0)
-        throw fromErrno(errno, m_path, Opening);
-    throw accessError(m_path, reason, Opening);
+    m_temporaryFd = fd;
+    m_temporaryName = name;
+    if (m_existed && !carryOwnership(fd, m_owner, m_group)) {
+        dropTemporary();
+        m_inPlace = true;
+    }
+}
+
+bool SafeFileWriter::carryOwnership(int fd, unsigned owner, unsigned group)
+{
+    if (::fchown(fd, uid_t(owner), gid_t(group)) == 0)
+        return true;
+    // Some file systems refuse any change, even to what the file already has.
+    struct stat info;
+    return ::fstat(fd, &info) == 0 && info.st_uid == owner && info.st_gid == group;
+}
+
+void SafeFileWriter::dropTemporary()
+{
+    if (m_temporaryFd >= 0)
+        ::close(m_temporaryFd);
+    if (!m_temporaryName.isEmpty())
+        ::unlink(m_temporaryName.constData());
+    m_temporaryFd = -1;
+    m_temporaryName.clear();
 }
 
 void SafeFileWriter::write(QByteArrayView bytes)
@@ -225,7 +345,7 @@ void SafeFileWriter::write(QByteArrayView bytes)
         return;
     }
     int error = 0;
-    if (!writeAll(m_temporary->handle(), bytes, 0, false, &error)) {
+    if (!writeAll(m_temporaryFd, bytes, 0, false, &error)) {
         cancel();
         throw fromErrno(error, m_path, Writing);
     }
@@ -237,103 +357,98 @@ void SafeFileWriter::commit()
         throw notOpen(m_path);
     try {
         if (m_inPlace)
-            commitInPlace();
+            commitInPlace(-1);
         else
             commitTemporary();
     } catch (...) {
         cancel();
         throw;
     }
-    m_open = false;
-}
-
-void SafeFileWriter::keepAttributes(int fd)
-{
-    if (!m_existed) {
-        // A new file gets the usual mode of a created file, whatever the temporary file had.
-        if (::fchmod(fd, 0666 & ~currentUmask()) != 0)
-            throw fromErrno(errno, m_path, Writing);
-        return;
-    }
-    // Where the owner may not be given away, the group alone may still be kept.
-    if (::fchown(fd, m_owner, m_group) != 0)
-        (void)::fchown(fd, uid_t(-1), m_group);
-    // After the change of owner, which clears the set-id bits.
-    if (::fchmod(fd, mode_t(m_mode)) != 0)
-        throw fromErrno(errno, m_path, Writing);
+    cancel();
 }
 
 void SafeFileWriter::commitTemporary()
 {
-    const int fd = m_temporary->handle();
-    if (!m_temporary->flush() || m_temporary->error() != QFileDevice::NoError)
-        throw deviceIOError(m_path, m_temporary->errorString(), Writing);
+    const int fd = m_temporaryFd;
     if (::fsync(fd) != 0)
         throw fromErrno(errno, m_path, Writing);
-    keepAttributes(fd);
-    if (!m_temporary->commit())
-        throw accessError(m_path, m_temporary->errorString(), Writing);
-    m_temporary.reset();
-    syncFolder(QFile::encodeName(m_target));
-}
-
-void SafeFileWriter::commitInPlace()
-{
+    // After the change of owner, which clears the set-id bits.
+    const mode_t mode = m_existed ? mode_t(m_mode) : 0666 & ~currentUmask();
+    if (::fchmod(fd, mode) != 0)
+        throw fromErrno(errno, m_path, Writing);
     const QByteArray target = QFile::encodeName(m_target);
-    const int fd = ::open(target.constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0)
-        throw fromErrno(errno, m_path, Opening);
-    struct Closer
-    {
-        int fd;
-        ~Closer() { ::close(fd); }
-    } closer { fd };
-
-    struct stat info;
-    if (::fstat(fd, &info) != 0)
-        throw fromErrno(errno, m_path, Opening);
-    requireRegularFile(info, m_path);
-
-    QByteArray old;
-    int error = 0;
-    if (!readAll(fd, old, &error))
-        throw fromErrno(error, m_path, Opening);
-    const off_t oldSize = off_t(old.size());
-    const off_t newSize = off_t(m_pending.size());
-
-    // Reserve the room first, so that running out of it is found before any old byte goes.
-    if (newSize > oldSize) {
-        const int reserved = ::posix_fallocate(fd, 0, newSize);
-        if (reserved != 0 && reserved != EOPNOTSUPP && reserved != EINVAL) {
-            (void)::ftruncate(fd, oldSize);
-            throw fromErrno(reserved, m_path, Writing);
-        }
-    }
-
-    bool replaced = writeAll(fd, m_pending, 0, true, &error);
-    if (replaced && ::ftruncate(fd, newSize) != 0) {
-        error = errno;
-        replaced = false;
-    }
-    if (replaced && ::fsync(fd) != 0) {
-        error = errno;
-        replaced = false;
-    }
-    if (replaced) {
-        m_pending.clear();
+    if (::rename(m_temporaryName.constData(), target.constData()) != 0) {
+        if (!m_existed)
+            throw fromErrno(errno, m_path, Writing);
+        // Not replaceable (a file mounted on its own, a sticky folder): written over itself.
+        m_inPlace = true;
+        commitInPlace(fd);
         return;
     }
+    m_temporaryName.clear();
+    if (const int error = syncFolder(target))
+        throw withNote(fromErrno(error, m_path, Writing),
+                       u" It was replaced, but the change may not have reached the disk."_s);
+}
+
+// The new contents come from `source`, or from those gathered when it is -1.
+void SafeFileWriter::commitInPlace(int source)
+{
+    const QByteArray target = QFile::encodeName(m_target);
+    const Descriptor file(::open(target.constData(), O_RDWR | O_NOCTTY | O_CLOEXEC));
+    if (file.get() < 0)
+        throw fromErrno(errno, m_path, Opening);
+    struct stat info;
+    if (::fstat(file.get(), &info) != 0)
+        throw fromErrno(errno, m_path, Opening);
+    requireRegularFile(info, m_path);
+    const off_t oldSize = info.st_size;
+    off_t newSize = off_t(m_pending.size());
+    if (source >= 0) {
+        if (::fstat(source, &info) != 0)
+            throw fromErrno(errno, m_path, Writing);
+        newSize = info.st_size;
+    }
+
+    Backup backup = makeBackup(file.get(), oldSize, target, m_path);
+
+    // Reserve the room first, so that running out of it is found before any old byte goes.
+    int error = 0;
+    if (newSize > oldSize) {
+        const int reserved = ::posix_fallocate(file.get(), 0, newSize);
+        if (reserved != EOPNOTSUPP && reserved != EINVAL)
+            error = reserved;
+    }
+    bool written = error == 0
+        && (source < 0 ? writeAll(file.get(), m_pending, 0, true, &error)
+                       : copyAll(source, file.get(), newSize, &error));
+    if (written && ::ftruncate(file.get(), newSize) != 0) {
+        error = errno;
+        written = false;
+    }
+    bool reachedDisk = true;
+    if (written && !synced(file.get(), &error))
+        written = reachedDisk = false;
+    if (written) {
+        backup.remove();
+        return;
+    }
+
     // Put the old bytes back, as far as the disk lets us.
     int ignored = 0;
-    const bool restored
-        = writeAll(fd, old, 0, true, &ignored) && ::ftruncate(fd, oldSize) == 0 && ::fsync(fd) == 0;
+    const bool restored = copyAll(backup.fd.get(), file.get(), oldSize, &ignored)
+        && ::ftruncate(file.get(), oldSize) == 0 && synced(file.get(), &ignored);
     const Failure failure = fromErrno(error, m_path, Writing);
-    if (restored)
+    if (restored && reachedDisk) {
+        backup.remove();
         throw failure;
-    QString description = failure.description();
-    description.chop(unchangedNote().size());
-    throw Failure(failure.number(),
-                  description + u" The old contents could not be put back either."_s);
+    }
+    // After a failed sync nothing written since can be trusted to be on the disk.
+    const QString kept = shown(QFile::decodeName(backup.name));
+    throw withNote(
+        failure,
+        restored ? u" The file on disk may be damaged; its old contents are kept in %1."_s.arg(kept)
+                 : u" The old contents could not be put back; they are kept in %1."_s.arg(kept));
 }
 
 #else
@@ -391,7 +506,8 @@ void SafeFileWriter::commit()
 }
 
 void SafeFileWriter::commitTemporary() { }
-void SafeFileWriter::commitInPlace() { }
-void SafeFileWriter::keepAttributes(int) { }
+void SafeFileWriter::commitInPlace(int) { }
+void SafeFileWriter::dropTemporary() { }
+bool SafeFileWriter::carryOwnership(int, unsigned, unsigned) { return true; }
 
 #endif

@@ -10,12 +10,16 @@ class QSaveFile;
 
 // Replaces a file's contents so that, until commit() returns, the file on disk is exactly what
 // it was: the new bytes go to a temporary file beside the target, which is checked at every
-// write, synced, given the old file's mode, owner and group, and only then renamed over it.
+// write, synced, given the old file's owner, group and mode, and only then renamed over it.
 // A symbolic link stays a link; the file it leads to is the one replaced.
 //
-// Where the folder cannot take a temporary file but the file itself is writable, the bytes are
-// gathered and written over the file at commit, after the room for them has been reserved; if
-// that still fails, the old bytes are written back.
+// Where a replacement would not be the same file (more links than one, an owner or group the
+// new file cannot be given) or cannot be made (no temporary file, a refused rename) but the file
+// itself is writable, it is rewritten over itself at commit instead: its old contents are first
+// copied to a backup beside it (NAME~) or, where that cannot be made, in the user's cache folder,
+// and synced; the backup goes once the new contents are synced. A crash at any moment leaves
+// the old file, the new one, or the backup whole. When the rewrite fails, the old bytes are put
+// back, or the failure names the backup that holds them.
 //
 // Every failure throws a Failure naming the path. Destroying a writer that was not committed
 // discards what was written.
@@ -23,7 +27,7 @@ class SafeFileWriter
 {
 public:
     explicit SafeFileWriter(const QString &path);
-    ~SafeFileWriter();
+    virtual ~SafeFileWriter();
     SafeFileWriter(const SafeFileWriter &) = delete;
     SafeFileWriter &operator=(const SafeFileWriter &) = delete;
 
@@ -33,14 +37,18 @@ public:
     // Drops what was written; the file on disk is left as it was.
     void cancel();
 
-    // True when the folder could not take a temporary file and the file is replaced in place.
+    // True when the file is rewritten over itself rather than replaced.
     bool inPlace() const { return m_inPlace; }
+
+protected:
+    // Gives the replacement the old file's owner and group; false where that is refused.
+    virtual bool carryOwnership(int fd, unsigned owner, unsigned group);
 
 private:
     void openTemporary();
+    void dropTemporary();
     void commitTemporary();
-    void commitInPlace();
-    void keepAttributes(int fd);
+    void commitInPlace(int source);
 
     QString m_path; // as the user chose it, for messages
     QString m_target; // the file that is replaced: m_path with any links followed
@@ -50,6 +58,8 @@ private:
     unsigned m_group = 0;
     bool m_inPlace = false;
     bool m_open = false;
-    std::unique_ptr<QSaveFile> m_temporary;
+    int m_temporaryFd = -1;
+    QByteArray m_temporaryName;
+    std::unique_ptr<QSaveFile> m_temporary; // where no descriptors are at hand
     QByteArray m_pending; // the new contents, when written in place
 };

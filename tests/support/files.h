@@ -75,6 +75,24 @@ private:
     std::unique_ptr<QTemporaryDir> m_folder;
 };
 
+// The user's cache folder, where backups may go, made private to the test and open to an
+// ordinary user too; create it in initTestCase().
+class TestCache
+{
+public:
+    void create()
+    {
+        QVERIFY(m_folder.isValid());
+        QVERIFY(QFile::setPermissions(m_folder.path(), QFileDevice::Permissions(0x7777)));
+        qputenv("XDG_CACHE_HOME", encoded(m_folder.path()));
+    }
+    // What the program keeps there.
+    QStringList kept() const { return entries(m_folder.path() + QStringLiteral("/quorvex")); }
+
+private:
+    QTemporaryDir m_folder;
+};
+
 #ifdef Q_OS_UNIX
 
 inline bool runningAsRoot() { return ::geteuid() == 0; }
@@ -113,10 +131,11 @@ private:
 class SmallDisk
 {
 public:
-    explicit SmallDisk(const QString &folder) : m_folder(encoded(folder))
+    explicit SmallDisk(const QString &folder, const char *options = "size=64k,mode=0777")
+        : m_folder(encoded(folder))
     {
         QDir().mkpath(folder);
-        m_mounted = ::mount("tmpfs", m_folder.constData(), "tmpfs", 0, "size=64k,mode=0777") == 0;
+        m_mounted = ::mount("tmpfs", m_folder.constData(), "tmpfs", 0, options) == 0;
     }
     ~SmallDisk()
     {
