@@ -55,6 +55,7 @@ void Form1::abandonOpen(const Failure &failure, bool readingBegun)
         Files.close(FileNumber);
     if (readingBegun) {
         CurrentFile.clear();
+        CurrentFileStamp = {};
         TextChanged = false;
     }
     reportFailure(failure);
@@ -72,6 +73,8 @@ void Form1::File_Open_Click()
     if (trimSpaces(fileName).isEmpty())
         return;
 
+    // Taken before reading, so that a change made meanwhile shows as one.
+    const FileStamp stamp = Files.fileStamp(fileName);
     bool readingBegun = false;
     try {
         FileNumber = Files.freeFile();
@@ -105,6 +108,7 @@ void Form1::File_Open_Click()
             Files.close(FileNumber);
         }
         CurrentFile = fileName;
+        CurrentFileStamp = stamp;
         Me.setCaption(openedCaption());
         TextChanged = false;
     } catch (const Failure &failure) {
@@ -119,14 +123,18 @@ void Form1::saveDocument()
     const QString text = Text1.text();
     FileNumber = Files.freeFile();
     writeDocument(Files, FileNumber, CurrentFile, text);
+    CurrentFileStamp = Files.fileStamp(CurrentFile);
     FileSize = text.size() + 1;
     Me.setCaption(savedCaption());
     TextChanged = false;
 }
 
-// Writes under the given name; when that fails, the document keeps its name and its changes.
+// Writes under the given name; when that fails, or the user would rather keep another program's
+// changes to the file, the document keeps its name and its changes.
 void Form1::storeAs(const QString &fileName)
 {
+    if (fileName == CurrentFile && changedOnDisk() && !confirmReplaceChanged())
+        return;
     const QString previousFile = CurrentFile;
     CurrentFile = fileName;
     try {

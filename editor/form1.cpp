@@ -6,12 +6,8 @@
 using namespace Qt::StringLiterals;
 
 Form1::Form1(const FormServices &services)
-    : Me(services.window),
-      Text1(services.textBox),
-      CommonDialog1(services.commonDialog),
-      ClipboardService(services.clipboard),
-      Screen(services.screen),
-      Prompts(services.messageBoxes),
+    : Me(services.window), Text1(services.textBox), CommonDialog1(services.commonDialog),
+      ClipboardService(services.clipboard), Screen(services.screen), Prompts(services.messageBoxes),
       Files(services.files)
 {
 }
@@ -28,6 +24,7 @@ void Form1::ResetDocument()
     Text1.setText(QString());
     Me.setCaption(blankCaption());
     CurrentFile.clear();
+    CurrentFileStamp = {};
     TextChanged = false;
 }
 
@@ -53,10 +50,7 @@ void Form1::Text1_KeyPress(qint16 KeyAscii)
         TextChanged = true;
 }
 
-void Form1::Text1_Change()
-{
-    TextChanged = true;
-}
+void Form1::Text1_Change() { TextChanged = true; }
 
 void Form1::Form_QueryUnload(qint16 &Cancel)
 {
@@ -66,11 +60,29 @@ void Form1::Form_QueryUnload(qint16 &Cancel)
 
 bool Form1::confirmDiscard()
 {
-    Answer = Prompts.msgBox(u"Discard changes done ?"_s,
-                            MessageBoxes::YesNo + MessageBoxes::Question
-                                    + MessageBoxes::DefaultButton2,
-                            AppTitle);
+    Answer = Prompts.msgBox(
+        u"Discard changes done ?"_s,
+        MessageBoxes::YesNo + MessageBoxes::Question + MessageBoxes::DefaultButton2, AppTitle);
     return Answer != MessageBoxes::No;
+}
+
+// Another program wrote CurrentFile since this one last read or wrote it. A file that is gone
+// is simply written again.
+bool Form1::changedOnDisk()
+{
+    if (!CurrentFileStamp.exists)
+        return false;
+    const FileStamp now = Files.fileStamp(CurrentFile);
+    return now.exists && now != CurrentFileStamp;
+}
+
+bool Form1::confirmReplaceChanged()
+{
+    Answer = Prompts.msgBox(
+        CurrentFile
+            + u" was changed by another program since it was opened. Replace it with this text?"_s,
+        MessageBoxes::YesNo + MessageBoxes::Exclamation + MessageBoxes::DefaultButton2, AppTitle);
+    return Answer == MessageBoxes::Yes;
 }
 
 void Form1::reportFailure(const Failure &failure)
@@ -79,10 +91,7 @@ void Form1::reportFailure(const Failure &failure)
                    QString::number(failure.number()));
 }
 
-QString Form1::blankCaption() const
-{
-    return AppTitle + u" - Blank.txt"_s;
-}
+QString Form1::blankCaption() const { return AppTitle + u" - Blank.txt"_s; }
 
 QString Form1::readingCaption(const QString &fileName) const
 {
@@ -92,11 +101,11 @@ QString Form1::readingCaption(const QString &fileName) const
 QString Form1::openedCaption() const
 {
     return AppTitle + u" - "_s + CurrentFile + u" FileSize : "_s + QString::number(FileSize)
-            + u" Bytes ]"_s;
+        + u" Bytes ]"_s;
 }
 
 QString Form1::savedCaption() const
 {
     return AppTitle + u" - "_s + CurrentFile + u" File Size : "_s + QString::number(FileSize)
-            + u" Bytes ]"_s;
+        + u" Bytes ]"_s;
 }

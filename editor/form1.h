@@ -44,6 +44,8 @@ private:
     void saveDocument();
     void storeAs(const QString &fileName);
     bool confirmDiscard();
+    bool changedOnDisk();
+    bool confirmReplaceChanged();
     void reportFailure(const class Failure &failure);
     void abandonOpen(const Failure &failure, bool readingBegun);
 
@@ -60,6 +62,8 @@ private:
     qint16 FileNumber = 0;
     QString NewLine;
     qint64 FileSize = 0;
+    // CurrentFile as this program last read or wrote it.
+    FileStamp CurrentFileStamp;
 
     Window &Me;
     TextArea &Text1;

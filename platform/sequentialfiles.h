@@ -3,6 +3,15 @@
 #include <QString>
 #include <QtGlobal>
 
+// Tells one version of a file's contents from the next: its size and modification time.
+struct FileStamp
+{
+    bool exists = false;
+    qint64 size = 0;
+    qint64 modified = 0; // nanoseconds since the epoch
+    bool operator==(const FileStamp &) const = default;
+};
+
 // Files read and written item by item under small numbers, as the document format needs.
 // Every failure throws a Failure. An operation that fails leaves its number free, and a failed
 // output leaves whatever the file held before untouched.
@@ -25,4 +34,6 @@ public:
     // previous contents of the file are still in place.
     virtual void close(qint16 number) = 0;
     virtual bool isOpen(qint16 number) const = 0;
+    // The file as it is now, its links followed; not existing when it cannot be found.
+    virtual FileStamp fileStamp(const QString &path) const = 0;
 };

@@ -15,15 +15,22 @@ namespace {
 const QString Filter = u"Text Documents (*.txt) | *.txt"_s;
 
 // The titles of the message boxes shown, each marked where it is not the discard prompt
-// (style 292) or a failure (style 64).
+// (style 292), the question about a file changed on disk (308, shown as "Changed") or a
+// failure (style 64).
 QStringList boxes(const QList<ScriptedMessageBoxes::Call> &calls)
 {
     QStringList titles;
     for (const auto &call : calls) {
-        const bool prompt = call.title == u"Quorvex";
-        const bool right = prompt ? call.prompt == u"Discard changes done ?" && call.style == 292
-                                  : call.style == 64;
-        titles.append(right ? call.title : call.title + u" (wrong text or style)"_s);
+        QString title = call.title;
+        bool right = call.style == 64;
+        if (title == u"Quorvex") {
+            const bool changed = call.prompt.endsWith(
+                u" was changed by another program since it was opened. Replace it with this text?");
+            title = changed ? u"Changed"_s : title;
+            right = changed ? call.style == 308
+                            : call.prompt == u"Discard changes done ?" && call.style == 292;
+        }
+        titles.append(right ? title : title + u" (wrong text or style)"_s);
     }
     return titles;
 }
@@ -67,6 +74,9 @@ struct CommandRow
     bool changedAfter;
     const char *dialog, *boxes;
     bool ended;
+    // What happens to doc.txt before the command: changed, touched (same size, 1 ns later),
+    // deleted by another program, or saved by this one after a new edit.
+    const char *disk = "";
 };
 
 // clang-format off
@@ -77,6 +87,16 @@ const CommandRow CommandRows[] = {
       "doc", "doc", "saved", false, "", "", false },
     { "save, has a file, clean", true, false, "", {},
       "", "doc", "same", false, "", "", false },
+    { "save, changed on disk, replace", true, true, "", { Y },
+      "doc", "doc", "saved", false, "", "Changed", false, "changed" },
+    { "save, changed on disk, keep", true, true, "", { N },
+      "", "doc", "same", true, "", "Changed", false, "changed" },
+    { "save, touched on disk, keep", true, true, "", { N },
+      "", "doc", "same", true, "", "Changed", false, "touched" },
+    { "save, deleted on disk", true, true, "", {},
+      "doc", "doc", "saved", false, "", "", false, "deleted" },
+    { "save, saved before", true, true, "", {},
+      "doc", "doc", "saved", false, "", "", false, "saved" },
     { "save, no file, name chosen, changed", false, true, "chosen", {},
       "chosen", "chosen", "saved", false, "Save", "", false },
     { "save, no file, name chosen, clean", false, false, "chosen", {},
@@ -93,6 +113,8 @@ const CommandRow CommandRows[] = {
       "chosen", "chosen", "saved", false, "Save As", "", false },
     { "save as, has a file, its own name", true, false, "doc", {},
       "doc", "doc", "saved", false, "Save As", "", false },
+    { "save as, its own name, changed on disk, keep", true, false, "doc", { N },
+      "", "doc", "same", false, "Save As", "Changed", false, "changed" },
     { "save as, missing folder", true, true, "missing", {},
       "", "doc", "same", true, "Save As", "76", false },
     { "new, clean", true, false, "", {},
@@ -115,6 +137,8 @@ const CommandRow CommandRows[] = {
       "doc", "doc", "saved", false, "", "", true },
     { "exit, no file, name chosen", false, true, "chosen", {},
       "chosen", "chosen", "saved", false, "Save", "", true },
+    { "exit, changed on disk, keep, discard no", true, true, "", { N, N },
+      "", "doc", "same", true, "", "Changed, Quorvex", false, "changed" },
     { "exit, save cancelled, discard yes", false, true, "", { Y },
       "", "", "same", true, "Save", "Quorvex", true },
     { "exit, save cancelled, discard no", false, true, "", { N },
@@ -163,6 +187,26 @@ private:
             : name == u"missing"                   ? path(u"missing/chosen.txt"_s)
                                                    : name; // cancelled, or only spaces
     }
+    void changeOnDisk(EditorFixture &f, const QString &how)
+    {
+        const QByteArray doc = encoded(path(u"doc.txt"_s));
+        struct stat before = {};
+        ::stat(doc.constData(), &before);
+        if (how == u"changed") {
+            writeBytes(path(u"doc.txt"_s), "\"another program\"\r\n");
+        } else if (how == u"touched") {
+            writeBytes(path(u"doc.txt"_s), "\"OLD\"\r\n");
+            struct timespec times[2] = { before.st_atim, before.st_mtim };
+            if (++times[1].tv_nsec == 1'000'000'000)
+                times[1] = { times[1].tv_sec + 1, 0 };
+            QCOMPARE(::utimensat(AT_FDCWD, doc.constData(), times, 0), 0);
+        } else if (how == u"deleted") {
+            QVERIFY(QFile::remove(path(u"doc.txt"_s)));
+        } else if (how == u"saved") {
+            f.form.File_Save_Click();
+            f.form.Text1_KeyPress(u'o');
+        }
+    }
     // A started editor holding the text hello, with doc.txt as its file when hasFile.
     void prepare(EditorFixture &f, bool hasFile, bool changed)
     {
@@ -200,6 +244,7 @@ void TestFileCommands::commands()
     prepare(f, r.hasFile, r.changed);
     if (QTest::currentTestFailed())
         return;
+    changeOnDisk(f, QString::fromUtf8(r.disk));
     const QString captionBefore = f.window.caption();
     const QByteArray docBefore = fileBytes(path(u"doc.txt"_s));
     f.dialog.fileAnswers = { resolve(QString::fromUtf8(r.answer)) };

@@ -163,6 +163,24 @@ bool QtSequentialFiles::isOpen(qint16 number) const
     return number >= LowestNumber && number <= HighestNumber && m_files[number];
 }
 
+FileStamp QtSequentialFiles::fileStamp(const QString &path) const
+{
+    if (path.isEmpty())
+        return {};
+#ifdef Q_OS_UNIX
+    struct stat info;
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
+        return {};
+    return { true, qint64(info.st_size),
+             qint64(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec };
+#else
+    const QFileInfo info(path);
+    if (!info.exists())
+        return {};
+    return { true, info.size(), info.lastModified().toMSecsSinceEpoch() * 1'000'000 };
+#endif
+}
+
 std::unique_ptr<QtSequentialFiles::OpenFile> &QtSequentialFiles::slotFor(qint16 number)
 {
     if (number < LowestNumber || number > HighestNumber)

@@ -34,6 +34,7 @@ public:
     void writeItem(qint16 number, const QString &text) override;
     void close(qint16 number) override;
     bool isOpen(qint16 number) const override;
+    FileStamp fileStamp(const QString &path) const override;
 
 private:
     struct OpenFile;
