@@ -12,6 +12,15 @@ qint64 allocationsLeft = -1;
 
 bool isContinuation(char c) { return (uchar(c) & 0xC0) == 0x80; }
 
+// The nearest place at or before at where text may be cut: not inside a character, not between
+// a CR and its LF.
+qint64 boundaryAtOrBefore(const char *data, qint64 at)
+{
+    while (at > 0 && (isContinuation(data[at]) || (data[at] == '\n' && data[at - 1] == '\r')))
+        --at;
+    return at;
+}
+
 bool isAscii(const char *data, qint64 size)
 {
     quint64 seen = 0;
@@ -282,9 +291,7 @@ void Builder::appendBytes(const char *data, qint64 size)
 void Builder::cutLeaf()
 {
     const char *data = m_pending.data();
-    qint64 cut = LeafBytes;
-    while (cut > 0 && (isContinuation(data[cut]) || (data[cut] == '\n' && data[cut - 1] == '\r')))
-        --cut;
+    const qint64 cut = boundaryAtOrBefore(data, LeafBytes);
     push(makeLeaf(data, cut));
     m_pending.erase(0, size_t(cut));
 }
@@ -314,12 +321,12 @@ void Builder::appendTree(const NodePtr &node)
     if (!node)
         return;
     const qint64 pending = qint64(m_pending.size());
-    if (node->isLeaf()
-        && (node->sum.bytes < SmallLeafBytes || (pending > 0 && pending < SmallLeafBytes))) {
-        appendBytes(node->data(), node->sum.bytes);
+    const bool smallPending = pending > 0 && pending < SmallLeafBytes;
+    if (node->isLeaf() && (smallPending || node->sum.bytes < SmallLeafBytes)) {
+        appendLeaf(*node);
         return;
     }
-    if (pending == 0 || pending >= SmallLeafBytes) {
+    if (!smallPending) {
         flush();
         push(node);
         return;
@@ -328,6 +335,26 @@ void Builder::appendTree(const NodePtr &node)
     appendTree(node->right);
 }
 
+// Merges a leaf into the pending bytes; when the two do not fit in one leaf and the pending
+// bytes are few, they make two leaves of about equal size instead of leaving a few bytes over.
+void Builder::appendLeaf(const Node &leaf)
+{
+    const qint64 size = leaf.sum.bytes;
+    const qint64 pending = qint64(m_pending.size());
+    if (size <= room()) {
+        appendBytes(leaf.data(), size);
+        return;
+    }
+    if (pending >= SmallLeafBytes) {
+        flush();
+        appendBytes(leaf.data(), size);
+        return;
+    }
+    const qint64 half = boundaryAtOrBefore(leaf.data(), (pending + size) / 2 - pending);
+    appendBytes(leaf.data(), half);
+    flush();
+    appendBytes(leaf.data() + half, size - half);
+}
 void Builder::appendSlice(const NodePtr &node, qint64 fromUnit, qint64 toUnit)
 {
     if (!node)

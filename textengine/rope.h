@@ -121,6 +121,7 @@ public:
     void restore(State state);
 
 private:
+    void appendLeaf(const Node &leaf);
     void push(NodePtr node);
     void cutLeaf();
     void flush();
