@@ -79,9 +79,32 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
     const qsizetype mbAt = args.indexOf(QStringLiteral("--mb"));
-    const qint64 megabytes = mbAt > 0 && mbAt + 1 < args.size() ? args.at(mbAt + 1).toLongLong() : 100;
+    const qint64 megabytes
+        = mbAt > 0 && mbAt + 1 < args.size() ? args.at(mbAt + 1).toLongLong() : 100;
     QRandomGenerator random(11);
 
+    // The floor: the same pieces copied into one block of memory.
+    {
+        QElapsedTimer timer;
+        qint64 copying = 0;
+        QByteArray all;
+        for (qint64 loaded = 0; loaded < megabytes << 20;) {
+            const QByteArray bytes = linesOf(1 << 20, random);
+            timer.start();
+            all.append(bytes);
+            copying += timer.nsecsElapsed();
+            loaded += bytes.size();
+        }
+        std::printf("floor: plain copy of the pieces into one block: %.1f ms\n",
+                    double(copying) / 1e6);
+    }
+    random.seed(11);
+
+    // The peak is counted from here on.
+    QFile clearRefs(QStringLiteral("/proc/self/clear_refs"));
+    if (clearRefs.open(QIODevice::WriteOnly))
+        clearRefs.write("5");
+    clearRefs.close();
     TextBuffer buffer;
     const double before = memoryMb().first;
     QElapsedTimer timer;
@@ -109,7 +132,8 @@ int main(int argc, char *argv[])
              [&](int) { buffer.replace(0, 0, QStringLiteral("\n"), TextBuffer::Merge::Typing); });
     timeEach("insert at the end, then at the start", 200, [&](int i) {
         buffer.breakUndoMerge();
-        buffer.replace(i % 2 ? 0 : buffer.length(), 0, QStringLiteral("b"), TextBuffer::Merge::Typing);
+        buffer.replace(i % 2 ? 0 : buffer.length(), 0, QStringLiteral("b"),
+                       TextBuffer::Merge::Typing);
     });
     timeEach("undo of one typed word", 100, [&](int) { buffer.undo(); });
     timeEach("line look-up in the middle", 1000, [&](int i) {
@@ -128,7 +152,8 @@ int main(int argc, char *argv[])
     std::vector<std::pair<qsizetype, qsizetype>> ranges;
     for (qsizetype at = 0; ranges.size() < 1000000 && at + 3 < buffer.length(); at += 100)
         ranges.emplace_back(buffer.snapped(at), 3);
-    timeOnce("replace 1 M ranges", [&] { buffer.replaceRanges(ranges, { QStringLiteral("xyz") }); });
+    timeOnce("replace 1 M ranges",
+             [&] { buffer.replaceRanges(ranges, { QStringLiteral("xyz") }); });
     timeOnce("undo of the replace", [&] { buffer.undo(); });
 
     const auto [residentAtEnd, peakAtEnd] = memoryMb();

@@ -137,6 +137,15 @@ Offset scanToUnit(const Node &leaf, qint64 unit, qint64 fromUnit, qint64 fromByt
     qint64 u = fromUnit;
     qint64 b = fromByte;
     while (b < size && u < unit) {
+        if (unit - u >= 8 && size - b >= 8) {
+            quint64 word;
+            std::memcpy(&word, data + b, 8);
+            if ((word & 0x8080808080808080ull) == 0) {
+                u += 8;
+                b += 8;
+                continue;
+            }
+        }
         const uchar c = uchar(data[b]);
         if (c >= 0xF0) {
             if (u + 1 == unit)
@@ -258,11 +267,11 @@ Location locateBreak(const NodePtr &root, qint64 breakNumber)
     return at;
 }
 
-Offset byteOfUnit(const Node &leaf, qint64 unit)
+Offset byteOfUnit(const Node &leaf, qint64 unit, qint64 fromUnit, qint64 fromByte)
 {
     if (leaf.sum.units == leaf.sum.bytes)
         return { std::clamp<qint64>(unit, 0, leaf.sum.bytes), false };
-    return scanToUnit(leaf, unit, 0, 0);
+    return scanToUnit(leaf, unit, fromUnit, fromByte);
 }
 
 qint64 unitOfByte(const Node &leaf, qint64 byte)

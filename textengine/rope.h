@@ -91,7 +91,8 @@ struct Offset
     qint64 byte = 0;
     bool inPair = false;
 };
-Offset byteOfUnit(const Node &leaf, qint64 unit);
+// The scan may start from a character boundary known to be at or before the unit.
+Offset byteOfUnit(const Node &leaf, qint64 unit, qint64 fromUnit = 0, qint64 fromByte = 0);
 qint64 unitOfByte(const Node &leaf, qint64 byte);
 
 // Gathers pieces of text in order into a new tree. Whole subtrees are taken over as they are;

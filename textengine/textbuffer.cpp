@@ -129,18 +129,6 @@ bool visitBackward(const rope::Node &node, qint64 start, qint64 beforeByte,
 
 } // namespace
 
-// Where a position lies: its leaf, where the leaf starts, and the byte of the position's
-// character in the leaf (inPair when the position is the second unit of that character).
-struct TextBuffer::Place
-{
-    const rope::Node *leaf = nullptr;
-    qint64 unitStart = 0;
-    qint64 byteStart = 0;
-    qint64 breaksBefore = 0;
-    qint64 byte = 0;
-    bool inPair = false;
-};
-
 struct TextBuffer::Loading
 {
     Builder builder;
@@ -179,6 +167,7 @@ const TextBuffer::NodePtr &TextBuffer::root() const
     if (m_loadingStale) {
         m_root = m_loading->builder.tree();
         m_loadingStale = false;
+        m_lastPlace = {};
     }
     return m_root;
 }
@@ -188,6 +177,7 @@ void TextBuffer::commit(NodePtr root)
     m_root = std::move(root);
     m_loading.reset();
     m_loadingStale = false;
+    m_lastPlace = {};
 }
 
 void TextBuffer::setText(const QString &text)
@@ -254,15 +244,27 @@ qsizetype TextBuffer::longestLine() const { return rope::summary(root()).longest
 
 qint64 TextBuffer::byteLength() const { return rope::bytes(root()); }
 
+// Looking at positions one after another (a caret moving, a scan along a line) finds them in
+// the leaf of the last look-up, which is scanned on from where that look-up ended.
 TextBuffer::Place TextBuffer::place(qsizetype position) const
 {
-    const rope::Location at = rope::locateUnit(root(), position);
-    Place place { at.leaf, at.unitStart, at.byteStart, at.breaksBefore };
-    if (at.leaf) {
-        const rope::Offset offset = rope::byteOfUnit(*at.leaf, position - at.unitStart);
-        place.byte = offset.byte;
-        place.inPair = offset.inPair;
+    const NodePtr &tree = root();
+    Place &hint = m_lastPlace;
+    const bool inHint = hint.leaf && position >= hint.unitStart + hint.unit
+        && position < hint.unitStart + hint.leaf->sum.units;
+    if (!inHint) {
+        const rope::Location at = rope::locateUnit(tree, position);
+        hint = { at.leaf, at.unitStart, at.byteStart, at.breaksBefore };
     }
+    if (!hint.leaf)
+        return hint;
+    const rope::Offset offset
+        = rope::byteOfUnit(*hint.leaf, position - hint.unitStart, hint.unit, hint.byte);
+    Place place = hint;
+    place.byte = offset.byte;
+    place.inPair = offset.inPair;
+    hint.unit = position - hint.unitStart - offset.inPair;
+    hint.byte = offset.byte;
     return place;
 }
 

@@ -112,7 +112,18 @@ private:
     };
     using Step = std::vector<Edit>;
     struct Loading;
-    struct Place;
+    // Where a position lies: its leaf, where the leaf starts, and the byte and unit of the
+    // position's character in the leaf (inPair when the position is its second unit).
+    struct Place
+    {
+        const rope::Node *leaf = nullptr;
+        qint64 unitStart = 0;
+        qint64 byteStart = 0;
+        qint64 breaksBefore = 0;
+        qint64 byte = 0;
+        bool inPair = false;
+        qint64 unit = 0;
+    };
 
     const NodePtr &root() const;
     Place place(qsizetype position) const;
@@ -127,6 +138,8 @@ private:
     mutable NodePtr m_root;
     std::unique_ptr<Loading> m_loading;
     mutable bool m_loadingStale = false;
+    // The last look-up, where the next one starts if it falls in the same leaf.
+    mutable Place m_lastPlace;
 
     std::vector<Step> m_undo;
     std::vector<Step> m_redo;
