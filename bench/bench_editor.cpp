@@ -1,7 +1,8 @@
 // Times the editor on large files: the real window, text box, files and clipboard on the
 // offscreen platform, with the file dialogs and message boxes answered by a script.
 //
-//   bench_editor [--runs N] [--dir FOLDER] [--only 1mb,10mb,100mb,line10mb] [--no-startup]
+//   bench_editor [--runs N] [--dir FOLDER] [--no-startup]
+//                [--only 1mb,10mb,100mb,line10mb,csv10mb,csv100mb]
 //
 // Each file is measured in a child process of its own, so its peak memory is its own.
 #include "commondialog.h"
@@ -9,6 +10,7 @@
 #include "qtform.h"
 #include "qtsequentialfiles.h"
 #include "qtservices.h"
+#include "qttextarea.h"
 #include "services.h"
 
 #include <QApplication>
@@ -122,6 +124,27 @@ QByteArray generatedLines(qint64 size)
     return out;
 }
 
+// Lines of about 14 short fields, as a spreadsheet export or a log: one item per field.
+QByteArray generatedFields(qint64 size)
+{
+    static const char *const fields[]
+        = { "alphabet", "4242",  "3.14159", "north", "2026-01-05", "okay", "x17",   "ember",
+            "-8.25",    "river", "0.001",   "id-07", "copper",     "true", "12:30", "\"a,b\"" };
+    QRandomGenerator random(11);
+    QByteArray out;
+    out.reserve(size + 256);
+    while (out.size() < size) {
+        const int count = 12 + int(random.bounded(5));
+        for (int field = 0; field < count; ++field) {
+            if (field > 0)
+                out += ',';
+            out += fields[random.bounded(16)];
+        }
+        out += "\r\n";
+    }
+    return out;
+}
+
 QByteArray generatedSingleLine(qint64 size)
 {
     QByteArray out = generatedLines(size);
@@ -142,6 +165,10 @@ QString prepareFile(const QString &folder, const QString &kind)
         bytes = generatedLines(10'000'000);
     else if (kind == u"100mb")
         bytes = generatedLines(100'000'000);
+    else if (kind == u"csv10mb")
+        bytes = generatedFields(10'000'000);
+    else if (kind == u"csv100mb")
+        bytes = generatedFields(100'000'000);
     else
         bytes = generatedSingleLine(10'000'000);
     QFile file(path);
@@ -152,112 +179,218 @@ QString prepareFile(const QString &folder, const QString &kind)
 
 // ----- one file, in a child process -----
 
-void printFigure(const char *name, const Figures &figures, bool withP99 = false)
+// Every figure of one file, keyed by the name the parent reads back.
+using Samples = std::map<QString, Figures>;
+
+// A multi-line text of about a megabyte, for the paste in the middle.
+QString pastedText()
 {
-    if (withP99)
-        std::printf("%s %.3f %.3f %.3f\n", name, figures.median(), figures.max(),
-                    figures.quantile(0.99));
-    else
-        std::printf("%s %.3f %.3f\n", name, figures.median(), figures.max());
+    QString text;
+    for (int line = 0; text.size() < 1'000'000; ++line)
+        text += u"pasted line %1, with a comma\r\n"_s.arg(line);
+    return text;
 }
+
+class Scenario
+{
+public:
+    Scenario(const QString &path, const QString &folder)
+        : m_path(path), m_savePath(folder + u"/saved.txt"_s), m_window(m_messageBoxes),
+          m_form({ m_window, m_window.textBox(), m_dialog, m_clipboard, m_screen, m_messageBoxes,
+                   m_files }),
+          m_text(m_window.textBox())
+    {
+        m_window.start(m_form.design());
+        if (!QTest::qWaitForWindowExposed(&m_window))
+            qFatal("the window was not shown");
+    }
+    ~Scenario() { QFile::remove(m_savePath); }
+
+    void run(Samples &samples)
+    {
+        // Every run starts from an empty text, so the last run's document is not in its peak.
+        m_text.setText(QString());
+        readFloor(samples);
+        open(samples);
+        saveAs(samples);
+        m_text.setFocus();
+        keysAtTop(samples[u"key_top_ms"_s], Qt::Key_A);
+        keysAtTop(samples[u"return_top_ms"_s], Qt::Key_Return);
+        undoTypedWord(samples[u"undo_word_ms"_s]);
+        jumpAndType(samples[u"jump_type_ms"_s]);
+        pasteInMiddle(samples[u"paste_1mb_ms"_s]);
+        pageDown(samples[u"page_down_ms"_s]);
+        deleteAllAndUndo(samples);
+        selectAllAndCopy(samples[u"select_all_copy_ms"_s]);
+    }
+
+private:
+    // Times one piece of work followed by a repaint of the text, as the user would see it.
+    template<typename Work>
+    double timed(Work work)
+    {
+        QElapsedTimer timer;
+        timer.start();
+        work();
+        m_text.viewport()->repaint();
+        return msSince(timer);
+    }
+
+    void key(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
+    {
+        QTest::keyClick(&m_text, key, modifiers);
+    }
+
+    void readFloor(Samples &samples)
+    {
+        resetPeakRss();
+        QElapsedTimer timer;
+        timer.start();
+        QFile input(m_path);
+        if (!input.open(QIODevice::ReadOnly))
+            qFatal("cannot read %s", qPrintable(m_path));
+        // The encoding the document reader uses outside Windows.
+        QString decoded = QStringDecoder(QStringDecoder::Utf8).decode(input.readAll());
+        samples[u"floor_ms"_s].add(msSince(timer));
+        samples[u"floor_peak_rss_mb"_s].add(peakRssMb());
+    }
+
+    void open(Samples &samples)
+    {
+        resetPeakRss();
+        m_dialog.answer = m_path;
+        QElapsedTimer timer;
+        timer.start();
+        m_form.File_Open_Click();
+        m_window.repaint();
+        samples[u"open_ms"_s].add(msSince(timer));
+        samples[u"peak_rss_mb"_s].add(peakRssMb());
+        if (!m_window.caption().contains(u" FileSize : "_s))
+            qFatal("Open did not finish: %s", qPrintable(m_window.caption()));
+    }
+
+    void saveAs(Samples &samples)
+    {
+        m_dialog.answer = m_savePath;
+        QElapsedTimer timer;
+        timer.start();
+        m_form.File_Save_As_Click();
+        samples[u"save_as_ms"_s].add(msSince(timer));
+        if (!m_window.caption().contains(u" File Size : "_s))
+            qFatal("Save As did not finish: %s", qPrintable(m_window.caption()));
+
+        const QString all = m_text.text();
+        timer.start();
+        QFile out(m_savePath);
+        if (!out.open(QIODevice::WriteOnly))
+            qFatal("cannot write %s", qPrintable(m_savePath));
+        out.write(QStringEncoder(QStringEncoder::Utf8).encode(all));
+        out.close();
+        samples[u"write_floor_ms"_s].add(msSince(timer));
+    }
+
+    // 200 of the same key at the start of the text, where every later line moves.
+    void keysAtTop(Figures &figures, Qt::Key which)
+    {
+        key(Qt::Key_Home, Qt::ControlModifier);
+        for (int i = 0; i < 200; ++i)
+            figures.add(timed([&] { key(which); }));
+    }
+
+    void undoTypedWord(Figures &figures)
+    {
+        for (int i = 0; i < 20; ++i) {
+            key(Qt::Key_Home, Qt::ControlModifier);
+            const int before = m_text.textLength();
+            QTest::keyClicks(&m_text, u"word"_s);
+            key(Qt::Key_Space);
+            figures.add(timed([&] { key(Qt::Key_Z, Qt::ControlModifier); }));
+            if (m_text.textLength() != before)
+                qFatal("Undo did not take the typed word back");
+        }
+    }
+
+    // The caret jumps between the two ends of the text, a letter typed at each.
+    void jumpAndType(Figures &figures)
+    {
+        for (int i = 0; i < 100; ++i) {
+            for (const Qt::Key end : { Qt::Key_End, Qt::Key_Home }) {
+                figures.add(timed([&] {
+                    key(end, Qt::ControlModifier);
+                    key(Qt::Key_X);
+                }));
+            }
+        }
+    }
+
+    void pasteInMiddle(Figures &figures)
+    {
+        m_clipboard.setText(pastedText());
+        m_text.setSelStart(m_text.textLength() / 2);
+        figures.add(timed([&] { m_form.Edit_Paste_Click(); }));
+        m_clipboard.clear();
+    }
+
+    // Pages at the top, in the middle and at the end of the text: the whole way down would take
+    // hundreds of thousands of pages in the largest files.
+    void pageDown(Figures &figures)
+    {
+        const int length = m_text.textLength();
+        for (const int from : { 0, length / 2, std::max(0, length - 200 * 80) }) {
+            m_text.setSelStart(from);
+            for (int page = 0; page < 100; ++page)
+                figures.add(timed([&] { key(Qt::Key_PageDown); }));
+        }
+    }
+
+    void deleteAllAndUndo(Samples &samples)
+    {
+        resetPeakRss();
+        samples[u"delete_undo_ms"_s].add(timed([&] {
+            m_form.Edit_SelectAll_Click();
+            key(Qt::Key_Delete);
+            key(Qt::Key_Z, Qt::ControlModifier);
+        }));
+        samples[u"delete_undo_peak_rss_mb"_s].add(peakRssMb());
+        if (m_text.textLength() == 0)
+            qFatal("Undo did not bring the text back");
+    }
+
+    void selectAllAndCopy(Figures &figures)
+    {
+        figures.add(timed([&] {
+            m_form.Edit_SelectAll_Click();
+            m_form.Edit_Copy_Click();
+        }));
+        if (m_clipboard.text().size() != m_text.textLength())
+            qFatal("Copy did not take the whole text");
+        // The copy would otherwise keep the whole text alive through the next Open.
+        m_clipboard.clear();
+    }
+
+    QString m_path;
+    QString m_savePath;
+    AnswerYes m_messageBoxes;
+    ScriptedFileDialog m_dialog;
+    QtClipboard m_clipboard;
+    QtScreenPointer m_screen;
+    QtSequentialFiles m_files;
+    QtForm m_window;
+    Form1 m_form;
+    QtTextArea &m_text;
+};
 
 int runScenario(const QString &path, const QString &folder, int runs)
 {
-    AnswerYes messageBoxes;
-    ScriptedFileDialog dialog;
-    QtClipboard clipboard;
-    QtScreenPointer screen;
-    QtSequentialFiles files;
-    QtForm window(messageBoxes);
-    Form1 form({ window, window.textBox(), dialog, clipboard, screen, messageBoxes, files });
-    window.start(form.design());
-    if (!QTest::qWaitForWindowExposed(&window))
-        qFatal("the window was not shown");
-    auto &text = window.textBox();
-    QWidget *view = text.viewport();
-    const QString savePath = folder + u"/saved.txt"_s;
-
-    Figures open, peak, saveAs, writeFloor, keys, selectCopy, floor, floorPeak;
-    for (int run = 0; run < runs; ++run) {
-        QElapsedTimer timer;
-        // Every run starts from an empty text, so the last run's document is not in its peak.
-        text.setText(QString());
-
-        resetPeakRss();
-        timer.start();
-        QFile input(path);
-        if (!input.open(QIODevice::ReadOnly))
-            qFatal("cannot read %s", qPrintable(path));
-        // The encoding the document reader uses outside Windows.
-        QString decoded = QStringDecoder(QStringDecoder::Utf8).decode(input.readAll());
-        floor.add(msSince(timer));
-        floorPeak.add(peakRssMb());
-        input.close();
-        decoded.clear();
-        decoded.squeeze();
-
-        resetPeakRss();
-        dialog.answer = path;
-        timer.start();
-        form.File_Open_Click();
-        window.repaint();
-        open.add(msSince(timer));
-        peak.add(peakRssMb());
-        if (!window.caption().contains(u" FileSize : "_s))
-            qFatal("Open did not finish: %s", qPrintable(window.caption()));
-
-        dialog.answer = savePath;
-        timer.start();
-        form.File_Save_As_Click();
-        saveAs.add(msSince(timer));
-        if (!window.caption().contains(u" File Size : "_s))
-            qFatal("Save As did not finish: %s", qPrintable(window.caption()));
-
-        {
-            const QString all = text.text();
-            timer.start();
-            QFile out(savePath);
-            if (!out.open(QIODevice::WriteOnly))
-                qFatal("cannot write %s", qPrintable(savePath));
-            out.write(QStringEncoder(QStringEncoder::Utf8).encode(all));
-            out.close();
-            writeFloor.add(msSince(timer));
-        }
-
-        text.setFocus();
-        // At the end of the last line that holds text: for the single-line file, the long line.
-        const int end = text.textLength();
-        text.setSelStart(text.text().endsWith(u"\r\n"_s) ? end - 2 : end);
-        view->repaint();
-        for (int key = 0; key < 200; ++key) {
-            timer.start();
-            QTest::keyClick(&text, char('a' + key % 26));
-            view->repaint();
-            keys.add(msSince(timer));
-            if (qEnvironmentVariableIsSet("BENCH_DUMP_KEYS"))
-                std::fprintf(stderr, "key %d %.3f\n", key, keys.values.back());
-        }
-
-        timer.start();
-        form.Edit_SelectAll_Click();
-        form.Edit_Copy_Click();
-        view->repaint();
-        selectCopy.add(msSince(timer));
-        if (clipboard.text().size() != text.textLength())
-            qFatal("Copy did not take the whole text");
-        // The copy would otherwise keep the whole text alive through the next Open.
-        clipboard.clear();
+    Samples samples;
+    {
+        Scenario scenario(path, folder);
+        for (int run = 0; run < runs; ++run)
+            scenario.run(samples);
     }
-    QFile::remove(savePath);
-
-    printFigure("floor_ms", floor);
-    printFigure("open_ms", open);
-    printFigure("peak_rss_mb", peak);
-    printFigure("floor_peak_rss_mb", floorPeak);
-    printFigure("save_as_ms", saveAs);
-    printFigure("write_floor_ms", writeFloor);
-    printFigure("key_ms", keys, true);
-    printFigure("select_all_copy_ms", selectCopy);
+    for (const auto &[name, figures] : samples)
+        std::printf("%s %.3f %.3f %.3f\n", qPrintable(name), figures.median(), figures.max(),
+                    figures.quantile(0.99));
     std::fflush(stdout);
     return 0;
 }
@@ -306,6 +439,31 @@ Figures startupTimes(const QString &program, int runs)
     return figures;
 }
 
+struct Row
+{
+    const char *label;
+    const char *key;
+    const char *unit;
+};
+
+const Row Rows[] = {
+    { "floor: read + decode", "floor_ms", "ms" },
+    { "Open", "open_ms", "ms" },
+    { "floor peak RSS", "floor_peak_rss_mb", "MB" },
+    { "peak RSS of Open", "peak_rss_mb", "MB" },
+    { "write floor", "write_floor_ms", "ms" },
+    { "Save As", "save_as_ms", "ms" },
+    { "key at the top", "key_top_ms", "ms" },
+    { "Return at the top", "return_top_ms", "ms" },
+    { "undo of a typed word", "undo_word_ms", "ms" },
+    { "Ctrl+End/Home + key", "jump_type_ms", "ms" },
+    { "paste 1 MB in middle", "paste_1mb_ms", "ms" },
+    { "PageDown, per page", "page_down_ms", "ms" },
+    { "Select All+Del+Undo", "delete_undo_ms", "ms" },
+    { "  its peak RSS", "delete_undo_peak_rss_mb", "MB" },
+    { "Select All + Copy", "select_all_copy_ms", "ms" },
+};
+
 void printRow(const char *label, const std::vector<double> &values, const char *unit)
 {
     std::printf("  %-24s median %9.1f %s   max %9.1f %s", label, values[0], unit, values[1], unit);
@@ -314,33 +472,50 @@ void printRow(const char *label, const std::vector<double> &values, const char *
     std::printf("\n");
 }
 
+void printTarget(const char *what, double figure, const char *limitText, double limit)
+{
+    std::printf("  target %-34s %8.2f  %-10s %s\n", what, figure, limitText,
+                figure <= limit ? "met" : "NOT met");
+}
+
+// The targets: Open against the floor and its peak memory for the two 100 MB files; the
+// single edits, the paste and the page moves in the comma-dense one (14 M lines).
+void printTargets(const QString &kind, Results &r, double fileMb)
+{
+    const auto median = [&r](const char *key) { return r[QString::fromLatin1(key)][0]; };
+    const auto p99 = [&r](const char *key) { return r[QString::fromLatin1(key)][2]; };
+    const bool dense = kind == u"csv100mb";
+    if (kind == u"100mb" || dense) {
+        const double limit = dense ? 3 : 2;
+        printTarget("Open / floor (median)", median("open_ms") / median("floor_ms"),
+                    dense ? "<= 3x" : "<= 2x", limit);
+        printTarget("peak RSS of Open / file size", median("peak_rss_mb") / fileMb, "<= 2x", 2);
+    }
+    if (!dense)
+        return;
+    for (const char *key : { "key_top_ms", "return_top_ms", "undo_word_ms", "jump_type_ms" })
+        printTarget(qPrintable(QString::fromLatin1(key) + u" p99"_s), p99(key), "< 2 ms", 2);
+    printTarget("paste_1mb_ms (median)", median("paste_1mb_ms"), "< 20 ms", 20);
+    printTarget("page_down_ms p99", p99("page_down_ms"), "< 5 ms", 5);
+}
+
 int runAll(const QString &self, const QString &folder, int runs, const QStringList &only,
            bool startup)
 {
     QDir().mkpath(folder);
     const QStringList kinds
-        = only.isEmpty() ? QStringList { u"1mb"_s, u"10mb"_s, u"100mb"_s, u"line10mb"_s } : only;
+        = only.isEmpty() ? QStringList { u"1mb"_s,      u"10mb"_s,    u"100mb"_s,
+                                         u"line10mb"_s, u"csv10mb"_s, u"csv100mb"_s }
+                         : only;
     for (const QString &kind : kinds) {
         const QString path = prepareFile(folder, kind);
         const double fileMb = double(QFileInfo(path).size()) / 1e6;
         std::printf("%s (%.1f MB), %d runs\n", qPrintable(kind), fileMb, runs);
         std::fflush(stdout);
         Results r = runChild(self, path, folder, runs);
-        printRow("floor: read + decode", r[u"floor_ms"_s], "ms");
-        printRow("Open", r[u"open_ms"_s], "ms");
-        printRow("floor peak RSS", r[u"floor_peak_rss_mb"_s], "MB");
-        printRow("peak RSS", r[u"peak_rss_mb"_s], "MB");
-        printRow("write floor", r[u"write_floor_ms"_s], "ms");
-        printRow("Save As", r[u"save_as_ms"_s], "ms");
-        printRow("keystroke", r[u"key_ms"_s], "ms");
-        printRow("Select All + Copy", r[u"select_all_copy_ms"_s], "ms");
-        const double floorMs = r[u"floor_ms"_s][0];
-        const double writeFloorMs = r[u"write_floor_ms"_s][0];
-        std::printf("  ratios: Open/floor %.2f (max %.2f), peak/file %.2f (floor's %.2f), "
-                    "Save As/write floor %.2f (max %.2f)\n",
-                    r[u"open_ms"_s][0] / floorMs, r[u"open_ms"_s][1] / floorMs,
-                    r[u"peak_rss_mb"_s][1] / fileMb, r[u"floor_peak_rss_mb"_s][1] / fileMb,
-                    r[u"save_as_ms"_s][0] / writeFloorMs, r[u"save_as_ms"_s][1] / writeFloorMs);
+        for (const Row &row : Rows)
+            printRow(row.label, r[QString::fromLatin1(row.key)], row.unit);
+        printTargets(kind, r, fileMb);
         std::fflush(stdout);
     }
     if (startup) {
