@@ -66,23 +66,6 @@ constexpr QStringConverter::Encoding SystemEncoding =
     QStringConverter::Utf8;
 #endif
 
-bool isContinuationByte(char byte) { return (uchar(byte) & 0xC0) == 0x80; }
-
-// Where the bytes can be cut without splitting a character: before a trailing sequence that its
-// first byte says is not complete yet, else at their end. Invalid bytes are left to the decoder.
-qsizetype characterBoundary(QByteArrayView bytes)
-{
-    const qsizetype size = bytes.size();
-    for (qsizetype i = size - 1; i >= 0 && i >= size - 4; --i) {
-        if (isContinuationByte(bytes[i]))
-            continue;
-        const uchar lead = uchar(bytes[i]);
-        const qsizetype length = lead < 0xC0 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
-        return i + length > size ? i : size;
-    }
-    return size;
-}
-
 void keepPiece(QList<QString> &pieces, QString &piece, qsizetype used)
 {
     if (used > 0) {
@@ -128,7 +111,7 @@ bool decodePieces(const ReadBytes &read, qsizetype pieceLength, QStringConverter
             if (bytes.startsWith(Bom))
                 bytes = bytes.sliced(Bom.size());
         }
-        const qsizetype cut = utf8 ? characterBoundary(bytes) : bytes.size();
+        const qsizetype cut = utf8 ? utf8Boundary(bytes) : bytes.size();
         if (cut > 0) {
             const qsizetype space = decoder.requiredSpace(cut);
             if (piece.size() - used < space) {
@@ -149,6 +132,19 @@ bool decodePieces(const ReadBytes &read, qsizetype pieceLength, QStringConverter
 }
 
 } // namespace
+
+qsizetype utf8Boundary(QByteArrayView bytes)
+{
+    const qsizetype size = bytes.size();
+    for (qsizetype i = size - 1; i >= 0 && i >= size - 4; --i) {
+        if (isUtf8Continuation(bytes[i]))
+            continue;
+        const uchar lead = uchar(bytes[i]);
+        const qsizetype length = lead < 0xC0 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+        return i + length > size ? i : size;
+    }
+    return size;
+}
 
 QString decodeDocument(QByteArrayView bytes)
 {

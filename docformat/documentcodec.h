@@ -10,6 +10,12 @@
 
 // Bytes of a document file <-> characters, in the system's encoding.
 
+inline bool isUtf8Continuation(char byte) { return (uchar(byte) & 0xC0) == 0x80; }
+
+// Where UTF-8 bytes can be cut without splitting a character: before a last sequence that its
+// first byte says is not whole, else at their end. Invalid bytes are left to the decoder.
+qsizetype utf8Boundary(QByteArrayView bytes);
+
 // Decodes a whole file. A leading UTF-8 byte-order mark is skipped. Bytes that are not valid in
 // the system's encoding (a truncated multi-byte tail included) make the whole file read as
 // Latin-1, one character per byte, so that nothing is replaced or dropped.

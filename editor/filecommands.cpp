@@ -6,7 +6,6 @@
 #include "text.h"
 
 #include <new>
-#include <utility>
 
 using namespace Qt::StringLiterals;
 
@@ -85,26 +84,22 @@ void Form1::File_Open_Click()
         Me.setCaption(readingCaption(fileName));
         {
             BusyPointer busy(Screen);
-            // The items are gathered and handed to the text box once, so loading stays linear;
-            // on a failure the text box still shows every item read before it.
-            QString text;
+            // The items come in stretches as the file is read: each item, a line break, and
+            // FileSize counting the item's characters and one more. On a failure the text box
+            // keeps every whole item read before it.
+            Text1.beginLoad();
             try {
-                while (!Files.atEnd(FileNumber)) {
-                    LineText = Files.readItem(FileNumber);
-                    FileSize += LineText.size() + 1;
-                    // Handed over, not copied: a document this program saved is one item as
-                    // large as the file, and the line break would otherwise copy it whole.
-                    text += std::exchange(LineText, QString());
-                    text += NewLine;
-                }
-            } catch (const Failure &) {
-                Text1.setText(text);
+                Files.readAllItems(FileNumber, NewLine, [this](const ItemRun &run) {
+                    Text1.appendLoaded(run.text);
+                    if (run.items > 0)
+                        Text1.keepLoaded();
+                    FileSize += run.characters + run.items;
+                });
+            } catch (...) {
+                Text1.endLoad();
                 throw;
-            } catch (const std::bad_alloc &) {
-                text.clear();
-                throw outOfMemory();
             }
-            Text1.setText(text);
+            Text1.endLoad();
             Files.close(FileNumber);
         }
         CurrentFile = fileName;

@@ -56,7 +56,6 @@ private:
 
     QString AppTitle;
     QString CurrentFile;
-    QString LineText;
     bool TextChanged = false;
     int Answer = 0;
     qint16 FileNumber = 0;

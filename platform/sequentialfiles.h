@@ -1,7 +1,10 @@
 #pragma once
 
+#include <QByteArrayView>
 #include <QString>
 #include <QtGlobal>
+
+#include <functional>
 
 // Tells one version of a file's contents from the next: its size and modification time.
 struct FileStamp
@@ -10,6 +13,17 @@ struct FileStamp
     qint64 size = 0;
     qint64 modified = 0; // nanoseconds since the epoch
     bool operator==(const FileStamp &) const = default;
+};
+
+// A stretch of a file's items read in bulk: their text in UTF-8, each item followed by the line
+// break the reader was given. A stretch either ends right after the line break of its last item or
+// holds no item end at all (a part of a long item).
+struct ItemRun
+{
+    QByteArrayView text;
+    qsizetype items = 0; // items that end in this stretch
+    // Characters of those items (their parts in earlier stretches included), line breaks not.
+    qint64 characters = 0;
 };
 
 // Files read and written item by item under small numbers, as the document format needs.
@@ -28,6 +42,11 @@ public:
     virtual bool atEnd(qint16 number) = 0;
     // The next item, its delimiter consumed and its enclosing marks removed.
     virtual QString readItem(qint16 number) = 0;
+    // Every item left, in order, handed to the sink in stretches as the file is read; the file is
+    // at its end afterwards. On a failure the stretches already handed over stay handed over.
+    virtual void readAllItems(qint16 number, const QString &lineBreak,
+                              const std::function<void(const ItemRun &)> &sink)
+        = 0;
     // Writes the text as one item followed by a line end.
     virtual void writeItem(qint16 number, const QString &text) = 0;
     // For output, this is where the written data reaches the disk; a failure here means the

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArrayView>
 #include <QString>
 #include <QtGlobal>
 
@@ -16,6 +17,15 @@ public:
     virtual void setText(const QString &text) = 0;
     // The length of text(), without building it.
     virtual int textLength() const = 0;
+
+    // A whole new text given in runs as a file is read, never a user edit nor an undo step:
+    // beginLoad() empties the text, appendLoaded() adds UTF-8 (line breaks in any form) to its end,
+    // keepLoaded() marks everything added so far as whole, and endLoad() drops what came after the
+    // last mark and shows the text. A text too long for the positions is refused with a Failure.
+    virtual void beginLoad() = 0;
+    virtual void appendLoaded(QByteArrayView utf8) = 0;
+    virtual void keepLoaded() = 0;
+    virtual void endLoad() = 0;
 
     virtual int left() const = 0;
     virtual int top() const = 0;

@@ -1,9 +1,11 @@
 // Reading a file in pieces: wherever the pieces are cut, the text and the items are those of the
 // file read in one piece, and each piece is let go once the reading has passed it.
 #include "documentcodec.h"
+#include "editorfixture.h"
 #include "failure.h"
 #include "files.h"
 #include "itemreader.h"
+#include "itemruns.h"
 #include "qtsequentialfiles.h"
 
 #include <QRandomGenerator>
@@ -57,6 +59,8 @@ private Q_SLOTS:
     void sameAsOnePiece();
     void piecesLetGo();
     void files();
+    void openInBulk_data();
+    void openInBulk();
 };
 
 // Pieces of 1 to 7 bytes put every delimiter, mark and byte of a character at a boundary.
@@ -168,5 +172,57 @@ void TestChunkedReading::files()
     QVERIFY(!files.isOpen(1));
 }
 
-QTEST_APPLESS_MAIN(TestChunkedReading)
+// Files whose delimiters, marks and characters sit across the edge of a read: the bulk reading
+// gives what reading item by item gives, and Open shows it with its figure (or, after a failure,
+// the whole items before it).
+void TestChunkedReading::openInBulk_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    const QByteArray filler(DocumentReadSize - 1, 'x');
+    QTest::addRow("CR LF across") << filler + "\r\nnext\r\n";
+    QTest::addRow("mark across") << filler + ",\"a,b\"\r\n";
+    QTest::addRow("doubled mark across") << "\"" + filler.sliced(2) + "\"\"x\",y";
+    QTest::addRow("character across") << filler + "\xe2\x82\xac,\xf0\x9f\x98\x80";
+    QTest::addRow("BOM, then items") << "\xef\xbb\xbf" + filler + ",\xc3\xa9\r\n";
+    QTest::addRow("Latin-1 after a large valid prefix")
+        << "a,b\r\n"_ba.repeated(DocumentReadSize) + "caf\xe9,\"x\"\r\n";
+    QTest::addRow("long quoted item")
+        << "\"" + "line, \"\"q\"\"\r\n"_ba.repeated(300000) + "\"\r\n";
+    QTest::addRow("failure late in the file")
+        << "a,\xc3\xa9\r\n"_ba.repeated(500000) + "\"" + filler + "\r\n";
+}
+
+void TestChunkedReading::openInBulk()
+{
+    QFETCH(QByteArray, file);
+    QTemporaryDir folder;
+    const QString path = folder.filePath(u"file.txt"_s);
+    writeBytes(path, file);
+
+    QtSequentialFiles files;
+    QStringList items;
+    const int failure = failureOf([&] {
+        files.openForInput(path, 1);
+        while (!files.atEnd(1))
+            items.append(files.readItem(1));
+        files.close(1);
+    });
+    const Gathered expected = fromItems(items, u"\r\n"_s, failure);
+    Gatherer gatherer;
+    files.openForInput(path, 1);
+    QCOMPARE(gatherer.result(failureOf([&] { files.readAllItems(1, u"\r\n"_s, gatherer.sink()); })),
+             expected);
+    QCOMPARE(files.isOpen(1), failure == 0);
+
+    EditorFixture f;
+    f.start();
+    f.dialog.fileAnswers = { path };
+    f.form.File_Open_Click();
+    QCOMPARE(f.text().text(), expected.text);
+    QCOMPARE(f.messageBoxes.calls.size(), failure ? 1 : 0);
+    if (failure == 0)
+        QCOMPARE(f.form.fileSize(), expected.characters + expected.items);
+}
+
+QTEST_MAIN(TestChunkedReading)
 #include "tst_chunkedreading.moc"

@@ -3,6 +3,8 @@
 #include "documentcodec.h"
 #include "failure.h"
 #include "itemreader.h"
+#include "itemscanner.h"
+#include "support/itemruns.h"
 
 #include <QRandomGenerator>
 #include <QTest>
@@ -41,6 +43,33 @@ ReadResult readAll(const QByteArray &file)
     return result;
 }
 
+// An uncommon line break, outside ASCII, so that its bytes and characters are counted apart.
+const QString Pilcrow = u"\u00b6"_s;
+
+// The bulk reader over the file, handed out at most pieceSize bytes per read.
+Gathered scanned(const QByteArray &file, qsizetype pieceSize = 1 << 20,
+                 qsizetype runSize = ItemScanner::DefaultRunSize)
+{
+    const ReadBytes read = [&file, pieceSize](qint64 offset, char *buffer, qsizetype size) {
+        const QByteArray piece = file.mid(offset, std::min(size, pieceSize));
+        std::copy(piece.begin(), piece.end(), buffer);
+        return piece.size();
+    };
+    Gatherer gatherer;
+    int failure = 0;
+    try {
+        scanDocument(read, Pilcrow, gatherer.sink(), runSize);
+    } catch (const Failure &f) {
+        failure = f.number();
+    }
+    return gatherer.result(failure);
+}
+
+Gathered expected(const ReadResult &result)
+{
+    return fromItems(result.items, Pilcrow, result.failure);
+}
+
 } // namespace
 
 class TestDocFormat : public QObject
@@ -56,6 +85,7 @@ private Q_SLOTS:
     void reading();
     void delimiterAtEveryOffset_data();
     void delimiterAtEveryOffset();
+    void scannerMatchesReader();
     void roundTrip();
 };
 
@@ -169,6 +199,7 @@ void TestDocFormat::reading()
     const ReadResult result = readAll(file);
     QCOMPARE(result.items, items);
     QCOMPARE(result.failure, failure);
+    QCOMPARE(scanned(file), expected(result));
 }
 
 // Unquoted items are scanned several characters at a time: a delimiter must be found at any
@@ -195,7 +226,39 @@ void TestDocFormat::delimiterAtEveryOffset()
             if (!b.isEmpty())
                 QCOMPARE(reader.next(), b);
             QVERIFY(reader.atEnd());
+            QStringList items { a };
+            if (!b.isEmpty())
+                items.append(b);
+            QCOMPARE(scanned((a + delimiter + b).toUtf8()), fromItems(items, Pilcrow, 0));
         }
+    }
+}
+
+// The bulk reader gives the items of the reader, whatever the file, however it is cut into reads
+// and stretches: long items, quotes, delimiters, characters and invalid bytes across every edge.
+void TestDocFormat::scannerMatchesReader()
+{
+    const QList<QByteArray> fragments
+        = "\"|\"\"|,|\r|\n|\r\n|a|word |\xc3\xa9|\xe2\x82\xac|\xf0\x9f\x98\x80|\xef\xbb\xbf|\xb6"_ba
+              .split('|');
+    QRandomGenerator random(20261207);
+    for (int round = 0; round < 4000; ++round) {
+        QByteArray file;
+        for (int i = random.bounded(60); i > 0; --i) {
+            const QByteArray &fragment = fragments[random.bounded(int(fragments.size()))];
+            file += random.bounded(12) == 0 ? fragment.repeated(1 + random.bounded(90)) : fragment;
+        }
+        if (round % 10 == 0)
+            file.insert(random.bounded(int(file.size()) + 1),
+                        round % 20 ? "\xff"_ba : "\xe2\x82"_ba);
+        const qsizetype pieceSize = 1 + random.bounded(int(file.size()) + 2);
+        const qsizetype runSize = 1 + random.bounded(200);
+        const Gathered bulk = scanned(file, pieceSize, runSize);
+        const Gathered items = expected(readAll(file));
+        if (bulk != items)
+            qWarning("round %d, reads of %lld, runs of %lld: %s", round, qlonglong(pieceSize),
+                     qlonglong(runSize), file.toPercentEncoding().constData());
+        QCOMPARE(bulk, items);
     }
 }
 

@@ -38,6 +38,26 @@ void TextView::setContents(const QString &text)
 {
     const qsizetype oldLength = m_buffer.length();
     m_buffer.setText(text);
+    showNewContents(oldLength);
+}
+
+void TextView::beginLoad()
+{
+    setContents(QString());
+    m_loadKept = 0;
+}
+
+void TextView::endLoad()
+{
+    const qsizetype length = m_buffer.length();
+    if (length > m_loadKept)
+        m_buffer.replace(m_loadKept, length - m_loadKept, QString());
+    m_buffer.clearUndo();
+    showNewContents(0);
+}
+
+void TextView::showNewContents(qsizetype oldLength)
+{
     m_caret = m_anchor = 0;
     m_preferredX = -1;
     forgetAllLayouts();

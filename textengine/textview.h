@@ -34,6 +34,13 @@ public:
 
     // Replaces the whole text, puts the caret at its start and forgets the undo history.
     void setContents(const QString &text);
+    // The same for a text given in runs as it is read: beginLoad() empties the text, appendLoaded()
+    // adds to it (TextBuffer::appendLoaded), keepLoaded() marks what is there as whole, and
+    // endLoad() drops what came after the last mark and shows the text.
+    void beginLoad();
+    void appendLoaded(QByteArrayView utf8) { m_buffer.appendLoaded(utf8); }
+    void keepLoaded() { m_loadKept = m_buffer.length(); }
+    void endLoad();
 
     qsizetype caretPosition() const { return m_caret; }
     qsizetype anchorPosition() const { return m_anchor; }
@@ -140,6 +147,7 @@ private:
     qsizetype lineMove(qsizetype position, qsizetype lines);
     void selectWordAt(qsizetype position);
 
+    void showNewContents(qsizetype oldLength);
     void updateMetrics();
     void updateScrollBars();
     void ensureCaretVisible();
@@ -154,6 +162,7 @@ private:
     qsizetype m_caret = 0;
     qsizetype m_anchor = 0;
     qreal m_preferredX = -1; // kept while moving up and down
+    qsizetype m_loadKept = 0;
 
     int m_lineHeight = 1;
     int m_ascent = 0;

@@ -3,6 +3,7 @@
 #include "documentcodec.h"
 #include "filefailures.h"
 #include "itemreader.h"
+#include "itemscanner.h"
 #include "safefilewriter.h"
 
 #include <QFile>
@@ -120,12 +121,12 @@ std::unique_ptr<QFile> openDocument(const QString &path)
     return file;
 }
 
-QList<QString> readDocument(QFile &file, const QString &path)
+// Reads the file at any offset, refusing it once it has grown past the limit since it was opened.
+ReadBytes readerOf(QFile &file, const QString &path)
 {
-    // It may have grown since it was opened.
     if (file.size() > QtSequentialFiles::LargestInput)
         throw tooLargeToOpen(path);
-    const ReadBytes read = [&file, &path](qint64 offset, char *buffer, qsizetype size) {
+    return [&file, &path](qint64 offset, char *buffer, qsizetype size) {
         if (file.pos() != offset && !file.seek(offset))
             throw deviceIOError(path, file.errorString(), Input);
         const qint64 count = file.read(buffer, size);
@@ -135,7 +136,14 @@ QList<QString> readDocument(QFile &file, const QString &path)
             throw tooLargeToOpen(path);
         return qsizetype(count);
     };
-    return decodeDocument(read);
+}
+
+Failure unterminatedItem(const QString &path)
+{
+    return Failure(
+        FailureNumber::InputPastEndOfFile,
+        u"Input past end of file: %1 ends inside a quoted item that is never closed."_s.arg(
+            shown(path)));
 }
 
 } // namespace
@@ -237,7 +245,7 @@ QtSequentialFiles::OpenFile &QtSequentialFiles::inputFile(qint16 number)
     OpenFile &file = openFile(number, Mode::Input);
     if (file.unread) {
         try {
-            file.items = ItemReader(readDocument(*file.unread, file.path));
+            file.items = ItemReader(decodeDocument(readerOf(*file.unread, file.path)));
         } catch (const Failure &failure) {
             releaseAndThrow(number, failure);
         } catch (const std::bad_alloc &) {
@@ -262,10 +270,31 @@ QString QtSequentialFiles::readItem(qint16 number)
     try {
         return file.items.next();
     } catch (const Failure &) {
-        releaseAndThrow(number,
-                        Failure(FailureNumber::InputPastEndOfFile,
-                                u"Input past end of file: %1 ends inside a quoted item that is "
-                                "never closed."_s.arg(shown(file.path))));
+        releaseAndThrow(number, unterminatedItem(file.path));
+    } catch (const std::bad_alloc &) {
+        releaseAndThrow(number, outOfMemory(file.path));
+    }
+}
+
+void QtSequentialFiles::readAllItems(qint16 number, const QString &lineBreak,
+                                     const std::function<void(const ItemRun &)> &sink)
+{
+    OpenFile &file = openFile(number, Mode::Input);
+    try {
+        if (file.unread) {
+            scanDocument(readerOf(*file.unread, file.path), lineBreak, sink);
+            file.unread.reset();
+            return;
+        }
+        // Items already taken one at a time: the rest go the same way.
+        while (!file.items.atEnd()) {
+            const QString item = file.items.next();
+            const QByteArray text = (item + lineBreak).toUtf8();
+            sink({ text, 1, item.size() });
+        }
+    } catch (const Failure &failure) {
+        const bool unterminated = failure.number() == FailureNumber::InputPastEndOfFile;
+        releaseAndThrow(number, unterminated ? unterminatedItem(file.path) : failure);
     } catch (const std::bad_alloc &) {
         releaseAndThrow(number, outOfMemory(file.path));
     }

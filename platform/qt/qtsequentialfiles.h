@@ -9,7 +9,8 @@
 //
 // Input opens regular files only, of at most LargestInput bytes, and reads the file at the first
 // look at its items, so that a caller replacing a document can let go of the old one first. It is
-// read and decoded once, in pieces, and its items are handed out one by one. Output goes through a
+// read and decoded once, in pieces, and its items are handed out one by one; or read in bulk,
+// straight from its bytes (readAllItems). Output goes through a
 // SafeFileWriter: the file on disk changes only when close() commits, so a failed write or close
 // leaves it as it was.
 //
@@ -31,6 +32,8 @@ public:
     void openForOutput(const QString &path, qint16 number) override;
     bool atEnd(qint16 number) override;
     QString readItem(qint16 number) override;
+    void readAllItems(qint16 number, const QString &lineBreak,
+                      const std::function<void(const ItemRun &)> &sink) override;
     void writeItem(qint16 number, const QString &text) override;
     void close(qint16 number) override;
     bool isOpen(qint16 number) const override;

@@ -7,6 +7,8 @@
 
 #include <QKeyEvent>
 
+#include <limits>
+
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -88,6 +90,29 @@ void QtTextArea::setText(const QString &text)
 
 int QtTextArea::textLength() const { return int(buffer().length()); }
 
+void QtTextArea::beginLoad()
+{
+    ProgramEdit edit(this);
+    TextView::beginLoad();
+}
+
+// Positions are counted in int: a longer text could be neither selected nor copied whole.
+void QtTextArea::appendLoaded(QByteArrayView utf8)
+{
+    TextView::appendLoaded(utf8);
+    if (buffer().length() > std::numeric_limits<int>::max()) {
+        throw Failure(FailureNumber::OutOfMemory,
+                      u"Out of memory: the text is too long for the text box (more than %1 "
+                      "characters)."_s.arg(std::numeric_limits<int>::max()));
+    }
+}
+
+void QtTextArea::endLoad()
+{
+    ProgramEdit edit(this);
+    TextView::endLoad();
+}
+
 void QtTextArea::placeInPixels()
 {
     const QWidget *measure = parentWidget() ? parentWidget() : this;
@@ -143,7 +168,10 @@ void QtTextArea::setSelText(const QString &text)
     replaceSelection(text);
 }
 
-quint32 QtTextArea::foreColor() const { return ColorValue::fromColor(palette().color(QPalette::Text)); }
+quint32 QtTextArea::foreColor() const
+{
+    return ColorValue::fromColor(palette().color(QPalette::Text));
+}
 
 void QtTextArea::setForeColor(quint32 color)
 {

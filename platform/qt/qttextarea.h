@@ -27,6 +27,10 @@ public:
     QString text() const override;
     void setText(const QString &text) override;
     int textLength() const override;
+    void beginLoad() override;
+    void appendLoaded(QByteArrayView utf8) override;
+    void keepLoaded() override { TextView::keepLoaded(); }
+    void endLoad() override;
 
     int left() const override { return m_left; }
     int top() const override { return m_top; }

@@ -1,0 +1,65 @@
+#pragma once
+
+#include "documentcodec.h"
+#include "sequentialfiles.h"
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QStringView>
+
+#include <functional>
+
+// Splits the bytes of a document file into items by the rules of ItemReader, many bytes at a
+// time, and hands them on as one text without a string per item: each item followed by the line
+// break, in stretches (ItemRun) of UTF-8 of about runSize bytes, cut only at character boundaries.
+// Latin-1 bytes are turned into UTF-8 on the way.
+class ItemScanner
+{
+public:
+    enum class Encoding { Utf8, Latin1 };
+    using Sink = std::function<void(const ItemRun &)>;
+    static constexpr qsizetype DefaultRunSize = 256 * 1024;
+
+    // The line break holds Latin-1 characters only.
+    ItemScanner(Encoding encoding, QStringView lineBreak, Sink sink,
+                qsizetype runSize = DefaultRunSize);
+
+    // The next bytes of the file, cut anywhere. UTF-8 must be valid once the pieces are joined.
+    void scan(QByteArrayView bytes);
+    // The end of the file: ends the last item and hands over what is left. Throws a Failure
+    // numbered InputPastEndOfFile inside a quoted item, once the items before it are handed over.
+    void finish();
+
+private:
+    enum class State { ItemStart, Unquoted, Quoted, QuotedMark, AfterCr };
+
+    const char *scanUnquoted(const char *from, const char *end);
+    const char *scanQuoted(const char *from, const char *end);
+    void append(const char *bytes, qsizetype count);
+    void appendLong(const char *bytes, qsizetype count);
+    void endItem();
+    void handOver(qsizetype size, qsizetype items);
+    void handOverPart();
+    qint64 characters(QByteArrayView bytes) const;
+
+    Encoding m_encoding;
+    QByteArray m_lineBreak; // in the encoding being read
+    qsizetype m_lineBreakCharacters;
+    Sink m_sink;
+    State m_state = State::ItemStart;
+
+    qsizetype m_runSize;
+    QByteArray m_out; // m_runSize bytes and room to spare
+    qsizetype m_used = 0;
+    qsizetype m_itemsEnd = 0; // after the line break of the last item in m_out
+    qsizetype m_items = 0; // items in m_out
+    qint64 m_partCharacters = 0; // of the item under way, in stretches handed over already
+    QByteArray m_converted; // a Latin-1 stretch in UTF-8
+};
+
+// Reads a whole document file through read and hands its items to the sink, as ItemScanner does:
+// a first pass settles the encoding (UTF-8 with its byte-order mark skipped when every byte is
+// valid, else Latin-1), the second one scans. Throws a Failure when the file cannot be read, when
+// it changes between the passes, and when it ends inside a quoted item.
+void scanDocument(const ReadBytes &read, QStringView lineBreak, const ItemScanner::Sink &sink,
+                  qsizetype runSize = ItemScanner::DefaultRunSize);
