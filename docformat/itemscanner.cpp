@@ -270,16 +270,16 @@ Failure changedWhileRead()
                    u"Device I/O error: the file changed while it was being read."_s);
 }
 
-// Reads the file from offset to its end, DocumentReadSize bytes at a time, and hands each block
+// Reads the file from offset to its end, blockSize bytes at a time, and hands each block
 // on cut at a UTF-8 character boundary (the rest starts the next block). Returns false when the
 // bytes are not valid UTF-8; with check off, every block is handed on as it is.
-bool readBlocks(const ReadBytes &read, qint64 offset, bool check,
+bool readBlocks(const ReadBytes &read, qsizetype blockSize, qint64 offset, bool check,
                 const std::function<void(QByteArrayView)> &take)
 {
-    QByteArray buffer(DocumentReadSize + 3, Qt::Uninitialized);
+    QByteArray buffer(blockSize + 3, Qt::Uninitialized);
     qsizetype carried = 0;
     for (;;) {
-        const qsizetype count = read(offset, buffer.data() + carried, DocumentReadSize);
+        const qsizetype count = read(offset, buffer.data() + carried, blockSize);
         offset += count;
         if (count == 0)
             return carried == 0;
@@ -294,14 +294,14 @@ bool readBlocks(const ReadBytes &read, qint64 offset, bool check,
 }
 
 // Whether the file is valid UTF-8, and where its text starts (after a byte-order mark).
-bool isUtf8(const ReadBytes &read, qint64 &start)
+bool isUtf8(const ReadBytes &read, qsizetype blockSize, qint64 &start)
 {
     char head[3];
     qsizetype size = 0;
     for (qsizetype count = 1; size < 3 && count > 0; size += count)
         count = read(size, head + size, 3 - size);
     start = QByteArrayView(head, size) == Bom ? Bom.size() : 0;
-    return readBlocks(read, start, true, [](QByteArrayView) {});
+    return readBlocks(read, blockSize, start, true, [](QByteArrayView) {});
 }
 
 } // namespace
@@ -309,11 +309,13 @@ bool isUtf8(const ReadBytes &read, qint64 &start)
 void scanDocument(const ReadBytes &read, QStringView lineBreak, const ItemScanner::Sink &sink,
                   qsizetype runSize)
 {
+    // A few stretches' worth per read: the whole read size for the usual stretches.
+    const qsizetype blockSize = std::min(DocumentReadSize, 4 * runSize);
     qint64 start = 0;
-    const bool utf8 = isUtf8(read, start);
+    const bool utf8 = isUtf8(read, blockSize, start);
     ItemScanner scanner(utf8 ? ItemScanner::Encoding::Utf8 : ItemScanner::Encoding::Latin1,
                         lineBreak, sink, runSize);
-    if (!readBlocks(read, utf8 ? start : 0, utf8,
+    if (!readBlocks(read, blockSize, utf8 ? start : 0, utf8,
                     [&scanner](QByteArrayView bytes) { scanner.scan(bytes); }))
         throw changedWhileRead();
     scanner.finish();

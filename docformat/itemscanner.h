@@ -18,7 +18,7 @@ class ItemScanner
 public:
     enum class Encoding { Utf8, Latin1 };
     using Sink = std::function<void(const ItemRun &)>;
-    static constexpr qsizetype DefaultRunSize = 256 * 1024;
+    static constexpr qsizetype DefaultRunSize = DocumentReadSize / 4;
 
     // The line break holds Latin-1 characters only.
     ItemScanner(Encoding encoding, QStringView lineBreak, Sink sink,

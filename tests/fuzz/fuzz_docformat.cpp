@@ -1,13 +1,15 @@
 // libFuzzer target for the document format. The first byte picks what the rest is:
 // even - a text (UTF-16), written and read back, which must give exactly that text;
 // odd  - a file, decoded and read to its end, which must neither crash nor lose a byte, and
-//        must read the same when taken in pieces.
+//        must read the same when taken in pieces, and the same again through the bulk scanner.
 #include "documentcodec.h"
 #include "failure.h"
 #include "itemreader.h"
+#include "itemscanner.h"
 
 #include <QByteArray>
 #include <QString>
+#include <QStringDecoder>
 
 #include <cstdint>
 #include <cstdlib>
@@ -81,7 +83,11 @@ void readFile(const QByteArray &file)
     };
     ItemReader whole(text);
     ItemReader inPieces(decodeDocument(read, pieceSize));
+    QString wholeItems; // each followed by a line break
+    qint64 itemCharacters = 0, items = 0;
+    int endFailure = 0; // 0 when the reading ended after a whole item
     for (;;) {
+        const bool atEnd = whole.atEnd();
         QString expected, item;
         int expectedFailure = 0, failure = 0;
         try {
@@ -96,9 +102,36 @@ void readFile(const QByteArray &file)
         }
         check(item == expected && failure == expectedFailure);
         check(inPieces.position() == whole.position() && inPieces.atEnd() == whole.atEnd());
-        if (expectedFailure != 0)
+        if (expectedFailure != 0) {
+            endFailure = atEnd ? 0 : expectedFailure;
             break;
+        }
+        wholeItems += expected + u'\n';
+        itemCharacters += expected.size();
+        ++items;
     }
+
+    // The bulk scanner, in stretches of a size the input picks: the same items, the same figure.
+    QByteArray all, kept;
+    qint64 scannedCharacters = 0, scannedItems = 0;
+    const auto sink = [&](const ItemRun &run) {
+        check(run.text.isValidUtf8());
+        all += run.text;
+        if (run.items > 0)
+            kept = all;
+        scannedItems += run.items;
+        scannedCharacters += run.characters;
+    };
+    int scanFailure = 0;
+    try {
+        scanDocument(read, u"\n", sink, pieceSize * 5);
+    } catch (const Failure &f) {
+        scanFailure = f.number();
+    }
+    check(scanFailure == endFailure && (scanFailure != 0 || all == kept));
+    QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::ConvertInitialBom);
+    check(QString(utf8.decode(kept)) == wholeItems);
+    check(scannedItems == items && scannedCharacters == itemCharacters);
 }
 
 } // namespace
