@@ -61,6 +61,7 @@ private Q_SLOTS:
     void files();
     void openInBulk_data();
     void openInBulk();
+    void bulkAfterItemByItem();
 };
 
 // Pieces of 1 to 7 bytes put every delimiter, mark and byte of a character at a boundary.
@@ -222,6 +223,21 @@ void TestChunkedReading::openInBulk()
     QCOMPARE(f.messageBoxes.calls.size(), failure ? 1 : 0);
     if (failure == 0)
         QCOMPARE(f.form.fileSize(), expected.characters + expected.items);
+}
+
+// A file already read from item by item goes on in bulk from where it stands.
+void TestChunkedReading::bulkAfterItemByItem()
+{
+    QTemporaryDir folder;
+    const QString path = folder.filePath(u"file.txt"_s);
+    writeBytes(path, "a,\"b\r\nc\",\xc3\xa9");
+    QtSequentialFiles files;
+    files.openForInput(path, 1);
+    QCOMPARE(files.readItem(1), u"a"_s);
+    Gatherer gatherer;
+    files.readAllItems(1, u"\r\n"_s, gatherer.sink());
+    QCOMPARE(gatherer.result(0), fromItems({ u"b\r\nc"_s, u"\u00e9"_s }, u"\r\n"_s, 0));
+    QVERIFY(files.atEnd(1));
 }
 
 QTEST_MAIN(TestChunkedReading)
