@@ -171,6 +171,13 @@ void TestChunkedReading::files()
     QVERIFY(QFile::resize(folder.filePath(u"grows.txt"_s), QtSequentialFiles::LargestInput + 1));
     QCOMPARE(failureOf([&] { files.atEnd(1); }), int(FailureNumber::OutOfMemory));
     QVERIFY(!files.isOpen(1));
+    QVERIFY(QFile::resize(folder.filePath(u"grows.txt"_s), 1));
+    files.openForInput(folder.filePath(u"grows.txt"_s), 1);
+    QVERIFY(QFile::resize(folder.filePath(u"grows.txt"_s), QtSequentialFiles::LargestInput + 1));
+    const auto ignore = [](const ItemRun &) {};
+    QCOMPARE(failureOf([&] { files.readAllItems(1, u"\r\n"_s, ignore); }),
+             int(FailureNumber::OutOfMemory));
+    QVERIFY(!files.isOpen(1));
 }
 
 // Files whose delimiters, marks and characters sit across the edge of a read: the bulk reading
