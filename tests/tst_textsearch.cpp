@@ -1,0 +1,206 @@
+// Matching over UTF-8 chunks: every case runs on chunks of a few bytes (so that matches cross
+// chunk edges) and on large ones.
+#include "bytesource.h"
+#include "textsearch.h"
+
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+enum Flag { Plain = 0, Case = 1, Words = 2, Expression = 4, Up = 8, Wrap = 16 };
+
+TextSearch::Query query(const QString &pattern, int flags)
+{
+    return { pattern, bool(flags & Case), bool(flags & Words), bool(flags & Expression) };
+}
+
+const qsizetype chunkSizes[] = { 4, 64 * 1024 };
+
+} // namespace
+
+class TestTextSearch : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void findNext_data();
+    void findNext();
+    void replaceAll_data();
+    void replaceAll();
+    void invalidExpression();
+    void currentMatchAndItsReplacement();
+    void stopsWhenAsked();
+};
+
+void TestTextSearch::findNext_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("pattern");
+    QTest::addColumn<int>("flags");
+    QTest::addColumn<int>("selStart");
+    QTest::addColumn<int>("selEnd");
+    QTest::addColumn<int>("start"); // -1: not found
+    QTest::addColumn<int>("end");
+
+    const auto row = [](const char *name, const QString &text, const QString &pattern, int flags,
+                        int selStart, int selEnd, int start, int end) {
+        QTest::addRow("%s", name) << text << pattern << flags << selStart << selEnd << start << end;
+    };
+    row("plain", u"abcdefgh"_s, u"def"_s, Case, 0, 0, 3, 6);
+    row("pattern longer than a chunk", u"abcdefghijk"_s, u"cdefghij"_s, Case, 0, 0, 2, 10);
+    row("starts after the selection", u"ab ab ab"_s, u"ab"_s, Case, 0, 2, 3, 5);
+    row("case differs", u"Hello WORLD"_s, u"world"_s, Case, 0, 0, -1, -1);
+    row("case blind", u"Hello WORLD"_s, u"world"_s, Plain, 0, 0, 6, 11);
+    row("case blind beyond ascii", u"x ÉTÉ été"_s, u"été"_s, Plain, 0, 0, 2, 5);
+    row("whole words skip a word's inside", u"concat cat"_s, u"cat"_s, Case | Words, 0, 0, 7, 10);
+    row("whole words see letters beyond ascii", u"écat cat"_s, u"cat"_s, Words, 0, 0, 5, 8);
+    row("not after the end", u"abc"_s, u"abc"_s, Case, 3, 3, -1, -1);
+    row("wrap around", u"xa ya"_s, u"a"_s, Wrap, 5, 5, 1, 2);
+    row("wrap finds the selection itself", u"xa"_s, u"a"_s, Wrap, 1, 2, 1, 2);
+    row("up", u"a1 a2 a3"_s, u"a"_s, Up, 8, 8, 6, 7);
+    row("up before the selection", u"a1 a2 a3"_s, u"a"_s, Up, 6, 7, 3, 4);
+    row("up wraps to the end", u"a1 a2 a3"_s, u"a"_s, Up | Wrap, 0, 0, 6, 7);
+    row("a typed line feed is the line break", u"ab\r\ncd"_s, u"b\ncd"_s, Plain, 0, 0, 1, 6);
+    row("expression line feed is the line break", u"ab\r\ncd"_s, u"b\\nc"_s, Expression, 0, 0, 1,
+        5);
+    row("line end is before the CR", u"ab\r\ncd"_s, u"$"_s, Expression, 0, 0, 2, 2);
+    row("empty match at the caret moves on", u"ab\r\ncd"_s, u"^"_s, Expression, 0, 0, 4, 4);
+    row("empty match at the very end", u"ab"_s, u"$"_s, Expression, 1, 1, 2, 2);
+    row("expression never inside a surrogate pair", u"😀😀"_s, u"(?:)"_s, Expression, 0, 0, 2, 2);
+    row("expression up", u"a1 a2 a3"_s, u"a\\d"_s, Expression | Up, 8, 8, 6, 8);
+    row("expression case blind", u"xx ÉTÉ"_s, u"é+t"_s, Expression, 0, 0, 3, 5);
+    row("expression whole words", u"a12 12"_s, u"\\d+"_s, Expression | Words, 0, 0, 4, 6);
+
+    // Windows of lines: context on a long line, and a match across a window's edge.
+    const QString longLine = QString(200'000, u'x') + u"y"_s;
+    row("long line", longLine, u"^x+y$"_s, Expression, 0, 0, 0, 200'001);
+    row("long line from inside", longLine, u"xy"_s, Expression, 150'000, 150'000, 199'999, 200'001);
+    QString lines;
+    while (lines.size() < 4'300'000)
+        lines += u"abc\r\n"_s;
+    const int q = int(4 * 1024 * 1024 - 1);
+    lines.replace(q, 5, u"Q\r\nRS"_s);
+    row("match across a window edge", lines, u"Q\\nR"_s, Expression, 0, 0, q, q + 4);
+}
+
+void TestTextSearch::findNext()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, pattern);
+    QFETCH(int, flags);
+    QFETCH(int, selStart);
+    QFETCH(int, selEnd);
+    QFETCH(int, start);
+    QFETCH(int, end);
+
+    const TextSearch search(query(pattern, flags));
+    QVERIFY(search.isValid());
+    for (const qsizetype chunkSize : chunkSizes) {
+        const Utf8Chunks chunks(text.toUtf8(), chunkSize);
+        const TextSearch::Range selection { chunks.byteOfPosition(selStart),
+                                            chunks.byteOfPosition(selEnd) };
+        const auto result = search.findNext(chunks, selection,
+                                            flags & Up ? TextSearch::Direction::Backward
+                                                       : TextSearch::Direction::Forward,
+                                            flags & Wrap);
+        QVERIFY(!result.stopped);
+        const qint64 foundStart
+            = result.match.found() ? chunks.positionOfByte(result.match.start) : -1;
+        const qint64 foundEnd = result.match.found() ? chunks.positionOfByte(result.match.end) : -1;
+        QCOMPARE(foundStart, start);
+        QCOMPARE(foundEnd, end);
+    }
+}
+
+void TestTextSearch::replaceAll_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("pattern");
+    QTest::addColumn<int>("flags");
+    QTest::addColumn<QString>("replaceWith");
+    QTest::addColumn<QString>("expected");
+
+    const auto row = [](const char *name, const QString &text, const QString &pattern, int flags,
+                        const QString &replaceWith, const QString &expected) {
+        QTest::addRow("%s", name) << text << pattern << flags << replaceWith << expected;
+    };
+    row("plain", u"banana"_s, u"a"_s, Case, u"o"_s, u"bonono"_s);
+    row("no overlaps", u"aaaa"_s, u"aa"_s, Case, u"b"_s, u"bb"_s);
+    row("case blind", u"Ab aB"_s, u"ab"_s, Plain, u"x"_s, u"x x"_s);
+    row("whole words", u"cat concat cat"_s, u"cat"_s, Words, u"dog"_s, u"dog concat dog"_s);
+    row("plain keeps backslashes", u"a.b"_s, u"."_s, Case, u"\\1"_s, u"a\\1b"_s);
+    row("groups", u"a1 b2"_s, u"(\\w)(\\d)"_s, Expression, u"\\2\\1"_s, u"1a 2b"_s);
+    row("empty matches never loop", u"abc"_s, u"x*"_s, Expression, u"-"_s, u"-a-b-c-"_s);
+    row("empty matches around a surrogate pair", u"😀"_s, u"(?:)"_s, Expression, u"-"_s, u"-😀-"_s);
+    row("line breaks replaced", u"a\r\nb\r\nc"_s, u"\\n"_s, Expression, u","_s, u"a,b,c"_s);
+    row("line breaks inserted", u"a,b"_s, u","_s, Expression, u"\\n"_s, u"a\r\nb"_s);
+    row("plain line breaks inserted", u"a,b"_s, u","_s, Plain, u"\n"_s, u"a\r\nb"_s);
+    row("captured line break", u"a\r\nb"_s, u"(\\n)"_s, Expression, u"\\1\\1"_s, u"a\r\n\r\nb"_s);
+    row("every line start", u"a\r\n\r\nb"_s, u"^"_s, Expression, u"> "_s, u"> a\r\n> \r\n> b"_s);
+}
+
+void TestTextSearch::replaceAll()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, pattern);
+    QFETCH(int, flags);
+    QFETCH(QString, replaceWith);
+    QFETCH(QString, expected);
+
+    const TextSearch search(query(pattern, flags));
+    for (const qsizetype chunkSize : chunkSizes) {
+        const Utf8Chunks chunks(text.toUtf8(), chunkSize);
+        QString result;
+        qint64 done = 0;
+        QVERIFY(search.findAll(chunks, replaceWith,
+                               [&](TextSearch::Range match, const QString &replacement) {
+                                   const qint64 start = chunks.positionOfByte(match.start);
+                                   result += text.mid(done, start - done) + replacement;
+                                   done = chunks.positionOfByte(match.end);
+                                   return true;
+                               }));
+        result += text.mid(done);
+        QCOMPARE(result, expected);
+    }
+}
+
+void TestTextSearch::invalidExpression()
+{
+    const TextSearch search(query(u"ab(c"_s, Expression));
+    QVERIFY(!search.isValid());
+    QCOMPARE(search.errorOffset(), 4);
+    QVERIFY(!search.errorString().isEmpty());
+    const Utf8Chunks chunks("ab(c");
+    QVERIFY(!search.findNext(chunks, {}, TextSearch::Direction::Forward, true).match.found());
+}
+
+void TestTextSearch::currentMatchAndItsReplacement()
+{
+    const Utf8Chunks chunks("x a1 b22");
+    const TextSearch search(query(u"([a-z])(\\d+)"_s, Expression));
+    QString replacement;
+    QVERIFY(search.matchesExactly(chunks, { 5, 8 }, u"\\2\\1"_s, &replacement));
+    QCOMPARE(replacement, u"22b"_s);
+    QVERIFY(!search.matchesExactly(chunks, { 5, 7 }, u"-"_s, &replacement));
+    QVERIFY(!search.matchesExactly(chunks, { 0, 1 }, u"-"_s, &replacement));
+}
+
+void TestTextSearch::stopsWhenAsked()
+{
+    const Utf8Chunks chunks(QByteArray(3 * TextSearch::SliceBytes, 'a'));
+    int asked = 0;
+    const auto stop = [&] { return ++asked < 2; };
+    const TextSearch search(query(u"b"_s, Case));
+    const auto result = search.findNext(chunks, {}, TextSearch::Direction::Forward, true, stop);
+    QVERIFY(result.stopped);
+    QVERIFY(!result.match.found());
+    QCOMPARE(asked, 2);
+    asked = 0;
+    QVERIFY(!search.findAll(
+        chunks, u"c"_s, [](auto, auto) { return true; }, stop));
+}
+
+QTEST_MAIN(TestTextSearch)
+#include "tst_textsearch.moc"

@@ -1,0 +1,456 @@
+#include "textsearch.h"
+
+#include "textbuffer.h"
+
+#include <algorithm>
+#include <cstring>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// Context read before and after a window of lines, so that a long line is never decoded whole.
+constexpr qint64 Context = 64 * 1024;
+// Text decoded at once for a regular expression.
+constexpr qint64 WindowBytes = 4 * 1024 * 1024;
+
+bool continuation(char byte) { return (uchar(byte) & 0xC0) == 0x80; }
+
+QByteArray bytesBetween(const ByteSource &text, qint64 from, qint64 to)
+{
+    QByteArray bytes;
+    if (to <= from)
+        return bytes;
+    bytes.reserve(to - from);
+    text.forEachChunk(from, [&](QByteArrayView chunk, qint64 start) {
+        const qint64 begin = std::max(from, start);
+        const qint64 end = std::min(to, start + chunk.size());
+        if (end > begin)
+            bytes.append(chunk.sliced(begin - start, end - begin));
+        return start + chunk.size() < to;
+    });
+    return bytes;
+}
+
+char32_t decodeFirst(QByteArrayView bytes)
+{
+    const QString decoded = QString::fromUtf8(bytes.first(std::min<qsizetype>(4, bytes.size())));
+    return decoded.isEmpty() ? 0 : decoded.toUcs4().value(0);
+}
+
+bool isWordCharacter(char32_t c) { return QChar::isLetterOrNumber(c); }
+
+// Characters of a window up to a byte offset, counted as the window reads them (CR dropped).
+qsizetype windowOffset(QByteArrayView bytes)
+{
+    qsizetype units = 0;
+    for (const char byte : bytes) {
+        if (byte != '\r' && !continuation(byte))
+            units += uchar(byte) >= 0xF0 ? 2 : 1;
+    }
+    return units;
+}
+
+// Walks a decoded window forwards, turning its character offsets back into bytes.
+class ByteMap
+{
+public:
+    ByteMap(const QString &window, qint64 startByte) : m_window(window), m_byte(startByte) { }
+
+    qint64 byteAt(qsizetype offset)
+    {
+        for (; m_offset < offset; ++m_offset) {
+            const char16_t c = m_window.at(m_offset).unicode();
+            if (c == u'\n')
+                m_byte += 2;
+            else if (c < 0x80)
+                m_byte += 1;
+            else if (c < 0x800)
+                m_byte += 2;
+            else if (QChar::isHighSurrogate(c))
+                m_byte += 4, ++m_offset;
+            else
+                m_byte += 3;
+        }
+        return m_byte;
+    }
+
+private:
+    const QString &m_window;
+    qsizetype m_offset = 0;
+    qint64 m_byte;
+};
+
+} // namespace
+
+TextSearch::TextSearch(const Query &query) : m_query(query)
+{
+    for (int i = 0; i < 256; ++i)
+        m_fold[i] = uchar(i >= 'A' && i <= 'Z' ? i - 'A' + 'a' : i);
+    std::fill(std::begin(m_shift), std::end(m_shift), 1);
+
+    const QString pattern = TextBuffer::withCrLf(query.pattern);
+    bool ascii = true;
+    for (const QChar c : pattern)
+        ascii = ascii && c.unicode() < 0x80;
+
+    QRegularExpression::PatternOptions options = QRegularExpression::MultilineOption;
+    if (!query.matchCase)
+        options |= QRegularExpression::CaseInsensitiveOption;
+    if (query.regularExpression) {
+        m_kind = Kind::Expression;
+        m_expression = QRegularExpression(query.pattern, options);
+    } else if (query.matchCase || ascii) {
+        m_kind = query.matchCase ? Kind::Bytes : Kind::FoldedBytes;
+        m_needle = pattern.toUtf8();
+        if (m_kind == Kind::FoldedBytes) {
+            for (char &c : m_needle)
+                c = char(m_fold[uchar(c)]);
+            const qint64 m = m_needle.size();
+            std::fill(std::begin(m_shift), std::end(m_shift), m);
+            for (qint64 i = 0; i + 1 < m; ++i)
+                m_shift[uchar(m_needle.at(i))] = m - 1 - i;
+        }
+    } else {
+        // Case-blind matching beyond ASCII needs Unicode's case rules: the decoded windows.
+        m_kind = Kind::Expression;
+        QString lines = pattern;
+        lines.replace(u"\r\n"_s, u"\n"_s);
+        m_expression = QRegularExpression(QRegularExpression::escape(lines), options);
+    }
+    if (m_kind == Kind::Expression) {
+        m_valid = m_expression.isValid();
+        m_expression.optimize();
+    }
+}
+
+QString TextSearch::errorString() const { return m_valid ? QString() : m_expression.errorString(); }
+
+qsizetype TextSearch::errorOffset() const
+{
+    return m_valid ? -1 : m_expression.patternErrorOffset();
+}
+
+qint64 TextSearch::locate(QByteArrayView haystack, qint64 from) const
+{
+    const qint64 m = m_needle.size();
+    const qint64 n = haystack.size();
+    if (from < 0 || n - from < m)
+        return -1;
+    const auto *h = reinterpret_cast<const uchar *>(haystack.data());
+    const auto *needle = reinterpret_cast<const uchar *>(m_needle.constData());
+    if (m_kind == Kind::Bytes) {
+        const void *found = memmem(h + from, size_t(n - from), needle, size_t(m));
+        return found ? static_cast<const uchar *>(found) - h : -1;
+    }
+    const uchar last = needle[m - 1];
+    for (qint64 at = from; at + m <= n;) {
+        const uchar tail = m_fold[h[at + m - 1]];
+        if (tail == last) {
+            qint64 i = m - 2;
+            while (i >= 0 && m_fold[h[at + i]] == needle[i])
+                --i;
+            if (i < 0)
+                return at;
+        }
+        at += m_shift[tail];
+    }
+    return -1;
+}
+
+bool TextSearch::wholeWordAt(const ByteSource &text, Range range) const
+{
+    QByteArray before;
+    text.forEachChunkBackward(range.start, [&](QByteArrayView chunk, qint64 start) {
+        const qint64 end = std::min<qint64>(range.start, start + chunk.size());
+        before.prepend(chunk.first(end - start).last(std::min<qint64>(4, end - start)));
+        return before.size() < 4 && start > 0;
+    });
+    qsizetype lead = before.size();
+    while (lead > 0 && continuation(before.at(lead - 1)))
+        --lead;
+    if (lead > 0 && isWordCharacter(decodeFirst(QByteArrayView(before).sliced(lead - 1))))
+        return false;
+    const QByteArray after = bytesBetween(text, range.end, range.end + 4);
+    return after.isEmpty() || !isWordCharacter(decodeFirst(after));
+}
+
+QString TextSearch::plainReplacement(const QString &replaceWith) const
+{
+    return TextBuffer::withCrLf(replaceWith);
+}
+
+QString TextSearch::expand(const QRegularExpressionMatch &match, const QString &replaceWith) const
+{
+    if (!m_query.regularExpression)
+        return plainReplacement(replaceWith);
+    QString result;
+    for (qsizetype i = 0; i < replaceWith.size(); ++i) {
+        const QChar c = replaceWith.at(i);
+        if (c != u'\\' || i + 1 == replaceWith.size()) {
+            result.append(c);
+            continue;
+        }
+        const QChar next = replaceWith.at(++i);
+        if (next.isDigit() && next.unicode() < 0x80)
+            result.append(match.captured(next.unicode() - u'0'));
+        else if (next == u'n')
+            result.append(u'\n');
+        else if (next == u't')
+            result.append(u'\t');
+        else if (next == u'\\')
+            result.append(u'\\');
+        else
+            result.append(c).append(next);
+    }
+    return TextBuffer::withCrLf(result);
+}
+
+bool TextSearch::scan(const ByteSource &text, qint64 from, qint64 until, const QString *replaceWith,
+                      const OnMatch &onMatch) const
+{
+    if (!m_valid || m_query.pattern.isEmpty() || from >= until)
+        return true;
+    if (m_kind == Kind::Expression)
+        return scanExpression(text, from, until, replaceWith, onMatch);
+    return scanBytes(text, from, until, replaceWith, onMatch);
+}
+
+bool TextSearch::scanBytes(const ByteSource &text, qint64 from, qint64 until,
+                           const QString *replaceWith, const OnMatch &onMatch) const
+{
+    const qint64 m = m_needle.size();
+    const QString replacement = replaceWith ? plainReplacement(*replaceWith) : QString();
+    // The last m - 1 bytes seen: a match may start there and end in the next chunk.
+    QByteArray carry;
+    qint64 carryStart = from;
+    qint64 next = from; // matches do not overlap
+    bool goOn = true;
+    const auto consider = [&](qint64 start) {
+        if (start < next)
+            return true;
+        if (start >= until)
+            return false;
+        const Range range { start, start + m };
+        if (m_query.wholeWords && !wholeWordAt(text, range))
+            return true;
+        next = range.end;
+        goOn = onMatch(range, replacement);
+        return goOn;
+    };
+    text.forEachChunk(from, [&](QByteArrayView chunk, qint64 chunkStart) {
+        const qint64 skip = std::max<qint64>(0, from - chunkStart);
+        if (skip >= chunk.size())
+            return true;
+        const QByteArrayView part = chunk.sliced(skip);
+        const qint64 partStart = chunkStart + skip;
+        if (!carry.isEmpty()) {
+            QByteArray joined = carry;
+            joined.append(part.first(std::min<qint64>(m - 1, part.size())));
+            for (qint64 i = locate(joined, 0); i >= 0 && i < carry.size();
+                 i = locate(joined, i + 1)) {
+                if (!consider(carryStart + i))
+                    return false;
+            }
+        }
+        for (qint64 i = locate(part, std::max<qint64>(0, next - partStart)); i >= 0;
+             i = locate(part, std::max<qint64>(i + 1, next - partStart))) {
+            if (!consider(partStart + i))
+                return false;
+        }
+        const qint64 partEnd = partStart + part.size();
+        if (partEnd - (m - 1) >= until)
+            return false;
+        if (part.size() >= m - 1) {
+            carry = part.last(m - 1).toByteArray();
+        } else {
+            carry.append(part);
+            carry = carry.last(std::min<qsizetype>(carry.size(), m - 1));
+        }
+        carryStart = partEnd - carry.size();
+        return true;
+    });
+    return goOn;
+}
+
+bool TextSearch::scanExpression(const ByteSource &text, qint64 from, qint64 until,
+                                const QString *replaceWith, const OnMatch &onMatch) const
+{
+    const qint64 size = text.byteLength();
+    qint64 position = from;
+    qint64 reach = Context;
+    qint64 growTo = 0; // a match touched the window's end: the next window reaches this far
+    while (position < until && position <= size) {
+        // The window starts at the line start, or a little before the position on a long line.
+        const qint64 contextStart = std::max<qint64>(0, position - Context);
+        const QByteArray before = bytesBetween(text, contextStart, position);
+        qsizetype lineStart = before.lastIndexOf('\n') + 1;
+        if (lineStart == 0 && contextStart > 0) {
+            while (lineStart < before.size()
+                   && (continuation(before.at(lineStart)) || before.at(lineStart) == '\n'))
+                ++lineStart;
+        }
+        const qint64 windowStart = contextStart + lineStart;
+
+        // It takes the matches that start in its share of the slice, and reads on to the line
+        // break after some context, so that a match across the share's end is seen whole.
+        const qint64 target
+            = std::min(size, std::max(std::min(until, position + WindowBytes), growTo));
+        const qint64 limit = std::min(size, target + Context + reach);
+        // A few bytes more tell whether limit falls inside a character.
+        QByteArray bytes = bytesBetween(text, windowStart, std::min(size, limit + 4));
+        qint64 windowEnd = limit;
+        const qsizetype lf
+            = bytes.indexOf('\n', std::min<qint64>(limit, target + Context) - 1 - windowStart);
+        if (lf >= 0) {
+            windowEnd = windowStart + lf + 1;
+        } else if (limit < size) {
+            while (windowEnd > target && continuation(bytes.at(windowEnd - windowStart)))
+                --windowEnd;
+            if (windowEnd > windowStart && bytes.at(windowEnd - 1 - windowStart) == '\r')
+                --windowEnd;
+        }
+        bytes.truncate(windowEnd - windowStart);
+        QString window = QString::fromUtf8(bytes);
+        window.remove(u'\r');
+        const bool more = windowEnd < size;
+        const qint64 share = more ? target : size + 1;
+
+        ByteMap map(window, windowStart);
+        qsizetype offset = windowOffset(QByteArrayView(bytes).first(position - windowStart));
+        bytes.clear();
+        bool grow = false;
+        while (offset <= window.size()) {
+            const QRegularExpressionMatch match = m_expression.match(window, offset);
+            if (!match.hasMatch())
+                break;
+            const qsizetype start16 = match.capturedStart();
+            const qsizetype end16 = match.capturedEnd();
+            const qint64 startByte = map.byteAt(start16);
+            if (startByte >= until)
+                return true;
+            if (startByte >= share)
+                break;
+            if (more && end16 == window.size()) {
+                // It may go on past the window, or be an anchor at its edge.
+                grow = true;
+                position = startByte;
+                break;
+            }
+            const Range range { startByte, map.byteAt(end16) };
+            if (!m_query.wholeWords || wholeWordAt(text, range)) {
+                if (!onMatch(range, replaceWith ? expand(match, *replaceWith) : QString()))
+                    return false;
+            }
+            offset = end16;
+            if (end16 == start16) {
+                if (offset == window.size())
+                    break;
+                offset += window.at(offset).isHighSurrogate() ? 2 : 1;
+            }
+            position = map.byteAt(std::min(offset, window.size()));
+        }
+        if (grow) {
+            growTo = windowEnd + reach;
+            reach *= 4;
+            continue;
+        }
+        reach = Context;
+        growTo = 0;
+        if (!more)
+            return true;
+        position = std::max(position, target);
+    }
+    return true;
+}
+
+TextSearch::Result TextSearch::findNext(const ByteSource &text, Range selection,
+                                        Direction direction, bool wrap,
+                                        const KeepGoing &keepGoing) const
+{
+    Result result;
+    if (!m_valid || m_query.pattern.isEmpty())
+        return result;
+    const qint64 end = text.byteLength() + 1; // an empty match may stand at the very end
+    const auto sliceStopped = [&] { return keepGoing && !keepGoing(); };
+
+    const auto forward = [&](qint64 from, qint64 until, bool skipSelection) {
+        for (qint64 slice = from; slice < until; slice += SliceBytes) {
+            scan(text, slice, std::min(until, slice + SliceBytes), nullptr,
+                 [&](Range match, const QString &) {
+                     if (skipSelection && match == selection)
+                         return true;
+                     result.match = match;
+                     return false;
+                 });
+            if (result.match.found())
+                return true;
+            if (sliceStopped()) {
+                result.stopped = true;
+                return true;
+            }
+        }
+        return false;
+    };
+    const auto backward = [&](qint64 from, qint64 until) {
+        for (qint64 sliceEnd = until; sliceEnd > from; sliceEnd -= SliceBytes) {
+            scan(text, std::max(from, sliceEnd - SliceBytes), sliceEnd, nullptr,
+                 [&](Range match, const QString &) {
+                     result.match = match;
+                     return true;
+                 });
+            if (result.match.found())
+                return true;
+            if (sliceStopped()) {
+                result.stopped = true;
+                return true;
+            }
+        }
+        return false;
+    };
+
+    if (direction == Direction::Forward) {
+        if (!forward(selection.end, end, true) && wrap)
+            forward(0, std::min(end, selection.end), false);
+    } else {
+        if (!backward(0, selection.start) && wrap)
+            backward(selection.start, end);
+    }
+    return result;
+}
+
+bool TextSearch::matchesExactly(const ByteSource &text, Range range, const QString &replaceWith,
+                                QString *replacement) const
+{
+    bool exact = false;
+    scan(text, range.start, range.start + 1, &replaceWith,
+         [&](Range match, const QString &expanded) {
+             exact = match == range;
+             if (exact && replacement)
+                 *replacement = expanded;
+             return false;
+         });
+    return exact;
+}
+
+bool TextSearch::findAll(const ByteSource &text, const QString &replaceWith,
+                         const MatchVisitor &visit, const KeepGoing &keepGoing) const
+{
+    const qint64 end = text.byteLength() + 1;
+    Range previous;
+    bool goOn = true;
+    for (qint64 slice = 0; slice < end && goOn; slice += SliceBytes) {
+        // A match may run into the next slice; the next one starts after it.
+        const qint64 from = std::max(slice, previous.end);
+        goOn = scan(text, from, std::min(end, slice + SliceBytes), &replaceWith,
+                    [&](Range match, const QString &replacement) {
+                        if (match == previous)
+                            return true;
+                        previous = match;
+                        return visit(match, replacement);
+                    });
+        if (goOn && keepGoing && !keepGoing())
+            return false;
+    }
+    return goOn;
+}
