@@ -20,8 +20,10 @@ int main(int argc, char *argv[])
     QtSequentialFiles files;
     QtForm window(messageBoxes);
     QtCommonDialog commonDialog(&window);
+    QtNumberInput numberInput;
 
-    Form1 form({ window, window.textBox(), commonDialog, clipboard, screen, messageBoxes, files });
+    Form1 form({ window, window.textBox(), commonDialog, clipboard, screen, messageBoxes, files,
+                 window.findDialog(), numberInput });
     window.start(form.design());
     // For timing start-up from outside: end once the window has been shown.
     if (qEnvironmentVariableIsSet("QUORVEX_EXIT_AFTER_SHOW"))

@@ -197,7 +197,7 @@ public:
     Scenario(const QString &path, const QString &folder)
         : m_path(path), m_savePath(folder + u"/saved.txt"_s), m_window(m_messageBoxes),
           m_form({ m_window, m_window.textBox(), m_dialog, m_clipboard, m_screen, m_messageBoxes,
-                   m_files }),
+                   m_files, m_window.findDialog(), m_numberInput }),
           m_text(m_window.textBox())
     {
         m_window.start(m_form.design());
@@ -375,6 +375,7 @@ private:
     QtClipboard m_clipboard;
     QtScreenPointer m_screen;
     QtSequentialFiles m_files;
+    QtNumberInput m_numberInput;
     QtForm m_window;
     Form1 m_form;
     QtTextArea &m_text;

@@ -8,7 +8,7 @@ using namespace Qt::StringLiterals;
 Form1::Form1(const FormServices &services)
     : Me(services.window), Text1(services.textBox), CommonDialog1(services.commonDialog),
       ClipboardService(services.clipboard), Screen(services.screen), Prompts(services.messageBoxes),
-      Files(services.files)
+      Files(services.files), FindReplace(services.findDialog), Numbers(services.numberInput)
 {
 }
 

@@ -28,6 +28,14 @@ public:
     void Edit_Paste_Click();
     void Edit_SelectAll_Click();
     void Edit_TextAppearence_Click();
+    void Search_Find_Click();
+    void Search_FindNext_Click();
+    void Search_FindPrevious_Click();
+    void Search_Replace_Click();
+    void Search_GoToLine_Click();
+    void FindReplace_FindNext_Click();
+    void FindReplace_Replace_Click();
+    void FindReplace_ReplaceAll_Click();
     // The user edited the text by other means than a character key.
     void Text1_Change();
     // The window is about to close from its title bar or the session; Cancel keeps it open.
@@ -48,6 +56,9 @@ private:
     bool confirmReplaceChanged();
     void reportFailure(const class Failure &failure);
     void abandonOpen(const Failure &failure, bool readingBegun);
+    void showFindReplace(FindDialog::Mode mode);
+    void searchFor(const SearchRequest &request, bool up);
+    bool checkPattern(const SearchRequest &request);
 
     QString blankCaption() const;
     QString readingCaption(const QString &fileName) const;
@@ -71,4 +82,6 @@ private:
     ScreenPointer &Screen;
     MessageBoxes &Prompts;
     SequentialFiles &Files;
+    FindDialog &FindReplace;
+    NumberInput &Numbers;
 };

@@ -59,5 +59,20 @@ FormDesign Form1::design()
     item(u"Edit_TextAppearence"_s, u"Text Appearance..."_s, QString(),
          &Form1::Edit_TextAppearence_Click);
 
+    menu(u"Search"_s, u"&Search"_s);
+    item(u"Search_Find"_s, u"&Find..."_s, u"Ctrl+F"_s, &Form1::Search_Find_Click);
+    item(u"Search_FindNext"_s, u"Find &Next"_s, u"F3"_s, &Form1::Search_FindNext_Click);
+    item(u"Search_FindPrevious"_s, u"Find &Previous"_s, u"Shift+F3"_s,
+         &Form1::Search_FindPrevious_Click);
+    item(u"Search_Replace"_s, u"&Replace..."_s, u"Ctrl+H"_s, &Form1::Search_Replace_Click);
+    separator(u"Sep_Search_Replace_GoToLine"_s);
+    item(u"Search_GoToLine"_s, u"&Go To Line..."_s, u"Ctrl+G"_s, &Form1::Search_GoToLine_Click);
+
+    FindDialogDesign &find = form.findDialog;
+    find.name = u"FindReplace"_s;
+    find.findNext = [this] { FindReplace_FindNext_Click(); };
+    find.replace = [this] { FindReplace_Replace_Click(); };
+    find.replaceAll = [this] { FindReplace_ReplaceAll_Click(); };
+
     return form;
 }

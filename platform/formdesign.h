@@ -37,6 +37,15 @@ struct TextBoxDesign
     std::function<void()> userEdit;
 };
 
+// The modeless find dialog: its buttons' events.
+struct FindDialogDesign
+{
+    QString name;
+    std::function<void()> findNext;
+    std::function<void()> replace;
+    std::function<void()> replaceAll;
+};
+
 struct FormDesign
 {
     QString name;
@@ -45,6 +54,7 @@ struct FormDesign
     int clientHeight = 0;
     QString commonDialogName;
     TextBoxDesign textBox;
+    FindDialogDesign findDialog;
     QList<MenuItemDesign> menus;
     std::function<void()> load;
     std::function<void()> resize;

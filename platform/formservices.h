@@ -1,6 +1,7 @@
 #pragma once
 
 #include "commondialog.h"
+#include "finddialog.h"
 #include "sequentialfiles.h"
 #include "services.h"
 #include "textarea.h"
@@ -16,4 +17,6 @@ struct FormServices
     ScreenPointer &screen;
     MessageBoxes &messageBoxes;
     SequentialFiles &files;
+    FindDialog &findDialog;
+    NumberInput &numberInput;
 };

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "finddialog.h"
+
 #include <QByteArrayView>
 #include <QString>
 #include <QtGlobal>
@@ -43,6 +45,22 @@ public:
     virtual QString selText() const = 0;
     // Replaces the selection, or inserts at the caret when nothing is selected.
     virtual void setSelText(const QString &text) = 0;
+
+    // Lines are counted from 0; lineStart is the position of a line's first character.
+    virtual qint64 lineCount() const = 0;
+    virtual qint64 lineOfPosition(qint64 position) const = 0;
+    virtual qint64 lineStart(qint64 line) const = 0;
+
+    // Searches take long on a large text: they may be stopped by the user (Escape).
+    enum class SearchOutcome { Found, NotFound, Stopped };
+    // Selects the next match after the selection (or the last one before it) and scrolls it
+    // into view; with wrap the search goes on from the other end of the text.
+    virtual SearchOutcome findNext(const SearchRequest &request, bool up, bool wrap) = 0;
+    // When the selection is a match, replaces it ("\1" and the like expanded for a regular
+    // expression) and returns true.
+    virtual bool replaceSelectedMatch(const SearchRequest &request, const QString &replaceWith) = 0;
+    // Replaces every match as one undo step: the number replaced, or -1 when stopped.
+    virtual qint64 replaceAll(const SearchRequest &request, const QString &replaceWith) = 0;
 
     // Red in the low byte, then green, then blue.
     virtual quint32 foreColor() const = 0;

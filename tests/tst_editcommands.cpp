@@ -1,6 +1,7 @@
 // Copy, Cut, Paste and Select All with the real text box and the real clipboard, run from the
 // handlers and from the keyboard.
 #include "editorfixture.h"
+#include "marked.h"
 
 #include <QAction>
 #include <QClipboard>
@@ -28,23 +29,6 @@ const struct
     { &Form1::Edit_Paste_Click, u"Edit_Paste", QKeySequence::Paste },
     { &Form1::Edit_SelectAll_Click, u"Edit_SelectAll", QKeySequence::SelectAll },
 };
-
-// The text with the selection in brackets: "ab[cd]" has cd selected, "a[]b" the caret after a.
-void setMarked(TextArea &area, QString text)
-{
-    const qsizetype start = text.indexOf(u'[');
-    const qsizetype end = text.indexOf(u']') - 1;
-    area.setText(text.remove(u'[').remove(u']'));
-    area.setSelStart(int(start));
-    area.setSelLength(int(end - start));
-}
-
-QString marked(const TextArea &area)
-{
-    return area.text()
-        .insert(area.selStart() + area.selLength(), u']')
-        .insert(area.selStart(), u'[');
-}
 
 QString clipboardText()
 {

@@ -89,12 +89,21 @@ void TestForm1::menuTreeMatchesTheDesign()
         { u"Sel_Edit_SelectAll_TextAppearence"_s, QString(), QString() },
         { u"Edit_TextAppearence"_s, u"Text Appearance..."_s, QString() },
     };
+    const QList<Row> search = {
+        { u"Search_Find"_s, u"&Find..."_s, u"Ctrl+F"_s },
+        { u"Search_FindNext"_s, u"Find &Next"_s, u"F3"_s },
+        { u"Search_FindPrevious"_s, u"Find &Previous"_s, u"Shift+F3"_s },
+        { u"Search_Replace"_s, u"&Replace..."_s, u"Ctrl+H"_s },
+        { u"Sep_Search_Replace_GoToLine"_s, QString(), QString() },
+        { u"Search_GoToLine"_s, u"&Go To Line..."_s, u"Ctrl+G"_s },
+    };
     const QList<QAction *> top = f.window.menuBar()->actions();
-    QCOMPARE(top.size(), 2);
+    QCOMPARE(top.size(), 3);
     QCOMPARE(top.at(0)->text(), u"&File"_s);
     QCOMPARE(top.at(1)->text(), u"&Edit"_s);
-    const QList<QList<Row>> menus = { file, edit };
-    for (int m = 0; m < 2; ++m) {
+    QCOMPARE(top.at(2)->text(), u"&Search"_s);
+    const QList<QList<Row>> menus = { file, edit, search };
+    for (int m = 0; m < menus.size(); ++m) {
         const QList<QAction *> items = top.at(m)->menu()->actions();
         QCOMPARE(items.size(), menus.at(m).size());
         for (int i = 0; i < items.size(); ++i) {
@@ -210,18 +219,26 @@ void TestForm1::programChangesLeaveTheDocumentClean()
 void TestForm1::menuShortcutsGoBeforeTheTextBox_data()
 {
     QTest::addColumn<QString>("item");
-    QTest::addColumn<int>("key");
-    QTest::addRow("select all") << u"Edit_SelectAll"_s << int(Qt::Key_A);
-    QTest::addRow("copy") << u"Edit_Copy"_s << int(Qt::Key_C);
-    QTest::addRow("cut") << u"Edit_Cut"_s << int(Qt::Key_X);
-    QTest::addRow("paste") << u"Edit_Paste"_s << int(Qt::Key_V);
-    QTest::addRow("new") << u"File_New"_s << int(Qt::Key_N);
+    QTest::addColumn<QKeyCombination>("keys");
+    const auto ctrl = [](Qt::Key key) { return QKeyCombination(Qt::ControlModifier, key); };
+    QTest::addRow("select all") << u"Edit_SelectAll"_s << ctrl(Qt::Key_A);
+    QTest::addRow("copy") << u"Edit_Copy"_s << ctrl(Qt::Key_C);
+    QTest::addRow("cut") << u"Edit_Cut"_s << ctrl(Qt::Key_X);
+    QTest::addRow("paste") << u"Edit_Paste"_s << ctrl(Qt::Key_V);
+    QTest::addRow("new") << u"File_New"_s << ctrl(Qt::Key_N);
+    QTest::addRow("find") << u"Search_Find"_s << ctrl(Qt::Key_F);
+    QTest::addRow("find next") << u"Search_FindNext"_s << QKeyCombination(Qt::Key_F3);
+    QTest::addRow("find previous")
+        << u"Search_FindPrevious"_s << QKeyCombination(Qt::ShiftModifier, Qt::Key_F3);
+    // Text widgets often take Ctrl+H as Backspace.
+    QTest::addRow("replace") << u"Search_Replace"_s << ctrl(Qt::Key_H);
+    QTest::addRow("go to line") << u"Search_GoToLine"_s << ctrl(Qt::Key_G);
 }
 
 void TestForm1::menuShortcutsGoBeforeTheTextBox()
 {
     QFETCH(QString, item);
-    QFETCH(int, key);
+    QFETCH(QKeyCombination, keys);
 
     EditorFixture f;
     FormDesign design = f.form.design();
@@ -234,7 +251,8 @@ void TestForm1::menuShortcutsGoBeforeTheTextBox()
     f.text().setText(u"some text"_s);
     f.text().setFocus();
     QTRY_VERIFY(f.text().hasFocus());
-    QTest::keyClick(&f.text(), Qt::Key(key), Qt::ControlModifier);
+    f.text().setSelStart(4);
+    QTest::keyClick(&f.text(), keys.key(), keys.keyboardModifiers());
     QCOMPARE(runs, 1);
     // The text box's own handling did not run as well.
     QCOMPARE(f.text().text(), u"some text"_s);

@@ -454,3 +454,9 @@ bool TextSearch::findAll(const ByteSource &text, const QString &replaceWith,
     }
     return goOn;
 }
+
+std::unique_ptr<ByteSource> searchableBytes(const TextBuffer &buffer)
+{
+    // The storage holds UTF-16 for now: the search reads an encoded copy.
+    return std::make_unique<Utf8Chunks>(buffer.text().toUtf8());
+}

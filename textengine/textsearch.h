@@ -6,6 +6,9 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
+
+class TextBuffer;
 
 // Finds a pattern in a text held as UTF-8 chunks, without copying the whole text. Plain patterns
 // are matched on the bytes; regular expressions (and case-blind patterns beyond ASCII) on
@@ -89,3 +92,6 @@ private:
     qint64 m_shift[256]; // Horspool shifts over folded bytes
     QRegularExpression m_expression;
 };
+
+// The storage's text as the search reads it.
+std::unique_ptr<ByteSource> searchableBytes(const TextBuffer &buffer);

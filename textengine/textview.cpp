@@ -140,6 +140,25 @@ void TextView::afterEdit(qsizetype position, qsizetype removed, qsizetype added,
     Q_EMIT caretMoved();
 }
 
+void TextView::replaceRanges(const std::vector<std::pair<qsizetype, qsizetype>> &ranges,
+                             const std::vector<QString> &texts)
+{
+    if (ranges.empty() || texts.empty())
+        return;
+    const qsizetype oldLength = m_buffer.length();
+    // From the last range back, so that the positions of the others stay as given.
+    m_buffer.beginUndoGroup();
+    for (size_t i = ranges.size(); i-- > 0;) {
+        const QString &text = texts.size() == ranges.size() ? texts[i] : texts.front();
+        m_buffer.replace(ranges[i].first, ranges[i].second, text);
+    }
+    m_buffer.endUndoGroup();
+    const qsizetype first = ranges.front().first;
+    m_caret = m_anchor = first;
+    m_preferredX = -1;
+    afterEdit(first, oldLength - first, m_buffer.length() - first, -1);
+}
+
 void TextView::typeText(const QString &text)
 {
     edit(selectionStart(), selectionEnd() - selectionStart(), text, TextBuffer::Merge::Typing);

@@ -53,6 +53,11 @@ public:
     // Replaces the selection (or inserts at the caret); the caret ends after the new text.
     void replaceSelection(const QString &text);
 
+    // Replaces ranges (position, length; sorted and disjoint) with texts (one for each, or one
+    // for all) as one undo step; the caret goes to the start of the first range.
+    void replaceRanges(const std::vector<std::pair<qsizetype, qsizetype>> &ranges,
+                       const std::vector<QString> &texts);
+
     void undo();
     void redo();
     void cut();

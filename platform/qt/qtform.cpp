@@ -18,7 +18,8 @@ QtForm::QtForm(MessageBoxes &messageBoxes, QWidget *parent)
     : QMainWindow(parent),
       m_messageBoxes(messageBoxes),
       m_client(new QWidget(this)),
-      m_textBox(new QtTextArea(m_client))
+      m_textBox(new QtTextArea(m_client)),
+      m_findDialog(new QtFindDialog(this))
 {
     setCentralWidget(m_client);
     m_textBox->setDispatcher([this](const std::function<void()> &handler) { dispatch(handler); });
@@ -43,6 +44,8 @@ void QtForm::build(const FormDesign &design)
     m_queryUnload = design.queryUnload;
     buildMenus(design.menus);
     m_textBox->applyDesign(design.textBox);
+    m_findDialog->applyDesign(design.findDialog,
+                              [this](const std::function<void()> &handler) { dispatch(handler); });
     resize(Twips::toPixelsX(this, design.clientWidth),
            Twips::toPixelsY(this, design.clientHeight) + menuBar()->sizeHint().height());
 }

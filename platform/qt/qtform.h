@@ -1,6 +1,7 @@
 #pragma once
 
 #include "formdesign.h"
+#include "qtfinddialog.h"
 #include "qttextarea.h"
 #include "window.h"
 
@@ -19,6 +20,7 @@ public:
     explicit QtForm(MessageBoxes &messageBoxes, QWidget *parent = nullptr);
 
     QtTextArea &textBox() { return *m_textBox; }
+    QtFindDialog &findDialog() { return *m_findDialog; }
 
     // Builds the window, raises the load event, shows the window and raises the resize event.
     void start(const FormDesign &design);
@@ -50,6 +52,7 @@ private:
     MessageBoxes &m_messageBoxes;
     QWidget *m_client;
     QtTextArea *m_textBox;
+    QtFindDialog *m_findDialog;
     std::function<void()> m_resize;
     std::function<void(qint16 &)> m_queryUnload;
     bool m_ended = false;

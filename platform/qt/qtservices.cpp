@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QInputDialog>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -110,4 +111,23 @@ int QtMessageBoxes::msgBox(const QString &prompt, int style, const QString &titl
     if (clicked < 0)
         return set.buttons.constLast().second;
     return set.buttons.at(clicked).second;
+}
+
+bool QtNumberInput::askNumber(const QString &title, const QString &label, qint64 minimum,
+                              qint64 maximum, qint64 &value)
+{
+    QInputDialog dialog(QApplication::activeWindow());
+    dialog.setObjectName(u"numberInput"_s);
+    dialog.setWindowTitle(title);
+    dialog.setLabelText(label);
+    dialog.setInputMode(QInputDialog::IntInput);
+    // The spin box counts in int: a text of more lines than that offers the first ones.
+    constexpr qint64 largest = std::numeric_limits<int>::max();
+    dialog.setIntRange(int(qBound<qint64>(0, minimum, largest)),
+                       int(qBound<qint64>(0, maximum, largest)));
+    dialog.setIntValue(int(qBound<qint64>(minimum, value, qMin(maximum, largest))));
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+    value = dialog.intValue();
+    return true;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "finddialog.h"
 #include "services.h"
 
 class QWidget;
@@ -28,4 +29,12 @@ class QtMessageBoxes : public MessageBoxes
 {
 public:
     int msgBox(const QString &prompt, int style, const QString &title) override;
+};
+
+// The number prompt: an input dialog over the active window.
+class QtNumberInput : public NumberInput
+{
+public:
+    bool askNumber(const QString &title, const QString &label, qint64 minimum, qint64 maximum,
+                   qint64 &value) override;
 };

@@ -1,6 +1,8 @@
 #include "qttextarea.h"
 
+#include "busywork.h"
 #include "colorvalue.h"
+#include "textsearch.h"
 
 #include "failure.h"
 #include "twips.h"
@@ -17,6 +19,11 @@ Failure invalidSize()
 {
     return Failure(FailureNumber::InvalidProcedureCall,
                    u"Invalid procedure call or argument: a size cannot be negative."_s);
+}
+
+TextSearch::Query searchQuery(const SearchRequest &request)
+{
+    return { request.pattern, request.matchCase, request.wholeWords, request.regularExpression };
 }
 
 } // namespace
@@ -166,6 +173,80 @@ void QtTextArea::setSelText(const QString &text)
 {
     ProgramEdit edit(this);
     replaceSelection(text);
+}
+
+qint64 QtTextArea::lineCount() const { return buffer().lineCount(); }
+
+qint64 QtTextArea::lineOfPosition(qint64 position) const
+{
+    return buffer().lineAt(qBound<qint64>(0, position, buffer().length()));
+}
+
+qint64 QtTextArea::lineStart(qint64 line) const
+{
+    return buffer().lineStart(qBound<qint64>(0, line, buffer().lineCount() - 1));
+}
+
+TextArea::SearchOutcome QtTextArea::findNext(const SearchRequest &request, bool up, bool wrap)
+{
+    const TextSearch search(searchQuery(request));
+    const auto bytes = searchableBytes(buffer());
+    const TextSearch::Range selection { bytes->byteOfPosition(selectionStart()),
+                                        bytes->byteOfPosition(selectionEnd()) };
+    BusyWork work;
+    const auto result = search.findNext(
+        *bytes, selection, up ? TextSearch::Direction::Backward : TextSearch::Direction::Forward,
+        wrap, [&work] { return work.keepGoing(); });
+    if (result.stopped)
+        return SearchOutcome::Stopped;
+    if (!result.match.found())
+        return SearchOutcome::NotFound;
+    setSelection(bytes->positionOfByte(result.match.start),
+                 bytes->positionOfByte(result.match.end));
+    return SearchOutcome::Found;
+}
+
+bool QtTextArea::replaceSelectedMatch(const SearchRequest &request, const QString &replaceWith)
+{
+    const TextSearch search(searchQuery(request));
+    const auto bytes = searchableBytes(buffer());
+    const TextSearch::Range selection { bytes->byteOfPosition(selectionStart()),
+                                        bytes->byteOfPosition(selectionEnd()) };
+    QString replacement;
+    if (!search.matchesExactly(*bytes, selection, replaceWith, &replacement))
+        return false;
+    ProgramEdit edit(this);
+    replaceSelection(replacement);
+    return true;
+}
+
+qint64 QtTextArea::replaceAll(const SearchRequest &request, const QString &replaceWith)
+{
+    const TextSearch search(searchQuery(request));
+    const auto bytes = searchableBytes(buffer());
+    std::vector<std::pair<qsizetype, qsizetype>> ranges;
+    std::vector<QString> texts;
+    {
+        BusyWork work;
+        const bool complete = search.findAll(
+            *bytes, replaceWith,
+            [&](TextSearch::Range match, const QString &replacement) {
+                const qint64 start = bytes->positionOfByte(match.start);
+                ranges.emplace_back(start, bytes->positionOfByte(match.end) - start);
+                // Plain text has one replacement for every match: keep it once.
+                if (request.regularExpression || texts.empty())
+                    texts.push_back(replacement);
+                return true;
+            },
+            [&work] { return work.keepGoing(); });
+        if (!complete)
+            return -1;
+    }
+    if (!ranges.empty()) {
+        ProgramEdit edit(this);
+        replaceRanges(ranges, texts);
+    }
+    return qint64(ranges.size());
 }
 
 quint32 QtTextArea::foreColor() const

@@ -48,6 +48,13 @@ public:
     QString selText() const override;
     void setSelText(const QString &text) override;
 
+    qint64 lineCount() const override;
+    qint64 lineOfPosition(qint64 position) const override;
+    qint64 lineStart(qint64 line) const override;
+    SearchOutcome findNext(const SearchRequest &request, bool up, bool wrap) override;
+    bool replaceSelectedMatch(const SearchRequest &request, const QString &replaceWith) override;
+    qint64 replaceAll(const SearchRequest &request, const QString &replaceWith) override;
+
     quint32 foreColor() const override;
     void setForeColor(quint32 color) override;
 

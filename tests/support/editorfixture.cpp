@@ -4,7 +4,8 @@
 
 EditorFixture::EditorFixture()
     : window(messageBoxes),
-      form({ window, window.textBox(), dialog, clipboard, screen, messageBoxes, files })
+      form({ window, window.textBox(), dialog, clipboard, screen, messageBoxes, files,
+              window.findDialog(), numberInput })
 {
 }
 

@@ -20,6 +20,7 @@ struct EditorFixture
     QtClipboard clipboard;
     QtScreenPointer screen;
     QtSequentialFiles files;
+    ScriptedNumberInput numberInput;
     QtForm window;
     Form1 form;
 

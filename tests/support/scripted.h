@@ -1,6 +1,7 @@
 #pragma once
 
 #include "commondialog.h"
+#include "finddialog.h"
 #include "services.h"
 
 #include <QList>
@@ -61,4 +62,27 @@ private:
         shows.append({ kind, dialogTitle(), filter(), flags() });
         setFileName(fileAnswers.isEmpty() ? QString() : fileAnswers.takeFirst());
     }
+};
+
+// A number prompt that records what it was asked and answers from a script.
+class ScriptedNumberInput : public NumberInput
+{
+public:
+    bool askNumber(const QString &title, const QString &label, qint64 minimum, qint64 maximum,
+                   qint64 &value) override
+    {
+        asked.append({ title, label, minimum, maximum, value });
+        if (answers.isEmpty())
+            return false;
+        value = answers.takeFirst();
+        return true;
+    }
+
+    struct Ask
+    {
+        QString title, label;
+        qint64 minimum, maximum, value;
+    };
+    QList<Ask> asked;
+    QList<qint64> answers; // a cancel when the script runs out
 };

@@ -1,0 +1,276 @@
+// The Search menu and the find dialog with the real window, text box and dialog; the line
+// number prompt answers from a script.
+#include "editorfixture.h"
+#include "marked.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+enum Command { FindButton, ReplaceButton, ReplaceAllButton, FindNextKey, FindPreviousKey };
+enum Flag { Plain = 0, Case = 1, Words = 2, Expression = 4, Up = 8, NoWrap = 16 };
+
+template<typename Widget>
+Widget *child(QtForm &window, const char16_t *name)
+{
+    auto *widget = window.findDialog().findChild<Widget *>(QString::fromUtf16(name));
+    if (!widget)
+        qFatal("the find dialog has no %s", qPrintable(QString::fromUtf16(name)));
+    return widget;
+}
+
+void fill(QtForm &window, const QString &pattern, const QString &replaceWith, int flags)
+{
+    child<QLineEdit>(window, u"findWhat")->setText(pattern);
+    child<QLineEdit>(window, u"replaceWith")->setText(replaceWith);
+    child<QCheckBox>(window, u"matchCase")->setChecked(flags & Case);
+    child<QCheckBox>(window, u"wholeWords")->setChecked(flags & Words);
+    child<QCheckBox>(window, u"regularExpression")->setChecked(flags & Expression);
+    child<QCheckBox>(window, u"wrapAround")->setChecked(!(flags & NoWrap));
+    child<QRadioButton>(window, flags & Up ? u"up" : u"down")->setChecked(true);
+}
+
+QString messageOf(QtForm &window) { return child<QLabel>(window, u"message")->text(); }
+
+} // namespace
+
+Q_DECLARE_METATYPE(Command)
+
+class TestSearchCommands : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void commands_data();
+    void commands();
+    void dialogOpens_data();
+    void dialogOpens();
+    void keyboardOnly();
+    void replaceAllUndoesInOneStep();
+    void goToLine_data();
+    void goToLine();
+};
+
+void TestSearchCommands::commands_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("pattern");
+    QTest::addColumn<QString>("replaceWith");
+    QTest::addColumn<int>("flags");
+    QTest::addColumn<Command>("command");
+    QTest::addColumn<QString>("expected");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<bool>("changed");
+
+    const auto row = [](const char *name, const QString &text, const QString &pattern,
+                        const QString &replaceWith, int flags, Command command,
+                        const QString &expected, const QString &message, bool changed) {
+        QTest::addRow("%s", name) << text << pattern << replaceWith << flags << command << expected
+                                  << message << changed;
+    };
+    const QString none;
+    const QString notFound = u"Not found"_s;
+    row("find selects the match", u"a[]b cd cd"_s, u"cd"_s, none, Plain, FindButton,
+        u"ab [cd] cd"_s, none, false);
+    row("find goes past the selection", u"ab [cd] cd"_s, u"cd"_s, none, Plain, FindButton,
+        u"ab cd [cd]"_s, none, false);
+    row("not found", u"ab[]c"_s, u"x"_s, none, Plain, FindButton, u"ab[]c"_s, notFound, false);
+    row("wraps around", u"cd a[]b"_s, u"cd"_s, none, Plain, FindButton, u"[cd] ab"_s, none, false);
+    row("no wrap", u"cd a[]b"_s, u"cd"_s, none, NoWrap, FindButton, u"cd a[]b"_s, notFound, false);
+    row("up", u"cd cd [cd]"_s, u"cd"_s, none, Up, FindButton, u"cd [cd] cd"_s, none, false);
+    row("F3 goes down whatever the direction", u"[cd] cd"_s, u"cd"_s, none, Up, FindNextKey,
+        u"cd [cd]"_s, none, false);
+    row("Shift+F3 goes up", u"cd cd [cd]"_s, u"cd"_s, none, Plain, FindPreviousKey, u"cd [cd] cd"_s,
+        none, false);
+    row("invalid expression", u"a(b[]"_s, u"a(b"_s, none, Expression, FindButton, u"a(b[]"_s,
+        u"Invalid regular expression at position 3: missing closing parenthesis"_s, false);
+    row("replace the match and find the next", u"[cd] cd"_s, u"cd"_s, u"x"_s, Plain, ReplaceButton,
+        u"x [cd]"_s, none, true);
+    row("replace finds first when the selection is no match", u"[ab] cd"_s, u"cd"_s, u"x"_s, Plain,
+        ReplaceButton, u"ab [cd]"_s, none, false);
+    row("replace with groups", u"[a1] b2"_s, u"(\\w)(\\d)"_s, u"\\2\\1"_s, Expression,
+        ReplaceButton, u"1a [b2]"_s, none, true);
+    row("replace the last match", u"[cd]"_s, u"cd"_s, u"x"_s, NoWrap, ReplaceButton, u"x[]"_s,
+        notFound, true);
+    row("replace all", u"cd [cd] xcd"_s, u"cd"_s, u"x"_s, Case | Words, ReplaceAllButton,
+        u"[]x x xcd"_s, u"2 replacements"_s, true);
+    row("replace all with line breaks", u"a,b[]"_s, u","_s, u"\\n"_s, Expression, ReplaceAllButton,
+        u"a[]\r\nb"_s, u"1 replacements"_s, true);
+    row("replace all of nothing", u"a[]b"_s, u"x"_s, u"y"_s, Plain, ReplaceAllButton, u"a[]b"_s,
+        u"0 replacements"_s, false);
+}
+
+void TestSearchCommands::commands()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, pattern);
+    QFETCH(QString, replaceWith);
+    QFETCH(int, flags);
+    QFETCH(Command, command);
+    QFETCH(QString, expected);
+    QFETCH(QString, message);
+    QFETCH(bool, changed);
+
+    EditorFixture f;
+    f.start();
+    const QString caption = f.window.caption();
+    setMarked(f.text(), text);
+    f.form.Search_Replace_Click();
+    fill(f.window, pattern, replaceWith, flags);
+    switch (command) {
+    case FindButton:
+        QTest::mouseClick(child<QPushButton>(f.window, u"findNext"), Qt::LeftButton);
+        break;
+    case ReplaceButton:
+        QTest::mouseClick(child<QPushButton>(f.window, u"replace"), Qt::LeftButton);
+        break;
+    case ReplaceAllButton:
+        QTest::mouseClick(child<QPushButton>(f.window, u"replaceAll"), Qt::LeftButton);
+        break;
+    case FindNextKey:
+    case FindPreviousKey:
+        f.window.findDialog().hide();
+        f.window.activateWindow();
+        f.text().setFocus();
+        QTRY_VERIFY(f.text().hasFocus());
+        QTest::keyClick(&f.text(), Qt::Key_F3,
+                        command == FindPreviousKey ? Qt::ShiftModifier : Qt::NoModifier);
+        break;
+    }
+    QCOMPARE(marked(f.text()), expected);
+    QCOMPARE(messageOf(f.window), message);
+    QCOMPARE(f.form.textChanged(), changed);
+    QCOMPARE(f.window.caption(), caption);
+    QVERIFY(f.messageBoxes.calls.isEmpty());
+}
+
+void TestSearchCommands::dialogOpens_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("replacing");
+    QTest::addColumn<QString>("findWhat");
+
+    QTest::addRow("find, seeded from the selection") << u"a [bc] d"_s << false << u"bc"_s;
+    QTest::addRow("replace, seeded from the selection") << u"a [bc] d"_s << true << u"bc"_s;
+    QTest::addRow("a selection over lines keeps the last text")
+        << u"a[b\r\nc]"_s << false << u"last"_s;
+    QTest::addRow("no selection keeps the last text") << u"ab[]"_s << true << u"last"_s;
+}
+
+void TestSearchCommands::dialogOpens()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, replacing);
+    QFETCH(QString, findWhat);
+
+    EditorFixture f;
+    f.start();
+    child<QLineEdit>(f.window, u"findWhat")->setText(u"last"_s);
+    setMarked(f.text(), text);
+    const QString caption = f.window.caption();
+    if (replacing)
+        f.form.Search_Replace_Click();
+    else
+        f.form.Search_Find_Click();
+
+    QtFindDialog &dialog = f.window.findDialog();
+    QVERIFY(dialog.isVisible());
+    QCOMPARE(dialog.windowTitle(), replacing ? u"Replace"_s : u"Find"_s);
+    QCOMPARE(child<QLineEdit>(f.window, u"findWhat")->text(), findWhat);
+    QCOMPARE(child<QLineEdit>(f.window, u"replaceWith")->isVisible(), replacing);
+    QCOMPARE(child<QPushButton>(f.window, u"replaceAll")->isVisible(), replacing);
+    QTRY_VERIFY(child<QLineEdit>(f.window, u"findWhat")->hasFocus());
+    QCOMPARE(marked(f.text()), text);
+    QCOMPARE(f.window.caption(), caption);
+
+    // Escape hides the dialog; it keeps its text for the next time.
+    QTest::keyClick(child<QLineEdit>(f.window, u"findWhat"), Qt::Key_Escape);
+    QVERIFY(!dialog.isVisible());
+    QCOMPARE(child<QLineEdit>(f.window, u"findWhat")->text(), findWhat);
+}
+
+void TestSearchCommands::keyboardOnly()
+{
+    EditorFixture f;
+    f.start();
+    setMarked(f.text(), u"[]one two two"_s);
+    f.form.Search_Replace_Click();
+    auto *findWhat = child<QLineEdit>(f.window, u"findWhat");
+    QTRY_VERIFY(findWhat->hasFocus());
+    QTest::keyClicks(findWhat, u"two"_s);
+    QTest::keyClick(findWhat, Qt::Key_Tab);
+    auto *replaceWith = child<QLineEdit>(f.window, u"replaceWith");
+    QTRY_VERIFY(replaceWith->hasFocus());
+    QTest::keyClicks(replaceWith, u"2"_s);
+    QTest::keyClick(replaceWith, Qt::Key_Return); // the default button: Find Next
+    QCOMPARE(marked(f.text()), u"one [two] two"_s);
+    QTest::keyClick(replaceWith, Qt::Key_A, Qt::AltModifier); // Replace All, clicked a moment later
+    QTRY_COMPARE(f.text().text(), u"one 2 2"_s);
+
+    // Every control says what it is to assistive tools.
+    for (QWidget *widget : f.window.findDialog().findChildren<QWidget *>()) {
+        if (qobject_cast<QLineEdit *>(widget) || qobject_cast<QAbstractButton *>(widget))
+            QVERIFY2(!widget->accessibleName().isEmpty(), qPrintable(widget->objectName()));
+    }
+}
+
+void TestSearchCommands::replaceAllUndoesInOneStep()
+{
+    EditorFixture f;
+    f.start();
+    const QString original = u"a,b\r\nc,d,e"_s;
+    f.text().setText(original);
+    f.form.Search_Replace_Click();
+    fill(f.window, u","_s, u"--"_s, Plain);
+    QTest::mouseClick(child<QPushButton>(f.window, u"replaceAll"), Qt::LeftButton);
+    QCOMPARE(f.text().text(), u"a--b\r\nc--d--e"_s);
+    f.window.activateWindow();
+    f.text().setFocus();
+    QTRY_VERIFY(f.text().hasFocus());
+    QTest::keyClick(&f.text(), Qt::Key_Z, Qt::ControlModifier);
+    QCOMPARE(f.text().text(), original);
+    QTest::keyClick(&f.text(), Qt::Key_Y, Qt::ControlModifier);
+    QCOMPARE(f.text().text(), u"a--b\r\nc--d--e"_s);
+}
+
+void TestSearchCommands::goToLine_data()
+{
+    QTest::addColumn<QList<qint64>>("answers");
+    QTest::addColumn<QString>("expected");
+
+    QTest::addRow("line 3") << QList<qint64> { 3 } << u"a\r\nb\r\n[]c"_s;
+    QTest::addRow("line 1") << QList<qint64> { 1 } << u"[]a\r\nb\r\nc"_s;
+    QTest::addRow("cancelled") << QList<qint64> {} << u"a\r\nb[]\r\nc"_s;
+}
+
+void TestSearchCommands::goToLine()
+{
+    QFETCH(QList<qint64>, answers);
+    QFETCH(QString, expected);
+
+    EditorFixture f;
+    f.start();
+    setMarked(f.text(), u"a\r\nb[]\r\nc"_s);
+    const QString caption = f.window.caption();
+    f.numberInput.answers = answers;
+    f.form.Search_GoToLine_Click();
+    QCOMPARE(f.numberInput.asked.size(), 1);
+    const auto &asked = f.numberInput.asked.at(0);
+    QCOMPARE(asked.title, u"Go To Line"_s);
+    QCOMPARE(asked.minimum, 1);
+    QCOMPARE(asked.maximum, 3);
+    QCOMPARE(asked.value, 2); // the caret's line
+    QCOMPARE(marked(f.text()), expected);
+    QVERIFY(!f.form.textChanged());
+    QCOMPARE(f.window.caption(), caption);
+}
+
+QTEST_MAIN(TestSearchCommands)
+#include "tst_searchcommands.moc"
