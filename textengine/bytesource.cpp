@@ -1,23 +1,68 @@
 #include "bytesource.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace {
 
 bool continuation(char byte) { return (uchar(byte) & 0xC0) == 0x80; }
 
-// UTF-16 units of a run of UTF-8 bytes that starts and ends at character boundaries.
+// UTF-16 units of a run of UTF-8 bytes that starts and ends at character boundaries. Mostly
+// ASCII, so eight bytes at a time while none has its high bit set.
 qint64 utf16Units(QByteArrayView bytes)
 {
+    const char *at = bytes.data();
+    const char *const end = at + bytes.size();
     qint64 units = 0;
-    for (const char byte : bytes) {
-        if (!continuation(byte))
-            units += uchar(byte) >= 0xF0 ? 2 : 1;
+    while (at < end) {
+        if (end - at >= 8) {
+            quint64 word;
+            std::memcpy(&word, at, 8);
+            if ((word & 0x8080808080808080ULL) == 0) {
+                units += 8;
+                at += 8;
+                continue;
+            }
+        }
+        const uchar byte = uchar(*at++);
+        if ((byte & 0xC0) != 0x80)
+            units += byte >= 0xF0 ? 2 : 1;
     }
     return units;
 }
 
 } // namespace
+
+void positionsOfRanges(const ByteSource &text, std::vector<std::pair<qsizetype, qsizetype>> &ranges)
+{
+    if (ranges.empty())
+        return;
+    // Starts and ends, in order: edge 2i is the start of range i, edge 2i + 1 its end.
+    const size_t edges = 2 * ranges.size();
+    const auto edge = [&](size_t i) -> qsizetype & {
+        return i % 2 ? ranges[i / 2].second : ranges[i / 2].first;
+    };
+    size_t next = 0;
+    qint64 byte = ranges.front().first;
+    qint64 position = text.positionOfByte(byte);
+    text.forEachChunk(byte, [&](QByteArrayView chunk, qint64 start) {
+        const qint64 end = start + chunk.size();
+        for (; next < edges && edge(next) <= end; ++next) {
+            position += utf16Units(chunk.sliced(byte - start, edge(next) - byte));
+            byte = edge(next);
+            edge(next) = position;
+        }
+        if (next == edges)
+            return false;
+        position += utf16Units(chunk.sliced(byte - start));
+        byte = end;
+        return true;
+    });
+    for (; next < edges; ++next)
+        edge(next) = position;
+    for (auto &range : ranges)
+        range.second -= range.first;
+}
 
 Utf8Chunks::Utf8Chunks(QByteArray utf8, qsizetype chunkSize) : m_bytes(std::move(utf8))
 {

@@ -5,6 +5,10 @@
 #include <algorithm>
 #include <cstring>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -87,7 +91,6 @@ TextSearch::TextSearch(const Query &query) : m_query(query)
 {
     for (int i = 0; i < 256; ++i)
         m_fold[i] = uchar(i >= 'A' && i <= 'Z' ? i - 'A' + 'a' : i);
-    std::fill(std::begin(m_shift), std::end(m_shift), 1);
 
     const QString pattern = TextBuffer::withCrLf(query.pattern);
     bool ascii = true;
@@ -106,10 +109,6 @@ TextSearch::TextSearch(const Query &query) : m_query(query)
         if (m_kind == Kind::FoldedBytes) {
             for (char &c : m_needle)
                 c = char(m_fold[uchar(c)]);
-            const qint64 m = m_needle.size();
-            std::fill(std::begin(m_shift), std::end(m_shift), m);
-            for (qint64 i = 0; i + 1 < m; ++i)
-                m_shift[uchar(m_needle.at(i))] = m - 1 - i;
         }
     } else {
         // Case-blind matching beyond ASCII needs Unicode's case rules: the decoded windows.
@@ -139,21 +138,44 @@ qint64 TextSearch::locate(QByteArrayView haystack, qint64 from) const
         return -1;
     const auto *h = reinterpret_cast<const uchar *>(haystack.data());
     const auto *needle = reinterpret_cast<const uchar *>(m_needle.constData());
-    if (m_kind == Kind::Bytes) {
-        const void *found = memmem(h + from, size_t(n - from), needle, size_t(m));
-        return found ? static_cast<const uchar *>(found) - h : -1;
-    }
-    const uchar last = needle[m - 1];
-    for (qint64 at = from; at + m <= n;) {
-        const uchar tail = m_fold[h[at + m - 1]];
-        if (tail == last) {
-            qint64 i = m - 2;
-            while (i >= 0 && m_fold[h[at + i]] == needle[i])
-                --i;
-            if (i < 0)
-                return at;
+    const bool folded = m_kind == Kind::FoldedBytes;
+    const auto matchesAt = [&](qint64 at) {
+        if (!folded)
+            return std::memcmp(h + at, needle, size_t(m)) == 0;
+        for (qint64 i = 0; i < m; ++i) {
+            if (m_fold[h[at + i]] != needle[i])
+                return false;
         }
-        at += m_shift[tail];
+        return true;
+    };
+    qint64 at = from;
+#ifdef __SSE2__
+    // Sixteen candidates at a time, by the needle's first and last bytes (a chunk is too short
+    // for memmem's set-up to pay); setting bit 5 folds ASCII letters, and lets through a few
+    // other bytes, which the full comparison rejects.
+    const auto folding
+        = [folded](uchar c) { return char(folded && c >= 'a' && c <= 'z' ? 0x20 : 0); };
+    const __m128i firstFold = _mm_set1_epi8(folding(needle[0]));
+    const __m128i lastFold = _mm_set1_epi8(folding(needle[m - 1]));
+    const __m128i first = _mm_set1_epi8(char(needle[0]));
+    const __m128i last = _mm_set1_epi8(char(needle[m - 1]));
+    for (; at + m - 1 + 16 <= n; at += 16) {
+        const __m128i heads
+            = _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i *>(h + at)), firstFold);
+        const __m128i tails = _mm_or_si128(
+            _mm_loadu_si128(reinterpret_cast<const __m128i *>(h + at + m - 1)), lastFold);
+        uint candidates = uint(_mm_movemask_epi8(
+            _mm_and_si128(_mm_cmpeq_epi8(heads, first), _mm_cmpeq_epi8(tails, last))));
+        for (; candidates != 0; candidates &= candidates - 1) {
+            const qint64 candidate = at + qCountTrailingZeroBits(candidates);
+            if (matchesAt(candidate))
+                return candidate;
+        }
+    }
+#endif
+    for (; at + m <= n; ++at) {
+        if (matchesAt(at))
+            return at;
     }
     return -1;
 }
@@ -222,7 +244,12 @@ bool TextSearch::scanBytes(const ByteSource &text, qint64 from, qint64 until,
     const qint64 m = m_needle.size();
     const QString replacement = replaceWith ? plainReplacement(*replaceWith) : QString();
     // The last m - 1 bytes seen: a match may start there and end in the next chunk.
-    QByteArray carry;
+    // Reused buffers: a chunk is only a few kilobytes, so an allocation per chunk would cost
+    // more than the search itself.
+    std::vector<char> carry;
+    std::vector<char> joined;
+    carry.reserve(size_t(2 * m));
+    joined.reserve(size_t(2 * m));
     qint64 carryStart = from;
     qint64 next = from; // matches do not overlap
     bool goOn = true;
@@ -244,11 +271,13 @@ bool TextSearch::scanBytes(const ByteSource &text, qint64 from, qint64 until,
             return true;
         const QByteArrayView part = chunk.sliced(skip);
         const qint64 partStart = chunkStart + skip;
-        if (!carry.isEmpty()) {
-            QByteArray joined = carry;
-            joined.append(part.first(std::min<qint64>(m - 1, part.size())));
-            for (qint64 i = locate(joined, 0); i >= 0 && i < carry.size();
-                 i = locate(joined, i + 1)) {
+        if (!carry.empty()) {
+            const QByteArrayView head = part.first(std::min<qint64>(m - 1, part.size()));
+            joined.assign(carry.begin(), carry.end());
+            joined.insert(joined.end(), head.begin(), head.end());
+            const QByteArrayView across(joined.data(), qsizetype(joined.size()));
+            const qint64 carried = qint64(carry.size());
+            for (qint64 i = locate(across, 0); i >= 0 && i < carried; i = locate(across, i + 1)) {
                 if (!consider(carryStart + i))
                     return false;
             }
@@ -262,12 +291,14 @@ bool TextSearch::scanBytes(const ByteSource &text, qint64 from, qint64 until,
         if (partEnd - (m - 1) >= until)
             return false;
         if (part.size() >= m - 1) {
-            carry = part.last(m - 1).toByteArray();
+            const QByteArrayView tail = part.last(m - 1);
+            carry.assign(tail.begin(), tail.end());
         } else {
-            carry.append(part);
-            carry = carry.last(std::min<qsizetype>(carry.size(), m - 1));
+            carry.insert(carry.end(), part.begin(), part.end());
+            if (qint64(carry.size()) > m - 1)
+                carry.erase(carry.begin(), carry.end() - (m - 1));
         }
-        carryStart = partEnd - carry.size();
+        carryStart = partEnd - qint64(carry.size());
         return true;
     });
     return goOn;
@@ -455,8 +486,34 @@ bool TextSearch::findAll(const ByteSource &text, const QString &replaceWith,
     return goOn;
 }
 
+namespace {
+
+class BufferBytes : public ByteSource
+{
+public:
+    explicit BufferBytes(const TextBuffer &buffer) : m_buffer(buffer) { }
+    qint64 byteLength() const override { return m_buffer.byteLength(); }
+    void forEachChunk(qint64 fromByte, const Visitor &visit) const override
+    {
+        m_buffer.forEachChunk(fromByte, visit);
+    }
+    void forEachChunkBackward(qint64 beforeByte, const Visitor &visit) const override
+    {
+        m_buffer.forEachChunkBackward(beforeByte, visit);
+    }
+    qint64 byteOfPosition(qint64 position) const override
+    {
+        return m_buffer.byteOfPosition(position);
+    }
+    qint64 positionOfByte(qint64 byte) const override { return m_buffer.positionOfByte(byte); }
+
+private:
+    const TextBuffer &m_buffer;
+};
+
+} // namespace
+
 std::unique_ptr<ByteSource> searchableBytes(const TextBuffer &buffer)
 {
-    // The storage holds UTF-16 for now: the search reads an encoded copy.
-    return std::make_unique<Utf8Chunks>(buffer.text().toUtf8());
+    return std::make_unique<BufferBytes>(buffer);
 }

@@ -89,7 +89,6 @@ private:
     bool m_valid = true;
     QByteArray m_needle; // the pattern as UTF-8, folded to lower case for FoldedBytes
     unsigned char m_fold[256];
-    qint64 m_shift[256]; // Horspool shifts over folded bytes
     QRegularExpression m_expression;
 };
 

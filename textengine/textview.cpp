@@ -146,13 +146,7 @@ void TextView::replaceRanges(const std::vector<std::pair<qsizetype, qsizetype>> 
     if (ranges.empty() || texts.empty())
         return;
     const qsizetype oldLength = m_buffer.length();
-    // From the last range back, so that the positions of the others stay as given.
-    m_buffer.beginUndoGroup();
-    for (size_t i = ranges.size(); i-- > 0;) {
-        const QString &text = texts.size() == ranges.size() ? texts[i] : texts.front();
-        m_buffer.replace(ranges[i].first, ranges[i].second, text);
-    }
-    m_buffer.endUndoGroup();
+    m_buffer.replaceRanges(ranges, texts);
     const qsizetype first = ranges.front().first;
     m_caret = m_anchor = first;
     m_preferredX = -1;

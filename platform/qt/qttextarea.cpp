@@ -224,24 +224,25 @@ qint64 QtTextArea::replaceAll(const SearchRequest &request, const QString &repla
 {
     const TextSearch search(searchQuery(request));
     const auto bytes = searchableBytes(buffer());
+    // Matches in bytes, turned into positions in one pass afterwards.
     std::vector<std::pair<qsizetype, qsizetype>> ranges;
     std::vector<QString> texts;
     {
         BusyWork work;
         const bool complete = search.findAll(
-            *bytes, replaceWith,
-            [&](TextSearch::Range match, const QString &replacement) {
-                const qint64 start = bytes->positionOfByte(match.start);
-                ranges.emplace_back(start, bytes->positionOfByte(match.end) - start);
-                // Plain text has one replacement for every match: keep it once.
-                if (request.regularExpression || texts.empty())
-                    texts.push_back(replacement);
-                return true;
-            },
-            [&work] { return work.keepGoing(); });
+                *bytes, replaceWith,
+                [&](TextSearch::Range match, const QString &replacement) {
+                    ranges.emplace_back(match.start, match.end);
+                    // Plain text has one replacement for every match: keep it once.
+                    if (request.regularExpression || texts.empty())
+                        texts.push_back(replacement);
+                    return true;
+                },
+                [&work] { return work.keepGoing(); });
         if (!complete)
             return -1;
     }
+    positionsOfRanges(*bytes, ranges);
     if (!ranges.empty()) {
         ProgramEdit edit(this);
         replaceRanges(ranges, texts);

@@ -1,0 +1,180 @@
+// Times Find, Replace All and its undo in the real text box on a comma-dense text (one short
+// field per line, as Open makes of a spreadsheet export), against memmem over the same bytes.
+//
+//   bench_search [--mb SIZE] [--runs N] [--replace-only]
+#include "qttextarea.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QRandomGenerator>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <vector>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// The text Open makes of lines of about 14 short comma-separated fields: one field per line.
+QByteArray commaDenseText(qint64 size)
+{
+    static const char *const fields[]
+        = { "alphabet", "4242",  "3.14159", "north", "2026-01-05", "okay", "x17",   "ember",
+            "-8.25",    "river", "0.001",   "id-07", "copper",     "true", "12:30", "a,b" };
+    QRandomGenerator random(11);
+    QByteArray out;
+    out.reserve(size + 256);
+    while (out.size() < size) {
+        const int count = 12 + int(random.bounded(5));
+        for (int field = 0; field < count; ++field) {
+            out += fields[random.bounded(16)];
+            out += "\r\n";
+        }
+    }
+    return out;
+}
+
+// This thread's processor time in ms: the machine is shared, and waiting for it is no cost of
+// the work.
+double cpuMilliseconds()
+{
+    timespec now {};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return double(now.tv_sec) * 1e3 + double(now.tv_nsec) / 1e6;
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+template<typename Work>
+double millisecondsOf(int runs, Work work)
+{
+    std::vector<double> times;
+    for (int run = 0; run < runs; ++run) {
+        const double start = cpuMilliseconds();
+        work();
+        times.push_back(cpuMilliseconds() - start);
+    }
+    return median(times);
+}
+
+// The resident peak since the last reset, in MB.
+double peakMegabytes()
+{
+    QFile status(u"/proc/self/status"_s);
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024;
+    }
+    return 0;
+}
+
+void resetPeak()
+{
+    QFile clear(u"/proc/self/clear_refs"_s);
+    if (clear.open(QIODevice::WriteOnly))
+        clear.write("5");
+}
+
+double residentMegabytes()
+{
+    QFile status(u"/proc/self/status"_s);
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024;
+    }
+    return 0;
+}
+
+void row(const char *name, double value, const char *unit, double target, const char *against)
+{
+    std::printf("%-44s %9.1f %-3s target %s %.1f %s: %s\n", name, value, unit, "<=", target,
+                against, value <= target ? "met" : "NOT met");
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    const auto option = [&](const QString &name, int fallback) {
+        const qsizetype at = args.indexOf(name);
+        return at >= 0 && at + 1 < args.size() ? args.at(at + 1).toInt() : fallback;
+    };
+    const int megabytes = option(u"--mb"_s, 100);
+    const int runs = option(u"--runs"_s, 5);
+
+    const QByteArray bytes = commaDenseText(qint64(megabytes) * 1024 * 1024);
+    QtTextArea area;
+    area.setText(QString::fromUtf8(bytes));
+    std::printf("comma-dense text: %.1f MB, %lld lines; processor time, median of %d runs\n",
+                double(bytes.size()) / (1024 * 1024), qlonglong(area.lineCount()), runs);
+
+    const bool finds = !args.contains(u"--replace-only"_s);
+    const QByteArray absent = "zebra-quokka";
+    const double floor = millisecondsOf(finds ? runs : 1, [&] {
+        const void *found
+            = memmem(bytes.constData(), size_t(bytes.size()), absent.constData(), absent.size());
+        if (found)
+            std::printf("unexpected match\n");
+    });
+    std::printf("%-44s %9.1f ms\n", "memmem of an absent string (floor)", floor);
+
+    const auto findAbsent = [&](const SearchRequest &request) {
+        return millisecondsOf(finds ? runs : 1, [&] {
+            area.setSelStart(0);
+            if (area.findNext(request, false, true) != TextArea::SearchOutcome::NotFound)
+                std::printf("unexpected match\n");
+        });
+    };
+    const QString pattern = QString::fromLatin1(absent);
+    row("Find Next, absent, match case", findAbsent({ pattern, true, false, false }), "ms",
+        2 * floor, "ms (2x memmem)");
+    row("Find Next, absent, case-blind", findAbsent({ pattern, false, false, false }), "ms",
+        5 * floor, "ms (5x memmem)");
+    row("Find Next, absent, whole words", findAbsent({ pattern, true, true, false }), "ms",
+        5 * floor, "ms (5x memmem)");
+    row("Find Next, absent, whole words case-blind", findAbsent({ pattern, false, true, false }),
+        "ms", 5 * floor, "ms (5x memmem)");
+    row("Find Next, regular expression, no match",
+        findAbsent({ u"zq[0-9]+x|quokka\\d"_s, true, false, true }), "ms", 1000, "ms");
+
+    // Replace All of a field that one line in sixteen holds (about 1 M), then of a character
+    // that one line in eight holds; each undone.
+    const auto replaceAll = [&](const QString &pattern, const QString &replaceWith) {
+        const double before = residentMegabytes();
+        resetPeak();
+        QElapsedTimer clock;
+        clock.start();
+        double start = cpuMilliseconds();
+        const qint64 replaced = area.replaceAll({ pattern, true, false, false }, replaceWith);
+        const double time = cpuMilliseconds() - start;
+        const double added = peakMegabytes() - before;
+        std::printf("Replace All of \"%s\": %lld matches, %.1f ms on the clock\n",
+                    qPrintable(pattern), qlonglong(replaced), double(clock.nsecsElapsed()) / 1e6);
+        row("  time", time, "ms", 1000, "ms");
+        row("  added peak memory", added, "MB", double(bytes.size()) / (1024 * 1024),
+            "MB (1x the text)");
+        start = cpuMilliseconds();
+        area.undo();
+        row("  undo", cpuMilliseconds() - start, "ms", 1000, "ms");
+        if (area.textLength() != area.text().size() || area.text().toUtf8() != bytes)
+            std::printf("undo did not restore the text\n");
+    };
+    replaceAll(u"ember"_s, u"amber"_s);
+    replaceAll(u"7"_s, u"seven"_s);
+    return 0;
+}
