@@ -1,9 +1,11 @@
 // The Search menu and the find dialog with the real window, text box and dialog; the line
 // number prompt answers from a script.
+#include "busywork.h"
 #include "editorfixture.h"
 #include "marked.h"
 
 #include <QCheckBox>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -56,6 +58,7 @@ private Q_SLOTS:
     void replaceAllUndoesInOneStep();
     void goToLine_data();
     void goToLine();
+    void longWorkShowsBusyAndStopsOnEscape();
 };
 
 void TestSearchCommands::commands_data()
@@ -270,6 +273,32 @@ void TestSearchCommands::goToLine()
     QCOMPARE(marked(f.text()), expected);
     QVERIFY(!f.form.textChanged());
     QCOMPARE(f.window.caption(), caption);
+}
+
+void TestSearchCommands::longWorkShowsBusyAndStopsOnEscape()
+{
+    EditorFixture f;
+    f.start();
+    f.text().setText(u"kept"_s);
+    f.text().setFocus();
+    {
+        BusyWork work;
+        QVERIFY(work.keepGoing());
+        QVERIFY(!QGuiApplication::overrideCursor());
+        QElapsedTimer clock;
+        clock.start();
+        while (!QGuiApplication::overrideCursor() && clock.elapsed() < 5000)
+            QVERIFY(work.keepGoing());
+        QCOMPARE(QGuiApplication::overrideCursor()->shape(), Qt::WaitCursor);
+        // Keys meanwhile change nothing; Escape stops the work.
+        QTest::keyClick(&f.text(), Qt::Key_X);
+        QVERIFY(work.keepGoing());
+        QTest::keyClick(&f.text(), Qt::Key_Escape);
+        QVERIFY(!work.keepGoing());
+    }
+    QVERIFY(!QGuiApplication::overrideCursor());
+    QCOMPARE(f.text().text(), u"kept"_s);
+    QVERIFY(!f.form.textChanged());
 }
 
 QTEST_MAIN(TestSearchCommands)

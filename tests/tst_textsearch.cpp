@@ -30,7 +30,6 @@ private Q_SLOTS:
     void replaceAll_data();
     void replaceAll();
     void invalidExpression();
-    void currentMatchAndItsReplacement();
     void stopsWhenAsked();
 };
 
@@ -174,17 +173,6 @@ void TestTextSearch::invalidExpression()
     QVERIFY(!search.errorString().isEmpty());
     const Utf8Chunks chunks("ab(c");
     QVERIFY(!search.findNext(chunks, {}, TextSearch::Direction::Forward, true).match.found());
-}
-
-void TestTextSearch::currentMatchAndItsReplacement()
-{
-    const Utf8Chunks chunks("x a1 b22");
-    const TextSearch search(query(u"([a-z])(\\d+)"_s, Expression));
-    QString replacement;
-    QVERIFY(search.matchesExactly(chunks, { 5, 8 }, u"\\2\\1"_s, &replacement));
-    QCOMPARE(replacement, u"22b"_s);
-    QVERIFY(!search.matchesExactly(chunks, { 5, 7 }, u"-"_s, &replacement));
-    QVERIFY(!search.matchesExactly(chunks, { 0, 1 }, u"-"_s, &replacement));
 }
 
 void TestTextSearch::stopsWhenAsked()
