@@ -291,8 +291,7 @@ void SafeFileWriter::open()
         if (::stat(folderOf(target).constData(), &folder) != 0 || !S_ISDIR(folder.st_mode))
             throw pathNotFound(m_path);
     }
-    if (!m_inPlace)
-        openTemporary();
+    openTemporary();
     m_open = true;
 }
 
@@ -305,16 +304,16 @@ void SafeFileWriter::openTemporary()
         const int error = errno;
         if (!m_existed)
             throw fromErrno(error, m_path, Opening);
-        // The file was found writable above.
+        // The file was found writable above; the new contents are gathered in memory.
         m_inPlace = true;
         return;
     }
     m_temporaryFd = fd;
     m_temporaryName = name;
-    if (m_existed && !carryOwnership(fd, m_owner, m_group)) {
-        dropTemporary();
+    // Where it cannot replace the file, the temporary file only holds the new contents until
+    // they are copied over the old ones.
+    if (m_existed && !m_inPlace && !carryOwnership(fd, m_owner, m_group))
         m_inPlace = true;
-    }
 }
 
 bool SafeFileWriter::carryOwnership(int fd, unsigned owner, unsigned group)
@@ -340,7 +339,7 @@ void SafeFileWriter::write(QByteArrayView bytes)
 {
     if (!m_open)
         throw notOpen(m_path);
-    if (m_inPlace) {
+    if (m_temporaryFd < 0) {
         m_pending.append(bytes);
         return;
     }
@@ -357,7 +356,7 @@ void SafeFileWriter::commit()
         throw notOpen(m_path);
     try {
         if (m_inPlace)
-            commitInPlace(-1);
+            commitInPlace(m_temporaryFd);
         else
             commitTemporary();
     } catch (...) {

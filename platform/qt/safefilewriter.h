@@ -61,5 +61,5 @@ private:
     int m_temporaryFd = -1;
     QByteArray m_temporaryName;
     std::unique_ptr<QSaveFile> m_temporary; // where no descriptors are at hand
-    QByteArray m_pending; // the new contents, when written in place
+    QByteArray m_pending; // the new contents, where no temporary file could be made
 };
