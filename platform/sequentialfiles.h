@@ -28,7 +28,8 @@ struct ItemRun
 
 // Files read and written item by item under small numbers, as the document format needs.
 // Every failure throws a Failure. An operation that fails leaves its number free, and a failed
-// output leaves whatever the file held before untouched.
+// output leaves whatever the file held before untouched, or its description says where those
+// contents are kept.
 class SequentialFiles
 {
 public:
@@ -49,8 +50,8 @@ public:
         = 0;
     // Writes the text as one item followed by a line end.
     virtual void writeItem(qint16 number, const QString &text) = 0;
-    // For output, this is where the written data reaches the disk; a failure here means the
-    // previous contents of the file are still in place.
+    // For output, this is where the written data reaches the disk; after a failure here the
+    // previous contents of the file are still in place unless the failure says otherwise.
     virtual void close(qint16 number) = 0;
     virtual bool isOpen(qint16 number) const = 0;
     // The file as it is now, its links followed; not existing when it cannot be found.

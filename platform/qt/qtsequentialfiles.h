@@ -12,7 +12,7 @@
 // read and decoded once, in pieces, and its items are handed out one by one; or read in bulk,
 // straight from its bytes (readAllItems). Output goes through a
 // SafeFileWriter: the file on disk changes only when close() commits, so a failed write or close
-// leaves it as it was.
+// leaves it as it was (or names the backup that holds it).
 //
 // Any failure raised by an operation on an open number closes that number (output cancelled)
 // before it is thrown. Opening under a number that is already open fails without touching the
