@@ -301,7 +301,7 @@ private:
     {
         for (int i = 0; i < 20; ++i) {
             key(Qt::Key_Home, Qt::ControlModifier);
-            const int before = m_text.textLength();
+            const qsizetype before = m_text.textLength();
             QTest::keyClicks(&m_text, u"word"_s);
             key(Qt::Key_Space);
             figures.add(timed([&] { key(Qt::Key_Z, Qt::ControlModifier); }));
@@ -335,8 +335,8 @@ private:
     // hundreds of thousands of pages in the largest files.
     void pageDown(Figures &figures)
     {
-        const int length = m_text.textLength();
-        for (const int from : { 0, length / 2, std::max(0, length - 200 * 80) }) {
+        const qsizetype length = m_text.textLength();
+        for (const qsizetype from : { qsizetype(0), length / 2, std::max<qsizetype>(0, length - 200 * 80) }) {
             m_text.setSelStart(from);
             for (int page = 0; page < 100; ++page)
                 figures.add(timed([&] { key(Qt::Key_PageDown); }));

@@ -18,7 +18,7 @@ public:
     // Setting the text from code is not a user edit and clears the selection.
     virtual void setText(const QString &text) = 0;
     // The length of text(), without building it.
-    virtual int textLength() const = 0;
+    virtual qsizetype textLength() const = 0;
 
     // A whole new text given in runs as a file is read, never a user edit nor an undo step:
     // beginLoad() empties the text, appendLoaded() adds UTF-8 (line breaks in any form) to its end,
@@ -38,10 +38,11 @@ public:
     virtual void setWidth(int twips) = 0;
     virtual void setHeight(int twips) = 0;
 
-    virtual int selStart() const = 0;
-    virtual void setSelStart(int start) = 0;
-    virtual int selLength() const = 0;
-    virtual void setSelLength(int length) = 0;
+    // Positions and lengths are 64-bit: a text may hold more than 2^31 characters.
+    virtual qsizetype selStart() const = 0;
+    virtual void setSelStart(qsizetype start) = 0;
+    virtual qsizetype selLength() const = 0;
+    virtual void setSelLength(qsizetype length) = 0;
     virtual QString selText() const = 0;
     // Replaces the selection, or inserts at the caret when nothing is selected.
     virtual void setSelText(const QString &text) = 0;

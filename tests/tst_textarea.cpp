@@ -7,6 +7,16 @@
 
 using namespace Qt::StringLiterals;
 
+// A text may hold 2^31 characters or more (1 GiB of line feeds): nothing on the way may cut a
+// position or a length to int.
+using Getter = qsizetype (TextArea::*)() const;
+using Setter = void (TextArea::*)(qsizetype);
+static_assert(std::is_same_v<decltype(&TextArea::textLength), Getter>);
+static_assert(std::is_same_v<decltype(&TextArea::selStart), Getter>);
+static_assert(std::is_same_v<decltype(&TextArea::selLength), Getter>);
+static_assert(std::is_same_v<decltype(&TextArea::setSelStart), Setter>);
+static_assert(std::is_same_v<decltype(&TextArea::setSelLength), Setter>);
+
 class TestTextArea : public QObject
 {
     Q_OBJECT

@@ -68,6 +68,8 @@ private Q_SLOTS:
     void dragSelectsAndScrolls();
     void longLines_data();
     void longLines();
+    void graphemesAtChunkEdges_data();
+    void graphemesAtChunkEdges();
     void editsAcrossLinesLayTheLinesOutAgain();
     void contextMenuActions_data();
     void contextMenuActions();
@@ -135,6 +137,11 @@ void TestTextView::keys_data()
     QTest::addRow("escape changes nothing") << u"a|b"_s << K(Qt::Key_Escape) << u"a|b"_s;
     QTest::addRow("ctrl z takes back the typing in one step")
         << u"a|b"_s << K(u"X, Y, Ctrl+Z"_s) << u"a|b"_s;
+    QTest::addRow("a new line ends the undo step")
+        << u"|"_s << K(u"A, Return, B, Ctrl+Z"_s) << u"a\r\n|"_s;
+    QTest::addRow("backspace takes a whole flag") << u"a🇫🇷|"_s << K(Qt::Key_Backspace) << u"a|"_s;
+    QTest::addRow("backspace takes an accent alone")
+        << u"e\u0301|"_s << K(Qt::Key_Backspace) << u"e|"_s;
     QTest::addRow("ctrl y redoes") << u"a|b"_s << K(u"X, Ctrl+Z, Ctrl+Y"_s) << u"ax|b"_s;
     QTest::addRow("ctrl shift z redoes")
         << u"a|b"_s << K(u"X, Ctrl+Z, Ctrl+Shift+Z"_s) << u"ax|b"_s;
@@ -233,6 +240,61 @@ void TestTextView::longLines()
     QCOMPARE(view->buffer().mid(position, 3), u"new"_s);
     QCOMPARE(view->buffer().length(), 100010);
     QVERIFY(viewport()->rect().contains(view->caretRect().center()));
+}
+
+void TestTextView::graphemesAtChunkEdges_data()
+{
+    QTest::addColumn<int>("at");
+    QTest::addColumn<QString>("cluster");
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<int>("caret"); // from the cluster's start
+    QTest::addColumn<int>("removed"); // characters gone from there
+
+    // Long lines are laid out in pieces of 1024 characters; each cluster straddles that edge.
+    const QString accent = u"e\u0301"_s;
+    const QString flag = u"🇫🇷"_s;
+    for (const auto &[name, at, cluster] :
+         { std::tuple(u"accent"_s, 1023, accent), std::tuple(u"flag"_s, 1022, flag) }) {
+        const int size = int(cluster.size());
+        QTest::addRow("%s: right", qPrintable(name)) << at << cluster << u"right"_s << size << 0;
+        QTest::addRow("%s: left", qPrintable(name)) << at << cluster << u"left"_s << 0 << 0;
+        QTest::addRow("%s: delete", qPrintable(name)) << at << cluster << u"delete"_s << 0 << size;
+        QTest::addRow("%s: click", qPrintable(name)) << at << cluster << u"click"_s << size << 0;
+    }
+    QTest::addRow("accent: backspace") << 1023 << accent << u"backspace"_s << 1 << 1;
+    QTest::addRow("flag: backspace") << 1022 << flag << u"backspace"_s << 0 << 4;
+}
+
+void TestTextView::graphemesAtChunkEdges()
+{
+    QFETCH(int, at);
+    QFETCH(QString, cluster);
+    QFETCH(QString, action);
+    QFETCH(int, caret);
+    QFETCH(int, removed);
+
+    const QString line = QString(at, u'a') + cluster + QString(1500, u'b');
+    view->setContents(line);
+    const int end = at + int(cluster.size());
+    const int from = action == u"right" || action == u"delete" ? at : end;
+    view->setSelection(from, from);
+    if (action == u"click") {
+        // Pieces off screen are placed by estimate until laid out: lay out the one before the
+        // edge, then scroll by its measured width.
+        view->characterRect(at);
+        view->setSelection(0, 0);
+        view->setSelection(end, end);
+        const QRect after = view->characterRect(end);
+        QTest::mouseClick(viewport(), Qt::LeftButton, {}, after.topLeft() + QPoint(-1, 2));
+    } else {
+        const Qt::Key key = action == u"right" ? Qt::Key_Right
+            : action == u"left"                ? Qt::Key_Left
+            : action == u"delete"              ? Qt::Key_Delete
+                                               : Qt::Key_Backspace;
+        QTest::keyClick(view.get(), key);
+    }
+    QCOMPARE(view->caretPosition(), at + caret);
+    QCOMPARE(view->buffer().text(), QString(line).remove(at + caret, removed));
 }
 
 void TestTextView::editsAcrossLinesLayTheLinesOutAgain()

@@ -130,6 +130,7 @@ private:
     qsizetype chunkCount(qsizetype line) const;
     Chunk chunk(qsizetype line, qsizetype index) const;
     qsizetype chunkIndexOf(qsizetype line, qsizetype column) const;
+    qsizetype graphemeEdge(qsizetype lineStart, qsizetype length, qsizetype column) const;
     qreal chunkX(qsizetype line, qsizetype index) const;
     qreal chunkWidth(qsizetype line, qsizetype index) const;
     QTextLayout *layoutFor(qsizetype line, qsizetype index) const;
@@ -145,6 +146,7 @@ private:
     // Moves used by the keys
     qsizetype nextCharacter(qsizetype position) const;
     qsizetype previousCharacter(qsizetype position) const;
+    qsizetype backspaceStart(qsizetype position) const;
     qsizetype nextWord(qsizetype position) const;
     qsizetype previousWord(qsizetype position) const;
     // The run of word characters, spaces or other characters at a position, within its line.

@@ -127,6 +127,16 @@ qsizetype TextView::lineMove(qsizetype position, qsizetype lines)
     return positionInLine(target, m_preferredX);
 }
 
+// A trailing accent alone, so that it can be typed again; otherwise the whole cluster (a flag,
+// an emoji sequence, a surrogate pair, a line break).
+qsizetype TextView::backspaceStart(qsizetype position) const
+{
+    const qsizetype start = previousCharacter(position);
+    if (position - start < 2 || m_buffer.at(position - 1).isSurrogate())
+        return start;
+    return m_buffer.at(position - 1).isMark() ? position - 1 : start;
+}
+
 void TextView::selectWordAt(qsizetype position)
 {
     const auto [from, to] = wordAt(position);
@@ -315,16 +325,13 @@ bool TextView::handleEditing(QKeyEvent *event)
             m_anchor = nextCharacter(m_caret);
         typeText(QString());
     } else if (event->key() == Qt::Key_Backspace && !control) {
-        if (!hasSelection()) {
-            // One character back, a whole line break or a whole surrogate pair.
-            qsizetype back = m_caret - 1;
-            if (back > 0 && (m_buffer.at(back) == u'\n' || m_buffer.at(back).isLowSurrogate()))
-                --back;
-            m_anchor = std::max<qsizetype>(0, back);
-        }
+        if (!hasSelection())
+            m_anchor = backspaceStart(m_caret);
         typeText(QString());
     } else if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        // A new line ends the undo step of the typing before it.
         typeText(u"\r\n"_s);
+        m_buffer.breakUndoMerge();
     } else if (event->key() == Qt::Key_Tab
                && !(modifiers & (Qt::ControlModifier | Qt::AltModifier))) {
         typeText(u"\t"_s);

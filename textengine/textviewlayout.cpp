@@ -5,6 +5,7 @@
 #include <QPaintEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QTextBoundaryFinder>
 #include <QTextLayout>
 
 #include <algorithm>
@@ -48,14 +49,42 @@ TextView::Chunk TextView::chunk(qsizetype line, qsizetype index) const
             return 0;
         if (k >= count)
             return length;
-        qsizetype start = k * ChunkLength;
-        // Never split a surrogate pair between two chunks.
-        if (m_buffer.at(lineStart + start - 1).isHighSurrogate())
-            ++start;
-        return start;
+        return graphemeEdge(lineStart, length, k * ChunkLength);
     };
     const qsizetype start = startOf(index);
     return { start, startOf(index + 1) - start };
+}
+
+// The first grapheme boundary at or after column: a chunk edge inside a cluster (a letter and
+// its accent, the two halves of a flag) would let the caret stop inside it.
+qsizetype TextView::graphemeEdge(qsizetype lineStart, qsizetype length, qsizetype column) const
+{
+    const auto plain = [](QChar c) { return c.unicode() < 0x300; };
+    if (plain(m_buffer.at(lineStart + column - 1)) && plain(m_buffer.at(lineStart + column)))
+        return column;
+    const auto isRegionalIndicator = [&](qsizetype at) {
+        const char32_t code
+            = QChar::surrogateToUcs4(m_buffer.at(lineStart + at), m_buffer.at(lineStart + at + 1));
+        return code >= 0x1f1e6 && code <= 0x1f1ff;
+    };
+    // Marks and joiners need a little context before the edge; flags pair up from the start of
+    // their run.
+    qsizetype from = std::max<qsizetype>(0, column - 32);
+    if (from > 0 && m_buffer.at(lineStart + from).isLowSurrogate())
+        --from;
+    while (from >= 2 && column - from < ChunkLength / 2 && isRegionalIndicator(from - 2))
+        from -= 2;
+    const qsizetype to = std::min(length, column + 64);
+    const QString context = m_buffer.mid(lineStart + from, to - from);
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, context);
+    finder.setPosition(column - from);
+    if (finder.isAtBoundary())
+        return column;
+    const qsizetype next = finder.toNextBoundary();
+    if (next > 0 && (from + next < to || to == length))
+        return from + next;
+    // No boundary near: an absurdly long cluster is cut, though never inside a surrogate pair.
+    return m_buffer.at(lineStart + column - 1).isHighSurrogate() ? column + 1 : column;
 }
 
 qsizetype TextView::chunkIndexOf(qsizetype line, qsizetype column) const

@@ -95,7 +95,7 @@ void QtTextArea::setText(const QString &text)
     setContents(text);
 }
 
-int QtTextArea::textLength() const { return int(buffer().length()); }
+qsizetype QtTextArea::textLength() const { return buffer().length(); }
 
 void QtTextArea::beginLoad()
 {
@@ -155,16 +155,16 @@ void QtTextArea::setHeight(int twips)
     placeInPixels();
 }
 
-int QtTextArea::selStart() const { return int(selectionStart()); }
+qsizetype QtTextArea::selStart() const { return selectionStart(); }
 
-void QtTextArea::setSelStart(int start) { setSelection(start, start); }
+void QtTextArea::setSelStart(qsizetype start) { setSelection(start, start); }
 
-int QtTextArea::selLength() const { return int(selectionEnd() - selectionStart()); }
+qsizetype QtTextArea::selLength() const { return selectionEnd() - selectionStart(); }
 
-void QtTextArea::setSelLength(int length)
+void QtTextArea::setSelLength(qsizetype length)
 {
     const qsizetype start = selectionStart();
-    setSelection(start, start + qMax(0, length));
+    setSelection(start, start + std::max<qsizetype>(0, length));
 }
 
 QString QtTextArea::selText() const { return selectedText(); }

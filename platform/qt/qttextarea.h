@@ -26,7 +26,7 @@ public:
 
     QString text() const override;
     void setText(const QString &text) override;
-    int textLength() const override;
+    qsizetype textLength() const override;
     void beginLoad() override;
     void appendLoaded(QByteArrayView utf8) override;
     void keepLoaded() override { TextView::keepLoaded(); }
@@ -41,10 +41,10 @@ public:
     void setWidth(int twips) override;
     void setHeight(int twips) override;
 
-    int selStart() const override;
-    void setSelStart(int start) override;
-    int selLength() const override;
-    void setSelLength(int length) override;
+    qsizetype selStart() const override;
+    void setSelStart(qsizetype start) override;
+    qsizetype selLength() const override;
+    void setSelLength(qsizetype length) override;
     QString selText() const override;
     void setSelText(const QString &text) override;
 

@@ -8,8 +8,8 @@ inline void setMarked(TextArea &area, QString text)
     const qsizetype start = text.indexOf(u'[');
     const qsizetype end = text.indexOf(u']') - 1;
     area.setText(text.remove(u'[').remove(u']'));
-    area.setSelStart(int(start));
-    area.setSelLength(int(end - start));
+    area.setSelStart(start);
+    area.setSelLength(end - start);
 }
 
 inline QString marked(const TextArea &area)
