@@ -19,6 +19,8 @@ QString desktopFileName() { return QStringLiteral("io.github.quorvex.Quorvex"); 
 
 void apply()
 {
+    // Also the name assistive tools read for the application.
+    QGuiApplication::setApplicationName(QStringLiteral("Quorvex"));
     QGuiApplication::setApplicationVersion(version());
     QGuiApplication::setWindowIcon(icon());
     // Lets Wayland compositors match the window to the installed desktop entry and its icon.

@@ -2,6 +2,10 @@
 // selection positions that count a line break as two.
 #include "editorfixture.h"
 
+#include <QApplication>
+#include <QClipboard>
+#include <QMenu>
+#include <QMimeData>
 #include <QScrollBar>
 #include <QTest>
 
@@ -32,6 +36,8 @@ private Q_SLOTS:
     void enterAndShiftEnterBreakTheLine();
     void negativeSizesAreRefused();
     void longLinesScrollInsteadOfWrapping();
+    void failuresOfItsOwnActionsAreReported_data();
+    void failuresOfItsOwnActionsAreReported();
 
 private:
     EditorFixture *f = nullptr;
@@ -149,6 +155,76 @@ void TestTextArea::longLinesScrollInsteadOfWrapping()
     QCOMPARE(f->text().text(), line);
     const QScrollBar *horizontal = f->text().horizontalScrollBar();
     QVERIFY(horizontal->maximum() > 0);
+}
+
+void TestTextArea::failuresOfItsOwnActionsAreReported_data()
+{
+    QTest::addColumn<QString>("action");
+    for (const char *action : { "type", "undo", "redo", "menu paste", "middle paste", "drop" })
+        QTest::addRow("%s", action) << QString::fromLatin1(action);
+}
+
+// Out of memory in the text box's own keys, menu, mouse and drops: reported as failure 7 like a
+// menu command's, and the program goes on with its text, its undo steps whole.
+void TestTextArea::failuresOfItsOwnActionsAreReported()
+{
+    QFETCH(QString, action);
+    QtTextArea &area = f->text();
+    QWidget *viewport = area.viewport();
+    QClipboard *clipboard = QGuiApplication::clipboard();
+    if (action == u"middle paste" && !clipboard->supportsSelection())
+        QSKIP("This platform has no selection clipboard.");
+    area.setText(u"keep"_s);
+    area.setSelStart(4);
+    area.setFocus();
+    clipboard->setText(u"+"_s);
+    if (clipboard->supportsSelection())
+        clipboard->setText(u"+"_s, QClipboard::Selection);
+    if (action == u"undo" || action == u"redo")
+        QTest::keyClick(&area, Qt::Key_X);
+    if (action == u"redo")
+        QTest::keyClick(&area, Qt::Key_Z, Qt::ControlModifier);
+
+    // Every edit signals; the failure comes from there, inside the action.
+    bool fail = true;
+    const auto failing = QObject::connect(&area, &TextView::edited, [&fail] {
+        if (std::exchange(fail, false))
+            throw std::bad_alloc();
+    });
+    const QPoint end = area.caretRect().center();
+    if (action == u"type") {
+        QTest::keyClick(&area, Qt::Key_X);
+    } else if (action == u"undo") {
+        QTest::keyClick(&area, Qt::Key_Z, Qt::ControlModifier);
+    } else if (action == u"redo") {
+        QTest::keyClick(&area, Qt::Key_Y, Qt::ControlModifier);
+    } else if (action == u"menu paste") {
+        QContextMenuEvent request(QContextMenuEvent::Mouse, end, viewport->mapToGlobal(end));
+        QApplication::sendEvent(viewport, &request);
+        auto *menu = area.findChild<QMenu *>(u"textContextMenu"_s);
+        QVERIFY(menu);
+        menu->findChild<QAction *>(u"paste"_s)->trigger();
+        menu->close();
+    } else if (action == u"middle paste") {
+        QTest::mouseClick(viewport, Qt::MiddleButton, {}, end);
+    } else {
+        QMimeData data;
+        data.setText(u"+"_s);
+        QDragEnterEvent enter(end, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(viewport, &enter);
+        QDropEvent drop(end, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(viewport, &drop);
+    }
+    QObject::disconnect(failing);
+
+    QCOMPARE(f->messageBoxes.calls.size(), 1);
+    QCOMPARE(f->messageBoxes.calls[0].title, u"7"_s);
+    QVERIFY(area.text().startsWith(u"keep"_s));
+    // The text box goes on, and a new edit is a step of its own.
+    const QString after = area.text();
+    area.setSelText(u"!"_s);
+    QTest::keyClick(&area, Qt::Key_Z, Qt::ControlModifier);
+    QCOMPARE(area.text(), after);
 }
 
 QTEST_MAIN(TestTextArea)

@@ -29,6 +29,41 @@ void setMarked(TextView &view, QString marked)
     view.setSelection(anchor, caret - (caret > anchor));
 }
 
+// What assistive tools were told: text changes and caret moves, with their positions.
+QList<std::pair<QAccessible::Event, int>> accessibilityNews;
+
+void recordAccessibility(QAccessibleEvent *event)
+{
+    switch (event->type()) {
+    case QAccessible::TextInserted:
+        accessibilityNews.append(
+            { event->type(), static_cast<QAccessibleTextInsertEvent *>(event)->changePosition() });
+        break;
+    case QAccessible::TextRemoved:
+        accessibilityNews.append(
+            { event->type(), static_cast<QAccessibleTextRemoveEvent *>(event)->changePosition() });
+        break;
+    case QAccessible::TextUpdated:
+        accessibilityNews.append(
+            { event->type(), static_cast<QAccessibleTextUpdateEvent *>(event)->changePosition() });
+        break;
+    case QAccessible::TextCaretMoved:
+        accessibilityNews.append(
+            { event->type(), static_cast<QAccessibleTextCursorEvent *>(event)->cursorPosition() });
+        break;
+    default:
+        break;
+    }
+}
+
+// A view whose accessibility news is heard, with no screen reader around.
+class ListenedView : public TextView
+{
+protected:
+    bool accessibilityActive() const override { return true; }
+    void announce(QAccessibleEvent *event) override { recordAccessibility(event); }
+};
+
 QString marked(const TextView &view)
 {
     QString text = view.buffer().text();
@@ -76,6 +111,8 @@ private Q_SLOTS:
     void dropInsertsText();
     void inputMethodPreeditAndCommit();
     void accessibleText();
+    void accessibilityEvents_data();
+    void accessibilityEvents();
 };
 
 void TestTextView::init()
@@ -419,6 +456,77 @@ void TestTextView::accessibleText()
     text->setCursorPosition(12);
     QCOMPARE(text->selectionCount(), 0);
     QCOMPARE(text->offsetAtPoint(viewport()->mapToGlobal(pointOf(3))), 3);
+}
+
+void TestTextView::accessibilityEvents_data()
+{
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<QString>("after");
+    QTest::addColumn<int>("changedAt");
+
+    // From "ab|cd", with "XY" on the clipboard.
+    QTest::addRow("typing") << u"type"_s << u"abx|cd"_s << 2;
+    QTest::addRow("return") << u"return"_s << u"ab\r\n|cd"_s << 2;
+    QTest::addRow("backspace") << u"backspace"_s << u"a|cd"_s << 1;
+    QTest::addRow("paste") << u"paste"_s << u"abXY|cd"_s << 2;
+    QTest::addRow("undo") << u"undo"_s << u"ab|cd"_s << 2;
+    QTest::addRow("redo") << u"redo"_s << u"abx|cd"_s << 2;
+    QTest::addRow("a new text") << u"new"_s << u"|new"_s << 0;
+    QTest::addRow("inserted by a tool") << u"insert"_s << u"aZ|bcd"_s << 1;
+    QTest::addRow("deleted by a tool") << u"delete"_s << u"|cd"_s << 0;
+    QTest::addRow("replaced by a tool") << u"replace"_s << u"aQ|d"_s << 1;
+}
+
+// Screen readers hear of every change of the text and every move of the caret.
+void TestTextView::accessibilityEvents()
+{
+    QFETCH(QString, action);
+    QFETCH(QString, after);
+    QFETCH(int, changedAt);
+
+    view = std::make_unique<ListenedView>();
+    view->show();
+    view->setFocus();
+    setMarked(*view, u"ab|cd"_s);
+    QGuiApplication::clipboard()->setText(u"XY"_s);
+    if (action == u"undo" || action == u"redo")
+        QTest::keyClick(view.get(), Qt::Key_X);
+    if (action == u"redo")
+        view->undo();
+    QAccessibleEditableTextInterface *tool
+        = QAccessible::queryAccessibleInterface(view.get())->editableTextInterface();
+    QVERIFY(tool);
+
+    accessibilityNews.clear();
+    if (action == u"type")
+        QTest::keyClick(view.get(), Qt::Key_X);
+    else if (action == u"return")
+        QTest::keyClick(view.get(), Qt::Key_Return);
+    else if (action == u"backspace")
+        QTest::keyClick(view.get(), Qt::Key_Backspace);
+    else if (action == u"paste")
+        QTest::keyClick(view.get(), Qt::Key_V, Qt::ControlModifier);
+    else if (action == u"undo")
+        QTest::keyClick(view.get(), Qt::Key_Z, Qt::ControlModifier);
+    else if (action == u"redo")
+        QTest::keyClick(view.get(), Qt::Key_Y, Qt::ControlModifier);
+    else if (action == u"new")
+        view->setContents(u"new"_s);
+    else if (action == u"insert")
+        tool->insertText(1, u"Z"_s);
+    else if (action == u"delete")
+        tool->deleteText(0, 2);
+    else
+        tool->replaceText(1, 3, u"Q"_s);
+
+    QCOMPARE(marked(*view), after);
+    const auto changed
+        = std::find_if(accessibilityNews.cbegin(), accessibilityNews.cend(),
+                       [](const auto &news) { return news.first != QAccessible::TextCaretMoved; });
+    QVERIFY(changed != accessibilityNews.cend());
+    QCOMPARE(changed->second, changedAt);
+    QCOMPARE(accessibilityNews.last(),
+             std::pair(QAccessible::TextCaretMoved, int(view->caretPosition())));
 }
 
 QTEST_MAIN(TestTextView)

@@ -66,6 +66,7 @@ void TextView::showNewContents(qsizetype oldLength)
     horizontalScrollBar()->setValue(0);
     updateScrollBars();
     viewport()->update();
+    notifyAccessibility(0, oldLength, m_buffer.length());
     Q_EMIT edited(0, oldLength, m_buffer.length());
     Q_EMIT caretMoved();
 }
@@ -91,22 +92,12 @@ void TextView::edit(qsizetype position, qsizetype count, const QString &text,
 {
     const qsizetype start = m_buffer.snapped(position);
     const qsizetype end = std::max(start, m_buffer.snapped(start + count));
-    const QString removedText
-        = QAccessible::isActive() ? m_buffer.mid(start, end - start) : QString();
     const qsizetype linesBefore = m_buffer.lineCount();
     const qsizetype after = m_buffer.replace(start, end - start, text, merge);
     if (after == start && end == start)
         return;
     m_caret = m_anchor = after;
     m_preferredX = -1;
-    if (QAccessible::isActive()) {
-        if (!removedText.isEmpty()) {
-            QAccessibleTextRemoveEvent removed(this, int(start), removedText);
-            QAccessible::updateAccessibility(&removed);
-        }
-        QAccessibleTextInsertEvent inserted(this, int(start), m_buffer.mid(start, after - start));
-        QAccessible::updateAccessibility(&inserted);
-    }
     afterEdit(start, end - start, after - start, linesBefore);
 }
 
@@ -136,6 +127,7 @@ void TextView::afterEdit(qsizetype position, qsizetype removed, qsizetype added,
     ensureCaretVisible();
     restartBlink();
     viewport()->update();
+    notifyAccessibility(position, removed, added);
     Q_EMIT edited(position, removed, added);
     Q_EMIT caretMoved();
 }
@@ -160,21 +152,26 @@ void TextView::typeText(const QString &text)
 
 void TextView::undo()
 {
-    if (m_buffer.canUndo())
-        afterHistoryStep(m_buffer.undo());
+    if (m_buffer.canUndo()) {
+        const qsizetype lengthBefore = m_buffer.length();
+        afterHistoryStep(m_buffer.undo(), lengthBefore);
+    }
 }
 
 void TextView::redo()
 {
-    if (m_buffer.canRedo())
-        afterHistoryStep(m_buffer.redo());
+    if (m_buffer.canRedo()) {
+        const qsizetype lengthBefore = m_buffer.length();
+        afterHistoryStep(m_buffer.redo(), lengthBefore);
+    }
 }
 
 // The caret goes after the text the step put back.
-void TextView::afterHistoryStep(const TextBuffer::Span &span)
+void TextView::afterHistoryStep(const TextBuffer::Span &span, qsizetype lengthBefore)
 {
     m_anchor = m_caret = span.position + span.length;
-    afterEdit(span.position, 0, span.length, -1);
+    const qsizetype removed = lengthBefore - (m_buffer.length() - span.length);
+    afterEdit(span.position, std::max<qsizetype>(0, removed), span.length, -1);
 }
 
 void TextView::copy()
@@ -220,15 +217,7 @@ void TextView::moveCaret(qsizetype position, Move move)
     ensureCaretVisible();
     restartBlink();
     viewport()->update();
-    if (QAccessible::isActive()) {
-        QAccessibleTextCursorEvent moved(this, int(m_caret));
-        QAccessible::updateAccessibility(&moved);
-        if (hasSelection()) {
-            QAccessibleTextSelectionEvent selected(this, int(selectionStart()),
-                                                   int(selectionEnd()));
-            QAccessible::updateAccessibility(&selected);
-        }
-    }
+    notifyAccessibility(m_caret, 0, 0);
     Q_EMIT caretMoved();
 }
 

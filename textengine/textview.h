@@ -6,11 +6,14 @@
 #include <QBasicTimer>
 #include <QPoint>
 
+#include <functional>
+
 #include <memory>
 #include <unordered_map>
 #include <utility>
 #include <vector>
 
+class QAccessibleEvent;
 class QMenu;
 class QMimeData;
 class QTextLayout;
@@ -104,6 +107,12 @@ protected:
 
     // The context menu with its edit actions; a subclass may add to it.
     virtual QMenu *createContextMenu();
+    // Runs what the user started in the view itself (keys, input methods, the context menu,
+    // pastes with the mouse, drops); a subclass may report its failures its own way.
+    virtual void runUserAction(const std::function<void()> &action) { action(); }
+    // Whether assistive tools listen, and the way their news goes out.
+    virtual bool accessibilityActive() const;
+    virtual void announce(QAccessibleEvent *event);
 
 private:
     friend class TextViewAccessible;
@@ -120,7 +129,7 @@ private:
               TextBuffer::Merge merge = TextBuffer::Merge::Never);
     void typeText(const QString &text);
     void afterEdit(qsizetype position, qsizetype removed, qsizetype added, qsizetype linesBefore);
-    void afterHistoryStep(const TextBuffer::Span &span);
+    void afterHistoryStep(const TextBuffer::Span &span, qsizetype lengthBefore);
     void moveCaret(qsizetype position, Move move);
     bool handleNavigation(QKeyEvent *event);
     bool handleEditing(QKeyEvent *event);
@@ -163,7 +172,7 @@ private:
     void autoScroll();
     void startDrag();
     QMimeData *selectionMimeData() const;
-    void notifyAccessibility(qsizetype position, qsizetype removed, const QString &added);
+    void notifyAccessibility(qsizetype position, qsizetype removed, qsizetype added);
 
     TextBuffer m_buffer;
     qsizetype m_caret = 0;

@@ -4,8 +4,21 @@
 
 #include <QAccessibleWidget>
 
+#include <algorithm>
+#include <climits>
+#include <new>
+
+namespace {
+
+// Assistive tools count in int; a text beyond that is offered up to where int reaches.
+int clampedOffset(qsizetype position) { return int(std::min<qsizetype>(position, INT_MAX)); }
+
+} // namespace
+
 // The text, the caret and the selection, readable and settable by assistive tools.
-class TextViewAccessible : public QAccessibleWidget, public QAccessibleTextInterface
+class TextViewAccessible : public QAccessibleWidget,
+                           public QAccessibleTextInterface,
+                           public QAccessibleEditableTextInterface
 {
 public:
     explicit TextViewAccessible(TextView *view)
@@ -17,6 +30,8 @@ public:
     {
         if (type == QAccessible::TextInterface)
             return static_cast<QAccessibleTextInterface *>(this);
+        if (type == QAccessible::EditableTextInterface)
+            return static_cast<QAccessibleEditableTextInterface *>(this);
         return QAccessibleWidget::interface_cast(type);
     }
 
@@ -40,8 +55,8 @@ public:
     {
         *startOffset = *endOffset = 0;
         if (selectionIndex == 0 && m_view->hasSelection()) {
-            *startOffset = int(m_view->selectionStart());
-            *endOffset = int(m_view->selectionEnd());
+            *startOffset = clampedOffset(m_view->selectionStart());
+            *endOffset = clampedOffset(m_view->selectionEnd());
         }
     }
     int selectionCount() const override { return m_view->hasSelection() ? 1 : 0; }
@@ -57,13 +72,13 @@ public:
     {
         m_view->setSelection(startOffset, endOffset);
     }
-    int cursorPosition() const override { return int(m_view->caretPosition()); }
+    int cursorPosition() const override { return clampedOffset(m_view->caretPosition()); }
     void setCursorPosition(int position) override { m_view->setSelection(position, position); }
     QString text(int startOffset, int endOffset) const override
     {
         return m_view->buffer().mid(startOffset, endOffset - startOffset);
     }
-    int characterCount() const override { return int(m_view->buffer().length()); }
+    int characterCount() const override { return clampedOffset(m_view->buffer().length()); }
     QRect characterRect(int offset) const override
     {
         const QRect local = m_view->characterRect(offset);
@@ -71,7 +86,7 @@ public:
     }
     int offsetAtPoint(const QPoint &point) const override
     {
-        return int(m_view->positionAt(m_view->viewport()->mapFromGlobal(point)));
+        return clampedOffset(m_view->positionAt(m_view->viewport()->mapFromGlobal(point)));
     }
     void scrollToSubstring(int startIndex, int endIndex) override
     {
@@ -88,8 +103,8 @@ public:
                          int *end) const override
     {
         const auto [s, e] = unitAt(offset, type);
-        *start = int(s);
-        *end = int(e);
+        *start = clampedOffset(s);
+        *end = clampedOffset(e);
         return text(*start, *end);
     }
     QString textBeforeOffset(int offset, QAccessible::TextBoundaryType type, int *start,
@@ -100,7 +115,7 @@ public:
             *start = *end = -1;
             return QString();
         }
-        return textAtOffset(int(unitStart - 1), type, start, end);
+        return textAtOffset(clampedOffset(unitStart - 1), type, start, end);
     }
     QString textAfterOffset(int offset, QAccessible::TextBoundaryType type, int *start,
                             int *end) const override
@@ -110,7 +125,21 @@ public:
             *start = *end = -1;
             return QString();
         }
-        return textAtOffset(int(unitEnd), type, start, end);
+        return textAtOffset(clampedOffset(unitEnd), type, start, end);
+    }
+
+    // Edits by assistive tools are the user's edits, undone like typing.
+    void deleteText(int startOffset, int endOffset) override
+    {
+        replaceText(startOffset, endOffset, QString());
+    }
+    void insertText(int offset, const QString &text) override { replaceText(offset, offset, text); }
+    void replaceText(int startOffset, int endOffset, const QString &text) override
+    {
+        m_view->runUserAction([&] {
+            const qsizetype from = std::min(startOffset, endOffset);
+            m_view->edit(from, std::abs(endOffset - startOffset), text);
+        });
     }
 
 private:
@@ -144,3 +173,41 @@ QAccessibleInterface *accessibleTextView(const QString &className, QObject *obje
         return new TextViewAccessible(static_cast<TextView *>(object));
     return nullptr;
 }
+
+// Tells assistive tools what changed and where the caret is. The old text is gone, so it is
+// given as spaces of its length, as Qt's own editors do.
+void TextView::notifyAccessibility(qsizetype position, qsizetype removed, qsizetype added)
+{
+    if (!accessibilityActive())
+        return;
+    try {
+        const int at = clampedOffset(position);
+        if (removed > 0 || added > 0) {
+            const QString oldText(clampedOffset(removed), u' ');
+            const QString newText = m_buffer.mid(position, added);
+            if (removed == 0) {
+                QAccessibleTextInsertEvent inserted(this, at, newText);
+                announce(&inserted);
+            } else if (added == 0) {
+                QAccessibleTextRemoveEvent gone(this, at, oldText);
+                announce(&gone);
+            } else {
+                QAccessibleTextUpdateEvent updated(this, at, oldText, newText);
+                announce(&updated);
+            }
+        }
+        QAccessibleTextCursorEvent moved(this, clampedOffset(m_caret));
+        announce(&moved);
+        if (hasSelection()) {
+            QAccessibleTextSelectionEvent selected(this, clampedOffset(selectionStart()),
+                                                   clampedOffset(selectionEnd()));
+            announce(&selected);
+        }
+    } catch (const std::bad_alloc &) {
+        // The edit is done; only the news of it is lost.
+    }
+}
+
+bool TextView::accessibilityActive() const { return QAccessible::isActive(); }
+
+void TextView::announce(QAccessibleEvent *event) { QAccessible::updateAccessibility(event); }

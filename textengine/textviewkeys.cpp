@@ -348,11 +348,10 @@ bool TextView::handleEditing(QKeyEvent *event)
 
 void TextView::keyPressEvent(QKeyEvent *event)
 {
-    if (handleNavigation(event) || handleEditing(event)) {
-        event->accept();
-        return;
-    }
-    event->ignore();
+    // A key whose action failed was still this view's key.
+    bool handled = true;
+    runUserAction([&] { handled = handleNavigation(event) || handleEditing(event); });
+    event->setAccepted(handled);
 }
 
 bool TextView::event(QEvent *event)
@@ -387,12 +386,14 @@ bool TextView::focusNextPrevChild(bool next)
 void TextView::inputMethodEvent(QInputMethodEvent *event)
 {
     if (!event->commitString().isEmpty() || event->replacementLength() > 0) {
-        if (event->replacementLength() > 0 || event->replacementStart() != 0) {
-            const qsizetype from = m_buffer.snapped(m_caret + event->replacementStart());
-            m_anchor = from;
-            m_caret = m_buffer.snapped(from + event->replacementLength());
-        }
-        replaceSelection(event->commitString());
+        runUserAction([&] {
+            if (event->replacementLength() > 0 || event->replacementStart() != 0) {
+                const qsizetype from = m_buffer.snapped(m_caret + event->replacementStart());
+                m_anchor = from;
+                m_caret = m_buffer.snapped(from + event->replacementLength());
+            }
+            replaceSelection(event->commitString());
+        });
     }
     m_preedit = event->preeditString();
     m_preeditCursor = int(m_preedit.size());

@@ -12,6 +12,23 @@
 
 using namespace Qt::StringLiterals;
 
+namespace {
+
+// Closes the group on every way out, a failure included.
+class UndoGroup
+{
+public:
+    explicit UndoGroup(TextBuffer &buffer) : m_buffer(buffer) { m_buffer.beginUndoGroup(); }
+    ~UndoGroup() { m_buffer.endUndoGroup(); }
+    UndoGroup(const UndoGroup &) = delete;
+    UndoGroup &operator=(const UndoGroup &) = delete;
+
+private:
+    TextBuffer &m_buffer;
+};
+
+} // namespace
+
 // ----- mouse -----
 
 void TextView::mousePressEvent(QMouseEvent *event)
@@ -20,12 +37,13 @@ void TextView::mousePressEvent(QMouseEvent *event)
     QClipboard *clipboard = QGuiApplication::clipboard();
     if (event->button() == Qt::MiddleButton && clipboard->supportsSelection()) {
         // Pastes the text selected anywhere on the desktop, where the mouse is.
-        const QString selected = clipboard->text(QClipboard::Selection);
-        if (!selected.isEmpty()) {
-            const qsizetype position = positionAt(point);
-            m_anchor = m_caret = position;
-            replaceSelection(selected);
-        }
+        runUserAction([&] {
+            const QString selected = clipboard->text(QClipboard::Selection);
+            if (!selected.isEmpty()) {
+                m_anchor = m_caret = positionAt(point);
+                replaceSelection(selected);
+            }
+        });
         event->accept();
         return;
     }
@@ -206,20 +224,24 @@ void TextView::dropEvent(QDropEvent *event)
         viewport()->update();
         return;
     }
-    m_buffer.beginUndoGroup();
-    if (move) {
-        const qsizetype start = selectionStart();
-        const qsizetype length = selectionEnd() - start;
-        edit(start, length, QString());
-        if (position > start)
-            position -= length;
-    }
-    edit(position, 0, text);
-    m_buffer.endUndoGroup();
-    m_anchor = position;
-    moveCaret(position + TextBuffer::withCrLf(text).size(), Move::Select);
     event->setDropAction(move ? Qt::MoveAction : Qt::CopyAction);
     event->accept();
+    runUserAction([&] {
+        const UndoGroup group(m_buffer);
+        const qsizetype start = selectionStart();
+        const qsizetype length = selectionEnd() - start;
+        const qsizetype inserted = TextBuffer::withCrLf(text).size();
+        // Inserting first: should the removal fail, the moved text is there twice, not lost.
+        edit(position, 0, text);
+        if (move && position < start) {
+            edit(start + inserted, length, QString());
+        } else if (move) {
+            edit(start, length, QString());
+            position -= length;
+        }
+        m_anchor = position;
+        moveCaret(position + inserted, Move::Select);
+    });
 }
 
 // ----- context menu -----
@@ -229,8 +251,9 @@ QMenu *TextView::createContextMenu()
     auto *menu = new QMenu(this);
     menu->setObjectName(u"textContextMenu"_s);
     const auto add = [&](const QString &name, const QString &caption, QKeySequence::StandardKey key,
-                         bool enabled, auto slot) {
-        QAction *action = menu->addAction(caption, this, slot);
+                         bool enabled, void (TextView::*slot)()) {
+        QAction *action = menu->addAction(
+            caption, this, [this, slot] { runUserAction([&] { (this->*slot)(); }); });
         action->setObjectName(name);
         action->setShortcut(QKeySequence(key));
         action->setShortcutVisibleInContextMenu(true);

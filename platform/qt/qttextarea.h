@@ -77,6 +77,7 @@ public:
 protected:
     bool event(QEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
+    void runUserAction(const std::function<void()> &action) override { dispatch(action); }
 
 private:
     class ProgramEdit;

@@ -1,5 +1,6 @@
 #include "appidentity.h"
 
+#include <QAccessible>
 #include <QFile>
 #include <QGuiApplication>
 #include <QImage>
@@ -51,6 +52,7 @@ void TestAppIdentity::applyGivesTheApplicationItsIdentity()
 {
     AppIdentity::apply();
     QCOMPARE(QGuiApplication::applicationVersion(), u"1.00"_s);
+    QCOMPARE(QAccessible::queryAccessibleInterface(qApp)->text(QAccessible::Name), u"Quorvex"_s);
     QCOMPARE(QGuiApplication::windowIcon().availableSizes().size(), 8);
     // Desktops find the entry, and so the icon, by this name.
     QCOMPARE(QGuiApplication::desktopFileName(), AppIdentity::desktopFileName());
