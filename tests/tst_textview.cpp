@@ -106,10 +106,13 @@ private Q_SLOTS:
     void graphemesAtChunkEdges_data();
     void graphemesAtChunkEdges();
     void editsAcrossLinesLayTheLinesOutAgain();
+    void horizontalRangeFollowsTheLongestLine();
     void contextMenuActions_data();
     void contextMenuActions();
     void dropInsertsText();
     void inputMethodPreeditAndCommit();
+    void preeditDrawnWithItsFormats_data();
+    void preeditDrawnWithItsFormats();
     void accessibleText();
     void accessibilityEvents_data();
     void accessibilityEvents();
@@ -334,6 +337,16 @@ void TestTextView::graphemesAtChunkEdges()
     QCOMPARE(view->buffer().text(), QString(line).remove(at + caret, removed));
 }
 
+void TestTextView::horizontalRangeFollowsTheLongestLine()
+{
+    setMarked(*view, u"short|\r\nline"_s);
+    const int fitting = view->horizontalScrollBar()->maximum();
+    view->replaceSelection(QString(20000, u'w'));
+    QVERIFY(view->horizontalScrollBar()->maximum() > fitting + 20000);
+    view->undo();
+    QCOMPARE(view->horizontalScrollBar()->maximum(), fitting);
+}
+
 void TestTextView::editsAcrossLinesLayTheLinesOutAgain()
 {
     view->setContents(u"a\r\nb\r\nc"_s);
@@ -434,6 +447,51 @@ void TestTextView::inputMethodPreeditAndCommit()
     correction.setCommitString(u"カ"_s, -1, 1);
     QApplication::sendEvent(view.get(), &correction);
     QCOMPARE(marked(*view), u"aカ|b\r\ncd"_s);
+}
+
+void TestTextView::preeditDrawnWithItsFormats_data()
+{
+    QTest::addColumn<bool>("sendFormat");
+    QTest::addColumn<QColor>("ink");
+    QTest::addColumn<bool>("belowBaseline");
+
+    // Letters without descenders: below their baseline only an underline leaves ink.
+    QTest::addRow("none sent: underlined") << false << QColor(Qt::black) << true;
+    QTest::addRow("sent: a background") << true << QColor(Qt::red) << false;
+}
+
+void TestTextView::preeditDrawnWithItsFormats()
+{
+    QFETCH(bool, sendFormat);
+    QFETCH(QColor, ink);
+    QFETCH(bool, belowBaseline);
+
+    QPalette colors = view->palette();
+    colors.setColor(QPalette::Text, Qt::black);
+    colors.setColor(QPalette::Base, Qt::white);
+    view->setPalette(colors);
+    setMarked(*view, u"|"_s);
+    QList<QInputMethodEvent::Attribute> attributes;
+    if (sendFormat) {
+        QTextCharFormat format;
+        format.setBackground(Qt::red);
+        attributes.append({ QInputMethodEvent::TextFormat, 0, 4, format });
+    }
+    QInputMethodEvent composing(u"mmmm"_s, attributes);
+    QApplication::sendEvent(view.get(), &composing);
+
+    const QImage image = viewport()->grab().toImage();
+    const QRect line = view->characterRect(0);
+    const int top
+        = belowBaseline ? line.top() + QFontMetrics(view->font()).ascent() + 1 : line.top();
+    int widest = 0; // the longest run of ink in a row; the caret is one pixel wide
+    for (int y = top; y <= line.bottom(); ++y) {
+        int inked = 0;
+        for (int x = 0; x < image.width(); ++x)
+            inked += image.pixelColor(x, y) == ink;
+        widest = std::max(widest, inked);
+    }
+    QVERIFY2(widest >= 8, qPrintable(QString::number(widest)));
 }
 
 void TestTextView::accessibleText()

@@ -5,6 +5,7 @@
 #include <QAbstractScrollArea>
 #include <QBasicTimer>
 #include <QPoint>
+#include <QTextLayout>
 
 #include <functional>
 
@@ -16,7 +17,6 @@
 class QAccessibleEvent;
 class QMenu;
 class QMimeData;
-class QTextLayout;
 
 // A plain-text editing widget for texts of any size: the text lives in a TextBuffer, and only
 // the lines on screen are laid out and painted. Lines are not wrapped. A very long line is laid
@@ -184,6 +184,7 @@ private:
     int m_ascent = 0;
     qreal m_charWidth = 1;
     mutable qreal m_widestMeasured = 0;
+    qsizetype m_longestLine = 0;
     int m_margin = 4;
 
     struct LayoutKey
@@ -205,6 +206,7 @@ private:
 
     QString m_preedit;
     int m_preeditCursor = 0;
+    QList<QTextLayout::FormatRange> m_preeditFormats;
 
     bool m_caretShown = true;
     QBasicTimer m_blinkTimer;

@@ -3,6 +3,7 @@
 #include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QScrollBar>
+#include <QTextCharFormat>
 #include <QTextLayout>
 
 #include <algorithm>
@@ -24,6 +25,34 @@ CharClass classOf(QChar c)
         return CharClass::Word;
     return CharClass::Other;
 }
+
+// Reads a line in blocks around the positions asked for: a word may be long, and a look-up in
+// the storage costs far more than a character.
+class LineReader
+{
+public:
+    LineReader(const TextBuffer &buffer, qsizetype start, qsizetype end)
+        : m_buffer(buffer), m_start(start), m_end(end)
+    {
+    }
+
+    QChar at(qsizetype position)
+    {
+        if (position < m_from || position >= m_from + m_block.size()) {
+            m_from = std::max(m_start, position - Block / 2);
+            m_block = m_buffer.mid(m_from, std::min(m_end, m_from + Block) - m_from);
+        }
+        return m_block.at(position - m_from);
+    }
+
+private:
+    static constexpr qsizetype Block = 1024;
+    const TextBuffer &m_buffer;
+    qsizetype m_start;
+    qsizetype m_end;
+    qsizetype m_from = 0;
+    QString m_block;
+};
 
 } // namespace
 
@@ -64,18 +93,19 @@ std::pair<qsizetype, qsizetype> TextView::wordAt(qsizetype position) const
     const qsizetype end = m_buffer.lineEnd(line);
     if (start == end)
         return { position, position };
+    LineReader text(m_buffer, start, end);
     // At the end of a line, or after a word, the word before the position counts.
     qsizetype probe = position;
     if (probe >= end
-        || (probe > start && classOf(m_buffer.at(probe)) == CharClass::Space
-            && classOf(m_buffer.at(probe - 1)) != CharClass::Space))
+        || (probe > start && classOf(text.at(probe)) == CharClass::Space
+            && classOf(text.at(probe - 1)) != CharClass::Space))
         probe = std::max(start, probe - 1);
-    const CharClass kind = classOf(m_buffer.at(probe));
+    const CharClass kind = classOf(text.at(probe));
     qsizetype from = probe;
-    while (from > start && classOf(m_buffer.at(from - 1)) == kind)
+    while (from > start && classOf(text.at(from - 1)) == kind)
         --from;
     qsizetype to = probe + 1;
-    while (to < end && classOf(m_buffer.at(to)) == kind)
+    while (to < end && classOf(text.at(to)) == kind)
         ++to;
     return { from, to };
 }
@@ -86,12 +116,13 @@ qsizetype TextView::nextWord(qsizetype position) const
     const qsizetype end = m_buffer.lineEnd(line);
     if (position >= end)
         return nextCharacter(position);
-    const CharClass kind = classOf(m_buffer.at(position));
+    LineReader text(m_buffer, m_buffer.lineStart(line), end);
+    const CharClass kind = classOf(text.at(position));
     if (kind != CharClass::Space) {
-        while (position < end && classOf(m_buffer.at(position)) == kind)
+        while (position < end && classOf(text.at(position)) == kind)
             ++position;
     }
-    while (position < end && classOf(m_buffer.at(position)) == CharClass::Space)
+    while (position < end && classOf(text.at(position)) == CharClass::Space)
         ++position;
     return position;
 }
@@ -102,11 +133,12 @@ qsizetype TextView::previousWord(qsizetype position) const
     const qsizetype start = m_buffer.lineStart(line);
     if (position <= start)
         return previousCharacter(position);
-    while (position > start && classOf(m_buffer.at(position - 1)) == CharClass::Space)
+    LineReader text(m_buffer, start, m_buffer.lineEnd(line));
+    while (position > start && classOf(text.at(position - 1)) == CharClass::Space)
         --position;
     if (position > start) {
-        const CharClass kind = classOf(m_buffer.at(position - 1));
-        while (position > start && classOf(m_buffer.at(position - 1)) == kind)
+        const CharClass kind = classOf(text.at(position - 1));
+        while (position > start && classOf(text.at(position - 1)) == kind)
             --position;
     }
     return position;
@@ -397,9 +429,22 @@ void TextView::inputMethodEvent(QInputMethodEvent *event)
     }
     m_preedit = event->preeditString();
     m_preeditCursor = int(m_preedit.size());
+    m_preeditFormats.clear();
     for (const QInputMethodEvent::Attribute &attribute : event->attributes()) {
-        if (attribute.type == QInputMethodEvent::Cursor)
+        if (attribute.type == QInputMethodEvent::Cursor) {
             m_preeditCursor = attribute.start;
+        } else if (attribute.type == QInputMethodEvent::TextFormat) {
+            const QTextCharFormat format
+                = qvariant_cast<QTextFormat>(attribute.value).toCharFormat();
+            if (format.isValid())
+                m_preeditFormats.append({ attribute.start, attribute.length, format });
+        }
+    }
+    // Text not yet committed never looks committed, whatever the input method says.
+    if (m_preeditFormats.isEmpty() && !m_preedit.isEmpty()) {
+        QTextCharFormat underlined;
+        underlined.setFontUnderline(true);
+        m_preeditFormats.append({ 0, int(m_preedit.size()), underlined });
     }
     forgetLayouts(m_buffer.lineAt(m_caret));
     viewport()->update();

@@ -113,7 +113,10 @@ qreal TextView::chunkWidth(qsizetype line, qsizetype index) const
         widths.resize(size_t(count), 0);
     if (widths[size_t(index)] > 0)
         return widths[size_t(index)];
-    return qreal(chunk(line, index).length) * m_charWidth;
+    // An estimate until laid out, which needs no look-up of where the piece really ends.
+    const qsizetype length
+        = index + 1 < count ? ChunkLength : m_buffer.lineLength(line) - index * ChunkLength;
+    return qreal(length) * m_charWidth;
 }
 
 qreal TextView::chunkX(qsizetype line, qsizetype index) const
@@ -141,8 +144,14 @@ QTextLayout *TextView::layoutFor(qsizetype line, qsizetype index) const
     layout->setCacheEnabled(true);
     const qsizetype caretLine = m_buffer.lineAt(m_caret);
     if (!m_preedit.isEmpty() && line == caretLine
-        && index == chunkIndexOf(line, m_caret - m_buffer.lineStart(line)))
-        layout->setPreeditArea(int(m_caret - m_buffer.lineStart(line) - piece.start), m_preedit);
+        && index == chunkIndexOf(line, m_caret - m_buffer.lineStart(line))) {
+        const int at = int(m_caret - m_buffer.lineStart(line) - piece.start);
+        layout->setPreeditArea(at, m_preedit);
+        QList<QTextLayout::FormatRange> formats = m_preeditFormats;
+        for (QTextLayout::FormatRange &range : formats)
+            range.start += at;
+        layout->setFormats(formats);
+    }
     layout->beginLayout();
     QTextLine textLine = layout->createLine();
     if (textLine.isValid()) {
@@ -330,7 +339,12 @@ void TextView::updateScrollBars()
     vertical->setSingleStep(1);
 
     // The widest line is estimated from the longest one, and raised as lines are measured.
-    const qreal estimate = qreal(m_buffer.longestLine()) * m_charWidth;
+    const qsizetype longest = m_buffer.longestLine();
+    // Widths measured on lines that have since become shorter would keep the range too wide.
+    if (longest < m_longestLine)
+        m_widestMeasured = 0;
+    m_longestLine = longest;
+    const qreal estimate = qreal(longest) * m_charWidth;
     const qreal content = std::max(estimate, m_widestMeasured) + 2 * m_margin + CaretWidth;
     const int width = viewport()->width();
     QScrollBar *horizontal = horizontalScrollBar();

@@ -1,0 +1,109 @@
+// The text view alone on a large text of short lines: the time of each page turned with
+// PageDown and of each single edit (a key, a Return, a jump and a key, an undo step), painted.
+// Usage: bench_view [megabytes, default 100]
+#include "textview.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QTest>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+struct Figures
+{
+    const char *name;
+    std::vector<double> ms;
+
+    void print() const
+    {
+        std::vector<double> sorted = ms;
+        std::sort(sorted.begin(), sorted.end());
+        const auto at = [&](double share) {
+            return sorted[std::min(sorted.size() - 1, size_t(share * double(sorted.size())))];
+        };
+        std::printf("%-34s n=%4zu  median %7.3f ms  p99 %7.3f ms  max %7.3f ms\n", name,
+                    sorted.size(), at(0.5), at(0.99), sorted.back());
+    }
+};
+
+// Lines of five characters, as a comma-separated export becomes once each field is a line.
+QString shortLines(qint64 megabytes)
+{
+    QString text;
+    const qint64 size = megabytes * 1000 * 1000;
+    text.reserve(size + 16);
+    for (qint64 line = 0; text.size() < size; ++line)
+        text += QStringLiteral("f%1\r\n").arg(line % 10000, 4, 10, QLatin1Char('0'));
+    return text;
+}
+
+double msSince(const QElapsedTimer &timer) { return double(timer.nsecsElapsed()) / 1e6; }
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const qint64 megabytes = argc > 1 ? QByteArray(argv[1]).toLongLong() : 100;
+
+    TextView view;
+    view.resize(900, 700);
+    view.show();
+    if (!QTest::qWaitForWindowExposed(&view))
+        qFatal("the view was not shown");
+    view.setFocus();
+
+    QElapsedTimer timer;
+    {
+        const QString text = shortLines(megabytes);
+        timer.start();
+        view.setContents(text);
+    }
+    std::printf("%lld MB, %lld lines, set in %.0f ms\n", megabytes,
+                qint64(view.buffer().lineCount()), msSince(timer));
+
+    const auto timeKeys = [&](Figures &figures, int times, const auto &before, Qt::Key key,
+                              Qt::KeyboardModifiers modifiers = {}) {
+        for (int i = 0; i < times; ++i) {
+            before(i);
+            timer.start();
+            QTest::keyClick(&view, key, modifiers);
+            view.viewport()->repaint();
+            figures.ms.push_back(msSince(timer));
+        }
+        figures.print();
+    };
+    const auto nothing = [](int) {};
+    const auto jump = [&](int i) {
+        view.setSelection(0, 0);
+        if (i % 2)
+            view.setSelection(view.buffer().length(), view.buffer().length());
+    };
+
+    Figures pageDown { "PageDown from the top", {} };
+    timeKeys(pageDown, 300, nothing, Qt::Key_PageDown);
+    Figures pageDownMiddle { "PageDown in the middle", {} };
+    view.setSelection(view.buffer().length() / 2, view.buffer().length() / 2);
+    timeKeys(pageDownMiddle, 300, nothing, Qt::Key_PageDown);
+    Figures keysTop { "a key typed at the top", {} };
+    view.setSelection(0, 0);
+    timeKeys(keysTop, 200, nothing, Qt::Key_A);
+    Figures returnsTop { "Return typed at the top", {} };
+    timeKeys(returnsTop, 200, nothing, Qt::Key_Return);
+    Figures alternate { "a key at the end, then at the top", {} };
+    timeKeys(alternate, 200, jump, Qt::Key_B);
+    Figures undo { "Ctrl+Z of a typed word", {} };
+    view.setSelection(view.buffer().length() / 3, view.buffer().length() / 3);
+    for (int word = 0; word < 100; ++word) {
+        QTest::keyClicks(&view, QStringLiteral("word"));
+        view.setSelection(view.caretPosition(), view.caretPosition()); // ends the step
+    }
+    timeKeys(undo, 100, nothing, Qt::Key_Z, Qt::ControlModifier);
+    return 0;
+}
