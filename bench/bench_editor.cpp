@@ -336,7 +336,8 @@ private:
     void pageDown(Figures &figures)
     {
         const qsizetype length = m_text.textLength();
-        for (const qsizetype from : { qsizetype(0), length / 2, std::max<qsizetype>(0, length - 200 * 80) }) {
+        for (const qsizetype from :
+             { qsizetype(0), length / 2, std::max<qsizetype>(0, length - 200 * 80) }) {
             m_text.setSelStart(from);
             for (int page = 0; page < 100; ++page)
                 figures.add(timed([&] { key(Qt::Key_PageDown); }));
