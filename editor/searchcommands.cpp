@@ -102,5 +102,5 @@ void Form1::Search_GoToLine_Click()
     qint64 line = Text1.lineOfPosition(Text1.selStart()) + 1;
     if (!Numbers.askNumber(u"Go To Line"_s, u"Line number:"_s, 1, Text1.lineCount(), line))
         return;
-    Text1.setSelStart(int(Text1.lineStart(qBound<qint64>(1, line, Text1.lineCount()) - 1)));
+    Text1.setSelStart(Text1.lineStart(qBound<qint64>(1, line, Text1.lineCount()) - 1));
 }
