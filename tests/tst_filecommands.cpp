@@ -208,17 +208,19 @@ private:
             f.messageBoxes.calls.clear();
         }
     }
-    // A started editor holding the text hello, with doc.txt as its file when hasFile.
-    void prepare(EditorFixture &f, bool hasFile, bool changed)
+    // A started editor holding `text`, with `doc` (doc.txt when empty) as its file when hasFile.
+    void prepare(EditorFixture &f, bool hasFile, bool changed, const QString &text = u"hello"_s,
+                 QString doc = {})
     {
         f.start();
         if (hasFile) {
-            writeBytes(path(u"doc.txt"_s), "\"old\"\r\n");
-            f.dialog.fileAnswers = { path(u"doc.txt"_s) };
+            doc = doc.isEmpty() ? path(u"doc.txt"_s) : doc;
+            writeBytes(doc, "\"old\"\r\n");
+            f.dialog.fileAnswers = { doc };
             f.form.File_Open_Click();
-            QCOMPARE(f.form.currentFile(), path(u"doc.txt"_s));
+            QCOMPARE(f.form.currentFile(), doc);
         }
-        f.text().setText(u"hello"_s);
+        f.text().setText(text);
         if (changed)
             f.form.Text1_KeyPress(u'o');
         QCOMPARE(f.form.textChanged(), changed);
@@ -297,25 +299,22 @@ void TestFileCommands::commands()
 
 void TestFileCommands::failedSaveKeepsEverything_data()
 {
-    QTest::addColumn<QString>("situation");
     QTest::addColumn<int>("number");
-
-    QTest::addRow("read-only file") << u"read-only file"_s << int(FailureNumber::PermissionDenied);
-    QTest::addRow("file-size limit") << u"size limit"_s << int(FailureNumber::DiskFull);
-    QTest::addRow("full disk, some room") << u"some room"_s << int(FailureNumber::DiskFull);
-    QTest::addRow("full disk, no room") << u"no room"_s << int(FailureNumber::DiskFull);
-    QTest::addRow("full disk, written in place") << u"in place"_s << int(FailureNumber::DiskFull);
+    QTest::addRow("read-only file") << int(FailureNumber::PermissionDenied);
+    for (const char *full : { "file-size limit", "full disk, some room", "full disk, no room",
+                              "full disk, written in place" })
+        QTest::addRow("%s", full) << int(FailureNumber::DiskFull);
 }
 
 // The message box names the file; the file on disk, the folder and the editor stay as they were.
 void TestFileCommands::failedSaveKeepsEverything()
 {
-    QFETCH(QString, situation);
     QFETCH(int, number);
+    const QString situation = QString::fromUtf8(QTest::currentDataTag());
 
     std::optional<SmallDisk> disk;
     QString where = folder();
-    if (situation == u"some room" || situation == u"no room" || situation == u"in place") {
+    if (situation.startsWith(u"full disk")) {
         where = path(u"disk"_s);
         disk.emplace(where);
         if (!disk->mounted())
@@ -323,15 +322,10 @@ void TestFileCommands::failedSaveKeepsEverything()
                   "full disk.");
     }
     const QString doc = where + u"/doc.txt"_s;
-    writeBytes(doc, "\"old\"\r\n");
 
     EditorFixture f;
-    f.start();
-    f.dialog.fileAnswers = { doc };
-    f.form.File_Open_Click();
     const QString text(200 * 1024, u'n');
-    f.text().setText(text);
-    f.form.Text1_KeyPress(u'n');
+    prepare(f, true, true, text, doc);
     const QString caption = f.window.caption();
 
     std::optional<Unprivileged> unprivileged;
@@ -341,9 +335,9 @@ void TestFileCommands::failedSaveKeepsEverything()
         QCOMPARE(::chmod(encoded(doc).constData(), 0444), 0);
         QCOMPARE(::chmod(encoded(where).constData(), 0777), 0);
         unprivileged.emplace();
-    } else if (situation == u"size limit") {
+    } else if (situation == u"file-size limit") {
         QVERIFY(limit.emplace(64 * 1024).set());
-    } else if (situation == u"in place") {
+    } else if (situation.endsWith(u"in place")) {
         // Only the file may be written, not the folder: no temporary file can be made.
         if (!runningAsRoot())
             QSKIP("Needs root to lock the folder of a file system it mounted.");
@@ -352,7 +346,7 @@ void TestFileCommands::failedSaveKeepsEverything()
         QVERIFY(disk->fill(0));
         unprivileged.emplace();
     } else {
-        QVERIFY(disk->fill(situation == u"some room" ? 16 * 1024 : 0));
+        QVERIFY(disk->fill(situation.endsWith(u"some room") ? 16 * 1024 : 0));
     }
     const QStringList before = entries(where);
 

@@ -31,8 +31,6 @@ struct stat statOf(const QString &path)
     return info;
 }
 
-int modeOf(const QString &path) { return int(statOf(path).st_mode & 07777); }
-
 // A writer whose replacement may not take the old file's owner and group.
 class OwnershipRefused : public SafeFileWriter
 {
@@ -419,7 +417,7 @@ void TestSequentialFiles::fileStaysItself()
         QCOMPARE(statOf(doc).st_ino, inode);
     if (situation.contains(u"hard link"))
         QCOMPARE(fileBytes(path(u"link.txt"_s)), text);
-    QCOMPARE(modeOf(doc), mode ? mode : 0640);
+    QCOMPARE(int(statOf(doc).st_mode & 07777), mode ? mode : 0640);
     if (mode && root) {
         QCOMPARE(statOf(doc).st_uid, uid_t(4321));
         QCOMPARE(statOf(doc).st_gid, gid_t(1234));
