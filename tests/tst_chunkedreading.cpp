@@ -1,5 +1,5 @@
-// Reading a file in pieces: wherever the pieces are cut, the text and the items are those of the
-// file read in one piece, and each piece is let go once the reading has passed it.
+// Reading a file in pieces through the files: each piece is let go once the reading has passed it,
+// and reading in bulk gives what reading item by item gives.
 #include "documentcodec.h"
 #include "editorfixture.h"
 #include "failure.h"
@@ -8,123 +8,21 @@
 #include "itemruns.h"
 #include "qtsequentialfiles.h"
 
-#include <QRandomGenerator>
 #include <QTest>
 
 using namespace Qt::StringLiterals;
-
-namespace {
-
-ReadBytes readFrom(const QByteArray &bytes)
-{
-    return [bytes](qint64 offset, char *buffer, qsizetype size) {
-        const QByteArray piece = bytes.mid(offset, size);
-        std::copy(piece.begin(), piece.end(), buffer);
-        return piece.size();
-    };
-}
-
-struct Reading
-{
-    QStringList items;
-    QList<qsizetype> positions; // after each item
-    int failure = 0;
-    bool operator==(const Reading &) const = default;
-};
-
-Reading readAll(const QByteArray &file, qsizetype pieceSize)
-{
-    ItemReader reader(decodeDocument(readFrom(file), pieceSize));
-    Reading result;
-    try {
-        while (!reader.atEnd()) {
-            result.items.append(reader.next());
-            result.positions.append(reader.position());
-        }
-    } catch (const Failure &failure) {
-        result.failure = reader.atEnd() ? failure.number() : -1;
-    }
-    return result;
-}
-
-} // namespace
 
 class TestChunkedReading : public QObject
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    void pieces_data();
-    void pieces();
-    void sameAsOnePiece();
     void piecesLetGo();
     void files();
     void openInBulk_data();
     void openInBulk();
     void bulkAfterItemByItem();
 };
-
-// Pieces of 1 to 7 bytes put every delimiter, mark and byte of a character at a boundary.
-void TestChunkedReading::pieces_data()
-{
-    QTest::addColumn<QByteArray>("file");
-    QTest::addColumn<QStringList>("items");
-    QTest::addColumn<int>("failure");
-    const auto row = [](const char *name, const QByteArray &file, const QStringList &items,
-                        int failure = 0) { QTest::addRow("%s", name) << file << items << failure; };
-    row("CR LF, empty line", "ab\r\n\r\ncd\r\n"_ba, { u"ab"_s, QString(), u"cd"_s });
-    row("doubled marks, delimiters quoted", "\"a\"\"b,\r\nc\"\"\",x"_ba,
-        { u"a\"b,\r\nc\""_s, u"x"_s });
-    row("marks before line ends", "\"x\"\r\n\"y\"\n"_ba, { u"x"_s, u"y"_s });
-    row("lone mark inside quotes", "\"a\"b\""_ba, { u"a\"b"_s });
-    row("empty quoted item", "\"\""_ba, { QString() });
-    row("unterminated", "a,\"b\"\""_ba, { u"a"_s }, FailureNumber::InputPastEndOfFile);
-    row("two-, three- and four-byte characters", "\"\xc3\xa9\xe2\x82\xac\",\xf0\x9f\x98\x80\r\n"_ba,
-        { u"\u00e9\u20ac"_s, u"\U0001F600"_s });
-    row("BOM skipped", "\xef\xbb\xbf\xc3\xa9"_ba, { u"\u00e9"_s });
-    row("BOM alone", "\xef\xbb\xbf"_ba, {});
-    row("second BOM kept", "\xef\xbb\xbf\xef\xbb\xbf"_ba, { u"\ufeff"_s });
-    row("start of a BOM only", "\xef\xbb"_ba, { u"\u00ef\u00bb"_s });
-    row("truncated at the end", "ab\xe2\x82"_ba, { u"ab\u00e2\u0082"_s });
-    row("invalid late", "\xc3\xa9 abcdefgh\xff"_ba, { u"\u00c3\u00a9 abcdefgh\u00ff"_s });
-    row("lead byte without its follower", "\xc3("_ba, { u"\u00c3("_s });
-    row("stray continuation bytes", "a\x80\x80\x80\x80"_ba, { u"a\u0080\u0080\u0080\u0080"_s });
-    row("encoded surrogate", "\xed\xa0\x80"_ba, { u"\u00ed\u00a0\u0080"_s });
-    row("Latin-1 with marks", "\"caf\xe9\",x"_ba, { u"caf\u00e9"_s, u"x"_s });
-}
-
-void TestChunkedReading::pieces()
-{
-    QFETCH(QByteArray, file);
-    QFETCH(QStringList, items);
-    QFETCH(int, failure);
-    for (qsizetype pieceSize = 1; pieceSize <= 7; ++pieceSize) {
-        const Reading result = readAll(file, pieceSize);
-        QCOMPARE(result.items, items);
-        QCOMPARE(result.failure, failure);
-    }
-}
-
-// Files made of the pieces that matter, cut anywhere: the same items and positions as in one piece.
-void TestChunkedReading::sameAsOnePiece()
-{
-    const QList<QByteArray> fragments
-        = "\"|\"\"|,|\r|\n|\r\n|a|word |\xc3\xa9|\xe2\x82\xac|\xf0\x9f\x98\x80|\xef\xbb\xbf"_ba
-              .split('|');
-    QRandomGenerator random(20261206);
-    for (int round = 0; round < 3000; ++round) {
-        QByteArray file;
-        for (int i = random.bounded(40); i > 0; --i)
-            file += fragments[random.bounded(int(fragments.size()))];
-        if (round % 20 == 0)
-            file.insert(random.bounded(int(file.size()) + 1),
-                        round % 40 ? "\xff"_ba : "\xe2\x82"_ba);
-        const qsizetype pieceSize = 1 + random.bounded(int(file.size()) + 2);
-        QVERIFY2(readAll(file, pieceSize) == readAll(file, file.size() + 1),
-                 qPrintable(u"round %1, pieces of %2: %3"_s.arg(round).arg(pieceSize).arg(
-                     QString::fromLatin1(file.toPercentEncoding()))));
-    }
-}
 
 void TestChunkedReading::piecesLetGo()
 {

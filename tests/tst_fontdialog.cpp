@@ -81,18 +81,12 @@ int linesShowing(QWidget &widget, const QColor &color)
     return bands;
 }
 
-template<typename T>
-T *child(QWidget *dialog, const QString &name)
-{
-    return dialog->findChild<T *>(name);
-}
-
 // The chooser's sample text, the one line edit inside one of its groups.
 QList<QLineEdit *> samples(QWidget *dialog)
 {
     QList<QLineEdit *> found;
     for (QGroupBox *group :
-         child<QFontDialog>(dialog, u"fontChooser"_s)->findChildren<QGroupBox *>())
+         dialog->findChild<QFontDialog *>(u"fontChooser"_s)->findChildren<QGroupBox *>())
         found += group->findChildren<QLineEdit *>();
     return found;
 }
@@ -109,10 +103,8 @@ private Q_SLOTS:
     void textAppearanceCopiesValuesInAndBack();
     void choicesAreWrittenBackOnlyWhenAccepted_data();
     void choicesAreWrittenBackOnlyWhenAccepted();
-    void effectsFollowTheFlags_data();
-    void effectsFollowTheFlags();
-    void colorList_data();
-    void colorList();
+    void effectsAndColors_data();
+    void effectsAndColors();
 
 private:
     // Shows the real dialog filled with `start` and lets `play` act in it; false if not shown.
@@ -253,7 +245,7 @@ void TestFontDialog::choicesAreWrittenBackOnlyWhenAccepted()
     Appearance result;
     const auto play = [&](FontDialog *dialog) {
         QCOMPARE(dialog->windowTitle(), u"Font"_s);
-        auto *chooser = child<QFontDialog>(dialog, u"fontChooser"_s);
+        auto *chooser = dialog->findChild<QFontDialog *>(u"fontChooser"_s);
         QVERIFY(chooser->isVisible());
         if (installed)
             QCOMPARE(chooser->currentFont().family(), m_family);
@@ -265,14 +257,14 @@ void TestFontDialog::choicesAreWrittenBackOnlyWhenAccepted()
             chooser->setCurrentFont(shown);
         }
         if (pick != Pick::Nothing) {
-            QTest::mouseClick(child<QCheckBox>(dialog, u"strikethrough"_s), Qt::LeftButton);
-            QTest::keyClick(child<QComboBox>(dialog, u"color"_s), 'R');
+            QTest::mouseClick(dialog->findChild<QCheckBox *>(u"strikethrough"_s), Qt::LeftButton);
+            QTest::keyClick(dialog->findChild<QComboBox *>(u"color"_s), 'R');
         }
         if (key)
             QTest::keyClick(chooser->focusWidget() ? chooser->focusWidget() : chooser,
                             Qt::Key(key));
         else
-            QTest::mouseClick(child<QPushButton>(dialog, button), Qt::LeftButton);
+            QTest::mouseClick(dialog->findChild<QPushButton *>(button), Qt::LeftButton);
         closed = !dialog->isVisible();
     };
     QVERIFY(showFont(start, 257, play, &result));
@@ -290,80 +282,68 @@ void TestFontDialog::choicesAreWrittenBackOnlyWhenAccepted()
     QCOMPARE(result, accepted ? chosen : start);
 }
 
-void TestFontDialog::effectsFollowTheFlags_data()
+// The effects and colour list show only with their flag; the list names the colour given, or
+// shows it by its value, and "Custom..." asks the colour dialog.
+void TestFontDialog::effectsAndColors_data()
 {
     QTest::addColumn<qint32>("flags");
-    QTest::addColumn<bool>("shown");
-    QTest::addRow("screen fonts and effects") << 257 << true;
-    QTest::addRow("screen fonts alone") << 1 << false;
-    QTest::addRow("effects among other flags") << (256 | 2 | 1) << true;
-}
-
-void TestFontDialog::effectsFollowTheFlags()
-{
-    QFETCH(qint32, flags);
-    QFETCH(bool, shown);
-
-    const auto play = [&](FontDialog *dialog) {
-        QCOMPARE(child<QGroupBox>(dialog, u"effects"_s)->isVisible(), shown);
-        QCOMPARE(child<QComboBox>(dialog, u"color"_s)->isVisible(), shown);
-        // One strikethrough box and one underline box at most: the chooser's own stay hidden.
-        int visibleBoxes = 0;
-        for (const QCheckBox *box : dialog->findChildren<QCheckBox *>())
-            visibleBoxes += box->isVisible() ? 1 : 0;
-        QCOMPARE(visibleBoxes, shown ? 2 : 0);
-        // The sample must not shrink to nothing once the chooser's own effects are hidden.
-        const QList<QLineEdit *> sample = samples(dialog);
-        QCOMPARE(sample.size(), 1);
-        QVERIFY(sample.first()->isVisible());
-        QVERIFY(sample.first()->height() >= sample.first()->fontMetrics().height());
-    };
-    QVERIFY(showFont({ m_family, 12.0 }, flags, play));
-}
-
-void TestFontDialog::colorList_data()
-{
     QTest::addColumn<quint32>("value");
     QTest::addColumn<int>("custom"); // the colour dialog's answer, -1 when not opened
     QTest::addColumn<QString>("entry");
     QTest::addColumn<quint32>("result");
-    QTest::addRow("red") << 0x0000FFu << -1 << u"Red"_s << 0x0000FFu;
-    QTest::addRow("blue") << 0xFF0000u << -1 << u"Blue"_s << 0xFF0000u;
-    QTest::addRow("other colour by its value") << 0x563412u << -1 << u"#123456"_s << 0x563412u;
+    QTest::addRow("red") << 257 << 0x0000FFu << -1 << u"Red"_s << 0x0000FFu;
+    QTest::addRow("blue") << 257 << 0xFF0000u << -1 << u"Blue"_s << 0xFF0000u;
+    QTest::addRow("other colour by its value")
+        << 257 << 0x563412u << -1 << u"#123456"_s << 0x563412u;
     QTest::addRow("custom colour chosen")
-        << 0x008000u << int(QDialog::Accepted) << u"#123456"_s << 0x563412u;
+        << 257 << 0x008000u << int(QDialog::Accepted) << u"#123456"_s << 0x563412u;
     QTest::addRow("custom colour cancelled")
-        << 0x008000u << int(QDialog::Rejected) << u"Green"_s << 0x008000u;
+        << 257 << 0x008000u << int(QDialog::Rejected) << u"Green"_s << 0x008000u;
+    QTest::addRow("screen fonts alone") << 1 << 0x0000FFu << -1 << u"Red"_s << 0x0000FFu;
+    QTest::addRow("effects among other flags")
+        << (256 | 2 | 1) << 0xFF0000u << -1 << u"Blue"_s << 0xFF0000u;
 }
 
-void TestFontDialog::colorList()
+void TestFontDialog::effectsAndColors()
 {
+    QFETCH(qint32, flags);
     QFETCH(quint32, value);
     QFETCH(int, custom);
     QFETCH(QString, entry);
     QFETCH(quint32, result);
 
+    const bool shown = flags & 256;
     bool colorPlayed = false;
     const auto play = [&](FontDialog *dialog) {
+        auto *combo = dialog->findChild<QComboBox *>(u"color"_s);
+        QCOMPARE(dialog->findChild<QGroupBox *>(u"effects"_s)->isVisible(), shown);
+        QCOMPARE(combo->isVisible(), shown);
+        // One strikethrough box and one underline box at most: the chooser's own stay hidden.
+        int visibleBoxes = 0;
+        for (const QCheckBox *box : dialog->findChildren<QCheckBox *>())
+            visibleBoxes += box->isVisible() ? 1 : 0;
+        QCOMPARE(visibleBoxes, shown ? 2 : 0);
         if (custom >= 0) {
             whenShown<QColorDialog>(&colorPlayed, [&](QColorDialog *colors) {
                 QCOMPARE(colors->objectName(), u"colorDialog"_s);
                 colors->setCurrentColor(QColor(0x12, 0x34, 0x56));
                 custom == QDialog::Accepted ? colors->accept() : colors->reject();
             });
-            QTest::keyClick(child<QComboBox>(dialog, u"color"_s), 'C'); // "Custom..."
+            QTest::keyClick(combo, 'C'); // "Custom..."
         }
-        auto *combo = child<QComboBox>(dialog, u"color"_s);
         QCOMPARE(combo->currentText(), entry);
         QCOMPARE(combo->count(), entry.startsWith(u'#') ? 18 : 17);
         QCOMPARE(combo->itemText(combo->count() - 1), u"Custom..."_s);
+        // The sample must not shrink to nothing once the chooser's own effects are hidden.
         const QList<QLineEdit *> sample = samples(dialog);
         QCOMPARE(sample.size(), 1);
+        QVERIFY(sample.first()->isVisible());
+        QVERIFY(sample.first()->height() >= sample.first()->fontMetrics().height());
         QCOMPARE(sample.first()->palette().color(QPalette::Text), ColorValue::toColor(result));
-        QTest::mouseClick(child<QPushButton>(dialog, u"ok"_s), Qt::LeftButton);
+        QTest::mouseClick(dialog->findChild<QPushButton *>(u"ok"_s), Qt::LeftButton);
     };
     Appearance chosen;
-    QVERIFY(showFont({ m_family, 12.0, false, false, false, false, value }, 257, play, &chosen));
+    QVERIFY(showFont({ m_family, 12.0, false, false, false, false, value }, flags, play, &chosen));
     QCOMPARE(colorPlayed, custom >= 0);
     QCOMPARE(chosen.color, result);
 }

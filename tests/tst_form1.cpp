@@ -15,51 +15,51 @@ class TestForm1 : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    void startsAsBlankDocument_data();
     void startsAsBlankDocument();
-    void captionComesFromTheDesign();
     void menuTreeMatchesTheDesign();
     void keyCodesReachKeyPress_data();
     void keyCodesReachKeyPress();
-    void userEditsMarkTheDocumentChanged_data();
-    void userEditsMarkTheDocumentChanged();
     void programChangesLeaveTheDocumentClean();
     void menuShortcutsGoBeforeTheTextBox_data();
     void menuShortcutsGoBeforeTheTextBox();
-    void resizeFitsTheTextBox();
-    void startFitsTheScreen_data();
-    void startFitsTheScreen();
+    void textBoxFitsTheWindow_data();
+    void textBoxFitsTheWindow();
     void tinyWindowKeepsPreviousSize();
-    void minimizeAndRestoreRefit();
     void untrappedFailureIsReportedAndTheProgramGoesOn();
 };
 
+void TestForm1::startsAsBlankDocument_data()
+{
+    QTest::addColumn<QString>("title"); // empty: the design as it is
+    QTest::addRow("as designed") << QString();
+    QTest::addRow("caption from the design") << u"Scratch Pad"_s;
+}
+
 void TestForm1::startsAsBlankDocument()
 {
+    QFETCH(QString, title);
+
     EditorFixture f;
-    f.start();
-    QCOMPARE(f.window.caption(), u"Quorvex - Blank.txt"_s);
-    QCOMPARE(f.form.appTitle(), u"Quorvex"_s);
+    FormDesign design = f.form.design();
+    if (!title.isEmpty())
+        design.caption = title;
+    f.start(design);
+    const QString appTitle = title.isEmpty() ? u"Quorvex"_s : title;
+    QCOMPARE(f.window.caption(), appTitle + u" - Blank.txt"_s);
+    QCOMPARE(f.form.appTitle(), appTitle);
     QCOMPARE(f.text().text(), QString());
     QVERIFY(!f.form.textChanged());
     QCOMPARE(f.form.currentFile(), QString());
     QVERIFY(f.window.isVisible());
-}
-
-void TestForm1::captionComesFromTheDesign()
-{
-    EditorFixture f;
-    FormDesign design = f.form.design();
-    design.caption = u"Scratch Pad"_s;
-    f.start(design);
-    QCOMPARE(f.window.caption(), u"Scratch Pad - Blank.txt"_s);
 
     // The saved caption and New's caption start with it too.
     QTest::keyClicks(&f.text(), u"x"_s);
     f.dialog.fileAnswers = { QString() };
     f.form.File_New_Click(); // the save is cancelled; the discard prompt answers Yes
-    QCOMPARE(f.window.caption(), u"Scratch Pad - Blank.txt"_s);
+    QCOMPARE(f.window.caption(), appTitle + u" - Blank.txt"_s);
     QCOMPARE(f.messageBoxes.calls.size(), 1);
-    QCOMPARE(f.messageBoxes.calls.at(0).title, u"Scratch Pad"_s);
+    QCOMPARE(f.messageBoxes.calls.at(0).title, appTitle);
 }
 
 void TestForm1::menuTreeMatchesTheDesign()
@@ -118,32 +118,48 @@ void TestForm1::menuTreeMatchesTheDesign()
     }
 }
 
+// Each key reaches KeyPress with its code (-1: none), and only those that edit, or reach
+// KeyPress, mark the document changed.
 void TestForm1::keyCodesReachKeyPress_data()
 {
+    QTest::addColumn<QString>("initial");
+    QTest::addColumn<int>("caret");
     QTest::addColumn<int>("key");
     QTest::addColumn<int>("modifiers");
     QTest::addColumn<QString>("text");
-    QTest::addColumn<int>("code"); // -1: no key press event
+    QTest::addColumn<int>("code");
+    QTest::addColumn<bool>("changed");
 
-    QTest::addRow("letter") << int(Qt::Key_A) << 0 << u"a"_s << 97;
-    QTest::addRow("capital") << int(Qt::Key_A) << int(Qt::ShiftModifier) << u"A"_s << 65;
-    QTest::addRow("non-ascii") << int(Qt::Key_Eacute) << 0 << u"é"_s << 0xE9;
-    QTest::addRow("enter") << int(Qt::Key_Return) << 0 << u"\r"_s << 13;
-    QTest::addRow("backspace") << int(Qt::Key_Backspace) << 0 << u"\b"_s << 8;
-    QTest::addRow("tab") << int(Qt::Key_Tab) << 0 << u"\t"_s << 9;
-    QTest::addRow("escape") << int(Qt::Key_Escape) << 0 << u"\x1b"_s << 27;
-    QTest::addRow("ctrl+b") << int(Qt::Key_B) << int(Qt::ControlModifier) << u"\x02"_s << 2;
-    QTest::addRow("left") << int(Qt::Key_Left) << 0 << QString() << -1;
-    QTest::addRow("delete") << int(Qt::Key_Delete) << 0 << u"\x7f"_s << -1;
-    QTest::addRow("f5") << int(Qt::Key_F5) << 0 << QString() << -1;
+    const auto row = [](const char *name, int key, int modifiers, const QString &text, int code,
+                        bool changed, const QString &initial = u"ab"_s, int caret = 1) {
+        QTest::addRow("%s", name) << initial << caret << key << modifiers << text << code
+                                  << changed;
+    };
+    row("letter", Qt::Key_A, 0, u"a"_s, 97, true);
+    row("capital", Qt::Key_A, Qt::ShiftModifier, u"A"_s, 65, true);
+    row("non-ascii", Qt::Key_Eacute, 0, u"é"_s, 0xE9, true);
+    row("enter", Qt::Key_Return, 0, u"\r"_s, 13, true);
+    row("backspace", Qt::Key_Backspace, 0, u"\b"_s, 8, true);
+    row("tab", Qt::Key_Tab, 0, u"\t"_s, 9, true);
+    row("escape changes nothing but marks", Qt::Key_Escape, 0, u"\x1b"_s, 27, true);
+    row("ctrl+b", Qt::Key_B, Qt::ControlModifier, u"\x02"_s, 2, true);
+    row("left", Qt::Key_Left, 0, QString(), -1, false);
+    row("delete in the middle", Qt::Key_Delete, 0, u"\x7f"_s, -1, true);
+    row("delete at the end", Qt::Key_Delete, 0, u"\x7f"_s, -1, false, u"ab"_s, 2);
+    row("f5", Qt::Key_F5, 0, QString(), -1, false);
+    row("home", Qt::Key_Home, 0, QString(), -1, false, u"abc\r\ndef"_s, 4);
+    row("end", Qt::Key_End, 0, QString(), -1, false, u"abc\r\ndef"_s, 4);
 }
 
 void TestForm1::keyCodesReachKeyPress()
 {
+    QFETCH(QString, initial);
+    QFETCH(int, caret);
     QFETCH(int, key);
     QFETCH(int, modifiers);
     QFETCH(QString, text);
     QFETCH(int, code);
+    QFETCH(bool, changed);
 
     EditorFixture f;
     FormDesign design = f.form.design();
@@ -154,48 +170,13 @@ void TestForm1::keyCodesReachKeyPress()
         original(keyAscii);
     };
     f.start(design);
-    f.text().setText(u"ab"_s);
-    f.text().setSelStart(1);
+    f.text().setText(initial);
+    f.text().setSelStart(caret);
+    QVERIFY(!f.form.textChanged());
 
     QKeyEvent press(QEvent::KeyPress, key, Qt::KeyboardModifiers(modifiers), text);
     QApplication::sendEvent(&f.text(), &press);
     QCOMPARE(seen, code < 0 ? QList<int>() : QList<int> { code });
-    if (code >= 0)
-        QVERIFY(f.form.textChanged());
-}
-
-void TestForm1::userEditsMarkTheDocumentChanged_data()
-{
-    QTest::addColumn<QString>("initial");
-    QTest::addColumn<int>("caret");
-    QTest::addColumn<QList<int>>("keys");
-    QTest::addColumn<bool>("changed");
-
-    using L = QList<int>;
-    QTest::addRow("arrows only") << u"abc"_s << 1 << L { Qt::Key_Left, Qt::Key_Right, Qt::Key_Down }
-                                 << false;
-    QTest::addRow("delete at the end") << u"abc"_s << 3 << L { Qt::Key_Delete } << false;
-    QTest::addRow("delete in the middle") << u"abc"_s << 1 << L { Qt::Key_Delete } << true;
-    QTest::addRow("escape changes nothing but marks")
-        << u"abc"_s << 1 << L { Qt::Key_Escape } << true;
-    QTest::addRow("home and end") << u"abc\r\ndef"_s << 4 << L { Qt::Key_Home, Qt::Key_End }
-                                  << false;
-}
-
-void TestForm1::userEditsMarkTheDocumentChanged()
-{
-    QFETCH(QString, initial);
-    QFETCH(int, caret);
-    QFETCH(QList<int>, keys);
-    QFETCH(bool, changed);
-
-    EditorFixture f;
-    f.start();
-    f.text().setText(initial);
-    f.text().setSelStart(caret);
-    QVERIFY(!f.form.textChanged());
-    for (int key : keys)
-        QTest::keyClick(&f.text(), Qt::Key(key));
     QCOMPARE(f.form.textChanged(), changed);
 }
 
@@ -221,10 +202,6 @@ void TestForm1::menuShortcutsGoBeforeTheTextBox_data()
     QTest::addColumn<QString>("item");
     QTest::addColumn<QKeyCombination>("keys");
     const auto ctrl = [](Qt::Key key) { return QKeyCombination(Qt::ControlModifier, key); };
-    QTest::addRow("select all") << u"Edit_SelectAll"_s << ctrl(Qt::Key_A);
-    QTest::addRow("copy") << u"Edit_Copy"_s << ctrl(Qt::Key_C);
-    QTest::addRow("cut") << u"Edit_Cut"_s << ctrl(Qt::Key_X);
-    QTest::addRow("paste") << u"Edit_Paste"_s << ctrl(Qt::Key_V);
     QTest::addRow("new") << u"File_New"_s << ctrl(Qt::Key_N);
     QTest::addRow("find") << u"Search_Find"_s << ctrl(Qt::Key_F);
     QTest::addRow("find next") << u"Search_FindNext"_s << QKeyCombination(Qt::Key_F3);
@@ -258,48 +235,59 @@ void TestForm1::menuShortcutsGoBeforeTheTextBox()
     QCOMPARE(f.text().text(), u"some text"_s);
 }
 
-void TestForm1::resizeFitsTheTextBox()
+// Every way the window gets its size refits the text box to it.
+enum class Sizing { Resized, StartedSmall, StartedLarge, MinimizedAndRestored };
+
+void TestForm1::textBoxFitsTheWindow_data()
 {
-    EditorFixture f;
-    f.start();
-    f.window.resize(600, 400);
-    QTRY_COMPARE(f.window.size(), QSize(600, 400));
-    f.form.Form_Resize();
-    const QSize outer = f.window.frameGeometry().size();
-    QCOMPARE(f.text().left(), 50);
-    QCOMPARE(f.text().top(), 50);
-    QCOMPARE(f.text().width(), f.window.width() - 250);
-    QCOMPARE(f.text().height(), f.window.height() - 950);
-    // At 96 dots per inch: 50 twips is about 3 pixels, 250 about 17 and 950 about 63.
-    if (f.text().logicalDpiX() == 96) {
-        QCOMPARE(f.text().geometry(), QRect(3, 3, outer.width() - 17, outer.height() - 63));
-    }
+    QTest::addColumn<Sizing>("sizing");
+    QTest::addRow("resized") << Sizing::Resized;
+    QTest::addRow("smaller than the screen: as described") << Sizing::StartedSmall;
+    QTest::addRow("larger than the screen: fitted") << Sizing::StartedLarge;
+    QTest::addRow("minimized and restored") << Sizing::MinimizedAndRestored;
 }
 
-void TestForm1::startFitsTheScreen_data()
+void TestForm1::textBoxFitsTheWindow()
 {
-    QTest::addColumn<double>("share"); // of the screen's available width and height
-    QTest::addRow("smaller than the screen: as described") << 0.5;
-    QTest::addRow("larger than the screen: fitted") << 1.5;
-}
-
-void TestForm1::startFitsTheScreen()
-{
-    QFETCH(double, share);
+    QFETCH(Sizing, sizing);
 
     EditorFixture f;
     const QRect available = f.window.screen()->availableGeometry();
     FormDesign design = f.form.design();
-    design.clientWidth = Twips::fromPixelsX(&f.window, int(available.width() * share));
-    design.clientHeight = Twips::fromPixelsY(&f.window, int(available.height() * share));
+    const double share = sizing == Sizing::StartedLarge ? 1.5 : 0.5; // of the available space
+    if (sizing == Sizing::StartedSmall || sizing == Sizing::StartedLarge) {
+        design.clientWidth = Twips::fromPixelsX(&f.window, int(available.width() * share));
+        design.clientHeight = Twips::fromPixelsY(&f.window, int(available.height() * share));
+    }
+    int resizes = 0;
+    const auto original = design.resize;
+    design.resize = [&] {
+        ++resizes;
+        original();
+    };
     f.start(design);
+    QVERIFY(resizes >= 1); // on show
     QTRY_VERIFY(available.contains(f.window.frameGeometry()));
-    if (share < 1) {
+    if (sizing == Sizing::StartedSmall) {
         QCOMPARE(f.window.centralWidget()->size(),
                  QSize(Twips::toPixelsX(&f.window, design.clientWidth),
                        Twips::toPixelsY(&f.window, design.clientHeight)));
+    } else if (sizing == Sizing::MinimizedAndRestored) {
+        resizes = 0;
+        f.window.showMinimized();
+        f.window.showNormal();
+        QVERIFY(resizes >= 2);
+    } else if (sizing == Sizing::Resized) {
+        f.window.resize(600, 400);
+        QTRY_COMPARE(f.window.size(), QSize(600, 400));
+        f.form.Form_Resize();
+        // At 96 dots per inch: 50 twips is about 3 pixels, 250 about 17 and 950 about 63.
+        const QSize outer = f.window.frameGeometry().size();
+        if (f.text().logicalDpiX() == 96)
+            QCOMPARE(f.text().geometry(), QRect(3, 3, outer.width() - 17, outer.height() - 63));
     }
-    // The resize rule still fitted the text box to the window.
+    QCOMPARE(f.text().left(), 50);
+    QCOMPARE(f.text().top(), 50);
     QCOMPARE(f.text().width(), f.window.width() - 250);
     QCOMPARE(f.text().height(), f.window.height() - 950);
 }
@@ -319,26 +307,6 @@ void TestForm1::tinyWindowKeepsPreviousSize()
     QCOMPARE(f.text().width(), width);
     QCOMPARE(f.text().height(), height);
     QCOMPARE(f.text().left(), 50);
-}
-
-void TestForm1::minimizeAndRestoreRefit()
-{
-    EditorFixture f;
-    FormDesign design = f.form.design();
-    int resizes = 0;
-    const auto original = design.resize;
-    design.resize = [&] {
-        ++resizes;
-        original();
-    };
-    f.start(design);
-    QVERIFY(resizes >= 1); // on show
-    resizes = 0;
-    f.window.showMinimized();
-    f.window.showNormal();
-    QVERIFY(resizes >= 2);
-    QCOMPARE(f.text().width(), f.window.width() - 250);
-    QCOMPARE(f.text().height(), f.window.height() - 950);
 }
 
 void TestForm1::untrappedFailureIsReportedAndTheProgramGoesOn()
