@@ -120,12 +120,6 @@ const CommandRow CommandRows[] = {
     // After an Open that failed while reading, no command writes its partial text over doc.
     { "save, after a failed open", true, true, "", {},
       "", "", "same", false, "Save", "", false, "failed open" },
-    { "save, typed after a failed open", true, false, "", {},
-      "", "", "same", true, "Save", "", false, "failed open, typed" },
-    { "new, after a failed open", true, true, "", {},
-      "", "", "blank", false, "", "", false, "failed open" },
-    { "exit, after a failed open", true, false, "", {},
-      "", "", "same", false, "", "", true, "failed open" },
     { "exit, typed after a failed open", true, true, "", { Y },
       "", "", "same", true, "Save", "Quorvex", true, "failed open, typed" },
     { "new, clean", true, false, "", {}, "", "", "blank", false, "", "", false },
