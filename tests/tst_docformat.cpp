@@ -13,8 +13,6 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-QByteArray bytes(const char *text) { return QByteArray(text); }
-
 QString fromCodes(std::initializer_list<char16_t> codes)
 {
     QString text;
@@ -105,15 +103,15 @@ void TestDocFormat::writtenBytes_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<QByteArray>("written");
 
-    QTest::addRow("hello") << u"hello"_s << bytes("\"hello\"\r\n");
-    QTest::addRow("empty") << QString() << bytes("\"\"\r\n");
+    QTest::addRow("hello") << u"hello"_s << "\"hello\"\r\n"_ba;
+    QTest::addRow("empty") << QString() << "\"\"\r\n"_ba;
     QTest::addRow("marks inside") << u"He said \"hi\", then left"_s
-                                  << bytes("\"He said \"\"hi\"\", then left\"\r\n");
+                                  << "\"He said \"\"hi\"\", then left\"\r\n"_ba;
     QTest::addRow("mark at a line end")
-        << u"say \"x\"\r\nnext"_s << bytes("\"say \"\"x\"\"\r\nnext\"\r\n");
-    QTest::addRow("CR LF inside") << u"one\r\ntwo\r\n"_s << bytes("\"one\r\ntwo\r\n\"\r\n");
+        << u"say \"x\"\r\nnext"_s << "\"say \"\"x\"\"\r\nnext\"\r\n"_ba;
+    QTest::addRow("CR LF inside") << u"one\r\ntwo\r\n"_s << "\"one\r\ntwo\r\n\"\r\n"_ba;
     QTest::addRow("non-ASCII") << u"caf\u00e9 \u20ac \U0001F600"_s
-                               << bytes("\"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80\"\r\n");
+                               << "\"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80\"\r\n"_ba;
 
     // The encoder works in pieces of 64K characters: pairs and marks must cross them unharmed.
     const QString filler(64 * 1024 - 1, u'x');
@@ -167,34 +165,34 @@ void TestDocFormat::reading_data()
     const int pastEnd = FailureNumber::InputPastEndOfFile;
     const auto row = [](const char *name, const QByteArray &file, const QStringList &items,
                         int failure = 0) { QTest::addRow("%s", name) << file << items << failure; };
-    row("a,b CR LF", bytes("a,b\r\n"), { u"a"_s, u"b"_s });
-    row("quoted a,b without line end", bytes("\"a,b\""), { u"a,b"_s });
+    row("a,b CR LF", "a,b\r\n"_ba, { u"a"_s, u"b"_s });
+    row("quoted a,b without line end", "\"a,b\""_ba, { u"a,b"_s });
     row("empty file", QByteArray(), {});
-    row("empty line between two", bytes("one\r\n\r\ntwo\r\n"), { u"one"_s, QString(), u"two"_s });
-    row("LF only", bytes("a\n\nb\n"), { u"a"_s, QString(), u"b"_s });
-    row("CR only", bytes("a\r\rb\r"), { u"a"_s, QString(), u"b"_s });
-    row("LF CR is two line ends", bytes("a\n\rb"), { u"a"_s, QString(), u"b"_s });
-    row("comma at a line end gives an empty item", bytes("a,\r\nb"), { u"a"_s, QString(), u"b"_s });
-    row("comma at the end of the file", bytes("a,"), { u"a"_s });
-    row("spaces, tabs and marks in unquoted items kept", bytes("  a ,\t5\" b\t\r\n"),
+    row("empty line between two", "one\r\n\r\ntwo\r\n"_ba, { u"one"_s, QString(), u"two"_s });
+    row("LF only", "a\n\nb\n"_ba, { u"a"_s, QString(), u"b"_s });
+    row("CR only", "a\r\rb\r"_ba, { u"a"_s, QString(), u"b"_s });
+    row("LF CR is two line ends", "a\n\rb"_ba, { u"a"_s, QString(), u"b"_s });
+    row("comma at a line end gives an empty item", "a,\r\nb"_ba, { u"a"_s, QString(), u"b"_s });
+    row("comma at the end of the file", "a,"_ba, { u"a"_s });
+    row("spaces, tabs and marks in unquoted items kept", "  a ,\t5\" b\t\r\n"_ba,
         { u"  a "_s, u"\t5\" b\t"_s });
-    row("space before a mark: not quoted", bytes(" \"a,b\""), { u" \"a"_s, u"b\""_s });
-    row("line ends inside quotes belong to the item", bytes("\"one\r\ntwo\ntri\r\"\r\nnext"),
+    row("space before a mark: not quoted", " \"a,b\""_ba, { u" \"a"_s, u"b\""_s });
+    row("line ends inside quotes belong to the item", "\"one\r\ntwo\ntri\r\"\r\nnext"_ba,
         { u"one\r\ntwo\ntri\r"_s, u"next"_s });
-    row("empty quoted items", bytes("\"\",\"\"\r\n"), { QString(), QString() });
-    row("text after a closing mark stays in the item", bytes("\"x\"y,z\"\r\n"), { u"x\"y,z"_s });
-    row("written with undoubled marks", bytes("\"He said \"hi\", then left\"\r\n"),
+    row("empty quoted items", "\"\",\"\"\r\n"_ba, { QString(), QString() });
+    row("text after a closing mark stays in the item", "\"x\"y,z\"\r\n"_ba, { u"x\"y,z"_s });
+    row("written with undoubled marks", "\"He said \"hi\", then left\"\r\n"_ba,
         { u"He said \"hi"_s, u" then left\""_s });
     row("NUL in an item", QByteArray("a\0b,c", 5), { fromCodes({ u'a', 0, u'b' }), u"c"_s });
-    row("unterminated quoted item after others", bytes("a,b\r\n\"c,d\r\ne"), { u"a"_s, u"b"_s },
+    row("unterminated quoted item after others", "a,b\r\n\"c,d\r\ne"_ba, { u"a"_s, u"b"_s },
         pastEnd);
-    row("doubled mark as the last thing", bytes("\"x\"\""), {}, pastEnd);
+    row("doubled mark as the last thing", "\"x\"\""_ba, {}, pastEnd);
 
     // Decoding: the system's encoding (UTF-8), else every byte as Latin-1.
-    row("only one BOM skipped", bytes("\xef\xbb\xbf\xef\xbb\xbfz"), { u"\ufeffz"_s });
-    row("Latin-1", bytes("caf\xe9,na\xefve\r\n"), { u"caf\u00e9"_s, u"na\u00efve"_s });
-    row("truncated sequence at the end", bytes("ab\xc3"), { u"ab\u00c3"_s });
-    row("invalid after a BOM keeps the BOM bytes", bytes("\xef\xbb\xbf\xff"),
+    row("only one BOM skipped", "\xef\xbb\xbf\xef\xbb\xbfz"_ba, { u"\ufeffz"_s });
+    row("Latin-1", "caf\xe9,na\xefve\r\n"_ba, { u"caf\u00e9"_s, u"na\u00efve"_s });
+    row("truncated sequence at the end", "ab\xc3"_ba, { u"ab\u00c3"_s });
+    row("invalid after a BOM keeps the BOM bytes", "\xef\xbb\xbf\xff"_ba,
         { u"\u00ef\u00bb\u00bf\u00ff"_s });
     // Read in pieces too, these put a delimiter, mark or byte of a character at a boundary.
     row("doubled marks, delimiters quoted", "\"a\"\"b,\r\nc\"\"\",x"_ba,

@@ -17,7 +17,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
-#include <QTimer>
 
 #include <functional>
 
@@ -209,25 +208,24 @@ void TestFontDialog::choicesAreWrittenBackOnlyWhenAccepted_data()
     QTest::addColumn<int>("key"); // 0: a click on the button named `button`
     QTest::addColumn<QString>("button");
     QTest::addColumn<bool>("accepted");
-    QTest::addRow("ok") << true << Pick::Font << 0 << u"ok"_s << true;
-    QTest::addRow("cancel") << true << Pick::Font << 0 << u"cancel"_s << false;
+    const auto row = [](const char *name, bool installed, Pick pick, int key,
+                        const char16_t *button, bool accepted) {
+        QTest::addRow("%s", name) << installed << pick << key << QString::fromUtf16(button)
+                                  << accepted;
+    };
+    row("ok", true, Pick::Font, 0, u"ok", true);
+    row("cancel", true, Pick::Font, 0, u"cancel", false);
     // The chooser is a dialog of its own: its keys must close this one, not just hide it.
-    QTest::addRow("escape in the chooser cancels")
-        << true << Pick::Font << int(Qt::Key_Escape) << QString() << false;
-    QTest::addRow("return in the chooser accepts")
-        << true << Pick::Font << int(Qt::Key_Return) << QString() << true;
-    QTest::addRow("enter in the chooser accepts")
-        << true << Pick::Font << int(Qt::Key_Enter) << QString() << true;
+    row("escape in the chooser cancels", true, Pick::Font, Qt::Key_Escape, u"", false);
+    row("return in the chooser accepts", true, Pick::Font, Qt::Key_Return, u"", true);
+    row("enter in the chooser accepts", true, Pick::Font, Qt::Key_Enter, u"", true);
     // The size list holds whole points.
-    QTest::addRow("fractional size kept when no other is picked")
-        << true << Pick::Effects << 0 << u"ok"_s << true;
+    row("fractional size kept when no other is picked", true, Pick::Effects, 0, u"ok", true);
     // The chooser shows some other family and style instead, which OK must not apply.
-    QTest::addRow("missing family, nothing touched")
-        << false << Pick::Nothing << 0 << u"ok"_s << true;
-    QTest::addRow("missing family, effects chosen")
-        << false << Pick::Effects << 0 << u"ok"_s << true;
-    QTest::addRow("missing family, size picked") << false << Pick::Size << 0 << u"ok"_s << true;
-    QTest::addRow("missing family, another picked") << false << Pick::Font << 0 << u"ok"_s << true;
+    row("missing family, nothing touched", false, Pick::Nothing, 0, u"ok", true);
+    row("missing family, effects chosen", false, Pick::Effects, 0, u"ok", true);
+    row("missing family, size picked", false, Pick::Size, 0, u"ok", true);
+    row("missing family, another picked", false, Pick::Font, 0, u"ok", true);
 }
 
 void TestFontDialog::choicesAreWrittenBackOnlyWhenAccepted()
