@@ -168,7 +168,7 @@ QList<QString> decodeDocument(const ReadBytes &read, qsizetype pieceLength)
     return pieces;
 }
 
-void encodeItem(QStringView text, const std::function<void(QByteArrayView)> &sink)
+void encodeItem(const TextSource &text, const std::function<void(QByteArrayView)> &sink)
 {
     QStringEncoder encoder(SystemEncoding, QStringConverter::Flag::Stateless);
     static constexpr char16_t Mark[] = u"\"";
@@ -177,22 +177,26 @@ void encodeItem(QStringView text, const std::function<void(QByteArrayView)> &sin
     QByteArray buffer(encoder.requiredSpace(2 * PieceLength + 4), Qt::Uninitialized);
     char *const begin = buffer.data();
     char *out = encoder.appendToBuffer(begin, Mark);
+    qint64 offset = 0; // characters of the text before the given piece
 
-    for (qsizetype start = 0; start < text.size();) {
-        const qsizetype end = pieceEnd(text, start);
-        const QStringView piece = text.sliced(start, end - start);
-        qsizetype from = 0;
-        for (qsizetype mark; (mark = piece.indexOf(u'"', from)) >= 0; from = mark + 1) {
-            out = encoder.appendToBuffer(out, piece.sliced(from, mark + 1 - from));
-            out = encoder.appendToBuffer(out, Mark);
+    text([&](QStringView given) {
+        for (qsizetype start = 0; start < given.size();) {
+            const qsizetype end = pieceEnd(given, start);
+            const QStringView piece = given.sliced(start, end - start);
+            qsizetype from = 0;
+            for (qsizetype mark; (mark = piece.indexOf(u'"', from)) >= 0; from = mark + 1) {
+                out = encoder.appendToBuffer(out, piece.sliced(from, mark + 1 - from));
+                out = encoder.appendToBuffer(out, Mark);
+            }
+            out = encoder.appendToBuffer(out, piece.sliced(from));
+            if (encoder.hasError())
+                throw unrepresentable(piece, offset + start);
+            sink(QByteArrayView(begin, out - begin));
+            out = begin;
+            start = end;
         }
-        out = encoder.appendToBuffer(out, piece.sliced(from));
-        if (encoder.hasError())
-            throw unrepresentable(piece, start);
-        sink(QByteArrayView(begin, out - begin));
-        out = begin;
-        start = end;
-    }
+        offset += given.size();
+    });
     out = encoder.appendToBuffer(out, Closing);
     sink(QByteArrayView(begin, out - begin));
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "text.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QList>
@@ -38,9 +40,14 @@ constexpr qsizetype DocumentPieceLength = 16 * DocumentReadSize + (64 << 10);
 QList<QString> decodeDocument(const ReadBytes &read, qsizetype pieceLength = DocumentPieceLength);
 
 // Hands the encoded written form of one item to the sink, piece by piece in order: a mark, the
-// text with each of its marks doubled, a mark, CR LF. A character the system's encoding cannot
-// represent throws a Failure before the piece holding it reaches the sink; so does the sink.
-void encodeItem(QStringView text, const std::function<void(QByteArrayView)> &sink);
+// text with each of its marks doubled, a mark, CR LF. The text is encoded as its source hands it
+// over, so neither it nor the encoded form is ever held whole. A character the system's encoding
+// cannot represent throws a Failure before the piece holding it reaches the sink; so does the sink.
+void encodeItem(const TextSource &text, const std::function<void(QByteArrayView)> &sink);
+inline void encodeItem(QStringView text, const std::function<void(QByteArrayView)> &sink)
+{
+    encodeItem(wholeText(text), sink);
+}
 
 // The same, gathered into one array.
 QByteArray encodeItem(QStringView text);

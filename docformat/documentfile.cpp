@@ -29,7 +29,8 @@ private:
 
 } // namespace
 
-void writeDocument(SequentialFiles &files, qint16 number, const QString &path, const QString &text)
+void writeDocument(SequentialFiles &files, qint16 number, const QString &path,
+                   const TextSource &text)
 {
     OpenNumber guard(files, number);
     files.openForOutput(path, number);

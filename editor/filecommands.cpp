@@ -113,13 +113,20 @@ void Form1::File_Open_Click()
     }
 }
 
+// The text goes to the file in pieces as it is encoded: a large document is never held a second
+// time, neither as one string nor as the file's bytes.
 void Form1::saveDocument()
 {
-    const QString text = Text1.text();
     FileNumber = Files.freeFile();
-    writeDocument(Files, FileNumber, CurrentFile, text);
+    qint64 characters = 0;
+    writeDocument(Files, FileNumber, CurrentFile, [this, &characters](const TextSink &sink) {
+        Text1.readText([&](QStringView piece) {
+            characters += piece.size();
+            sink(piece);
+        });
+    });
     CurrentFileStamp = Files.fileStamp(CurrentFile);
-    FileSize = text.size() + 1;
+    FileSize = characters + 1;
     Me.setCaption(savedCaption());
     TextChanged = false;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "text.h"
+
 #include <QByteArrayView>
 #include <QString>
 #include <QtGlobal>
@@ -48,8 +50,10 @@ public:
     virtual void readAllItems(qint16 number, const QString &lineBreak,
                               const std::function<void(const ItemRun &)> &sink)
         = 0;
-    // Writes the text as one item followed by a line end.
-    virtual void writeItem(qint16 number, const QString &text) = 0;
+    // Writes the text as one item followed by a line end, encoding it piece by piece as the
+    // source hands it over.
+    virtual void writeItem(qint16 number, const TextSource &text) = 0;
+    void writeItem(qint16 number, QStringView text) { writeItem(number, wholeText(text)); }
     // For output, this is where the written data reaches the disk; after a failure here the
     // previous contents of the file are still in place unless the failure says otherwise.
     virtual void close(qint16 number) = 0;

@@ -1,6 +1,20 @@
 #pragma once
 
 #include <QString>
+#include <QStringView>
+
+#include <functional>
+
+// A text handed over in pieces, in order, so that a large one need not be held whole: the source
+// calls the sink once per piece. No piece ends between the two halves of a surrogate pair.
+using TextSink = std::function<void(QStringView)>;
+using TextSource = std::function<void(const TextSink &)>;
+
+// A text already held whole, as one piece; the text must outlive the source.
+inline TextSource wholeText(QStringView text)
+{
+    return [text](const TextSink &sink) { sink(text); };
+}
 
 // Removes leading and trailing spaces (only the space character, as the classic runtimes do).
 QString trimSpaces(const QString &text);

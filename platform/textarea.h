@@ -1,6 +1,7 @@
 #pragma once
 
 #include "finddialog.h"
+#include "text.h"
 
 #include <QByteArrayView>
 #include <QString>
@@ -19,6 +20,8 @@ public:
     virtual void setText(const QString &text) = 0;
     // The length of text(), without building it.
     virtual qsizetype textLength() const = 0;
+    // text() in pieces, for work that only passes it on; no piece ends inside a CR LF either.
+    virtual void readText(const TextSink &sink) const = 0;
 
     // A whole new text given in runs as a file is read, never a user edit nor an undo step:
     // beginLoad() empties the text, appendLoaded() adds UTF-8 (line breaks in any form) to its end,

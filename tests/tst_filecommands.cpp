@@ -461,29 +461,36 @@ void TestFileCommands::openStates()
 void TestFileCommands::saveThenOpen_data()
 {
     QTest::addColumn<QString>("name");
-    QTest::addRow("spaces at both ends") << u"  both ends.txt  "_s;
-    QTest::addRow("non-ASCII") << u"na\u00efve \u20ac \u4e2d\u6587 \U0001F600.txt"_s;
+    QTest::addColumn<QString>("text");
+    QTest::addRow("spaces at both ends") << u"  both ends.txt  "_s << u"hello"_s;
+    QTest::addRow("non-ASCII") << u"na\u00efve \u20ac \u4e2d\u6587 \U0001F600.txt"_s << u"hello"_s;
+    // Written in many pieces: marks, pairs and a U+FEFF fall at their edges somewhere.
+    QTest::addRow("text of many pieces")
+        << u"large.txt"_s << u"say \"hi\" \U0001F600\r\n\ufeff\u00e9,"_s.repeated(40000);
 }
 
 // What Save writes, Open reads back, under the name exactly as chosen.
 void TestFileCommands::saveThenOpen()
 {
     QFETCH(QString, name);
+    QFETCH(QString, text);
     const QString full = path(name);
     EditorFixture f;
     prepare(f, false, true);
+    f.text().setText(text);
     f.dialog.fileAnswers = { full, full };
     f.form.File_Save_Click();
     QVERIFY(f.messageBoxes.calls.isEmpty());
     QCOMPARE(entries(folder()), QStringList { name });
-    QCOMPARE(fileBytes(full), QByteArray("\"hello\"\r\n"));
-    QCOMPARE(f.window.caption(), savedCaption(full, 6));
+    const QByteArray marksDoubled = QString(text).replace(u"\""_s, u"\"\""_s).toUtf8();
+    QVERIFY(fileBytes(full) == "\"" + marksDoubled + "\"\r\n");
+    QCOMPARE(f.window.caption(), savedCaption(full, text.size() + 1));
 
     f.form.File_Open_Click();
     QVERIFY(f.messageBoxes.calls.isEmpty());
-    QCOMPARE(f.text().text(), u"hello\r\n"_s);
+    QVERIFY(f.text().text() == text + u"\r\n"_s);
     QCOMPARE(f.form.currentFile(), full);
-    QCOMPARE(f.window.caption(), openedCaption(full, 6));
+    QCOMPARE(f.window.caption(), openedCaption(full, text.size() + 1));
 }
 
 QTEST_MAIN(TestFileCommands)

@@ -36,6 +36,17 @@ void compareWith(const TextBuffer &buffer, const QString &expected)
     QCOMPARE(buffer.longestLine(), longest);
     QCOMPARE(buffer.text(), expected);
 
+    // In small pieces that add up to the text, none ending inside a surrogate pair or CR LF.
+    QString joined;
+    bool split = false;
+    buffer.readText([&](QStringView piece) {
+        split = split || piece.isEmpty() || piece.size() > 70000 || piece.back() == u'\r'
+            || piece.back().isHighSurrogate();
+        joined += piece;
+    });
+    QVERIFY(!split);
+    QCOMPARE(joined, expected);
+
     // The chunks, forwards and backwards, are the text's UTF-8, cut between characters.
     const QByteArray utf8 = expected.toUtf8();
     QCOMPARE(buffer.byteLength(), utf8.size());
@@ -142,6 +153,14 @@ void TestTextBuffer::everyBreakBecomesCrLf_data()
     QTest::addRow("many lines") << lines << TextBuffer::withCrLf(lines);
     QTest::addRow("long mixed line")
         << longMixed + u"\r"_s + longMixed << longMixed + u"\r\n"_s + longMixed;
+    // Longer than a piece, with pairs wherever a piece could end.
+    const QString pairs = u"\U0001F600"_s.repeated(40000);
+    QTest::addRow("surrogate pairs, several pieces") << pairs << pairs;
+    const QString breaks = (QString(998, u'x') + u"\r\n"_s).repeated(80);
+    QTest::addRow("line breaks, several pieces") << breaks << breaks;
+    // Decoded chunk by chunk: each starts with one, which is a character, not a byte-order mark.
+    const QString zeroWidth = u"\ufeff"_s.repeated(3000);
+    QTest::addRow("U+FEFF at every chunk start") << zeroWidth << zeroWidth;
 }
 
 // Whole, and loaded in two pieces cut at every character (a CR ending one piece and an LF

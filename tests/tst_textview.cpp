@@ -486,6 +486,17 @@ void TestTextView::accessibleText()
     text->setCursorPosition(12);
     QCOMPARE(text->selectionCount(), 0);
     QCOMPARE(text->offsetAtPoint(viewport()->mapToGlobal(pointOf(3))), 3);
+
+    // A large text is not copied whole for the value: the caret's line stands for it, cut to
+    // its part around the caret when it is long.
+    const QString longLine = QString(40000, u'a') + QString(40000, u'b');
+    view->setContents(longLine + u"\r\nshort\r\n"_s + longLine);
+    view->setSelection(80004, 80004);
+    QCOMPARE(accessible->text(QAccessible::Value), u"short"_s);
+    view->setSelection(80009, 80009);
+    QCOMPARE(accessible->text(QAccessible::Value), longLine.left(65536));
+    view->setSelection(view->buffer().length(), view->buffer().length());
+    QCOMPARE(accessible->text(QAccessible::Value), longLine.right(65536));
 }
 
 void TestTextView::accessibilityEvents_data()

@@ -99,9 +99,13 @@ void reserveOneMore(std::vector<T> &list)
     list.reserve(std::max<size_t>(8, list.capacity() * 2));
 }
 
+// Every call decodes a part of the text, so a U+FEFF at the start of a part is a character like
+// any other, not a byte-order mark to drop.
 QStringDecoder utf8Decoder()
 {
-    return QStringDecoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    return QStringDecoder(QStringDecoder::Utf8,
+                          QStringDecoder::Flag::Stateless
+                              | QStringDecoder::Flag::ConvertInitialBom);
 }
 
 bool visitForward(const rope::Node &node, qint64 start, qint64 fromByte,
@@ -278,6 +282,35 @@ QString TextBuffer::text() const
         return true;
     });
     return text;
+}
+
+void TextBuffer::readText(const std::function<void(QStringView)> &sink) const
+{
+    constexpr qsizetype PieceLength = 64 * 1024;
+    // A chunk never ends inside a character or a CR LF, and decodes to at most as many units as
+    // it has bytes, so whole chunks fill the pieces and no pair is ever split between two.
+    QString buffer(PieceLength + rope::LeafBytes + 16, Qt::Uninitialized);
+    QChar *out = buffer.data();
+    QStringDecoder decoder = utf8Decoder();
+    const auto flush = [&] {
+        if (out != buffer.constData())
+            sink(QStringView(buffer.constData(), out));
+        out = buffer.data();
+    };
+    forEachChunk(0, [&](QByteArrayView bytes, qint64) {
+        if ((out - buffer.constData()) + bytes.size() > buffer.size()) {
+            flush();
+            if (bytes.size() > buffer.size()) {
+                buffer.resize(bytes.size());
+                out = buffer.data();
+            }
+        }
+        out = decoder.appendToBuffer(out, bytes);
+        if (out - buffer.constData() >= PieceLength)
+            flush();
+        return true;
+    });
+    flush();
 }
 
 QChar TextBuffer::at(qsizetype position) const

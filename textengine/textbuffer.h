@@ -45,6 +45,10 @@ public:
     void appendLoaded(QStringView text);
 
     QString text() const;
+    // The text handed to sink in pieces of up to about 64K units, decoded into one reused buffer,
+    // so that the whole text is never held twice. No piece ends between the two halves of a
+    // surrogate pair or between CR and LF.
+    void readText(const std::function<void(QStringView)> &sink) const;
     qsizetype length() const;
     QChar at(qsizetype position) const;
     QString mid(qsizetype position, qsizetype count) const;

@@ -47,7 +47,7 @@ public:
     QString text(QAccessible::Text t) const override
     {
         if (t == QAccessible::Value)
-            return m_view->buffer().text();
+            return value();
         return QAccessibleWidget::text(t);
     }
 
@@ -143,6 +143,25 @@ public:
     }
 
 private:
+    // Qt's own editors give their whole text as the value. A large document would be copied
+    // whole at every question, so past this length the value is the caret's line, or as much
+    // of it around the caret; the text interface reaches every part.
+    static constexpr qsizetype ValueLength = 1 << 16;
+
+    QString value() const
+    {
+        const TextBuffer &buffer = m_view->buffer();
+        if (buffer.length() <= ValueLength)
+            return buffer.text();
+        const qsizetype caret = m_view->caretPosition();
+        const qsizetype line = buffer.lineAt(caret);
+        const qsizetype end
+            = std::min(buffer.lineEnd(line),
+                       std::max(caret + ValueLength / 2, buffer.lineStart(line) + ValueLength));
+        const qsizetype start = std::max(buffer.lineStart(line), end - ValueLength);
+        return buffer.mid(start, end - start);
+    }
+
     std::pair<qsizetype, qsizetype> unitAt(qsizetype offset,
                                            QAccessible::TextBoundaryType type) const
     {

@@ -300,7 +300,7 @@ void QtSequentialFiles::readAllItems(qint16 number, const QString &lineBreak,
     }
 }
 
-void QtSequentialFiles::writeItem(qint16 number, const QString &text)
+void QtSequentialFiles::writeItem(qint16 number, const TextSource &text)
 {
     OpenFile &file = openFile(number, Mode::Output);
     try {

@@ -34,7 +34,8 @@ public:
     QString readItem(qint16 number) override;
     void readAllItems(qint16 number, const QString &lineBreak,
                       const std::function<void(const ItemRun &)> &sink) override;
-    void writeItem(qint16 number, const QString &text) override;
+    using SequentialFiles::writeItem;
+    void writeItem(qint16 number, const TextSource &text) override;
     void close(qint16 number) override;
     bool isOpen(qint16 number) const override;
     FileStamp fileStamp(const QString &path) const override;

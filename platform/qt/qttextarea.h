@@ -27,6 +27,7 @@ public:
     QString text() const override;
     void setText(const QString &text) override;
     qsizetype textLength() const override;
+    void readText(const TextSink &sink) const override { buffer().readText(sink); }
     void beginLoad() override;
     void appendLoaded(QByteArrayView utf8) override;
     void keepLoaded() override { TextView::keepLoaded(); }
