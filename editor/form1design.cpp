@@ -73,6 +73,8 @@ FormDesign Form1::design()
     find.findNext = [this] { FindReplace_FindNext_Click(); };
     find.replace = [this] { FindReplace_Replace_Click(); };
     find.replaceAll = [this] { FindReplace_ReplaceAll_Click(); };
+    find.findAgain = [this] { Search_FindNext_Click(); };
+    find.findAgainUp = [this] { Search_FindPrevious_Click(); };
 
     return form;
 }

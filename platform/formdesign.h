@@ -44,6 +44,9 @@ struct FindDialogDesign
     std::function<void()> findNext;
     std::function<void()> replace;
     std::function<void()> replaceAll;
+    // F3 and Shift+F3 pressed in the dialog itself: the menu's Find Next and Find Previous.
+    std::function<void()> findAgain;
+    std::function<void()> findAgainUp;
 };
 
 struct FormDesign

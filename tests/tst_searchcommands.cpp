@@ -16,7 +16,15 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-enum Command { FindButton, ReplaceButton, ReplaceAllButton, FindNextKey, FindPreviousKey };
+enum Command {
+    FindButton,
+    ReplaceButton,
+    ReplaceAllButton,
+    FindNextKey,
+    FindPreviousKey,
+    DialogF3,
+    DialogShiftF3
+};
 enum Flag { Plain = 0, Case = 1, Words = 2, Expression = 4, Up = 8, NoWrap = 16 };
 
 template<typename Widget>
@@ -92,6 +100,10 @@ void TestSearchCommands::commands_data()
         u"cd [cd]"_s, none, false);
     row("Shift+F3 goes up", u"cd cd [cd]"_s, u"cd"_s, none, Plain, FindPreviousKey, u"cd [cd] cd"_s,
         none, false);
+    row("F3 in the dialog goes down", u"[cd] cd"_s, u"cd"_s, none, Up, DialogF3, u"cd [cd]"_s,
+        none, false);
+    row("Shift+F3 in the dialog goes up", u"cd cd [cd]"_s, u"cd"_s, none, Plain, DialogShiftF3,
+        u"cd [cd] cd"_s, none, false);
     row("invalid expression", u"a(b[]"_s, u"a(b"_s, none, Expression, FindButton, u"a(b[]"_s,
         u"Invalid regular expression at position 3: missing closing parenthesis"_s, false);
     row("replace the match and find the next", u"[cd] cd"_s, u"cd"_s, u"x"_s, Plain, ReplaceButton,
@@ -145,6 +157,13 @@ void TestSearchCommands::commands()
         QTRY_VERIFY(f.text().hasFocus());
         QTest::keyClick(&f.text(), Qt::Key_F3,
                         command == FindPreviousKey ? Qt::ShiftModifier : Qt::NoModifier);
+        break;
+    case DialogF3:
+    case DialogShiftF3:
+        f.window.findDialog().activateWindow();
+        QTRY_VERIFY(f.window.findDialog().isActiveWindow());
+        QTest::keyClick(child<QLineEdit>(f.window, u"findWhat"), Qt::Key_F3,
+                        command == DialogShiftF3 ? Qt::ShiftModifier : Qt::NoModifier);
         break;
     }
     QCOMPARE(marked(f.text()), expected);

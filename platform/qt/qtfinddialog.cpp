@@ -1,5 +1,7 @@
 #include "qtfinddialog.h"
 
+#include <QAction>
+
 #include <QCheckBox>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -102,16 +104,29 @@ QPushButton *QtFindDialog::button(const QString &name, const QString &caption)
     return pushButton;
 }
 
+void QtFindDialog::raiseEvent(const std::function<void()> &handler)
+{
+    if (!handler)
+        return;
+    if (m_dispatcher)
+        m_dispatcher(handler);
+    else
+        handler();
+}
+
 void QtFindDialog::connectEvent(QPushButton *pushButton, const std::function<void()> &handler)
 {
-    connect(pushButton, &QPushButton::clicked, this, [this, handler] {
-        if (!handler)
-            return;
-        if (m_dispatcher)
-            m_dispatcher(handler);
-        else
-            handler();
-    });
+    connect(pushButton, &QPushButton::clicked, this, [this, handler] { raiseEvent(handler); });
+}
+
+// The window's menu keys do not reach a dialog of its own, so the dialog answers F3 itself.
+void QtFindDialog::connectKey(const QKeySequence &key, const std::function<void()> &handler)
+{
+    auto *action = new QAction(this);
+    action->setShortcut(key);
+    action->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    addAction(action);
+    connect(action, &QAction::triggered, this, [this, handler] { raiseEvent(handler); });
 }
 
 void QtFindDialog::applyDesign(const FindDialogDesign &design,
@@ -122,6 +137,8 @@ void QtFindDialog::applyDesign(const FindDialogDesign &design,
     connectEvent(m_findNext, design.findNext);
     connectEvent(m_replace, design.replace);
     connectEvent(m_replaceAll, design.replaceAll);
+    connectKey(QKeySequence(Qt::Key_F3), design.findAgain);
+    connectKey(QKeySequence(Qt::SHIFT | Qt::Key_F3), design.findAgainUp);
 }
 
 void QtFindDialog::show(Mode mode, const QString &seed)

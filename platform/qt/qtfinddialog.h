@@ -4,6 +4,7 @@
 #include "formdesign.h"
 
 #include <QDialog>
+#include <QKeySequence>
 
 #include <functional>
 
@@ -36,6 +37,8 @@ public:
 
 private:
     QPushButton *button(const QString &name, const QString &caption);
+    void raiseEvent(const std::function<void()> &handler);
+    void connectKey(const QKeySequence &key, const std::function<void()> &handler);
     void connectEvent(QPushButton *button, const std::function<void()> &handler);
 
     QLineEdit *m_findWhat;
