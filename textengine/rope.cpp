@@ -210,13 +210,16 @@ NodePtr join(const NodePtr &a, const NodePtr &b)
     return makeNode(a, b);
 }
 
-Location locateUnit(const NodePtr &root, qint64 position)
+// Walks down to the leaf where goLeft() first fails to send the walk left, adding up what lies
+// before it.
+template<typename GoLeft>
+Location locate(const NodePtr &root, GoLeft goLeft)
 {
     Location at;
     const Node *node = root.get();
     while (node && !node->isLeaf()) {
         const Summary &left = node->left->sum;
-        if (position < at.unitStart + left.units) {
+        if (goLeft(at, left)) {
             node = node->left.get();
             continue;
         }
@@ -227,44 +230,27 @@ Location locateUnit(const NodePtr &root, qint64 position)
     }
     at.leaf = node;
     return at;
+}
+
+Location locateUnit(const NodePtr &root, qint64 position)
+{
+    return locate(root, [position](const Location &at, const Summary &left) {
+        return position < at.unitStart + left.units;
+    });
 }
 
 Location locateByte(const NodePtr &root, qint64 byte)
 {
-    Location at;
-    const Node *node = root.get();
-    while (node && !node->isLeaf()) {
-        const Summary &left = node->left->sum;
-        if (byte < at.byteStart + left.bytes) {
-            node = node->left.get();
-            continue;
-        }
-        at.unitStart += left.units;
-        at.byteStart += left.bytes;
-        at.breaksBefore += left.breaks;
-        node = node->right.get();
-    }
-    at.leaf = node;
-    return at;
+    return locate(root, [byte](const Location &at, const Summary &left) {
+        return byte < at.byteStart + left.bytes;
+    });
 }
 
 Location locateBreak(const NodePtr &root, qint64 breakNumber)
 {
-    Location at;
-    const Node *node = root.get();
-    while (node && !node->isLeaf()) {
-        const Summary &left = node->left->sum;
-        if (breakNumber <= at.breaksBefore + left.breaks) {
-            node = node->left.get();
-            continue;
-        }
-        at.unitStart += left.units;
-        at.byteStart += left.bytes;
-        at.breaksBefore += left.breaks;
-        node = node->right.get();
-    }
-    at.leaf = node;
-    return at;
+    return locate(root, [breakNumber](const Location &at, const Summary &left) {
+        return breakNumber <= at.breaksBefore + left.breaks;
+    });
 }
 
 Offset byteOfUnit(const Node &leaf, qint64 unit, qint64 fromUnit, qint64 fromByte)
