@@ -403,7 +403,13 @@ TextSearch::Result TextSearch::findNext(const ByteSource &text, Range selection,
     if (!m_valid || m_query.pattern.isEmpty())
         return result;
     const qint64 end = text.byteLength() + 1; // an empty match may stand at the very end
-    const auto sliceStopped = [&] { return keepGoing && !keepGoing(); };
+    // After each slice: a match ends the search, and so does the user stopping it.
+    const auto sliceDone = [&] {
+        if (result.match.found())
+            return true;
+        result.stopped = keepGoing && !keepGoing();
+        return result.stopped;
+    };
 
     const auto forward = [&](qint64 from, qint64 until, bool skipSelection) {
         for (qint64 slice = from; slice < until; slice += SliceBytes) {
@@ -414,12 +420,8 @@ TextSearch::Result TextSearch::findNext(const ByteSource &text, Range selection,
                      result.match = match;
                      return false;
                  });
-            if (result.match.found())
+            if (sliceDone())
                 return true;
-            if (sliceStopped()) {
-                result.stopped = true;
-                return true;
-            }
         }
         return false;
     };
@@ -430,12 +432,8 @@ TextSearch::Result TextSearch::findNext(const ByteSource &text, Range selection,
                      result.match = match;
                      return true;
                  });
-            if (result.match.found())
+            if (sliceDone())
                 return true;
-            if (sliceStopped()) {
-                result.stopped = true;
-                return true;
-            }
         }
         return false;
     };
