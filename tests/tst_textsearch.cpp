@@ -77,11 +77,17 @@ void TestTextSearch::findNext_data()
     row("long line", longLine, u"^x+y$"_s, Expression, 0, 0, 0, 200'001);
     row("long line from inside", longLine, u"xy"_s, Expression, 150'000, 150'000, 199'999, 200'001);
     QString lines;
-    while (lines.size() < 4'300'000)
+    while (lines.size() < 4'700'000)
         lines += u"abc\r\n"_s;
     const int q = int(4 * 1024 * 1024 - 1);
     lines.replace(q, 5, u"Q\r\nRS"_s);
     row("match across a window edge", lines, u"Q\\nR"_s, Expression, 0, 0, q, q + 4);
+    // A match that starts in a window's share and runs far past its end.
+    const int s = q - 8;
+    lines[s] = u'S';
+    lines[s + 200'000] = lines[s + 400'000] = u'E';
+    row("lazy match far past a window", lines, u"S[\\s\\S]*?E"_s, Expression, 0, 0, s, s + 200'001);
+    row("greedy match far past a window", lines, u"S[^!]*E"_s, Expression, 0, 0, s, s + 400'001);
 }
 
 void TestTextSearch::findNext()

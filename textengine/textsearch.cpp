@@ -351,9 +351,13 @@ bool TextSearch::scanExpression(const ByteSource &text, qint64 from, qint64 unti
         qsizetype offset = windowOffset(QByteArrayView(bytes).first(position - windowStart));
         bytes.clear();
         bool grow = false;
+        // Where more text could change a match (or make one), the match stops at the window's
+        // end as a partial one, which grows the window instead of missing the match.
+        const auto matchType
+            = more ? QRegularExpression::PartialPreferFirstMatch : QRegularExpression::NormalMatch;
         while (offset <= window.size()) {
-            const QRegularExpressionMatch match = m_expression.match(window, offset);
-            if (!match.hasMatch())
+            const QRegularExpressionMatch match = m_expression.match(window, offset, matchType);
+            if (!match.hasMatch() && !match.hasPartialMatch())
                 break;
             const qsizetype start16 = match.capturedStart();
             const qsizetype end16 = match.capturedEnd();
@@ -362,7 +366,7 @@ bool TextSearch::scanExpression(const ByteSource &text, qint64 from, qint64 unti
                 return true;
             if (startByte >= share)
                 break;
-            if (more && end16 == window.size()) {
+            if (match.hasPartialMatch() || (more && end16 == window.size())) {
                 // It may go on past the window, or be an anchor at its edge.
                 grow = true;
                 position = startByte;
