@@ -7,6 +7,7 @@
 // Each file is measured in a child process of its own, so its peak memory is its own.
 #include "commondialog.h"
 #include "form1.h"
+#include "generatedfields.h"
 #include "qtform.h"
 #include "qtsequentialfiles.h"
 #include "qtservices.h"
@@ -118,27 +119,6 @@ QByteArray generatedLines(qint64 size)
                 out += ',';
             out += ' ';
             ++lineLength;
-        }
-        out += "\r\n";
-    }
-    return out;
-}
-
-// Lines of about 14 short fields, as a spreadsheet export or a log: one item per field.
-QByteArray generatedFields(qint64 size)
-{
-    static const char *const fields[]
-        = { "alphabet", "4242",  "3.14159", "north", "2026-01-05", "okay", "x17",   "ember",
-            "-8.25",    "river", "0.001",   "id-07", "copper",     "true", "12:30", "\"a,b\"" };
-    QRandomGenerator random(11);
-    QByteArray out;
-    out.reserve(size + 256);
-    while (out.size() < size) {
-        const int count = 12 + int(random.bounded(5));
-        for (int field = 0; field < count; ++field) {
-            if (field > 0)
-                out += ',';
-            out += fields[random.bounded(16)];
         }
         out += "\r\n";
     }

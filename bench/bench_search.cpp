@@ -2,12 +2,12 @@
 // field per line, as Open makes of a spreadsheet export), against memmem over the same bytes.
 //
 //   bench_search [--mb SIZE] [--runs N] [--replace-only]
+#include "generatedfields.h"
 #include "qttextarea.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QRandomGenerator>
 
 #include <algorithm>
 #include <cstdio>
@@ -18,25 +18,6 @@
 using namespace Qt::StringLiterals;
 
 namespace {
-
-// The text Open makes of lines of about 14 short comma-separated fields: one field per line.
-QByteArray commaDenseText(qint64 size)
-{
-    static const char *const fields[]
-        = { "alphabet", "4242",  "3.14159", "north", "2026-01-05", "okay", "x17",   "ember",
-            "-8.25",    "river", "0.001",   "id-07", "copper",     "true", "12:30", "a,b" };
-    QRandomGenerator random(11);
-    QByteArray out;
-    out.reserve(size + 256);
-    while (out.size() < size) {
-        const int count = 12 + int(random.bounded(5));
-        for (int field = 0; field < count; ++field) {
-            out += fields[random.bounded(16)];
-            out += "\r\n";
-        }
-    }
-    return out;
-}
 
 // This thread's processor time in ms: the machine is shared, and waiting for it is no cost of
 // the work.
@@ -117,7 +98,7 @@ int main(int argc, char *argv[])
     const int megabytes = option(u"--mb"_s, 100);
     const int runs = option(u"--runs"_s, 5);
 
-    const QByteArray bytes = commaDenseText(qint64(megabytes) * 1024 * 1024);
+    const QByteArray bytes = generatedFields(qint64(megabytes) * 1024 * 1024, true);
     QtTextArea area;
     area.setText(QString::fromUtf8(bytes));
     std::printf("comma-dense text: %.1f MB, %lld lines; processor time, median of %d runs\n",
