@@ -59,11 +59,27 @@ QString openedCaption(const QString &file, int figure)
 
 constexpr int Y = MessageBoxes::Yes, N = MessageBoxes::No, K = MessageBoxes::Ok;
 
-// A row of the table of Save, Save As, New, Exit and closing the window. Before: doc.txt as
+// The files Open is given besides doc.txt: their bytes, and the text they load as with its figure.
+const struct
+{
+    const char *name;
+    QByteArray bytes;
+    QString text;
+    int figure;
+} OpenFiles[] = {
+    { "ab", "a,b\r\n", u"a\r\nb\r\n"_s, 4 },
+    { "empty", "", QString(), 0 },
+    { "items", "abcd\r\n\r\nefghijk", u"abcd\r\n\r\nefghijk\r\n"_s, 14 },
+    { "cut", "a,b\r\n\"c,d\r\n", u"a\r\nb\r\n"_s, 0 }, // ends inside a quoted item
+};
+
+const char *const Open = "Open a file (*.txt)";
+
+// A row of the table of Open, Save, Save As, New, Exit and closing the window. Before: doc.txt as
 // the document's file or none, unsaved changes or not, the dialog's answer ("" cancels), the
 // replies to the message boxes. After: the file that holds "hello", CurrentFile, the caption
-// (same, saved or blank), whether changes remain, the dialog and the message boxes shown
-// (titles), and whether the program ended.
+// (same, saved, blank, opened, or reading for an Open that failed half-way), whether changes
+// remain, the dialog and the message boxes shown (titles), and whether the program ended.
 struct CommandRow
 {
     const char *name; // starts with the command
@@ -84,13 +100,27 @@ struct CommandRow
 const CommandRow CommandRows[] = {
     // name, hasFile, changed, answer, replies;
     //     written, file, caption, changedAfter, dialog, boxes, ended
+    { "open, empty file", true, false, "empty", {}, "", "empty", "opened", false, Open, "", false },
+    { "open, items of 4, 0 and 7", true, false, "items", {},
+      "", "items", "opened", false, Open, "", false },
+    { "open, changed, no to the prompt", true, true, "ab", { N },
+      "", "doc", "same", true, "", "Quorvex", false },
+    { "open, changed, yes, loaded", true, true, "ab", { Y },
+      "", "ab", "opened", false, Open, "Quorvex", false },
+    { "open, changed, yes, dialog cancelled", true, true, "", { Y },
+      "", "doc", "same", true, Open, "Quorvex", false },
+    { "open, only spaces chosen", true, false, "  ", {}, "", "doc", "same", false, Open, "", false },
+    { "open, missing file", true, true, "none", { Y },
+      "", "doc", "same", true, Open, "Quorvex, 53", false },
+    { "open, folder", true, false, "folder", {}, "", "doc", "same", false, Open, "75", false },
+    // Partial text belongs to no file and is no change of the user's.
+    { "open, unterminated quoted item, changed", true, true, "cut", { Y },
+      "", "", "reading", false, Open, "Quorvex, 62", false },
     { "save, has a file, changed", true, true, "", {},
       "doc", "doc", "saved", false, "", "", false },
     { "save, has a file, clean", true, false, "", {}, "", "doc", "same", false, "", "", false },
     { "save, changed on disk, replace", true, true, "", { Y },
       "doc", "doc", "saved", false, "", "Changed", false, "changed" },
-    { "save, changed on disk, keep", true, true, "", { N },
-      "", "doc", "same", true, "", "Changed", false, "changed" },
     { "save, touched on disk, keep", true, true, "", { N },
       "", "doc", "same", true, "", "Changed", false, "touched" },
     { "save, deleted on disk", true, true, "", {},
@@ -101,12 +131,8 @@ const CommandRow CommandRows[] = {
       "chosen", "chosen", "saved", false, "Save", "", false },
     { "save, no file, name chosen, clean", false, false, "chosen", {},
       "", "chosen", "same", false, "Save", "", false },
-    { "save, no file, dialog cancelled", false, true, "", {},
-      "", "", "same", true, "Save", "", false },
     { "save, no file, only spaces chosen", false, true, "   ", {},
       "", "", "same", true, "Save", "", false },
-    { "save, no file, missing folder", false, true, "missing", {},
-      "", "", "same", true, "Save", "76", false },
     { "save as, dialog cancelled", true, true, "", {},
       "", "doc", "same", true, "Save As", "", false },
     { "save as, has a file, clean, name chosen", true, false, "chosen", {},
@@ -158,8 +184,6 @@ private Q_SLOTS:
     void commands();
     void failedSaveKeepsEverything_data();
     void failedSaveKeepsEverything();
-    void openStates_data();
-    void openStates();
     void saveThenOpen_data();
     void saveThenOpen();
 
@@ -168,9 +192,10 @@ private:
     // The names the tables use, as paths in the test folder.
     QString resolve(const QString &name) const
     {
-        return name == u"doc" || name == u"chosen" ? path(name + u".txt"_s)
-            : name == u"missing"                   ? path(u"missing/chosen.txt"_s)
-                                                   : name; // cancelled, or only spaces
+        return name.trimmed().isEmpty() ? name // cancelled, or only spaces
+            : name == u"missing"        ? path(u"missing/chosen.txt"_s)
+            : name == u"folder"         ? path(name)
+                                        : path(name + u".txt"_s);
     }
     void changeOnDisk(EditorFixture &f, const QString &how)
     {
@@ -191,11 +216,10 @@ private:
             f.form.File_Save_Click();
             f.form.Text1_KeyPress(u'o');
         } else if (how.startsWith(u"failed open")) {
-            writeBytes(path(u"cut.txt"_s), "a,\"b");
             f.dialog.fileAnswers = { path(u"cut.txt"_s) };
             f.messageBoxes.replies = { Y, K };
             f.form.File_Open_Click();
-            QCOMPARE(f.text().text(), u"a\r\n"_s);
+            QCOMPARE(f.text().text(), u"a\r\nb\r\n"_s);
             if (how.endsWith(u"typed"))
                 f.form.Text1_KeyPress(u'o');
             f.dialog.shows.clear();
@@ -236,19 +260,31 @@ void TestFileCommands::commands()
     const CommandRow &r = CommandRows[row];
     const QString command = QString::fromUtf8(r.name).section(u',', 0, 0);
     const QString caption = QString::fromUtf8(r.caption);
+    const QString answer = resolve(QString::fromUtf8(r.answer));
+    QString opened; // the text the chosen file loads as
+    int figure = 0;
+    for (const auto &file : OpenFiles) {
+        writeBytes(path(QString::fromUtf8(file.name) + u".txt"_s), file.bytes);
+        if (file.name == QByteArray(r.answer))
+            std::tie(opened, figure) = std::tie(file.text, file.figure);
+    }
+    QVERIFY(QDir(folder()).mkpath(u"folder"_s));
 
     EditorFixture f;
     prepare(f, r.hasFile, r.changed);
     if (QTest::currentTestFailed())
         return;
     changeOnDisk(f, QString::fromUtf8(r.disk));
+    const QStringList entriesBefore = entries(folder());
     const QString captionBefore = f.window.caption();
     const QString textBefore = f.text().text();
     const QByteArray docBefore = fileBytes(path(u"doc.txt"_s));
-    f.dialog.fileAnswers = { resolve(QString::fromUtf8(r.answer)) };
+    f.dialog.fileAnswers = { answer };
     f.messageBoxes.replies = r.replies;
 
-    if (command == u"save")
+    if (command == u"open")
+        f.form.File_Open_Click();
+    else if (command == u"save")
         f.form.File_Save_Click();
     else if (command == u"save as")
         f.form.File_Save_As_Click();
@@ -266,16 +302,23 @@ void TestFileCommands::commands()
     const QString file = resolve(QString::fromUtf8(r.file));
     QCOMPARE(f.form.currentFile(), file);
     QCOMPARE(f.window.caption(),
-             caption == u"same"        ? captionBefore
-                 : caption == u"blank" ? u"Quorvex - Blank.txt"_s
-                                       : savedCaption(file, 6));
-    QCOMPARE(f.text().text(), caption == u"blank" ? QString() : textBefore);
+             caption == u"same"          ? captionBefore
+                 : caption == u"blank"   ? u"Quorvex - Blank.txt"_s
+                 : caption == u"opened"  ? openedCaption(file, figure)
+                 : caption == u"reading" ? u"Quorvex : Reading the file %1..."_s.arg(answer)
+                                         : savedCaption(file, 6));
+    QCOMPARE(f.text().text(),
+             caption == u"blank"                                 ? QString()
+                 : caption == u"opened" || caption == u"reading" ? opened
+                                                                 : textBefore);
     QCOMPARE(f.form.textChanged(), r.changedAfter);
     QCOMPARE(::dialogs(f.dialog.shows).join(u", "), QString::fromUtf8(r.dialog));
     QCOMPARE(::boxes(f.messageBoxes.calls).join(u", "), QString::fromUtf8(r.boxes));
-    if (r.boxes[0] == '7') {
-        const QString named = QDir::toNativeSeparators(resolve(u"missing"_s));
-        QVERIFY2(f.messageBoxes.calls.at(0).prompt.contains(named), qPrintable(named));
+    // A failure names the file.
+    for (const auto &call : std::as_const(f.messageBoxes.calls)) {
+        if (call.title.toInt() > 0)
+            QVERIFY2(call.prompt.contains(QDir::toNativeSeparators(answer)),
+                     qPrintable(call.prompt));
     }
     QCOMPARE(f.window.hasEnded(), r.ended);
     QCOMPARE(f.window.isVisible(), !r.ended);
@@ -285,10 +328,13 @@ void TestFileCommands::commands()
         QVERIFY(f.window.close());
         QCOMPARE(f.messageBoxes.calls.size(), shown);
     }
-    // No temporary file is left behind.
+    // No temporary file is left behind, no file open, and the pointer is back.
     for (const QString &name : entries(folder()))
-        QVERIFY2(name == u"doc.txt" || name == u"chosen.txt" || name == u"cut.txt",
+        QVERIFY2(entriesBefore.contains(name) || name == u"chosen.txt" || name == u"doc.txt",
                  qPrintable(name));
+    QCOMPARE(f.files.freeFile(), 1);
+    QCOMPARE(f.screen.mousePointer(), int(ScreenPointer::Default));
+    QVERIFY(!QGuiApplication::overrideCursor());
 }
 
 void TestFileCommands::failedSaveKeepsEverything_data()
@@ -359,102 +405,6 @@ void TestFileCommands::failedSaveKeepsEverything()
     QVERIFY(f.form.textChanged());
     QCOMPARE(f.form.currentFile(), doc);
     QCOMPARE(f.window.caption(), caption);
-    QCOMPARE(f.files.freeFile(), 1);
-}
-
-void TestFileCommands::openStates_data()
-{
-    QTest::addColumn<bool>("changed");
-    QTest::addColumn<QList<int>>("replies");
-    QTest::addColumn<QString>("answer"); // a name in the test folder, or a path as it is
-    QTest::addColumn<QString>("outcome"); // loaded, unchanged or partial
-    QTest::addColumn<int>("failure");
-
-    const QList<int> none, yes { Y }, no { N };
-    QTest::addRow("empty file") << false << none << u"empty.txt"_s << u"loaded"_s << 0;
-    QTest::addRow("items of 4, 0 and 7") << false << none << u"items.txt"_s << u"loaded"_s << 0;
-    QTest::addRow("changed, no to the prompt") << true << no << u"ab.txt"_s << u"unchanged"_s << 0;
-    QTest::addRow("changed, yes, loaded") << true << yes << u"ab.txt"_s << u"loaded"_s << 0;
-    QTest::addRow("changed, yes, dialog cancelled")
-        << true << yes << QString() << u"unchanged"_s << 0;
-    QTest::addRow("only spaces chosen") << false << none << u"  "_s << u"unchanged"_s << 0;
-    QTest::addRow("missing file") << true << yes << u"none.txt"_s << u"unchanged"_s
-                                  << int(FailureNumber::FileNotFound);
-    QTest::addRow("folder") << false << none << u"folder"_s << u"unchanged"_s
-                            << int(FailureNumber::PathFileAccessError);
-    QTest::addRow("unterminated quoted item, changed")
-        << true << yes << u"cut.txt"_s << u"partial"_s << int(FailureNumber::InputPastEndOfFile);
-}
-
-// Open over a document that has doc.txt as its file and hello as its text.
-void TestFileCommands::openStates()
-{
-    QFETCH(bool, changed);
-    QFETCH(QList<int>, replies);
-    QFETCH(QString, answer);
-    QFETCH(QString, outcome);
-    QFETCH(int, failure);
-
-    // Each file: its bytes, the text it loads as, and the size figure.
-    const struct
-    {
-        QString name;
-        QByteArray bytes;
-        QString text;
-        int figure;
-    } files[] = {
-        { u"ab.txt"_s, "a,b\r\n", u"a\r\nb\r\n"_s, 4 },
-        { u"empty.txt"_s, "", QString(), 0 },
-        { u"items.txt"_s, "abcd\r\n\r\nefghijk", u"abcd\r\n\r\nefghijk\r\n"_s, 14 },
-        { u"cut.txt"_s, "a,b\r\n\"c,d\r\n", u"a\r\nb\r\n"_s, 0 },
-    };
-    QString text = u"hello"_s;
-    int figure = 0;
-    for (const auto &file : files) {
-        writeBytes(path(file.name), file.bytes);
-        if (file.name == answer && outcome != u"unchanged")
-            std::tie(text, figure) = std::tie(file.text, file.figure);
-    }
-    QVERIFY(QDir(folder()).mkpath(u"folder"_s));
-    const QString chosen = answer.trimmed().isEmpty() ? answer : path(answer);
-
-    EditorFixture f;
-    prepare(f, true, changed);
-    if (QTest::currentTestFailed())
-        return;
-    const QString captionBefore = f.window.caption();
-    f.dialog.fileAnswers = { chosen };
-    f.messageBoxes.replies = replies;
-
-    f.form.File_Open_Click();
-
-    const bool asked = replies != QList<int> { N };
-    QCOMPARE(::dialogs(f.dialog.shows),
-             asked ? QStringList { u"Open a file (*.txt)"_s } : QStringList());
-    QStringList expectedBoxes;
-    if (changed)
-        expectedBoxes.append(u"Quorvex"_s);
-    if (failure)
-        expectedBoxes.append(QString::number(failure));
-    QCOMPARE(::boxes(f.messageBoxes.calls), expectedBoxes);
-    if (failure) {
-        const QString prompt = f.messageBoxes.calls.constLast().prompt;
-        QVERIFY2(prompt.contains(QDir::toNativeSeparators(chosen)), qPrintable(prompt));
-    }
-    QCOMPARE(f.text().text(), text);
-    // Partial text belongs to no file and is no change of the user's.
-    QCOMPARE(f.form.currentFile(),
-             outcome == u"loaded"        ? chosen
-                 : outcome == u"partial" ? QString()
-                                         : path(u"doc.txt"_s));
-    QCOMPARE(f.window.caption(),
-             outcome == u"loaded"        ? openedCaption(chosen, figure)
-                 : outcome == u"partial" ? u"Quorvex : Reading the file %1..."_s.arg(chosen)
-                                         : captionBefore);
-    QCOMPARE(f.form.textChanged(), outcome == u"unchanged" && changed);
-    // The pointer is back whichever way the command ended, and no file is left open.
-    QCOMPARE(f.screen.mousePointer(), int(ScreenPointer::Default));
-    QVERIFY(!QGuiApplication::overrideCursor());
     QCOMPARE(f.files.freeFile(), 1);
 }
 

@@ -290,7 +290,6 @@ void TestFontDialog::effectsAndColors_data()
     QTest::addColumn<QString>("entry");
     QTest::addColumn<quint32>("result");
     QTest::addRow("red") << 257 << 0x0000FFu << -1 << u"Red"_s << 0x0000FFu;
-    QTest::addRow("blue") << 257 << 0xFF0000u << -1 << u"Blue"_s << 0xFF0000u;
     QTest::addRow("other colour by its value")
         << 257 << 0x563412u << -1 << u"#123456"_s << 0x563412u;
     QTest::addRow("custom colour chosen")
@@ -298,8 +297,6 @@ void TestFontDialog::effectsAndColors_data()
     QTest::addRow("custom colour cancelled")
         << 257 << 0x008000u << int(QDialog::Rejected) << u"Green"_s << 0x008000u;
     QTest::addRow("screen fonts alone") << 1 << 0x0000FFu << -1 << u"Red"_s << 0x0000FFu;
-    QTest::addRow("effects among other flags")
-        << (256 | 2 | 1) << 0xFF0000u << -1 << u"Blue"_s << 0xFF0000u;
 }
 
 void TestFontDialog::effectsAndColors()

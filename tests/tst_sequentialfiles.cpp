@@ -8,9 +8,8 @@
 #include <QElapsedTimer>
 #include <QRandomGenerator>
 
-#include <csignal>
-#include <ctime>
 #include <optional>
+#include <sys/time.h>
 #include <sys/wait.h>
 
 using namespace Qt::StringLiterals;
@@ -41,41 +40,6 @@ protected:
     bool carryOwnership(int, unsigned, unsigned) override { return false; }
 };
 
-// A file mounted over itself, as containers mount single files: it cannot be renamed over.
-class BindMount
-{
-public:
-    explicit BindMount(const QString &file) : m_file(encoded(file))
-    {
-        m_done = ::mount(m_file.constData(), m_file.constData(), nullptr, MS_BIND, nullptr) == 0;
-    }
-    ~BindMount()
-    {
-        if (m_done)
-            ::umount2(m_file.constData(), MNT_DETACH);
-    }
-    bool done() const { return m_done; }
-
-private:
-    QByteArray m_file;
-    bool m_done = false;
-};
-
-// Ends this process with SIGKILL once `microseconds` have passed.
-void killSelfAfter(qint64 microseconds)
-{
-    struct sigevent event = {};
-    event.sigev_notify = SIGEV_SIGNAL;
-    event.sigev_signo = SIGKILL;
-    timer_t timer;
-    if (::timer_create(CLOCK_MONOTONIC, &event, &timer) != 0)
-        ::_exit(4);
-    struct itimerspec when = {};
-    when.it_value.tv_sec = microseconds / 1000000;
-    when.it_value.tv_nsec = (microseconds % 1000000) * 1000 + 1;
-    ::timer_settime(timer, 0, &when, nullptr);
-}
-
 } // namespace
 
 class TestSequentialFiles : public QObject, TestFolder
@@ -90,8 +54,6 @@ private Q_SLOTS:
     void openFails();
     void failuresOnNumbers();
     void outputReplacesOnlyOnClose();
-    void documentRoundTrip_data();
-    void documentRoundTrip();
     void linksSurvive_data();
     void linksSurvive();
     void fileStaysItself_data();
@@ -269,30 +231,6 @@ void TestSequentialFiles::outputReplacesOnlyOnClose()
     QCOMPARE(entries(folder()), QStringList { u"doc.txt"_s });
 }
 
-void TestSequentialFiles::documentRoundTrip_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addRow("lines, marks, non-ASCII")
-        << u"one\r\n\"two\", \"\"\r\n\r\n\u00e9\u20ac\U0001F600\ufeff last \""_s;
-    QTest::addRow("large") << QString(3 * 1024 * 1024, u'\u00e9');
-}
-
-// The document operations over real files; each gives its number back, failures included.
-void TestSequentialFiles::documentRoundTrip()
-{
-    QFETCH(QString, text);
-    QtSequentialFiles files;
-    const QString doc = path(u"doc.txt"_s);
-    writeBytes(doc, "old contents");
-    writeDocument(files, files.freeFile(), doc, text);
-    QCOMPARE(readItems(files, files.freeFile(), doc), QStringList { text });
-
-    QCOMPARE(failureOf([&] { writeDocument(files, files.freeFile(), doc, text + QChar(0xDC00)); }),
-             int(FailureNumber::InvalidProcedureCall));
-    QCOMPARE(readItems(files, files.freeFile(), doc), QStringList { text });
-    QCOMPARE(files.freeFile(), 1);
-}
-
 void TestSequentialFiles::linksSurvive_data()
 {
     QTest::addColumn<QStringList>("links"); // "name=>text" of each link, the first one saved to
@@ -379,8 +317,8 @@ void TestSequentialFiles::fileStaysItself()
     }
     if (situation.contains(u"hard link"))
         QCOMPARE(::link(name.constData(), encoded(path(u"link.txt"_s)).constData()), 0);
-    std::optional<BindMount> mounted;
-    if (situation.contains(u"mounted") && !mounted.emplace(doc).done())
+    std::optional<Mount> mounted; // as containers mount single files: no rename over it
+    if (situation.contains(u"mounted") && !mounted.emplace(doc, doc).mounted())
         QSKIP("A file cannot be mounted here.");
     const ino_t inode = statOf(doc).st_ino;
     const QByteArray text = situation.contains(u"shorter") ? "s" : QByteArray(100000, 'n');
@@ -456,8 +394,10 @@ void TestSequentialFiles::killedSaveLeavesAWholeFile()
         const pid_t child = ::fork();
         QVERIFY(child >= 0);
         if (child == 0) {
+            // SIGALRM ends the process on the spot, as a kill would.
+            const struct itimerval when = { {}, { delay / 1000000, delay % 1000000 + 1 } };
             if (delay >= 0)
-                killSelfAfter(delay);
+                ::setitimer(ITIMER_REAL, &when, nullptr);
             QtSequentialFiles files;
             writeDocument(files, files.freeFile(), doc, text);
             ::_exit(0);

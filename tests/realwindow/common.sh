@@ -93,13 +93,11 @@ rw_start() {
     rw_activate
 }
 
+# Gives the keys to the window $1, the main window by default.
 rw_activate() {
-    xdotool windowactivate --sync "$RW_WINDOW" >/dev/null 2>&1 || xdotool windowfocus --sync "$RW_WINDOW"
-    rw_wait_for 5 sh -c "[ \"\$(xdotool getactivewindow)\" = \"$RW_WINDOW\" ]" || true
-}
-
-rw_title() {
-    xdotool getwindowname "$RW_WINDOW"
+    local id=${1:-$RW_WINDOW}
+    xdotool windowactivate --sync "$id" >/dev/null 2>&1 || xdotool windowfocus --sync "$id"
+    rw_wait_for 5 sh -c "[ \"\$(xdotool getactivewindow)\" = \"$id\" ]" || true
 }
 
 rw_running() {
@@ -118,14 +116,19 @@ rw_type() {
 # Waits for the title to become exactly $1.
 rw_expect_title() {
     rw_wait_for "${2:-10}" sh -c '[ "$(xdotool getwindowname "$1")" = "$2" ]' _ "$RW_WINDOW" "$1" \
-        || rw_fail "title is '$(rw_title)', expected '$1'"
+        || rw_fail "title is '$(xdotool getwindowname "$RW_WINDOW")', expected '$1'"
 }
 
-# Waits for a window of the program whose title matches $1; prints its id.
-rw_wait_window() {
-    local name=$1
-    rw_wait_for "${2:-10}" xdotool search --all --onlyvisible --pid "$RW_APP_PID" --name "$name" || return 1
-    xdotool search --all --onlyvisible --pid "$RW_APP_PID" --name "$name" | tail -n 1
+# The program's visible window titled as the pattern $1 (--all: every condition must hold, where
+# xdotool search alone matches any one of them); fails when there is none.
+rw_find() {
+    xdotool search --all --onlyvisible --pid "$RW_APP_PID" --name "$1" 2>/dev/null | tail -n 1 | grep .
+}
+
+# Waits for that window and gives it the keys.
+rw_dialog() {
+    rw_wait_for 10 rw_find "$1" || rw_fail "no window titled '$1'"
+    rw_activate "$(rw_find "$1")"
 }
 
 rw_screenshot() {

@@ -22,14 +22,6 @@ expect_text() {
     rw_fail "$2: the text is '$(xclip -o -selection clipboard 2>/dev/null)', expected '$1'"
 }
 
-# Waits for the program's dialog titled exactly $1 and gives it the keys.
-dialog() {
-    local id
-    id=$(rw_wait_window "^$1\$") || rw_fail "no dialog titled '$1'"
-    xdotool windowactivate --sync "$id" >/dev/null 2>&1 || true
-    rw_wait_for 5 sh -c "[ \"\$(xdotool getactivewindow)\" = \"$id\" ]" || true
-}
-
 rw_type "alpha beta alpha"
 rw_key Return
 rw_type "gamma alpha"
@@ -38,7 +30,7 @@ expect_text "$TEXT" "typing"
 
 # Find: Return in the dialog finds the first match, which typing then replaces.
 rw_key ctrl+Home ctrl+f
-dialog Find
+rw_dialog "^Find$"
 rw_type "alpha"
 rw_key Return Escape
 rw_activate
@@ -49,7 +41,7 @@ expect_text "$TEXT" "undoing the typing"
 
 # Replace: Return finds the first match, Replace replaces it and finds the next.
 rw_key ctrl+Home ctrl+h
-dialog Replace
+rw_dialog "^Replace$"
 rw_key ctrl+a
 rw_type "alpha"
 rw_key Tab
@@ -59,7 +51,7 @@ expect_text $'omega beta alpha\r\ngamma alpha' "Replace"
 
 # Replace All, then one undo takes all of it back.
 rw_key ctrl+h
-dialog Replace
+rw_dialog "^Replace$"
 rw_key alt+a
 expect_text $'omega beta omega\r\ngamma omega' "Replace All"
 rw_screenshot search-replaced
@@ -68,7 +60,7 @@ expect_text $'omega beta alpha\r\ngamma alpha' "undoing Replace All"
 
 # Go To Line puts the caret at the start of the line.
 rw_key ctrl+Home ctrl+g
-dialog "Go To Line"
+rw_dialog "^Go To Line$"
 rw_key ctrl+a
 rw_type "2"
 rw_key Return

@@ -127,27 +127,46 @@ private:
     int m_groupCount = 0;
 };
 
-// A 64 KiB file system of its own, so that the disk can be filled (root only).
-class SmallDisk
+// A mount of its own for as long as it lives (root only): a file system of the type on the folder
+// (made when missing), or without a type, the source bound on the target.
+class Mount
+{
+public:
+    Mount(const QString &source, const QString &target, const char *type = nullptr,
+          const char *options = nullptr)
+        : m_target(encoded(target))
+    {
+        if (type)
+            QDir().mkpath(target);
+        m_mounted = ::mount(encoded(source).constData(), m_target.constData(), type,
+                            type ? 0 : MS_BIND, options)
+            == 0;
+    }
+    ~Mount()
+    {
+        if (m_mounted)
+            ::umount2(m_target.constData(), MNT_DETACH);
+    }
+    bool mounted() const { return m_mounted; }
+
+protected:
+    QByteArray m_target;
+    bool m_mounted = false;
+};
+
+// A 64 KiB file system of its own, so that the disk can be filled.
+class SmallDisk : public Mount
 {
 public:
     explicit SmallDisk(const QString &folder, const char *options = "size=64k,mode=0777")
-        : m_folder(encoded(folder))
+        : Mount(QStringLiteral("tmpfs"), folder, "tmpfs", options)
     {
-        QDir().mkpath(folder);
-        m_mounted = ::mount("tmpfs", m_folder.constData(), "tmpfs", 0, options) == 0;
     }
-    ~SmallDisk()
-    {
-        if (m_mounted)
-            ::umount2(m_folder.constData(), MNT_DETACH);
-    }
-    bool mounted() const { return m_mounted; }
 
     // Fills the disk, then frees `room` bytes again.
     bool fill(qint64 room)
     {
-        const int fd = ::open(m_folder + "/filler", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int fd = ::open(m_target + "/filler", O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (fd < 0)
             return false;
         const QByteArray block(4096, 'f');
@@ -159,10 +178,6 @@ public:
         ::close(fd);
         return full && freed;
     }
-
-private:
-    QByteArray m_folder;
-    bool m_mounted = false;
 };
 
 // Lowers the largest file this process may write, for as long as it lives.

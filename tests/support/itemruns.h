@@ -1,12 +1,18 @@
 #pragma once
 
-// Items read in bulk, gathered the way the text box keeps them (up to the last stretch that ends an
-// item), beside the same figures from items read one at a time, so the two readers compare whole.
-#include "sequentialfiles.h"
+// The readers of the document format side by side: the item reader over the whole file or over
+// pieces of it, and the bulk scanner, whose stretches are gathered the way the text box keeps them
+// (up to the last stretch that ends an item), so that all of them compare whole.
+#include "documentcodec.h"
+#include "failure.h"
+#include "itemreader.h"
+#include "itemscanner.h"
 
 #include <QStringDecoder>
 #include <QStringList>
 #include <QTest>
+
+#include <algorithm>
 
 struct Gathered
 {
@@ -46,9 +52,9 @@ public:
     Gathered result(int failure)
     {
         Gathered result = m_result;
-        result.text = QStringDecoder(QStringConverter::Utf8,
-                                     QStringConverter::Flag::ConvertInitialBom)
-                          .decode(m_kept);
+        result.text
+            = QStringDecoder(QStringConverter::Utf8, QStringConverter::Flag::ConvertInitialBom)
+                  .decode(m_kept);
         result.failure = m_invalid || (failure == 0 && m_all != m_kept) ? -1 : failure;
         return result;
     }
@@ -69,4 +75,63 @@ inline Gathered fromItems(const QStringList &items, const QString &lineBreak, in
     result.items = items.size();
     result.failure = failure;
     return result;
+}
+
+// The file handed out at most readSize bytes per read.
+inline ReadBytes readFrom(const QByteArray &file, qsizetype readSize = DocumentReadSize)
+{
+    return [file, readSize](qint64 offset, char *buffer, qsizetype size) {
+        const QByteArray piece = file.mid(offset, std::min(size, readSize));
+        std::copy(piece.begin(), piece.end(), buffer);
+        return piece.size();
+    };
+}
+
+struct ReadResult
+{
+    QStringList items;
+    QList<qsizetype> positions; // after each item
+    int failure = 0; // the number of the failure that ended the reading, 0 for none
+    bool operator==(const ReadResult &) const = default;
+};
+
+// The file decoded whole, or in pieces of pieceSize bytes, and read item by item.
+inline ReadResult readAll(const QByteArray &file, qsizetype pieceSize = 0)
+{
+    ReadResult result;
+    ItemReader reader = pieceSize ? ItemReader(decodeDocument(readFrom(file), pieceSize))
+                                  : ItemReader(decodeDocument(file));
+    try {
+        while (!reader.atEnd()) {
+            result.items.append(reader.next());
+            result.positions.append(reader.position());
+        }
+    } catch (const Failure &failure) {
+        // A failure must leave the reader at its end.
+        result.failure = reader.atEnd() ? failure.number() : -1;
+    }
+    return result;
+}
+
+// An uncommon line break, outside ASCII, so that its bytes and characters are counted apart.
+inline const QString Pilcrow = QStringLiteral("\u00b6");
+
+// The bulk reader over the file, handed out at most readSize bytes per read.
+inline Gathered scanned(const QByteArray &file, qsizetype readSize = 1 << 20,
+                        qsizetype runSize = ItemScanner::DefaultRunSize)
+{
+    Gatherer gatherer;
+    int failure = 0;
+    try {
+        scanDocument(readFrom(file, readSize), Pilcrow, gatherer.sink(), runSize);
+    } catch (const Failure &f) {
+        failure = f.number();
+    }
+    return gatherer.result(failure);
+}
+
+// What the bulk reader must give for the items the item reader read.
+inline Gathered expected(const ReadResult &result)
+{
+    return fromItems(result.items, Pilcrow, result.failure);
 }
