@@ -89,6 +89,7 @@ void TestDocFormat::unrepresentableCharacterFails()
         encodeItem(text);
         QFAIL("the text was written with a character replaced");
     } catch (const Failure &failure) {
+        QCOMPARE(failure.number(), int(FailureNumber::InvalidProcedureCall));
         QVERIFY2(failure.description().contains(where), qPrintable(failure.description()));
         QVERIFY(failure.description().contains(u"cannot represent"_s));
     }
