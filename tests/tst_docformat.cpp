@@ -7,18 +7,6 @@
 
 using namespace Qt::StringLiterals;
 
-namespace {
-
-QString fromCodes(std::initializer_list<char16_t> codes)
-{
-    QString text;
-    for (char16_t c : codes)
-        text.append(QChar(c));
-    return text;
-}
-
-} // namespace
-
 class TestDocFormat : public QObject
 {
     Q_OBJECT
@@ -74,9 +62,8 @@ void TestDocFormat::unrepresentableCharacterFails_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("where");
 
-    QTest::addRow("lone high surrogate at the end")
-        << fromCodes({ u'a', 0xD83D }) << u"at character 2"_s;
-    QTest::addRow("reversed pair") << fromCodes({ 0xDE00, 0xD83D }) << u"at character 1"_s;
+    QTest::addRow("lone high surrogate at the end") << u"a\xD83D"_s << u"at character 2"_s;
+    QTest::addRow("reversed pair") << u"\xDE00\xD83D"_s << u"at character 1"_s;
     QTest::addRow("in a later piece")
         << QString(100000, u'x') + QChar(0xDC00) << u"at character 100001"_s;
 }
@@ -122,7 +109,7 @@ void TestDocFormat::reading_data()
     row("text after a closing mark stays in the item", "\"x\"y,z\"\r\n"_ba, { u"x\"y,z"_s });
     row("written with undoubled marks", "\"He said \"hi\", then left\"\r\n"_ba,
         { u"He said \"hi"_s, u" then left\""_s });
-    row("NUL in an item", QByteArray("a\0b,c", 5), { fromCodes({ u'a', 0, u'b' }), u"c"_s });
+    row("NUL in an item", QByteArray("a\0b,c", 5), { u"a\0b"_s, u"c"_s });
     row("unterminated quoted item after others", "a,b\r\n\"c,d\r\ne"_ba, { u"a"_s, u"b"_s },
         pastEnd);
     row("doubled mark as the last thing", "\"x\"\""_ba, {}, pastEnd);
@@ -227,9 +214,9 @@ void TestDocFormat::scannerMatchesReader()
 void TestDocFormat::roundTrip()
 {
     static const QString pieces[] = {
-        u"\""_s,         u"\"\""_s,   u","_s,      u"\r"_s,     u"\n"_s,          u"\r\n"_s,
-        u"\t"_s,         u" "_s,      u"a"_s,      u"word"_s,   u"\u00e9"_s,      u"\u20ac"_s,
-        u"\U0001F600"_s, u"\ufeff"_s, u"\u2028"_s, u"\u00a0"_s, fromCodes({ 0 }), u"\",\r\n"_s,
+        u"\""_s,         u"\"\""_s,   u","_s,      u"\r"_s,     u"\n"_s,     u"\r\n"_s,
+        u"\t"_s,         u" "_s,      u"a"_s,      u"word"_s,   u"\u00e9"_s, u"\u20ac"_s,
+        u"\U0001F600"_s, u"\ufeff"_s, u"\u2028"_s, u"\u00a0"_s, u"\0"_s,     u"\",\r\n"_s,
     };
     QRandomGenerator random(20240613);
     for (int round = 0; round < 3000; ++round) {
