@@ -49,13 +49,10 @@ fixed=$(grep -o 'bd04effe.\{40\}' <<<"$hex" || true)
 [[ ${fixed:16:16} == "$ms$ls" ]] || fail "file version words ${fixed:16:16}, expected $ms$ls ($version)"
 [[ ${fixed:32:16} == "$ms$ls" ]] || fail "product version words ${fixed:32:16}, expected $ms$ls ($version)"
 
-# One icon group (type 14) of three images: 32x32 in 2 colours, 32x32 and 16x16 in 16.
+# One icon group (type 14): the icon file itself, whose three images check-ico.sh checks.
 listing=$($windres -i "$tmp/quorvex.res" -O rc)
 groups=$(grep -c 'RT_GROUP_ICON' <<<"$listing" || true)
 [[ $groups == 1 ]] || fail "$groups icon groups, expected 1"
-entries=$(grep -o '"\\[0-9]*\\[0-9]*\\[0-9]*\\000", 1, [0-9]*' <<<"$listing" | tr '\n' ' ')
-expected='"\040\040\002\000", 1, 1 "\040\040\020\000", 1, 4 "\020\020\020\000", 1, 4 '
-[[ $entries == "$expected" ]] || fail "icon group entries: $entries; expected $expected"
 
-[[ $status == 0 ]] && echo "version $display ($version), string block 040904B0, three icons"
+[[ $status == 0 ]] && echo "version $display ($version), string block 040904B0, one icon group"
 exit $status
