@@ -5,14 +5,14 @@ void Form1::Edit_Copy_Click()
 {
     ClipboardService.clear();
     if (Text1.selLength() > 0)
-        ClipboardService.setText(Text1.selText());
+        ClipboardService.setText(Text1.selSnapshot());
 }
 
 void Form1::Edit_Cut_Click()
 {
     ClipboardService.clear();
     if (Text1.selLength() > 0) {
-        ClipboardService.setText(Text1.selText());
+        ClipboardService.setText(Text1.selSnapshot());
         Text1.setSelText(QString());
         TextChanged = true;
     }
@@ -20,7 +20,7 @@ void Form1::Edit_Cut_Click()
 
 void Form1::Edit_Paste_Click()
 {
-    Text1.setSelText(ClipboardService.text());
+    Text1.setSelText(*ClipboardService.text());
     TextChanged = true;
 }
 

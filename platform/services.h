@@ -1,16 +1,21 @@
 #pragma once
 
+#include "text.h"
+
 #include <QString>
 
-// The system clipboard, text format only.
+#include <memory>
+
+// The system clipboard, text format only. It keeps the snapshot it is given and makes the
+// characters only when someone (this program, another one, a clipboard manager) asks for them.
 class Clipboard
 {
 public:
     virtual ~Clipboard() = default;
     virtual void clear() = 0;
-    virtual void setText(const QString &text) = 0;
+    virtual void setText(std::shared_ptr<const TextSnapshot> text) = 0;
     // The empty text when the clipboard holds no text.
-    virtual QString text() const = 0;
+    virtual std::shared_ptr<const TextSnapshot> text() const = 0;
 };
 
 // The pointer shown over every window of the program.

@@ -16,6 +16,16 @@ inline TextSource wholeText(QStringView text)
     return [text](const TextSink &sink) { sink(text); };
 }
 
+// A text taken at one moment that never changes afterwards, however its source is edited; taking
+// it is cheap, and it is turned into characters only when they are asked for.
+class TextSnapshot
+{
+public:
+    virtual ~TextSnapshot() = default;
+    virtual qsizetype length() const = 0;
+    virtual QString toString() const = 0;
+};
+
 // Removes leading and trailing spaces (only the space character, as the classic runtimes do).
 QString trimSpaces(const QString &text);
 

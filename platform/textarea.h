@@ -7,6 +7,8 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <memory>
+
 // The multi-line text box. Its text has CR LF between lines, and selection positions and
 // lengths count characters of that text. Positions and sizes are in twips; a negative width
 // or height is refused with a Failure and the previous value stays.
@@ -47,8 +49,12 @@ public:
     virtual qsizetype selLength() const = 0;
     virtual void setSelLength(qsizetype length) = 0;
     virtual QString selText() const = 0;
+    // The selected text as it is now, without copying it: later edits leave it as it was.
+    virtual std::shared_ptr<const TextSnapshot> selSnapshot() const = 0;
     // Replaces the selection, or inserts at the caret when nothing is selected.
     virtual void setSelText(const QString &text) = 0;
+    // The same with a snapshot, which goes in without being decoded when it came from a text area.
+    virtual void setSelText(const TextSnapshot &text) = 0;
 
     // Lines are counted from 0; lineStart is the position of a line's first character.
     virtual qint64 lineCount() const = 0;

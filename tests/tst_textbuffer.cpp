@@ -212,7 +212,7 @@ void TestTextBuffer::undoStepsFollowTheTyping()
     buffer.replace(1, 0, u"y"_s);
     type(2, 0, u"z"_s);
     buffer.beginUndoGroup(); // text dragged to another place
-    buffer.replace(0, 3, {});
+    buffer.replace(0, 3, QString());
     buffer.replace(6, 0, u"xyz"_s);
     buffer.endUndoGroup();
     QVERIFY(sameAs(buffer, u"abcdghxyz"_s));

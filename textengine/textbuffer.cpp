@@ -133,6 +133,37 @@ bool visitBackward(const rope::Node &node, qint64 start, qint64 beforeByte,
 
 } // namespace
 
+TextSlice::TextSlice(QStringView text) : m_tree(treeOf(text)) { }
+
+qsizetype TextSlice::length() const { return rope::units(m_tree); }
+
+QString TextSlice::toString() const
+{
+    QString text(length(), Qt::Uninitialized);
+    if (m_tree) {
+        QChar *out = text.data();
+        QStringDecoder decoder = utf8Decoder();
+        visitForward(*m_tree, 0, 0, [&](QByteArrayView bytes, qint64) {
+            out = decoder.appendToBuffer(out, bytes);
+            return true;
+        });
+    }
+    return text;
+}
+
+QByteArray TextSlice::toUtf8() const
+{
+    QByteArray bytes(rope::bytes(m_tree), Qt::Uninitialized);
+    if (m_tree) {
+        char *out = bytes.data();
+        visitForward(*m_tree, 0, 0, [&](QByteArrayView chunk, qint64) {
+            out = std::copy(chunk.begin(), chunk.end(), out);
+            return true;
+        });
+    }
+    return bytes;
+}
+
 struct TextBuffer::Loading
 {
     Builder builder;
@@ -272,17 +303,7 @@ TextBuffer::Place TextBuffer::place(qsizetype position) const
     return place;
 }
 
-QString TextBuffer::text() const
-{
-    QString text(length(), Qt::Uninitialized);
-    QChar *out = text.data();
-    QStringDecoder decoder = utf8Decoder();
-    forEachChunk(0, [&](QByteArrayView bytes, qint64) {
-        out = decoder.appendToBuffer(out, bytes);
-        return true;
-    });
-    return text;
-}
+QString TextBuffer::text() const { return TextSlice(root()).toString(); }
 
 void TextBuffer::readText(const std::function<void(QStringView)> &sink) const
 {
@@ -434,12 +455,26 @@ void TextBuffer::forEachChunkBackward(qint64 beforeByte, const ChunkVisitor &vis
         visitBackward(*tree, 0, std::min(beforeByte, tree->sum.bytes), visit);
 }
 
-qsizetype TextBuffer::replace(qsizetype position, qsizetype count, const QString &text, Merge merge)
+TextSlice TextBuffer::slice(qsizetype position, qsizetype count) const
 {
     const qsizetype start = snapped(position);
     const qsizetype end
         = std::max(start, snapped(start + std::clamp<qsizetype>(count, 0, length())));
-    NodePtr inserted = treeOf(text);
+    return TextSlice(rope::slice(root(), start, end));
+}
+
+qsizetype TextBuffer::replace(qsizetype position, qsizetype count, const QString &text, Merge merge)
+{
+    return replace(position, count, TextSlice(text), merge);
+}
+
+qsizetype TextBuffer::replace(qsizetype position, qsizetype count, const TextSlice &text,
+                              Merge merge)
+{
+    const qsizetype start = snapped(position);
+    const qsizetype end
+        = std::max(start, snapped(start + std::clamp<qsizetype>(count, 0, length())));
+    NodePtr inserted = text.m_tree;
     if (end == start && !inserted)
         return start;
     const qsizetype after = start + rope::units(inserted);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "textslice.h"
+
 #include <QByteArrayView>
 #include <QString>
 #include <QStringView>
@@ -52,6 +54,8 @@ public:
     qsizetype length() const;
     QChar at(qsizetype position) const;
     QString mid(qsizetype position, qsizetype count) const;
+    // The text between two positions, moved out of pairs as an edit's are, sharing the chunks.
+    TextSlice slice(qsizetype position, qsizetype count) const;
 
     qsizetype lineCount() const;
     qsizetype lineStart(qsizetype line) const;
@@ -81,6 +85,9 @@ public:
     // Replaces count characters at position with text (lone CR or LF become CR LF). Positions
     // are clamped to the text. Returns the position after the inserted text.
     qsizetype replace(qsizetype position, qsizetype count, const QString &text,
+                      Merge merge = Merge::Never);
+    // The same with a slice, which goes in as it is: its chunks are shared, not copied.
+    qsizetype replace(qsizetype position, qsizetype count, const TextSlice &text,
                       Merge merge = Merge::Never);
     // Replaces each (position, length) range, sorted and disjoint, with its text, or all with
     // the one text given; one undo step.

@@ -1,5 +1,6 @@
 #include "textview.h"
 
+#include "textslicemimedata.h"
 #include "textviewaccessible.h"
 
 #include <QAccessible>
@@ -82,12 +83,22 @@ void TextView::setSelection(qsizetype anchor, qsizetype caret)
     moveCaret(caret, Move::Select);
 }
 
+TextSlice TextView::selectedSlice() const
+{
+    return m_buffer.slice(selectionStart(), selectionEnd() - selectionStart());
+}
+
 void TextView::replaceSelection(const QString &text)
 {
     edit(selectionStart(), selectionEnd() - selectionStart(), text);
 }
 
-void TextView::edit(qsizetype position, qsizetype count, const QString &text,
+void TextView::replaceSelection(const TextSlice &text)
+{
+    edit(selectionStart(), selectionEnd() - selectionStart(), text);
+}
+
+void TextView::edit(qsizetype position, qsizetype count, const TextSlice &text,
                     TextBuffer::Merge merge)
 {
     const qsizetype start = m_buffer.snapped(position);
@@ -177,7 +188,7 @@ void TextView::afterHistoryStep(const TextBuffer::Span &span, qsizetype lengthBe
 void TextView::copy()
 {
     if (hasSelection())
-        QGuiApplication::clipboard()->setText(selectedText());
+        QGuiApplication::clipboard()->setMimeData(selectionMimeData());
 }
 
 void TextView::cut()
@@ -190,7 +201,7 @@ void TextView::cut()
 
 void TextView::paste()
 {
-    const QString text = QGuiApplication::clipboard()->text();
+    const TextSlice text = TextSliceMimeData::clipboardText();
     if (!text.isEmpty())
         replaceSelection(text);
 }

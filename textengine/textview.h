@@ -51,10 +51,13 @@ public:
     qsizetype selectionEnd() const { return std::max(m_caret, m_anchor); }
     bool hasSelection() const { return m_caret != m_anchor; }
     QString selectedText() const;
+    // The selection as it is now, kept whatever is edited later; nothing is copied or decoded.
+    TextSlice selectedSlice() const;
     // Selects from anchor to caret (in either order) and scrolls the caret into view.
     void setSelection(qsizetype anchor, qsizetype caret);
     // Replaces the selection (or inserts at the caret); the caret ends after the new text.
     void replaceSelection(const QString &text);
+    void replaceSelection(const TextSlice &text);
 
     // Replaces ranges (position, length; sorted and disjoint) with texts (one for each, or one
     // for all) as one undo step; the caret goes to the start of the first range.
@@ -125,8 +128,13 @@ private:
     };
 
     // Editing
-    void edit(qsizetype position, qsizetype count, const QString &text,
+    void edit(qsizetype position, qsizetype count, const TextSlice &text,
               TextBuffer::Merge merge = TextBuffer::Merge::Never);
+    void edit(qsizetype position, qsizetype count, const QString &text,
+              TextBuffer::Merge merge = TextBuffer::Merge::Never)
+    {
+        edit(position, count, TextSlice(text), merge);
+    }
     void typeText(const QString &text);
     void afterEdit(qsizetype position, qsizetype removed, qsizetype added, qsizetype linesBefore);
     void afterHistoryStep(const TextBuffer::Span &span, qsizetype lengthBefore);

@@ -1,5 +1,7 @@
 #include "textview.h"
 
+#include "textslicemimedata.h"
+
 #include <QApplication>
 #include <QClipboard>
 #include <QDrag>
@@ -38,7 +40,7 @@ void TextView::mousePressEvent(QMouseEvent *event)
     if (event->button() == Qt::MiddleButton && clipboard->supportsSelection()) {
         // Pastes the text selected anywhere on the desktop, where the mouse is.
         runUserAction([&] {
-            const QString selected = clipboard->text(QClipboard::Selection);
+            const TextSlice selected = TextSliceMimeData::clipboardText(QClipboard::Selection);
             if (!selected.isEmpty()) {
                 m_anchor = m_caret = positionAt(point);
                 replaceSelection(selected);
@@ -150,7 +152,7 @@ void TextView::mouseReleaseEvent(QMouseEvent *event)
         moveCaret(positionAt(event->position().toPoint()), Move::Keep);
     }
     if (m_selecting && hasSelection() && QGuiApplication::clipboard()->supportsSelection())
-        QGuiApplication::clipboard()->setText(selectedText(), QClipboard::Selection);
+        QGuiApplication::clipboard()->setMimeData(selectionMimeData(), QClipboard::Selection);
     m_selecting = false;
     m_wordSelecting = false;
 }
@@ -159,9 +161,7 @@ void TextView::mouseReleaseEvent(QMouseEvent *event)
 
 QMimeData *TextView::selectionMimeData() const
 {
-    auto *data = new QMimeData;
-    data->setText(selectedText());
-    return data;
+    return new TextSliceMimeData(selectedSlice());
 }
 
 void TextView::startDrag()
@@ -213,7 +213,7 @@ void TextView::dropEvent(QDropEvent *event)
         event->ignore();
         return;
     }
-    const QString text = event->mimeData()->text();
+    const TextSlice text = TextSliceMimeData::textOf(event->mimeData());
     qsizetype position = positionAt(event->position().toPoint());
     const bool fromHere = event->source() == this;
     const bool move = fromHere && event->dropAction() == Qt::MoveAction;
@@ -230,7 +230,7 @@ void TextView::dropEvent(QDropEvent *event)
         const UndoGroup group(m_buffer);
         const qsizetype start = selectionStart();
         const qsizetype length = selectionEnd() - start;
-        const qsizetype inserted = TextBuffer::withCrLf(text).size();
+        const qsizetype inserted = text.length();
         // Inserting first: should the removal fail, the moved text is there twice, not lost.
         edit(position, 0, text);
         if (move && position < start) {
@@ -259,7 +259,9 @@ QMenu *TextView::createContextMenu()
         action->setShortcutVisibleInContextMenu(true);
         action->setEnabled(enabled);
     };
-    const bool canPaste = !QGuiApplication::clipboard()->text().isEmpty();
+    const QClipboard *clipboard = QGuiApplication::clipboard();
+    const TextSlice *own = TextSliceMimeData::sliceOf(clipboard->mimeData());
+    const bool canPaste = own ? !own->isEmpty() : !clipboard->text().isEmpty();
     add(u"undo"_s, tr("&Undo"), QKeySequence::Undo, m_buffer.canUndo(), &TextView::undo);
     add(u"redo"_s, tr("&Redo"), QKeySequence::Redo, m_buffer.canRedo(), &TextView::redo);
     menu->addSeparator();

@@ -1,5 +1,8 @@
 #include "qtservices.h"
 
+#include "qttextsnapshot.h"
+#include "textslicemimedata.h"
+
 #include <QApplication>
 #include <QClipboard>
 #include <QInputDialog>
@@ -13,14 +16,15 @@ void QtClipboard::clear()
     QGuiApplication::clipboard()->clear();
 }
 
-void QtClipboard::setText(const QString &text)
+void QtClipboard::setText(std::shared_ptr<const TextSnapshot> text)
 {
-    QGuiApplication::clipboard()->setText(text);
+    QGuiApplication::clipboard()->setMimeData(
+            new TextSliceMimeData(QtTextSnapshot::sliceOf(*text)));
 }
 
-QString QtClipboard::text() const
+std::shared_ptr<const TextSnapshot> QtClipboard::text() const
 {
-    return QGuiApplication::clipboard()->text();
+    return std::make_shared<QtTextSnapshot>(TextSliceMimeData::clipboardText());
 }
 
 QtScreenPointer::~QtScreenPointer()

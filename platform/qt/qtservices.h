@@ -9,8 +9,8 @@ class QtClipboard : public Clipboard
 {
 public:
     void clear() override;
-    void setText(const QString &text) override;
-    QString text() const override;
+    void setText(std::shared_ptr<const TextSnapshot> text) override;
+    std::shared_ptr<const TextSnapshot> text() const override;
 };
 
 // Holds at most one busy pointer over the whole program, however often it is asked for.

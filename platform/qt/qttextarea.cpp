@@ -2,6 +2,7 @@
 
 #include "busywork.h"
 #include "colorvalue.h"
+#include "qttextsnapshot.h"
 #include "textsearch.h"
 
 #include "failure.h"
@@ -173,6 +174,18 @@ void QtTextArea::setSelText(const QString &text)
 {
     ProgramEdit edit(this);
     replaceSelection(text);
+}
+
+std::shared_ptr<const TextSnapshot> QtTextArea::selSnapshot() const
+{
+    return std::make_shared<QtTextSnapshot>(selectedSlice());
+}
+
+void QtTextArea::setSelText(const TextSnapshot &text)
+{
+    const TextSlice slice = QtTextSnapshot::sliceOf(text);
+    ProgramEdit edit(this);
+    replaceSelection(slice);
 }
 
 qint64 QtTextArea::lineCount() const { return buffer().lineCount(); }

@@ -47,7 +47,9 @@ public:
     qsizetype selLength() const override;
     void setSelLength(qsizetype length) override;
     QString selText() const override;
+    std::shared_ptr<const TextSnapshot> selSnapshot() const override;
     void setSelText(const QString &text) override;
+    void setSelText(const TextSnapshot &text) override;
 
     qint64 lineCount() const override;
     qint64 lineOfPosition(qint64 position) const override;

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <memory>
+
+namespace rope {
+struct Node;
+} // namespace rope
+
+// A piece of text that never changes once taken, whatever is edited afterwards: it shares the
+// immutable chunks of the storage it came from, so taking even the whole text costs O(log n),
+// and it is turned into characters only when asked for. Line breaks are CR LF.
+class TextSlice
+{
+public:
+    TextSlice() = default;
+    // A text of its own, with line breaks in any form turned into CR LF.
+    explicit TextSlice(QStringView text);
+
+    qsizetype length() const;
+    bool isEmpty() const { return length() == 0; }
+    QString toString() const;
+    // Copied straight from the chunks, with nothing decoded.
+    QByteArray toUtf8() const;
+
+private:
+    friend class TextBuffer;
+    explicit TextSlice(std::shared_ptr<const rope::Node> tree) : m_tree(std::move(tree)) { }
+
+    std::shared_ptr<const rope::Node> m_tree;
+};
