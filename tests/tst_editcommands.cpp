@@ -33,7 +33,11 @@ const struct
 QString clipboardText()
 {
     const QMimeData *data = QGuiApplication::clipboard()->mimeData();
-    return data && data->hasText() ? data->text() : noText;
+    if (!data || !data->hasText())
+        return noText;
+    // Other programs ask for bytes: they must get the same text.
+    const QString text = data->text();
+    return QString::fromUtf8(data->data(u"text/plain"_s)) == text ? text : u"(bytes differ)"_s;
 }
 
 } // namespace
@@ -48,6 +52,7 @@ private Q_SLOTS:
     void initTestCase();
     void commands_data();
     void commands();
+    void cutTextOutlivesTheTextBox();
 };
 
 void TestEditCommands::initTestCase()
@@ -86,8 +91,9 @@ void TestEditCommands::commands_data()
         false);
     row("copy across a line break", Copy, handler, u"a[b\r\nc]d"_s, noText, u"a[b\r\nc]d"_s,
         u"b\r\nc"_s, false);
-    row("copy keeps a no-break space", Copy, handler, u"[x\u00a0y]"_s, noText, u"[x\u00a0y]"_s,
-        u"x\u00a0y"_s, false);
+    row("copy keeps a no-break space and a surrogate pair", Copy, handler,
+        u"[x\u00a0\U0001F600y]"_s, noText, u"[x\u00a0\U0001F600y]"_s, u"x\u00a0\U0001F600y"_s,
+        false);
     row("cut nothing selected empties the clipboard, text unchanged", Cut, handler, u"Hello[]"_s,
         old, u"Hello[]"_s, noText, false);
     row("cut selection", Cut, handler, u"Hello[ world]"_s, old, u"Hello[]"_s, u" world"_s, true);
@@ -168,6 +174,29 @@ void TestEditCommands::commands()
     QCOMPARE(clipboardText(), expectedClipboard);
     QCOMPARE(f.form.textChanged(), changed);
     QCOMPARE(f.window.caption(), caption);
+}
+
+// The clipboard holds what was cut, not a view of the text: edits after it, a paste of it and
+// the end of the window leave it as it was.
+void TestEditCommands::cutTextOutlivesTheTextBox()
+{
+    const QString cut = u"b\r\nc\U0001F600"_s;
+    {
+        EditorFixture f;
+        f.start();
+        setMarked(f.text(), u"a[b\r\nc\U0001F600]d"_s);
+        f.form.Edit_Cut_Click();
+        f.form.Edit_SelectAll_Click();
+        QTest::keyClick(&f.text(), Qt::Key_X);
+        QCOMPARE(clipboardText(), cut);
+        f.form.Edit_Paste_Click();
+        f.form.Edit_Paste_Click();
+        QCOMPARE(marked(f.text()), u"x"_s + cut + cut + u"[]"_s);
+        QCOMPARE(f.text().lineCount(), 3);
+        QTest::keyClick(&f.text(), Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(marked(f.text()), u"x"_s + cut + u"[]"_s);
+    }
+    QCOMPARE(clipboardText(), cut);
 }
 
 QTEST_MAIN(TestEditCommands)

@@ -123,6 +123,8 @@ private Q_SLOTS:
     void randomEditsMatchAPlainString();
     void failedEditChangesNothing_data();
     void failedEditChangesNothing();
+    void sliceKeepsItsText_data();
+    void sliceKeepsItsText();
 };
 
 void TestTextBuffer::everyBreakBecomesCrLf_data()
@@ -416,6 +418,50 @@ void TestTextBuffer::failedEditChangesNothing()
         QCOMPARE(historyOf(buffer), history);
     }
     QVERIFY(allowed > 0);
+}
+
+void TestTextBuffer::sliceKeepsItsText_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<qsizetype>("position");
+    QTest::addColumn<qsizetype>("count");
+    QTest::addColumn<QString>("expected");
+
+    const QString many = (longMixed + u"\r\n"_s).repeated(4);
+    QTest::addRow("whole text of many chunks") << many << qsizetype(0) << many.size() << many;
+    const qsizetype from = snap(many, 5001);
+    QTest::addRow("middle, across chunks")
+        << many << from << qsizetype(9000) << many.mid(from, snap(many, from + 9000) - from);
+    // Ends inside a pair move before it, as an edit's do.
+    QTest::addRow("ends inside pairs")
+        << u"ab\r\ncd\U0001F600e"_s << qsizetype(3) << qsizetype(5) << u"\r\ncd"_s;
+    QTest::addRow("nothing") << u"abc"_s << qsizetype(1) << qsizetype(0) << QString();
+}
+
+// Whatever happens to the text afterwards, and pasted back in as it is.
+void TestTextBuffer::sliceKeepsItsText()
+{
+    QFETCH(QString, text);
+    QFETCH(qsizetype, position);
+    QFETCH(qsizetype, count);
+    QFETCH(QString, expected);
+    TextBuffer buffer;
+    buffer.setText(text);
+    const TextSlice slice = buffer.slice(position, count);
+
+    buffer.replace(position + count / 2, 1, u"\r\nX"_s);
+    buffer.replace(0, buffer.length(), u"gone"_s);
+    buffer.undo();
+    buffer.setText(u"<>"_s);
+    buffer.appendLoaded(QByteArrayView("more"));
+    QCOMPARE(slice.length(), expected.size());
+    QCOMPARE(slice.toString(), expected);
+    QCOMPARE(slice.toUtf8(), expected.toUtf8());
+
+    buffer.replace(1, 0, slice);
+    QVERIFY(sameAs(buffer, u"<"_s + expected + u">more"_s));
+    buffer.undo();
+    QVERIFY(sameAs(buffer, u"<>more"_s));
 }
 
 QTEST_APPLESS_MAIN(TestTextBuffer)

@@ -159,10 +159,7 @@ void TextView::mouseReleaseEvent(QMouseEvent *event)
 
 // ----- drag and drop -----
 
-QMimeData *TextView::selectionMimeData() const
-{
-    return new TextSliceMimeData(selectedSlice());
-}
+QMimeData *TextView::selectionMimeData() const { return new TextSliceMimeData(selectedSlice()); }
 
 void TextView::startDrag()
 {
