@@ -281,27 +281,24 @@ void TestTextBuffer::randomEditsMatchAPlainString()
             model = undone.takeLast();
             history.append(model);
         } else if (action < 25 || model.size() > 30000) {
-            // Several ranges at once, with one text for all or one each.
-            std::vector<std::pair<qsizetype, qsizetype>> ranges;
-            std::vector<QString> texts;
+            // Several ranges at once, in bytes, with one text for all or one each.
+            TextBuffer::Rewrite rewrite = buffer.startRewrite();
             const auto shared = piece();
-            if (action % 2)
-                texts.push_back(shared.first);
+            const auto byteOf
+                = [&](qsizetype position) { return model.left(position).toUtf8().size(); };
             QString next;
             qsizetype kept = 0;
             for (qsizetype at = random.bounded(50); at < model.size();
                  at += 1 + random.bounded(int(model.size() / 4 + 1))) {
                 const qsizetype length = random.bounded(model.size() > 30000 ? 3000 : 8);
                 const auto own = action % 2 ? shared : piece();
-                if (action % 2 == 0)
-                    texts.push_back(own.first);
                 const qsizetype start = std::max(snap(model, at), kept);
                 const qsizetype end = std::max(start, snap(model, start + length));
-                ranges.emplace_back(at, length);
+                rewrite.replace(byteOf(start), byteOf(end), own.first);
                 next += model.mid(kept, start - kept) + own.second;
                 kept = end;
             }
-            buffer.replaceRanges(ranges, texts);
+            buffer.finishRewrite(std::move(rewrite));
             next += model.mid(kept);
             if (next != model) {
                 model = next;
@@ -353,7 +350,7 @@ void TestTextBuffer::failedEditChangesNothing_data()
 {
     QTest::addColumn<QString>("edit");
     for (const char *edit : { "replace", "type on", "set text", "load bytes", "load text",
-                              "load more", "replace ranges", "undo", "redo" })
+                              "load more", "rewrite", "undo", "redo" })
         QTest::addRow("%s", edit) << QString::fromLatin1(edit);
 }
 
@@ -389,9 +386,13 @@ void TestTextBuffer::failedEditChangesNothing()
             buffer.appendLoaded(QByteArrayView(u"\n"_s.toUtf8() + big.toUtf8()));
         else if (edit == "load text"_L1)
             buffer.appendLoaded(QStringView(big));
-        else if (edit == "replace ranges"_L1)
-            buffer.replaceRanges({ { 5, 3 }, { 3000, 5000 }, { 12000, 1 } }, { u"r\n"_s });
-        else if (edit == "undo"_L1)
+        else if (edit == "rewrite"_L1) {
+            TextBuffer::Rewrite rewrite = buffer.startRewrite();
+            for (const auto &[from, to] : { std::pair { 5, 8 }, { 3000, 8000 }, { 12000, 12001 } })
+                rewrite.replace(buffer.byteOfPosition(buffer.snapped(from)),
+                                buffer.byteOfPosition(buffer.snapped(to)), u"r\n"_s);
+            buffer.finishRewrite(std::move(rewrite));
+        } else if (edit == "undo"_L1)
             buffer.undo();
         else
             buffer.redo();

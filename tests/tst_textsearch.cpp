@@ -1,6 +1,7 @@
 // Matching over UTF-8 chunks: every case runs on chunks of a few bytes (so that matches cross
 // chunk edges) and on large ones.
 #include "bytesource.h"
+#include "textbuffer.h"
 #include "textsearch.h"
 
 #include <QTest>
@@ -154,20 +155,21 @@ void TestTextSearch::replaceAll()
     QFETCH(QString, replaceWith);
     QFETCH(QString, expected);
 
+    // Found in chunks of every size, rewritten in the storage as Replace All does.
     const TextSearch search(query(pattern, flags));
     for (const qsizetype chunkSize : chunkSizes) {
-        const Utf8Chunks chunks(text.toUtf8(), chunkSize);
-        QString result;
-        qint64 done = 0;
-        QVERIFY(search.findAll(chunks, replaceWith,
+        TextBuffer buffer;
+        buffer.setText(text);
+        TextBuffer::Rewrite rewrite = buffer.startRewrite();
+        QVERIFY(search.findAll(Utf8Chunks(text.toUtf8(), chunkSize), replaceWith,
                                [&](TextSearch::Range match, const QString &replacement) {
-                                   const qint64 start = chunks.positionOfByte(match.start);
-                                   result += text.mid(done, start - done) + replacement;
-                                   done = chunks.positionOfByte(match.end);
+                                   rewrite.replace(match.start, match.end, replacement);
                                    return true;
                                }));
-        result += text.mid(done);
-        QCOMPARE(result, expected);
+        buffer.finishRewrite(std::move(rewrite));
+        QCOMPARE(buffer.text(), expected);
+        buffer.undo();
+        QCOMPARE(buffer.text(), text);
     }
 }
 

@@ -33,37 +33,6 @@ qint64 utf16Units(QByteArrayView bytes)
 
 } // namespace
 
-void positionsOfRanges(const ByteSource &text, std::vector<std::pair<qsizetype, qsizetype>> &ranges)
-{
-    if (ranges.empty())
-        return;
-    // Starts and ends, in order: edge 2i is the start of range i, edge 2i + 1 its end.
-    const size_t edges = 2 * ranges.size();
-    const auto edge = [&](size_t i) -> qsizetype & {
-        return i % 2 ? ranges[i / 2].second : ranges[i / 2].first;
-    };
-    size_t next = 0;
-    qint64 byte = ranges.front().first;
-    qint64 position = text.positionOfByte(byte);
-    text.forEachChunk(byte, [&](QByteArrayView chunk, qint64 start) {
-        const qint64 end = start + chunk.size();
-        for (; next < edges && edge(next) <= end; ++next) {
-            position += utf16Units(chunk.sliced(byte - start, edge(next) - byte));
-            byte = edge(next);
-            edge(next) = position;
-        }
-        if (next == edges)
-            return false;
-        position += utf16Units(chunk.sliced(byte - start));
-        byte = end;
-        return true;
-    });
-    for (; next < edges; ++next)
-        edge(next) = position;
-    for (auto &range : ranges)
-        range.second -= range.first;
-}
-
 Utf8Chunks::Utf8Chunks(QByteArray utf8, qsizetype chunkSize) : m_bytes(std::move(utf8))
 {
     const qint64 size = m_bytes.size();

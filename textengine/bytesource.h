@@ -5,7 +5,6 @@
 #include <QtGlobal>
 
 #include <functional>
-#include <utility>
 #include <vector>
 
 // Read access to a text stored as UTF-8 in chunks, with CR LF between lines: what the search
@@ -26,11 +25,6 @@ public:
     virtual qint64 byteOfPosition(qint64 position) const = 0;
     virtual qint64 positionOfByte(qint64 byte) const = 0;
 };
-
-// Turns sorted, disjoint byte ranges (start, end) into (position, length) in place, in one pass
-// over the text from the first of them: much cheaper than two look-ups for each of many ranges.
-void positionsOfRanges(const ByteSource &text,
-                       std::vector<std::pair<qsizetype, qsizetype>> &ranges);
 
 // A ByteSource over one block of UTF-8 bytes (CR LF breaks) served in chunks of about the given
 // size, with a position at the start of each chunk so that conversions stay local.

@@ -484,41 +484,108 @@ qsizetype TextBuffer::replace(qsizetype position, qsizetype count, const TextSli
     return after;
 }
 
-void TextBuffer::replaceRanges(const std::vector<std::pair<qsizetype, qsizetype>> &ranges,
-                               const std::vector<QString> &texts)
+// The old tree is walked once, in order, beside the ranges: whole subtrees between two ranges
+// are taken over as they are, and only the leaves a range touches are copied.
+struct TextBuffer::Rewrite::State
 {
-    std::vector<NodePtr> trees;
-    trees.reserve(texts.size());
-    for (const QString &text : texts)
-        trees.push_back(treeOf(text));
-    const NodePtr old = root();
-    const qint64 total = rope::units(old);
-    Builder builder;
-    qint64 kept = 0;
-    qint64 first = -1;
-    qint64 delta = 0;
-    for (size_t i = 0; i < ranges.size(); ++i) {
-        const qsizetype start = std::max<qsizetype>(snapped(ranges[i].first), kept);
-        const qsizetype end
-            = std::max(start, snapped(start + std::clamp<qsizetype>(ranges[i].second, 0, total)));
-        const NodePtr *with = trees.empty() ? nullptr : &trees[std::min(i, trees.size() - 1)];
-        if (end == start && (!with || !*with))
-            continue;
-        builder.appendSlice(old, kept, start);
-        if (with)
-            builder.appendTree(*with);
-        if (first < 0)
-            first = start;
-        delta += rope::units(with ? *with : nullptr) - (end - start);
-        kept = end;
+    struct Piece
+    {
+        const NodePtr *node;
+        qint64 start;
+    };
+
+    // Moves on to the byte to, appending the old text on the way or dropping it.
+    void take(qint64 to, bool copy)
+    {
+        while (kept < to) {
+            if (leaf && kept < leafEnd) {
+                const qint64 end = std::min(to, leafEnd);
+                if (copy && kept == leafStart && end == leafEnd)
+                    builder.appendTree(*leaf);
+                else if (copy)
+                    builder.appendBytes((*leaf)->data() + (kept - leafStart), end - kept);
+                kept = end;
+                continue;
+            }
+            const Piece piece = rest.back();
+            rest.pop_back();
+            const rope::Node &node = **piece.node;
+            const qint64 end = piece.start + node.sum.bytes;
+            if (end <= to) {
+                if (copy)
+                    builder.appendTree(*piece.node);
+                kept = end;
+            } else if (node.isLeaf()) {
+                leaf = piece.node;
+                leafStart = piece.start;
+                leafEnd = end;
+            } else {
+                rest.push_back({ &node.right, piece.start + node.left->sum.bytes });
+                rest.push_back({ &node.left, piece.start });
+            }
+        }
     }
-    if (first < 0)
+
+    NodePtr old;
+    Builder builder;
+    std::vector<Piece> rest; // what follows the current leaf, the nearest last
+    const NodePtr *leaf = nullptr;
+    qint64 leafStart = 0;
+    qint64 leafEnd = 0;
+    qint64 kept = 0; // the old text before it is rewritten
+    qint64 firstByte = -1;
+    qint64 lastByte = 0;
+    // Most replacements are the same text as the one before.
+    QString lastText;
+    QByteArray lastBytes;
+};
+
+TextBuffer::Rewrite::Rewrite(std::unique_ptr<State> state) : d(std::move(state)) { }
+TextBuffer::Rewrite::Rewrite(Rewrite &&) noexcept = default;
+TextBuffer::Rewrite::~Rewrite() = default;
+
+void TextBuffer::Rewrite::replace(qint64 fromByte, qint64 toByte, const QString &text)
+{
+    const qint64 total = rope::bytes(d->old);
+    fromByte = std::clamp(fromByte, d->kept, total);
+    toByte = std::clamp(toByte, fromByte, total);
+    if (toByte == fromByte && text.isEmpty())
         return;
-    builder.appendSlice(old, kept, total);
-    NodePtr next = builder.tree();
+    d->take(fromByte, true);
+    if (text != d->lastText || d->lastBytes.isEmpty()) {
+        d->lastBytes = withCrLf(text).toUtf8();
+        d->lastText = text;
+    }
+    d->builder.appendBytes(d->lastBytes.constData(), d->lastBytes.size());
+    d->take(toByte, false);
+    if (d->firstByte < 0)
+        d->firstByte = fromByte;
+    d->lastByte = toByte;
+}
+
+TextBuffer::Rewrite TextBuffer::startRewrite() const
+{
+    auto state = std::make_unique<Rewrite::State>();
+    state->old = root();
+    if (state->old)
+        state->rest.push_back({ &state->old, 0 });
+    return Rewrite(std::move(state));
+}
+
+qsizetype TextBuffer::finishRewrite(Rewrite rewrite)
+{
+    Rewrite::State &d = *rewrite.d;
+    if (d.firstByte < 0 || d.old != root())
+        return -1;
+    d.take(rope::bytes(d.old), true);
+    NodePtr next = d.builder.tree();
+    const qsizetype first = positionOfByte(d.firstByte);
+    const qsizetype end = positionOfByte(d.lastByte);
+    const qint64 delta = rope::units(next) - rope::units(d.old);
     // The step keeps only the span that changed, and that as shared subtrees.
-    Edit edit { first, rope::slice(old, first, kept), rope::slice(next, first, kept + delta) };
+    Edit edit { first, rope::slice(d.old, first, end), rope::slice(next, first, end + delta) };
     commitEdit(std::move(next), std::move(edit), Merge::Never);
+    return first;
 }
 
 void TextBuffer::commitEdit(NodePtr next, Edit edit, Merge merge)

@@ -89,10 +89,29 @@ public:
     // The same with a slice, which goes in as it is: its chunks are shared, not copied.
     qsizetype replace(qsizetype position, qsizetype count, const TextSlice &text,
                       Merge merge = Merge::Never);
-    // Replaces each (position, length) range, sorted and disjoint, with its text, or all with
-    // the one text given; one undo step.
-    void replaceRanges(const std::vector<std::pair<qsizetype, qsizetype>> &ranges,
-                       const std::vector<QString> &texts);
+    // Replaces ranges of bytes given in order, the way a search finds them, as one undo step.
+    // The new text is built as the ranges come: each rewritten leaf is appended to it, and
+    // every part without a range is shared with the old text, so the work holds only the new
+    // leaves. The text changes only at finishRewrite(); dropping the rewrite leaves it as it was.
+    class Rewrite
+    {
+    public:
+        Rewrite(Rewrite &&) noexcept;
+        ~Rewrite();
+        // Ranges are sorted and disjoint, and begin and end at characters, never inside a
+        // CR LF; a line break in the text may have any form.
+        void replace(qint64 fromByte, qint64 toByte, const QString &text);
+
+    private:
+        friend class TextBuffer;
+        struct State;
+        explicit Rewrite(std::unique_ptr<State> state);
+        std::unique_ptr<State> d;
+    };
+    Rewrite startRewrite() const;
+    // Makes the rewrite the text, as one undo step. Returns the position of the first change,
+    // or -1 when nothing changed (or the text was edited since the rewrite started).
+    qsizetype finishRewrite(Rewrite rewrite);
     // Several edits that undo and redo as one step, between begin and end.
     void beginUndoGroup();
     void endUndoGroup();

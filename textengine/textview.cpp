@@ -143,17 +143,19 @@ void TextView::afterEdit(qsizetype position, qsizetype removed, qsizetype added,
     Q_EMIT caretMoved();
 }
 
-void TextView::replaceRanges(const std::vector<std::pair<qsizetype, qsizetype>> &ranges,
-                             const std::vector<QString> &texts)
+bool TextView::rewrite(const std::function<bool(TextBuffer::Rewrite &)> &fill)
 {
-    if (ranges.empty() || texts.empty())
-        return;
+    TextBuffer::Rewrite rewrite = m_buffer.startRewrite();
+    if (!fill(rewrite))
+        return false;
     const qsizetype oldLength = m_buffer.length();
-    m_buffer.replaceRanges(ranges, texts);
-    const qsizetype first = ranges.front().first;
+    const qsizetype first = m_buffer.finishRewrite(std::move(rewrite));
+    if (first < 0)
+        return true;
     m_caret = m_anchor = first;
     m_preferredX = -1;
     afterEdit(first, oldLength - first, m_buffer.length() - first, -1);
+    return true;
 }
 
 void TextView::typeText(const QString &text)

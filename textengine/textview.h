@@ -59,10 +59,9 @@ public:
     void replaceSelection(const QString &text);
     void replaceSelection(const TextSlice &text);
 
-    // Replaces ranges (position, length; sorted and disjoint) with texts (one for each, or one
-    // for all) as one undo step; the caret goes to the start of the first range.
-    void replaceRanges(const std::vector<std::pair<qsizetype, qsizetype>> &ranges,
-                       const std::vector<QString> &texts);
+    // Replaces the ranges fill() hands to the rewrite (TextBuffer::Rewrite) as one undo step;
+    // the caret goes to the first change. When fill() returns false or throws, nothing changes.
+    bool rewrite(const std::function<bool(TextBuffer::Rewrite &)> &fill);
 
     void undo();
     void redo();

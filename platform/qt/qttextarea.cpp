@@ -237,30 +237,20 @@ qint64 QtTextArea::replaceAll(const SearchRequest &request, const QString &repla
 {
     const TextSearch search(searchQuery(request));
     const auto bytes = searchableBytes(buffer());
-    // Matches in bytes, turned into positions in one pass afterwards.
-    std::vector<std::pair<qsizetype, qsizetype>> ranges;
-    std::vector<QString> texts;
-    {
+    qint64 count = 0;
+    ProgramEdit edit(this);
+    const bool complete = rewrite([&](TextBuffer::Rewrite &rewrite) {
         BusyWork work;
-        const bool complete = search.findAll(
-                *bytes, replaceWith,
-                [&](TextSearch::Range match, const QString &replacement) {
-                    ranges.emplace_back(match.start, match.end);
-                    // Plain text has one replacement for every match: keep it once.
-                    if (request.regularExpression || texts.empty())
-                        texts.push_back(replacement);
-                    return true;
-                },
-                [&work] { return work.keepGoing(); });
-        if (!complete)
-            return -1;
-    }
-    positionsOfRanges(*bytes, ranges);
-    if (!ranges.empty()) {
-        ProgramEdit edit(this);
-        replaceRanges(ranges, texts);
-    }
-    return qint64(ranges.size());
+        return search.findAll(
+            *bytes, replaceWith,
+            [&](TextSearch::Range match, const QString &replacement) {
+                rewrite.replace(match.start, match.end, replacement);
+                ++count;
+                return true;
+            },
+            [&work] { return work.keepGoing(); });
+    });
+    return complete ? count : -1;
 }
 
 quint32 QtTextArea::foreColor() const
