@@ -331,7 +331,16 @@ void TestTextBuffer::randomEditsMatchAPlainString()
         // Look-ups at a random place.
         const qsizetype at = snap(model, random.bounded(int(model.size()) + 1));
         const QByteArray before = model.left(at).toUtf8();
-        QCOMPARE(buffer.lineAt(at), model.left(at).count(u'\n'));
+        const qsizetype line = model.left(at).count(u'\n');
+        QCOMPARE(buffer.lineAt(at), line);
+        // Starts of the lines before, looked up out of order: a look-up goes on from the last.
+        qsizetype starts[4] {};
+        for (qsizetype start = at; qsizetype & lineStart : starts) {
+            lineStart = start > 0 ? model.lastIndexOf(u'\n', start - 1) + 1 : 0;
+            start = lineStart - 2;
+        }
+        for (const qsizetype back : { 0, 3, 1, 2 })
+            QCOMPARE(buffer.lineStart(line - back), line >= back ? starts[back] : 0);
         QCOMPARE(buffer.byteOfPosition(at), before.size());
         QCOMPARE(buffer.positionOfByte(before.size()), at);
         QCOMPARE(buffer.mid(at - 3, 7), model.mid(std::max<qsizetype>(at - 3, 0), 7));

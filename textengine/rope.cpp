@@ -260,11 +260,11 @@ Offset byteOfUnit(const Node &leaf, qint64 unit, qint64 fromUnit, qint64 fromByt
     return scanToUnit(leaf, unit, fromUnit, fromByte);
 }
 
-qint64 unitOfByte(const Node &leaf, qint64 byte)
+qint64 unitOfByte(const Node &leaf, qint64 byte, qint64 fromByte, qint64 fromUnit)
 {
     if (leaf.sum.units == leaf.sum.bytes)
-        return byte;
-    return unitsIn(leaf.data(), byte);
+        return fromUnit + byte - fromByte;
+    return fromUnit + unitsIn(leaf.data() + fromByte, byte - fromByte);
 }
 
 Builder::Builder() { m_pending.reserve(size_t(LeafBytes + 16)); }

@@ -93,7 +93,8 @@ struct Offset
 };
 // The scan may start from a character boundary known to be at or before the unit.
 Offset byteOfUnit(const Node &leaf, qint64 unit, qint64 fromUnit = 0, qint64 fromByte = 0);
-qint64 unitOfByte(const Node &leaf, qint64 byte);
+// The scan may start from a character boundary known to be at or before the byte.
+qint64 unitOfByte(const Node &leaf, qint64 byte, qint64 fromByte = 0, qint64 fromUnit = 0);
 
 // Gathers pieces of text in order into a new tree. Whole subtrees are taken over as they are;
 // bytes are packed into full leaves; a small piece next to a subtree is merged with that

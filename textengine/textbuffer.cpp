@@ -39,6 +39,27 @@ qint64 nextBreak(const char *data, qint64 from, qint64 size)
     return size;
 }
 
+// The n-th LF from, which must come before end (n >= 1). Lines are short in the texts where this
+// matters most, so it counts sixteen bytes at a time rather than calling memchr per line.
+const char *nthLineFeed(const char *from, const char *end, qint64 n)
+{
+#ifdef __SSE2__
+    const __m128i lf = _mm_set1_epi8('\n');
+    for (; end - from >= 16; from += 16) {
+        uint found = uint(_mm_movemask_epi8(
+            _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(from)), lf)));
+        for (; found != 0; found &= found - 1) {
+            if (--n == 0)
+                return from + qCountTrailingZeroBits(found);
+        }
+    }
+#endif
+    for (;; ++from) {
+        if (*from == '\n' && --n == 0)
+            return from;
+    }
+}
+
 // Appends UTF-8 text with its line breaks in CR LF form. endedWithCr carries a CR that ended
 // the text before, whose LF may start this one.
 void appendWithCrLf(Builder &builder, const char *data, qint64 size, bool &endedWithCr)
@@ -203,6 +224,7 @@ const TextBuffer::NodePtr &TextBuffer::root() const
         m_root = m_loading->builder.tree();
         m_loadingStale = false;
         m_lastPlace = {};
+        m_lastLine = {};
     }
     return m_root;
 }
@@ -213,6 +235,7 @@ void TextBuffer::commit(NodePtr root)
     m_loading.reset();
     m_loadingStale = false;
     m_lastPlace = {};
+    m_lastLine = {};
 }
 
 void TextBuffer::setText(const QString &text)
@@ -380,22 +403,47 @@ QString TextBuffer::mid(qsizetype position, qsizetype count) const
     return text;
 }
 
+// Lines asked for one after another (a screen being painted, a line's start and then its end)
+// are found in the leaf of the last look-up, scanned on from the line found there.
 qsizetype TextBuffer::lineStart(qsizetype line) const
 {
     if (line <= 0)
         return 0;
     if (line >= lineCount())
         return length();
-    const rope::Location at = rope::locateBreak(root(), line);
-    const char *data = at.leaf->data();
-    const char *end = data + at.leaf->sum.bytes;
-    const char *lf = data;
-    for (qint64 left = line - at.breaksBefore;; ++lf) {
-        lf = static_cast<const char *>(std::memchr(lf, '\n', size_t(end - lf)));
-        if (--left == 0)
-            break;
+    LineHint &hint = m_lastLine;
+    const bool inHint = hint.leaf && line > hint.leafBreaksBefore
+        && line <= hint.leafBreaksBefore + hint.leaf->sum.breaks;
+    if (!inHint) {
+        const rope::Location at = rope::locateBreak(root(), line);
+        hint = { at.leaf, at.unitStart, at.breaksBefore, at.breaksBefore, 0, 0 };
+    } else if (line == hint.line) {
+        return hint.unitStart + hint.unit;
+    } else if (line < hint.line) {
+        // A line or two back (a line's start asked for after its end) is scanned back for.
+        if (hint.line - line <= 2) {
+            const char *data = hint.leaf->data();
+            qint64 byte = hint.byte - 1; // the LF that ends the line before the hint's
+            for (qint64 left = hint.line - line; left > 0;) {
+                if (data[--byte] == '\n')
+                    --left;
+            }
+            ++byte;
+            hint.unit -= rope::unitOfByte(*hint.leaf, hint.byte, byte, 0); // units in between
+            hint.byte = byte;
+            hint.line = line;
+            return hint.unitStart + hint.unit;
+        }
+        hint.line = hint.leafBreaksBefore;
+        hint.byte = hint.unit = 0;
     }
-    return at.unitStart + rope::unitOfByte(*at.leaf, lf - data + 1);
+    const char *data = hint.leaf->data();
+    const char *lf = nthLineFeed(data + hint.byte, data + hint.leaf->sum.bytes, line - hint.line);
+    const qint64 byte = lf - data + 1;
+    hint.unit = rope::unitOfByte(*hint.leaf, byte, hint.byte, hint.unit);
+    hint.byte = byte;
+    hint.line = line;
+    return hint.unitStart + hint.unit;
 }
 
 qsizetype TextBuffer::lineEnd(qsizetype line) const
@@ -409,6 +457,9 @@ qsizetype TextBuffer::lineAt(qsizetype position) const
     if (!place.leaf)
         return 0;
     const char *data = place.leaf->data();
+    const LineHint &hint = m_lastLine;
+    if (hint.leaf == place.leaf && hint.byte <= place.byte)
+        return hint.line + std::count(data + hint.byte, data + place.byte, '\n');
     return place.breaksBefore + std::count(data, data + place.byte, '\n');
 }
 
