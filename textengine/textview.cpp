@@ -116,16 +116,12 @@ void TextView::afterEdit(qsizetype position, qsizetype removed, qsizetype added,
                          qsizetype linesBefore)
 {
     const qsizetype line = m_buffer.lineAt(position);
-    const qsizetype lastLine = m_buffer.lineAt(position + added);
-    // An undo step may have changed several places; a big change redoes every layout anyway.
-    if (linesBefore < 0 || m_buffer.lineCount() != linesBefore || lastLine - line > 8) {
+    // An undo step may have changed several places.
+    if (linesBefore < 0) {
         forgetAllLayouts();
     } else {
-        for (qsizetype changed = line; changed <= lastLine; ++changed) {
-            forgetLayouts(changed);
-            if (changed > line)
-                m_chunkWidths.erase(changed);
-        }
+        const qsizetype delta = m_buffer.lineCount() - linesBefore;
+        relineLayouts(line, m_buffer.lineAt(position + added) - delta, delta);
         const auto widths = m_chunkWidths.find(line);
         if (widths != m_chunkWidths.end()) {
             // Chunks before the edit keep their place and their measured width.

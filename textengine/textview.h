@@ -8,7 +8,7 @@
 #include <QTextLayout>
 
 #include <functional>
-
+#include <list>
 #include <memory>
 #include <unordered_map>
 #include <utility>
@@ -152,6 +152,8 @@ private:
     QTextLayout *layoutFor(qsizetype line, qsizetype index) const;
     void forgetLayouts(qsizetype line);
     void forgetAllLayouts();
+    // The lines first to oldLast were replaced, and those after them moved by delta.
+    void relineLayouts(qsizetype first, qsizetype oldLast, qsizetype delta);
     qreal xOfPosition(qsizetype position) const;
     qsizetype positionInLine(qsizetype line, qreal x) const;
     int lineHeight() const { return m_lineHeight; }
@@ -207,7 +209,15 @@ private:
             return std::hash<qsizetype>()(key.line * 1000003 + key.chunk);
         }
     };
-    mutable std::unordered_map<LayoutKey, std::unique_ptr<QTextLayout>, LayoutKeyHash> m_layouts;
+    struct CachedLayout
+    {
+        std::unique_ptr<QTextLayout> layout;
+        std::list<LayoutKey>::iterator age;
+    };
+    using LayoutCache = std::unordered_map<LayoutKey, CachedLayout, LayoutKeyHash>;
+    mutable LayoutCache m_layouts;
+    mutable std::list<LayoutKey> m_layoutAges; // the least recently used first
+    LayoutCache::iterator eraseLayout(LayoutCache::iterator entry) const;
     // Measured widths of the chunks of long lines; zero where not yet measured.
     mutable std::unordered_map<qsizetype, std::vector<qreal>> m_chunkWidths;
 

@@ -18,6 +18,8 @@ namespace {
 constexpr qsizetype ChunkLength = 1024;
 constexpr int TopMargin = 2;
 constexpr int CaretWidth = 1;
+// Layouts kept for lines and chunks: several screens.
+constexpr size_t MaxLayouts = 1000;
 
 // A line separator inside a line would end the laid-out line early; it is shown as a mark.
 QString shownText(QString text)
@@ -104,8 +106,8 @@ qreal TextView::chunkWidth(qsizetype line, qsizetype index) const
     if (count == 1) {
         // Widths are kept only for long lines, so scrolling through many short ones keeps none.
         const auto found = m_layouts.find({ line, 0 });
-        if (found != m_layouts.end() && found->second->lineCount() > 0)
-            return found->second->lineAt(0).naturalTextWidth();
+        if (found != m_layouts.end() && found->second.layout->lineCount() > 0)
+            return found->second.layout->lineAt(0).naturalTextWidth();
         return qreal(m_buffer.lineLength(line)) * m_charWidth;
     }
     auto &widths = m_chunkWidths[line];
@@ -131,8 +133,10 @@ QTextLayout *TextView::layoutFor(qsizetype line, qsizetype index) const
 {
     const LayoutKey key { line, index };
     const auto found = m_layouts.find(key);
-    if (found != m_layouts.end())
-        return found->second.get();
+    if (found != m_layouts.end()) {
+        m_layoutAges.splice(m_layoutAges.end(), m_layoutAges, found->second.age);
+        return found->second.layout.get();
+    }
 
     const Chunk piece = chunk(line, index);
     auto layout = std::make_unique<QTextLayout>(
@@ -142,8 +146,7 @@ QTextLayout *TextView::layoutFor(qsizetype line, qsizetype index) const
     option.setTabStopDistance(QFontMetricsF(font()).horizontalAdvance(u' ') * 8);
     layout->setTextOption(option);
     layout->setCacheEnabled(true);
-    const qsizetype caretLine = m_buffer.lineAt(m_caret);
-    if (!m_preedit.isEmpty() && line == caretLine
+    if (!m_preedit.isEmpty() && line == m_buffer.lineAt(m_caret)
         && index == chunkIndexOf(line, m_caret - m_buffer.lineStart(line))) {
         const int at = int(m_caret - m_buffer.lineStart(line) - piece.start);
         layout->setPreeditArea(at, m_preedit);
@@ -167,23 +170,81 @@ QTextLayout *TextView::layoutFor(qsizetype line, qsizetype index) const
     } else if (width > m_widestMeasured) {
         m_widestMeasured = width;
     }
-    // Far more than a screenful: forget them all rather than track their age.
-    if (m_layouts.size() > 4000)
-        m_layouts.clear();
+    // Several screens are kept; past that the least recently used goes, one for each new one,
+    // so that no paint pays for dropping many.
+    if (m_layouts.size() >= MaxLayouts)
+        eraseLayout(m_layouts.find(m_layoutAges.front()));
     QTextLayout *result = layout.get();
-    m_layouts.emplace(key, std::move(layout));
+    m_layoutAges.push_back(key);
+    try {
+        m_layouts.emplace(key, CachedLayout { std::move(layout), std::prev(m_layoutAges.end()) });
+    } catch (...) {
+        m_layoutAges.pop_back();
+        throw;
+    }
     return result;
+}
+
+TextView::LayoutCache::iterator TextView::eraseLayout(LayoutCache::iterator entry) const
+{
+    m_layoutAges.erase(entry->second.age);
+    return m_layouts.erase(entry);
 }
 
 void TextView::forgetLayouts(qsizetype line)
 {
-    std::erase_if(m_layouts, [line](const auto &entry) { return entry.first.line == line; });
+    for (auto entry = m_layouts.begin(); entry != m_layouts.end();)
+        entry = entry->first.line == line ? eraseLayout(entry) : std::next(entry);
 }
 
 void TextView::forgetAllLayouts()
 {
     m_layouts.clear();
+    m_layoutAges.clear();
     m_chunkWidths.clear();
+}
+
+// The layouts of lines an edit did not touch stay, under their new numbers: a Return at the top
+// lays out one line, not the screen. The measured widths of the first line stay too; the edit
+// decides which of them still hold.
+void TextView::relineLayouts(qsizetype first, qsizetype oldLast, qsizetype delta)
+{
+    try {
+        std::vector<LayoutCache::node_type> moved;
+        moved.reserve(m_layouts.size());
+        for (auto entry = m_layouts.begin(); entry != m_layouts.end();) {
+            const qsizetype line = entry->first.line;
+            if (line < first || (line > oldLast && delta == 0))
+                ++entry;
+            else if (line <= oldLast)
+                entry = eraseLayout(entry);
+            else
+                moved.push_back(m_layouts.extract(entry++));
+        }
+        for (LayoutCache::node_type &node : moved) {
+            node.key().line += delta;
+            *node.mapped().age = node.key();
+            m_layouts.insert(std::move(node));
+        }
+
+        std::vector<decltype(m_chunkWidths)::node_type> movedWidths;
+        movedWidths.reserve(m_chunkWidths.size());
+        for (auto entry = m_chunkWidths.begin(); entry != m_chunkWidths.end();) {
+            const qsizetype line = entry->first;
+            if (line <= first || (line > oldLast && delta == 0))
+                ++entry;
+            else if (line <= oldLast)
+                entry = m_chunkWidths.erase(entry);
+            else
+                movedWidths.push_back(m_chunkWidths.extract(entry++));
+        }
+        for (auto &node : movedWidths) {
+            node.key() += delta;
+            m_chunkWidths.insert(std::move(node));
+        }
+    } catch (const std::bad_alloc &) {
+        forgetAllLayouts(); // they are only a cache
+    }
 }
 
 qreal TextView::xOfPosition(qsizetype position) const
