@@ -194,16 +194,21 @@ QAccessibleInterface *accessibleTextView(const QString &className, QObject *obje
 }
 
 // Tells assistive tools what changed and where the caret is. The old text is gone, so it is
-// given as spaces of its length, as Qt's own editors do.
+// given as spaces, as Qt's own editors do. A change tells at most the start of its text, about
+// a screenful: a whole new text of 100 MB would otherwise be copied into the news, at twice its
+// size; the tool reads the rest through the text interface.
 void TextView::notifyAccessibility(qsizetype position, qsizetype removed, qsizetype added)
 {
     if (!accessibilityActive())
         return;
+    constexpr qsizetype MostTold = 4096;
     try {
         const int at = clampedOffset(position);
         if (removed > 0 || added > 0) {
-            const QString oldText(clampedOffset(removed), u' ');
-            const QString newText = m_buffer.mid(position, added);
+            const QString oldText(std::min(removed, MostTold), u' ');
+            QString newText = m_buffer.mid(position, std::min(added, MostTold));
+            if (added > MostTold && newText.back().isHighSurrogate())
+                newText.chop(1);
             if (removed == 0) {
                 QAccessibleTextInsertEvent inserted(this, at, newText);
                 announce(&inserted);
