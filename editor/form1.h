@@ -58,6 +58,7 @@ private:
     void abandonOpen(const Failure &failure, bool readingBegun);
     void showFindReplace(FindDialog::Mode mode);
     void searchFor(const SearchRequest &request, bool up);
+    void reportSearch(const QString &message);
     bool checkPattern(const SearchRequest &request);
 
     QString blankCaption() const;

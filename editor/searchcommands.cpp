@@ -89,12 +89,20 @@ void Form1::searchFor(const SearchRequest &request, bool up)
         FindReplace.setMessage(QString());
         break;
     case TextArea::SearchOutcome::NotFound:
-        FindReplace.setMessage(u"Not found"_s);
+        reportSearch(u"Not found"_s);
         break;
     case TextArea::SearchOutcome::Stopped:
-        FindReplace.setMessage(u"Search stopped"_s);
+        reportSearch(u"Search stopped"_s);
         break;
     }
+}
+
+// F3 searches with the dialog hidden: its line would go unseen, so the note goes to the caret.
+void Form1::reportSearch(const QString &message)
+{
+    FindReplace.setMessage(message);
+    if (!FindReplace.isVisible())
+        Text1.showNote(message);
 }
 
 void Form1::Search_GoToLine_Click()

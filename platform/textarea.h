@@ -71,6 +71,9 @@ public:
     virtual bool replaceSelectedMatch(const SearchRequest &request, const QString &replaceWith) = 0;
     // Replaces every match as one undo step: the number replaced, or -1 when stopped.
     virtual qint64 replaceAll(const SearchRequest &request, const QString &replaceWith) = 0;
+    // A short note beside the caret that goes away by itself, with the system beep; it takes
+    // neither the focus nor a click.
+    virtual void showNote(const QString &note) = 0;
 
     // Red in the low byte, then green, then blue.
     virtual quint32 foreColor() const = 0;

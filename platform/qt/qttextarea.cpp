@@ -8,7 +8,9 @@
 #include "failure.h"
 #include "twips.h"
 
+#include <QApplication>
 #include <QKeyEvent>
+#include <QToolTip>
 
 #include <limits>
 
@@ -251,6 +253,15 @@ qint64 QtTextArea::replaceAll(const SearchRequest &request, const QString &repla
             [&work] { return work.keepGoing(); });
     });
     return complete ? count : -1;
+}
+
+void QtTextArea::showNote(const QString &note)
+{
+    QApplication::beep();
+    // Just below the caret, so that it covers neither the caret nor the line being read.
+    const QRect caret = caretRect();
+    const QPoint at = viewport()->mapToGlobal(caret.bottomLeft() + QPoint(0, 2));
+    QToolTip::showText(at, note, viewport(), {}, 2500);
 }
 
 quint32 QtTextArea::foreColor() const

@@ -57,6 +57,7 @@ public:
     SearchOutcome findNext(const SearchRequest &request, bool up, bool wrap) override;
     bool replaceSelectedMatch(const SearchRequest &request, const QString &replaceWith) override;
     qint64 replaceAll(const SearchRequest &request, const QString &replaceWith) override;
+    void showNote(const QString &note) override;
 
     quint32 foreColor() const override;
     void setForeColor(quint32 color) override;
