@@ -1,7 +1,7 @@
 #pragma once
 
 // Real files for tests: a fresh folder per case, bytes in and out, failures as numbers, and the
-// ways of making a save fail (an ordinary user's rights, a small full disk, a file-size limit).
+// ways of making a save fail (an ordinary user's rights, a small full disk, lowered limits).
 #include "failure.h"
 
 #include <QDir>
@@ -56,7 +56,8 @@ int failureOf(Operation operation, QString *description = nullptr)
     return 0;
 }
 
-// A fresh folder for each case (renew() from init()), open to an ordinary user too.
+// A fresh folder for each case (renew() from init()), open to an ordinary user too. The user's
+// cache folder, where backups may go, can be made the test's own (useOwnCache()).
 class TestFolder
 {
 public:
@@ -64,33 +65,22 @@ public:
     {
         m_folder = std::make_unique<QTemporaryDir>();
         QVERIFY(m_folder->isValid());
-        QVERIFY(QFile::setPermissions(folder(),
-                                      QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
-                                          | QFile::ReadOther | QFile::ExeOther));
+        QVERIFY(QFile::setPermissions(folder(), QFileDevice::Permissions(0x7005))); // rwx---r-x
     }
     QString folder() const { return m_folder->path(); }
     QString path(const QString &name) const { return m_folder->filePath(name); }
 
-private:
-    std::unique_ptr<QTemporaryDir> m_folder;
-};
-
-// The user's cache folder, where backups may go, made private to the test and open to an
-// ordinary user too; create it in initTestCase().
-class TestCache
-{
-public:
-    void create()
+    void useOwnCache()
     {
-        QVERIFY(m_folder.isValid());
-        QVERIFY(QFile::setPermissions(m_folder.path(), QFileDevice::Permissions(0x7777)));
-        qputenv("XDG_CACHE_HOME", encoded(m_folder.path()));
+        QVERIFY(QFile::setPermissions(m_cache.path(), QFileDevice::Permissions(0x7777)));
+        qputenv("XDG_CACHE_HOME", encoded(m_cache.path()));
     }
     // What the program keeps there.
-    QStringList kept() const { return entries(m_folder.path() + QStringLiteral("/quorvex")); }
+    QStringList cacheKept() const { return entries(m_cache.path() + QStringLiteral("/quorvex")); }
 
 private:
-    QTemporaryDir m_folder;
+    std::unique_ptr<QTemporaryDir> m_folder;
+    QTemporaryDir m_cache;
 };
 
 #ifdef Q_OS_UNIX
@@ -104,11 +94,10 @@ public:
     static constexpr uid_t Nobody = 65534;
     Unprivileged() : m_wasRoot(runningAsRoot())
     {
-        if (!m_wasRoot)
-            return;
-        m_groupCount = ::getgroups(int(std::size(m_groups)), m_groups);
         const gid_t group = Nobody;
-        if (::setgroups(1, &group) != 0 || ::setegid(Nobody) != 0 || ::seteuid(Nobody) != 0)
+        m_groupCount = m_wasRoot ? ::getgroups(int(std::size(m_groups)), m_groups) : 0;
+        if (m_wasRoot
+            && (::setgroups(1, &group) != 0 || ::setegid(Nobody) != 0 || ::seteuid(Nobody) != 0))
             qFatal("Could not take the identity of an ordinary user.");
     }
     ~Unprivileged()
@@ -149,52 +138,37 @@ public:
     }
     bool mounted() const { return m_mounted; }
 
-protected:
+    // Fills the file system to the last byte.
+    bool fill() const
+    {
+        const int fd = ::open(m_target + "/filler", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const QByteArray block(4096, 'f');
+        while (fd >= 0 && ::write(fd, block.constData(), block.size()) > 0) { }
+        const bool full = errno == ENOSPC;
+        return fd >= 0 && ::close(fd) == 0 && full;
+    }
+
+private:
     QByteArray m_target;
     bool m_mounted = false;
 };
 
-// A 64 KiB file system of its own, so that the disk can be filled.
-class SmallDisk : public Mount
+// Lowers one of this process's limits (RLIMIT_FSIZE, RLIMIT_NOFILE...) for as long as it lives.
+class Limit
 {
 public:
-    explicit SmallDisk(const QString &folder, const char *options = "size=64k,mode=0777")
-        : Mount(QStringLiteral("tmpfs"), folder, "tmpfs", options)
+    using Resource = decltype(RLIMIT_FSIZE);
+    Limit(Resource resource, rlim_t value) : m_resource(resource)
     {
+        ::getrlimit(resource, &m_saved);
+        const struct rlimit lowered = { value, m_saved.rlim_max };
+        m_set = ::setrlimit(resource, &lowered) == 0;
     }
-
-    // Fills the disk, then frees `room` bytes again.
-    bool fill(qint64 room)
-    {
-        const int fd = ::open(m_target + "/filler", O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (fd < 0)
-            return false;
-        const QByteArray block(4096, 'f');
-        off_t size = 0;
-        for (ssize_t written; (written = ::write(fd, block.constData(), 4096)) > 0;)
-            size += written;
-        const bool full = errno == ENOSPC;
-        const bool freed = ::ftruncate(fd, qMax<off_t>(0, size - room)) == 0;
-        ::close(fd);
-        return full && freed;
-    }
-};
-
-// Lowers the largest file this process may write, for as long as it lives.
-class FileSizeLimit
-{
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        ::getrlimit(RLIMIT_FSIZE, &m_saved);
-        struct rlimit lowered = m_saved;
-        lowered.rlim_cur = bytes;
-        m_set = ::setrlimit(RLIMIT_FSIZE, &lowered) == 0;
-    }
-    ~FileSizeLimit() { ::setrlimit(RLIMIT_FSIZE, &m_saved); }
+    ~Limit() { ::setrlimit(m_resource, &m_saved); }
     bool set() const { return m_set; }
 
 private:
+    Resource m_resource;
     struct rlimit m_saved = {};
     bool m_set = false;
 };
