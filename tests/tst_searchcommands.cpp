@@ -25,7 +25,8 @@ enum Command {
     FindNextKey,
     FindPreviousKey,
     DialogF3,
-    DialogShiftF3
+    DialogShiftF3,
+    GoToLine // the pattern is the line number given, none a cancel
 };
 enum Flag { Plain = 0, Case = 1, Words = 2, Expression = 4, Up = 8, NoWrap = 16 };
 
@@ -64,8 +65,6 @@ private Q_SLOTS:
     void commands();
     void dialogOpens_data();
     void dialogOpens();
-    void goToLine_data();
-    void goToLine();
     void longWorkShowsBusyAndStopsOnEscape();
 };
 
@@ -117,6 +116,9 @@ void TestSearchCommands::commands_data()
         notFound);
     row("replace all", u"cd [cd] xcd"_s, u"cd"_s, u"x"_s, Case | Words, ReplaceAllButton,
         u"[]x x xcd"_s, u"2 replacements"_s);
+    const QString lines = u"a\r\nb[]\r\nc"_s;
+    row("go to line 3", lines, u"3"_s, none, Plain, GoToLine, u"a\r\nb\r\n[]c"_s, none);
+    row("go to line cancelled", lines, none, none, Plain, GoToLine, lines, none);
     row("replace all of nothing", u"a[]b"_s, u"x"_s, u"y"_s, Plain, ReplaceAllButton, u"a[]b"_s,
         u"0 replacements"_s);
 }
@@ -139,14 +141,12 @@ void TestSearchCommands::commands()
     fill(f.window, pattern, replaceWith, flags);
     switch (command) {
     case FindButton:
-        QTest::mouseClick(child<QPushButton>(f.window, u"findNext"), Qt::LeftButton);
-        break;
     case ReplaceButton:
-        QTest::mouseClick(child<QPushButton>(f.window, u"replace"), Qt::LeftButton);
+    case ReplaceAllButton: {
+        const char16_t *buttons[] { u"findNext", u"replace", u"replaceAll" };
+        QTest::mouseClick(child<QPushButton>(f.window, buttons[command]), Qt::LeftButton);
         break;
-    case ReplaceAllButton:
-        QTest::mouseClick(child<QPushButton>(f.window, u"replaceAll"), Qt::LeftButton);
-        break;
+    }
     case FindNextKey:
     case FindPreviousKey:
         f.window.findDialog().hide();
@@ -162,6 +162,16 @@ void TestSearchCommands::commands()
         QTRY_VERIFY(f.window.findDialog().isActiveWindow());
         QTest::keyClick(child<QLineEdit>(f.window, u"findWhat"), Qt::Key_F3,
                         command == DialogShiftF3 ? Qt::ShiftModifier : Qt::NoModifier);
+        break;
+    case GoToLine:
+        if (!pattern.isEmpty())
+            f.numberInput.answers = { pattern.toLongLong() };
+        f.form.Search_GoToLine_Click();
+        QCOMPARE(f.numberInput.asked.size(), 1);
+        const auto &asked = f.numberInput.asked.at(0);
+        QCOMPARE(asked.title, u"Go To Line"_s);
+        // From 1 to the number of lines, starting at the caret's line.
+        QCOMPARE(QList({ asked.minimum, asked.maximum, asked.value }), QList<qint64>({ 1, 3, 2 }));
         break;
     }
     QCOMPARE(marked(f.text()), expected);
@@ -220,37 +230,6 @@ void TestSearchCommands::dialogOpens()
     QTest::keyClick(child<QLineEdit>(f.window, u"findWhat"), Qt::Key_Escape);
     QVERIFY(!dialog.isVisible());
     QCOMPARE(child<QLineEdit>(f.window, u"findWhat")->text(), findWhat);
-}
-
-void TestSearchCommands::goToLine_data()
-{
-    QTest::addColumn<QList<qint64>>("answers");
-    QTest::addColumn<QString>("expected");
-
-    QTest::addRow("line 3") << QList<qint64> { 3 } << u"a\r\nb\r\n[]c"_s;
-    QTest::addRow("cancelled") << QList<qint64> {} << u"a\r\nb[]\r\nc"_s;
-}
-
-void TestSearchCommands::goToLine()
-{
-    QFETCH(QList<qint64>, answers);
-    QFETCH(QString, expected);
-
-    EditorFixture f;
-    f.start();
-    setMarked(f.text(), u"a\r\nb[]\r\nc"_s);
-    const QString caption = f.window.caption();
-    f.numberInput.answers = answers;
-    f.form.Search_GoToLine_Click();
-    QCOMPARE(f.numberInput.asked.size(), 1);
-    const auto &asked = f.numberInput.asked.at(0);
-    QCOMPARE(asked.title, u"Go To Line"_s);
-    QCOMPARE(asked.minimum, 1);
-    QCOMPARE(asked.maximum, 3);
-    QCOMPARE(asked.value, 2); // the caret's line
-    QCOMPARE(marked(f.text()), expected);
-    QVERIFY(!f.form.textChanged());
-    QCOMPARE(f.window.caption(), caption);
 }
 
 void TestSearchCommands::longWorkShowsBusyAndStopsOnEscape()

@@ -111,11 +111,10 @@ void TestTextSearch::findNext()
                                                        : TextSearch::Direction::Forward,
                                             flags & Wrap);
         QVERIFY(!result.stopped);
-        const qint64 foundStart
-            = result.match.found() ? chunks.positionOfByte(result.match.start) : -1;
-        const qint64 foundEnd = result.match.found() ? chunks.positionOfByte(result.match.end) : -1;
-        QCOMPARE(foundStart, start);
-        QCOMPARE(foundEnd, end);
+        const auto at
+            = [&](qint64 byte) { return result.match.found() ? chunks.positionOfByte(byte) : -1; };
+        QCOMPARE(at(result.match.start), start);
+        QCOMPARE(at(result.match.end), end);
     }
 }
 
