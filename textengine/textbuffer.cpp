@@ -412,11 +412,11 @@ qsizetype TextBuffer::lineStart(qsizetype line) const
     if (line >= lineCount())
         return length();
     LineHint &hint = m_lastLine;
-    const bool inHint = hint.leaf && line > hint.leafBreaksBefore
-        && line <= hint.leafBreaksBefore + hint.leaf->sum.breaks;
+    const bool inHint = hint.leaf && line > hint.breaksBefore
+        && line <= hint.breaksBefore + hint.leaf->sum.breaks;
     if (!inHint) {
         const rope::Location at = rope::locateBreak(root(), line);
-        hint = { at.leaf, at.unitStart, at.breaksBefore, at.breaksBefore, 0, 0 };
+        hint = { { at.leaf, at.unitStart, at.byteStart, at.breaksBefore }, at.breaksBefore };
     } else if (line == hint.line) {
         return hint.unitStart + hint.unit;
     } else if (line < hint.line) {
@@ -434,7 +434,7 @@ qsizetype TextBuffer::lineStart(qsizetype line) const
             hint.line = line;
             return hint.unitStart + hint.unit;
         }
-        hint.line = hint.leafBreaksBefore;
+        hint.line = hint.breaksBefore;
         hint.byte = hint.unit = 0;
     }
     const char *data = hint.leaf->data();

@@ -170,16 +170,11 @@ private:
     mutable bool m_loadingStale = false;
     // The last look-up, where the next one starts if it falls in the same leaf.
     mutable Place m_lastPlace;
-    // The last line start found: its leaf, and the line whose start is at byte (and unit) of
-    // the leaf, or the leaf's start with the breaks before it.
-    struct LineHint
+    // The last line start found: the place of its leaf where the line starts (or the leaf's
+    // start, with the breaks before it), and that line.
+    struct LineHint : Place
     {
-        const rope::Node *leaf = nullptr;
-        qint64 unitStart = 0;
-        qint64 leafBreaksBefore = 0;
         qint64 line = 0;
-        qint64 byte = 0;
-        qint64 unit = 0;
     };
     mutable LineHint m_lastLine;
 
