@@ -90,10 +90,8 @@ private Q_SLOTS:
     void initTestCase();
     void textAppearanceCopiesValuesInAndBack_data();
     void textAppearanceCopiesValuesInAndBack();
-    void choicesAreWrittenBackOnlyWhenAccepted_data();
-    void choicesAreWrittenBackOnlyWhenAccepted();
-    void effectsAndColors_data();
-    void effectsAndColors();
+    void realDialog_data();
+    void realDialog();
 
 private:
     // Shows the real dialog filled with `start` and lets `play` act in it; false if not shown.
@@ -186,152 +184,124 @@ void TestFontDialog::textAppearanceCopiesValuesInAndBack()
     QTRY_COMPARE(linesShowing(f.text(), red), 3);
 }
 
-// What the user does in the dialog before closing it.
-enum class Pick { Nothing, Effects, Size, Font };
+// What the user does in the dialog before closing it: Size and Font touch the effects too.
+enum class Pick { Nothing, Effects, Size, Font, CustomColor, CustomCancelled };
 
-void TestFontDialog::choicesAreWrittenBackOnlyWhenAccepted_data()
+void TestFontDialog::realDialog_data()
 {
+    QTest::addColumn<qint32>("flags");
     QTest::addColumn<bool>("installed"); // false: a family this machine does not have
-    QTest::addColumn<Pick>("pick"); // Size and Font touch the effects too
-    QTest::addColumn<int>("key"); // 0: a click on the button named `button`
-    QTest::addColumn<QString>("button");
-    QTest::addColumn<bool>("accepted");
-    const auto row = [](const char *name, bool installed, Pick pick, int key,
-                        const char16_t *button, bool accepted) {
-        QTest::addRow("%s", name) << installed << pick << key << QString::fromUtf16(button)
-                                  << accepted;
-    };
-    row("ok", true, Pick::Font, 0, u"ok", true);
-    row("cancel", true, Pick::Font, 0, u"cancel", false);
+    QTest::addColumn<quint32>("color");
+    QTest::addColumn<Pick>("pick");
+    QTest::addColumn<QString>("close"); // a key, or the name of the button clicked
+    QTest::addColumn<QString>("entry"); // what the colour list shows
+    const auto row
+        = [](const char *name, Pick pick, const char *close = "ok", const char16_t *entry = u"Red",
+             bool installed = true, quint32 color = 0x008000, qint32 flags = 257) {
+              QTest::addRow("%s", name) << flags << installed << color << pick
+                                        << QString::fromLatin1(close) << QString::fromUtf16(entry);
+          };
+    row("ok", Pick::Font);
+    row("cancel", Pick::Font, "cancel");
     // The chooser is a dialog of its own: its keys must close this one, not just hide it.
-    row("escape in the chooser cancels", true, Pick::Font, Qt::Key_Escape, u"", false);
-    row("return in the chooser accepts", true, Pick::Font, Qt::Key_Return, u"", true);
-    row("enter in the chooser accepts", true, Pick::Font, Qt::Key_Enter, u"", true);
+    row("escape in the chooser cancels", Pick::Font, "Esc");
+    row("return in the chooser accepts", Pick::Font, "Return");
+    row("enter in the chooser accepts", Pick::Font, "Enter");
     // The size list holds whole points.
-    row("fractional size kept when no other is picked", true, Pick::Effects, 0, u"ok", true);
+    row("fractional size kept when no other is picked", Pick::Effects);
     // The chooser shows some other family and style instead, which OK must not apply.
-    row("missing family, nothing touched", false, Pick::Nothing, 0, u"ok", true);
-    row("missing family, effects chosen", false, Pick::Effects, 0, u"ok", true);
-    row("missing family, size picked", false, Pick::Size, 0, u"ok", true);
-    row("missing family, another picked", false, Pick::Font, 0, u"ok", true);
+    row("missing family, nothing touched", Pick::Nothing, "ok", u"Green", false);
+    row("missing family, effects chosen", Pick::Effects, "ok", u"Red", false);
+    row("missing family, size picked", Pick::Size, "ok", u"Red", false);
+    row("missing family, another picked", Pick::Font, "ok", u"Red", false);
+    // A colour without a name shows by its value; "Custom..." asks the colour dialog.
+    row("other colour by its value", Pick::Nothing, "ok", u"#123456", true, 0x563412);
+    row("custom colour chosen", Pick::CustomColor, "ok", u"#123456");
+    row("custom colour cancelled", Pick::CustomCancelled, "ok", u"Green");
+    // The effects and the colour list show only with their flag.
+    row("screen fonts alone", Pick::Nothing, "ok", u"Red", true, 0x0000FF, 1);
 }
 
-void TestFontDialog::choicesAreWrittenBackOnlyWhenAccepted()
+void TestFontDialog::realDialog()
 {
+    QFETCH(qint32, flags);
     QFETCH(bool, installed);
+    QFETCH(quint32, color);
     QFETCH(Pick, pick);
-    QFETCH(int, key);
-    QFETCH(QString, button);
-    QFETCH(bool, accepted);
+    QFETCH(QString, close);
+    QFETCH(QString, entry);
 
     const QString family = installed ? m_family : u"Quorvex Missing Sans"_s;
     QVERIFY(QFontDatabase::families().contains(family) == installed);
-    const Appearance start { family, 10.5, !installed, true, false, true, 0x00FF00 };
-    bool closed = false;
-    Appearance result;
-    const auto play = [&](FontDialog *dialog) {
-        QCOMPARE(dialog->windowTitle(), u"Font"_s);
-        auto *chooser = dialog->findChild<QFontDialog *>(u"fontChooser"_s);
-        QVERIFY(chooser->isVisible());
-        if (installed)
-            QCOMPARE(chooser->currentFont().family(), m_family);
-        if (pick == Pick::Font)
-            chooser->setCurrentFont(QFont(m_otherFamily, 14, QFont::Bold));
-        if (pick == Pick::Size) {
-            QFont shown = chooser->currentFont();
-            shown.setPointSize(14);
-            chooser->setCurrentFont(shown);
-        }
-        if (pick != Pick::Nothing) {
-            QTest::mouseClick(dialog->findChild<QCheckBox *>(u"strikethrough"_s), Qt::LeftButton);
-            QTest::keyClick(dialog->findChild<QComboBox *>(u"color"_s), 'R');
-        }
-        if (key)
-            QTest::keyClick(chooser->focusWidget() ? chooser->focusWidget() : chooser,
-                            Qt::Key(key));
-        else
-            QTest::mouseClick(dialog->findChild<QPushButton *>(button), Qt::LeftButton);
-        closed = !dialog->isVisible();
-    };
-    QVERIFY(showFont(start, 257, play, &result));
-    QVERIFY(closed);
+    const Appearance start { family, 10.5, !installed, true, false, true, color };
     // The underline box keeps what it was given though a picked font has none; red sits in the
     // low byte.
     Appearance chosen
         = pick == Pick::Font ? Appearance { m_otherFamily, 14.0, true, false } : start;
     chosen.fontSize = pick == Pick::Size ? 14.0 : chosen.fontSize;
-    if (pick != Pick::Nothing) {
-        chosen.strikethru = true;
-        chosen.underline = true;
-        chosen.color = 0x0000FF;
-    }
-    QCOMPARE(result, accepted ? chosen : start);
-}
+    if (pick == Pick::Effects || pick == Pick::Size || pick == Pick::Font)
+        chosen = { chosen.fontName, chosen.fontSize, chosen.bold, chosen.italic, true, true, 0xFF };
+    chosen.color = pick == Pick::CustomColor ? 0x563412 : chosen.color;
 
-// The effects and colour list show only with their flag; the list names the colour given, or
-// shows it by its value, and "Custom..." asks the colour dialog.
-void TestFontDialog::effectsAndColors_data()
-{
-    QTest::addColumn<qint32>("flags");
-    QTest::addColumn<quint32>("value");
-    QTest::addColumn<int>("custom"); // the colour dialog's answer, -1 when not opened
-    QTest::addColumn<QString>("entry");
-    QTest::addColumn<quint32>("result");
-    QTest::addRow("red") << 257 << 0x0000FFu << -1 << u"Red"_s << 0x0000FFu;
-    QTest::addRow("other colour by its value")
-        << 257 << 0x563412u << -1 << u"#123456"_s << 0x563412u;
-    QTest::addRow("custom colour chosen")
-        << 257 << 0x008000u << int(QDialog::Accepted) << u"#123456"_s << 0x563412u;
-    QTest::addRow("custom colour cancelled")
-        << 257 << 0x008000u << int(QDialog::Rejected) << u"Green"_s << 0x008000u;
-    QTest::addRow("screen fonts alone") << 1 << 0x0000FFu << -1 << u"Red"_s << 0x0000FFu;
-}
-
-void TestFontDialog::effectsAndColors()
-{
-    QFETCH(qint32, flags);
-    QFETCH(quint32, value);
-    QFETCH(int, custom);
-    QFETCH(QString, entry);
-    QFETCH(quint32, result);
-
-    const bool shown = flags & 256;
-    bool colorPlayed = false;
+    const bool effects = flags & 256;
+    bool closed = false, colorPlayed = false;
     const auto play = [&](FontDialog *dialog) {
+        QCOMPARE(dialog->windowTitle(), u"Font"_s);
+        auto *chooser = dialog->findChild<QFontDialog *>(u"fontChooser"_s);
         auto *combo = dialog->findChild<QComboBox *>(u"color"_s);
-        QCOMPARE(dialog->findChild<QGroupBox *>(u"effects"_s)->isVisible(), shown);
-        QCOMPARE(combo->isVisible(), shown);
+        QVERIFY(chooser->isVisible());
+        if (installed)
+            QCOMPARE(chooser->currentFont().family(), m_family);
+        QCOMPARE(dialog->findChild<QGroupBox *>(u"effects"_s)->isVisible(), effects);
+        QCOMPARE(combo->isVisible(), effects);
         // One strikethrough box and one underline box at most: the chooser's own stay hidden.
         int visibleBoxes = 0;
         for (const QCheckBox *box : dialog->findChildren<QCheckBox *>())
             visibleBoxes += box->isVisible() ? 1 : 0;
-        QCOMPARE(visibleBoxes, shown ? 2 : 0);
-        if (custom >= 0) {
+        QCOMPARE(visibleBoxes, effects ? 2 : 0);
+
+        QFont shown
+            = pick == Pick::Font ? QFont(m_otherFamily, 14, QFont::Bold) : chooser->currentFont();
+        shown.setPointSize(pick == Pick::Size ? 14 : shown.pointSize());
+        if (pick == Pick::Font || pick == Pick::Size)
+            chooser->setCurrentFont(shown);
+        if (chosen.strikethru) {
+            QTest::mouseClick(dialog->findChild<QCheckBox *>(u"strikethrough"_s), Qt::LeftButton);
+            QTest::keyClick(combo, 'R');
+        }
+        if (pick == Pick::CustomColor || pick == Pick::CustomCancelled) {
             whenShown<QColorDialog>(&colorPlayed, [&](QColorDialog *colors) {
                 QCOMPARE(colors->objectName(), u"colorDialog"_s);
                 colors->setCurrentColor(QColor(0x12, 0x34, 0x56));
-                custom == QDialog::Accepted ? colors->accept() : colors->reject();
+                pick == Pick::CustomColor ? colors->accept() : colors->reject();
             });
             QTest::keyClick(combo, 'C'); // "Custom..."
+            QVERIFY(colorPlayed);
         }
         QCOMPARE(combo->currentText(), entry);
         QCOMPARE(combo->count(), entry.startsWith(u'#') ? 18 : 17);
         QCOMPARE(combo->itemText(combo->count() - 1), u"Custom..."_s);
         // The sample must not shrink to nothing once the chooser's own effects are hidden.
         QList<QLineEdit *> sample; // the chooser's sample text: the line edit in one of its groups
-        for (QGroupBox *group :
-             dialog->findChild<QFontDialog *>(u"fontChooser"_s)->findChildren<QGroupBox *>())
+        for (QGroupBox *group : chooser->findChildren<QGroupBox *>())
             sample += group->findChildren<QLineEdit *>();
         QCOMPARE(sample.size(), 1);
         QVERIFY(sample.first()->isVisible());
         QVERIFY(sample.first()->height() >= sample.first()->fontMetrics().height());
-        QCOMPARE(sample.first()->palette().color(QPalette::Text), ColorValue::toColor(result));
-        QTest::mouseClick(dialog->findChild<QPushButton *>(u"ok"_s), Qt::LeftButton);
+        QCOMPARE(sample.first()->palette().color(QPalette::Text),
+                 ColorValue::toColor(chosen.color));
+
+        if (auto *button = dialog->findChild<QPushButton *>(close))
+            QTest::mouseClick(button, Qt::LeftButton);
+        else
+            QTest::keySequence(chooser->focusWidget() ? chooser->focusWidget() : chooser,
+                               QKeySequence(close));
+        closed = !dialog->isVisible();
     };
-    Appearance chosen;
-    QVERIFY(showFont({ m_family, 12.0, false, false, false, false, value }, flags, play, &chosen));
-    QCOMPARE(colorPlayed, custom >= 0);
-    QCOMPARE(chosen.color, result);
+    Appearance result;
+    QVERIFY(showFont(start, flags, play, &result));
+    QVERIFY(closed);
+    QCOMPARE(result, close == u"cancel"_s || close == u"Esc"_s ? start : chosen);
 }
 
 QTEST_MAIN(TestFontDialog)

@@ -56,9 +56,8 @@ void TestTextArea::text_data()
     };
 
     row("empty", QString(), u"[]"_s);
-    row("crlf lines", u"1\r\n2\r\n"_s, u"[]1\r\n2\r\n"_s);
-    row("empty lines", u"\r\n\r\nx"_s, u"[]\r\n\r\nx"_s);
-    row("lone lf and cr", u"a\nb\rc"_s, u"[]a\r\nb\r\nc"_s);
+    row("crlf and empty lines, lone lf and cr", u"\r\n\r\na\nb\rc\r\n"_s,
+        u"[]\r\n\r\na\r\nb\r\nc\r\n"_s);
     const QString kept = u"a\u00a0b\u2028Grüße, 東京 😀"_s;
     row("characters kept as they are", kept, u"[]"_s + kept);
 
@@ -113,11 +112,12 @@ void TestTextArea::negativeSizesAreRefused()
     QCOMPARE(f->text().width(), 0);
 }
 
+// Out of memory in the text box's own keys, menu, mouse and drops: reported as failure 7 like a
+// menu command's, and the program goes on with its text, its undo steps whole.
 void TestTextArea::failuresOfItsOwnActionsAreReported_data()
 {
     QTest::addColumn<QString>("prepare"); // keys
     QTest::addColumn<QString>("action"); // keys, or what the mouse does
-
     QTest::addRow("type") << QString() << u"X"_s;
     QTest::addRow("undo") << u"X"_s << u"Ctrl+Z"_s;
     QTest::addRow("redo") << u"X, Ctrl+Z"_s << u"Ctrl+Y"_s;
@@ -125,8 +125,6 @@ void TestTextArea::failuresOfItsOwnActionsAreReported_data()
         QTest::addRow("%s", action) << QString() << QString::fromLatin1(action);
 }
 
-// Out of memory in the text box's own keys, menu, mouse and drops: reported as failure 7 like a
-// menu command's, and the program goes on with its text, its undo steps whole.
 void TestTextArea::failuresOfItsOwnActionsAreReported()
 {
     QFETCH(QString, prepare);
@@ -138,9 +136,8 @@ void TestTextArea::failuresOfItsOwnActionsAreReported()
         QSKIP("This platform has no selection clipboard.");
     setMarked(area, u"keep[]"_s);
     area.setFocus();
-    clipboard->setText(u"+"_s);
-    if (clipboard->supportsSelection())
-        clipboard->setText(u"+"_s, QClipboard::Selection);
+    for (const auto mode : { QClipboard::Clipboard, QClipboard::Selection })
+        clipboard->setText(u"+"_s, mode);
     QTest::keySequence(&area, QKeySequence(prepare));
 
     // Every edit signals; the failure comes from there, inside the action.
@@ -152,6 +149,7 @@ void TestTextArea::failuresOfItsOwnActionsAreReported()
     const QPoint end = area.caretRect().center();
     QMimeData data;
     data.setText(u"+"_s);
+    QDragEnterEvent enter(end, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
     QDropEvent drop(end, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
     QContextMenuEvent request(QContextMenuEvent::Mouse, end, viewport->mapToGlobal(end));
     if (action == u"menu paste") {
@@ -163,7 +161,6 @@ void TestTextArea::failuresOfItsOwnActionsAreReported()
     } else if (action == u"middle paste") {
         QTest::mouseClick(viewport, Qt::MiddleButton, {}, end);
     } else if (action == u"drop") {
-        QDragEnterEvent enter(end, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(viewport, &enter);
         QApplication::sendEvent(viewport, &drop);
     } else {
