@@ -32,38 +32,32 @@ inline char *toString(const Gathered &g)
                                .arg(g.text.left(300)));
 }
 
-class Gatherer
+using ItemSink = std::function<void(const ItemRun &)>;
+
+// What `read` hands its sink, and the number of the failure that ended it. A failure keeps the
+// whole items; without one, every stretch must have ended an item.
+inline Gathered gathered(const std::function<void(const ItemSink &)> &read)
 {
-public:
-    std::function<void(const ItemRun &)> sink()
-    {
-        return [this](const ItemRun &run) {
-            if (!run.text.isValidUtf8())
-                m_invalid = true;
-            m_all += run.text;
-            if (run.items > 0)
-                m_kept = m_all;
-            m_result.items += run.items;
-            m_result.characters += run.characters;
-        };
+    QByteArray all;
+    qsizetype kept = 0; // the bytes up to the end of the last whole item
+    Gathered result;
+    bool invalid = false;
+    try {
+        read([&](const ItemRun &run) {
+            invalid = invalid || !run.text.isValidUtf8();
+            all += run.text;
+            kept = run.items > 0 ? all.size() : kept;
+            result.items += run.items;
+            result.characters += run.characters;
+        });
+    } catch (const Failure &failure) {
+        result.failure = failure.number();
     }
-
-    // A failure keeps the whole items; without one, every stretch must have ended an item.
-    Gathered result(int failure)
-    {
-        Gathered result = m_result;
-        result.text
-            = QStringDecoder(QStringConverter::Utf8, QStringConverter::Flag::ConvertInitialBom)
-                  .decode(m_kept);
-        result.failure = m_invalid || (failure == 0 && m_all != m_kept) ? -1 : failure;
-        return result;
-    }
-
-private:
-    QByteArray m_all, m_kept;
-    Gathered m_result;
-    bool m_invalid = false;
-};
+    result.text = QStringDecoder(QStringConverter::Utf8, QStringConverter::Flag::ConvertInitialBom)
+                      .decode(all.first(kept));
+    result.failure = invalid || (result.failure == 0 && all.size() != kept) ? -1 : result.failure;
+    return result;
+}
 
 inline Gathered fromItems(const QStringList &items, const QString &lineBreak, int failure)
 {
@@ -120,14 +114,9 @@ inline const QString Pilcrow = QStringLiteral("\u00b6");
 inline Gathered scanned(const QByteArray &file, qsizetype readSize = 1 << 20,
                         qsizetype runSize = ItemScanner::DefaultRunSize)
 {
-    Gatherer gatherer;
-    int failure = 0;
-    try {
-        scanDocument(readFrom(file, readSize), Pilcrow, gatherer.sink(), runSize);
-    } catch (const Failure &f) {
-        failure = f.number();
-    }
-    return gatherer.result(failure);
+    return gathered([&](const ItemSink &sink) {
+        scanDocument(readFrom(file, readSize), Pilcrow, sink, runSize);
+    });
 }
 
 // What the bulk reader must give for the items the item reader read.
