@@ -26,6 +26,8 @@ enum Command {
     FindPreviousKey,
     DialogF3,
     DialogShiftF3,
+    OpenFind, // replaceWith is what "Find what" holds once the dialog is open
+    OpenReplace,
     GoToLine // the pattern is the line number given, none a cancel
 };
 enum Flag { Plain = 0, Case = 1, Words = 2, Expression = 4, Up = 8, NoWrap = 16 };
@@ -63,8 +65,6 @@ class TestSearchCommands : public QObject
 private Q_SLOTS:
     void commands_data();
     void commands();
-    void dialogOpens_data();
-    void dialogOpens();
     void longWorkShowsBusyAndStopsOnEscape();
 };
 
@@ -116,6 +116,10 @@ void TestSearchCommands::commands_data()
         notFound);
     row("replace all", u"cd [cd] xcd"_s, u"cd"_s, u"x"_s, Case | Words, ReplaceAllButton,
         u"[]x x xcd"_s, u"2 replacements"_s);
+    row("find, seeded from the selection", u"a [bc] d"_s, u"last"_s, u"bc"_s, Plain, OpenFind,
+        u"a [bc] d"_s, none);
+    row("replace, a selection over lines keeps the last text", u"a[b\r\nc]"_s, u"last"_s, u"last"_s,
+        Plain, OpenReplace, u"a[b\r\nc]"_s, none);
     const QString lines = u"a\r\nb[]\r\nc"_s;
     row("go to line 3", lines, u"3"_s, none, Plain, GoToLine, u"a\r\nb\r\n[]c"_s, none);
     row("go to line cancelled", lines, none, none, Plain, GoToLine, lines, none);
@@ -163,6 +167,27 @@ void TestSearchCommands::commands()
         QTest::keyClick(child<QLineEdit>(f.window, u"findWhat"), Qt::Key_F3,
                         command == DialogShiftF3 ? Qt::ShiftModifier : Qt::NoModifier);
         break;
+    case OpenFind:
+    case OpenReplace: {
+        QtFindDialog &dialog = f.window.findDialog();
+        dialog.hide();
+        command == OpenFind ? f.form.Search_Find_Click() : f.form.Search_Replace_Click();
+        QVERIFY(dialog.isVisible());
+        QCOMPARE(dialog.windowTitle(), command == OpenFind ? u"Find"_s : u"Replace"_s);
+        QCOMPARE(child<QPushButton>(f.window, u"replaceAll")->isVisible(), command == OpenReplace);
+        auto *findWhat = child<QLineEdit>(f.window, u"findWhat");
+        QCOMPARE(findWhat->text(), replaceWith);
+        QTRY_VERIFY(findWhat->hasFocus());
+        for (QWidget *widget : dialog.findChildren<QWidget *>()) {
+            if (qobject_cast<QLineEdit *>(widget) || qobject_cast<QAbstractButton *>(widget))
+                QVERIFY2(!widget->accessibleName().isEmpty(), qPrintable(widget->objectName()));
+        }
+        // Escape hides the dialog; it keeps its text for the next time.
+        QTest::keyClick(findWhat, Qt::Key_Escape);
+        QVERIFY(!dialog.isVisible());
+        QCOMPARE(findWhat->text(), replaceWith);
+        break;
+    }
     case GoToLine:
         if (!pattern.isEmpty())
             f.numberInput.answers = { pattern.toLongLong() };
@@ -183,53 +208,6 @@ void TestSearchCommands::commands()
     QCOMPARE(f.form.textChanged(), f.text().text() != QString(text).remove(u'[').remove(u']'));
     QCOMPARE(f.window.caption(), caption);
     QVERIFY(f.messageBoxes.calls.isEmpty());
-}
-
-void TestSearchCommands::dialogOpens_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<bool>("replacing");
-    QTest::addColumn<QString>("findWhat");
-
-    QTest::addRow("find, seeded from the selection") << u"a [bc] d"_s << false << u"bc"_s;
-    QTest::addRow("replace, a selection over lines keeps the last text")
-        << u"a[b\r\nc]"_s << true << u"last"_s;
-}
-
-void TestSearchCommands::dialogOpens()
-{
-    QFETCH(QString, text);
-    QFETCH(bool, replacing);
-    QFETCH(QString, findWhat);
-
-    EditorFixture f;
-    f.start();
-    child<QLineEdit>(f.window, u"findWhat")->setText(u"last"_s);
-    setMarked(f.text(), text);
-    const QString caption = f.window.caption();
-    if (replacing)
-        f.form.Search_Replace_Click();
-    else
-        f.form.Search_Find_Click();
-
-    QtFindDialog &dialog = f.window.findDialog();
-    QVERIFY(dialog.isVisible());
-    QCOMPARE(dialog.windowTitle(), replacing ? u"Replace"_s : u"Find"_s);
-    QCOMPARE(child<QLineEdit>(f.window, u"findWhat")->text(), findWhat);
-    QCOMPARE(child<QLineEdit>(f.window, u"replaceWith")->isVisible(), replacing);
-    QCOMPARE(child<QPushButton>(f.window, u"replaceAll")->isVisible(), replacing);
-    QTRY_VERIFY(child<QLineEdit>(f.window, u"findWhat")->hasFocus());
-    QCOMPARE(marked(f.text()), text);
-    QCOMPARE(f.window.caption(), caption);
-    for (QWidget *widget : dialog.findChildren<QWidget *>()) {
-        if (qobject_cast<QLineEdit *>(widget) || qobject_cast<QAbstractButton *>(widget))
-            QVERIFY2(!widget->accessibleName().isEmpty(), qPrintable(widget->objectName()));
-    }
-
-    // Escape hides the dialog; it keeps its text for the next time.
-    QTest::keyClick(child<QLineEdit>(f.window, u"findWhat"), Qt::Key_Escape);
-    QVERIFY(!dialog.isVisible());
-    QCOMPARE(child<QLineEdit>(f.window, u"findWhat")->text(), findWhat);
 }
 
 void TestSearchCommands::longWorkShowsBusyAndStopsOnEscape()
