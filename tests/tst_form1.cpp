@@ -19,7 +19,6 @@ private Q_SLOTS:
     void menuTree();
     void keys_data();
     void keys();
-    void programChangesLeaveTheDocumentClean();
     void textBoxFitsTheWindow_data();
     void textBoxFitsTheWindow();
     void untrappedFailureIsReportedAndTheProgramGoesOn();
@@ -157,23 +156,6 @@ void TestForm1::keys()
     QCOMPARE(runs, item.isEmpty() ? 0 : 1);
     if (runs)
         QCOMPARE(f.text().text(), initial);
-}
-
-void TestForm1::programChangesLeaveTheDocumentClean()
-{
-    EditorFixture f;
-    f.start();
-    f.text().setText(u"one\r\ntwo"_s);
-    f.text().setSelStart(3);
-    f.text().setSelText(u"!"_s);
-    f.text().setFontBold(true);
-    f.text().setForeColor(0x0000ff);
-    QVERIFY(!f.form.textChanged());
-
-    // Undo is the user's own edit, even of a change the program made.
-    QTest::keyClick(&f.text(), Qt::Key_Z, Qt::ControlModifier);
-    QCOMPARE(f.text().text(), u"one\r\ntwo"_s);
-    QVERIFY(f.form.textChanged());
 }
 
 // Every way the window gets its size refits the text box to it; a window too small for a

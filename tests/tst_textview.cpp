@@ -53,23 +53,18 @@ protected:
     bool accessibilityActive() const override { return true; }
     void announce(QAccessibleEvent *event) override
     {
-        int at = -1;
-        qsizetype told = 0;
-        if (const auto *inserted = dynamic_cast<QAccessibleTextInsertEvent *>(event))
-            std::tie(at, told)
-                = std::pair(inserted->changePosition(), inserted->textInserted().size());
-        else if (const auto *removed = dynamic_cast<QAccessibleTextRemoveEvent *>(event))
-            std::tie(at, told)
-                = std::pair(removed->changePosition(), removed->textRemoved().size());
-        else if (const auto *updated = dynamic_cast<QAccessibleTextUpdateEvent *>(event))
-            std::tie(at, told) = std::pair(
-                updated->changePosition(),
-                std::max(updated->textInserted().size(), updated->textRemoved().size()));
-        else if (event->type() == QAccessible::TextCaretMoved)
-            at = static_cast<QAccessibleTextCursorEvent *>(event)->cursorPosition();
-        longestNews = std::max(longestNews, told);
-        if (at >= 0)
+        const auto news = [event](int at, const QString &inserted, const QString &removed) {
+            longestNews = std::max({ longestNews, inserted.size(), removed.size() });
             accessibilityNews.append({ event->type(), at });
+        };
+        if (const auto *e = dynamic_cast<QAccessibleTextInsertEvent *>(event))
+            news(e->changePosition(), e->textInserted(), {});
+        else if (const auto *e = dynamic_cast<QAccessibleTextRemoveEvent *>(event))
+            news(e->changePosition(), {}, e->textRemoved());
+        else if (const auto *e = dynamic_cast<QAccessibleTextUpdateEvent *>(event))
+            news(e->changePosition(), e->textInserted(), e->textRemoved());
+        else if (event->type() == QAccessible::TextCaretMoved)
+            news(static_cast<QAccessibleTextCursorEvent *>(event)->cursorPosition(), {}, {});
     }
 };
 
