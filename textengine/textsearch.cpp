@@ -123,13 +123,6 @@ TextSearch::TextSearch(const Query &query) : m_query(query)
     }
 }
 
-QString TextSearch::errorString() const { return m_valid ? QString() : m_expression.errorString(); }
-
-qsizetype TextSearch::errorOffset() const
-{
-    return m_valid ? -1 : m_expression.patternErrorOffset();
-}
-
 qint64 TextSearch::locate(QByteArrayView haystack, qint64 from) const
 {
     const qint64 m = m_needle.size();

@@ -47,9 +47,6 @@ public:
     explicit TextSearch(const Query &query);
 
     bool isValid() const { return m_valid; }
-    QString errorString() const;
-    // Where in the pattern the error lies, in characters.
-    qsizetype errorOffset() const;
 
     // The match after the selection (the first one starting at or after its end that is not the
     // selection itself) or before it (the last one starting before its start); with wrap, the

@@ -18,5 +18,6 @@ void EditorFixture::start(const FormDesign &design)
 {
     window.start(design);
     window.activateWindow();
-    QTest::qWaitForWindowExposed(&window);
+    if (!QTest::qWaitForWindowExposed(&window))
+        QTest::qFail("the window was not shown", __FILE__, __LINE__);
 }
