@@ -95,8 +95,6 @@ void TestTextArea::text()
     }
     if (!selText.isNull())
         area.setSelText(selText);
-    area.setFontBold(true);
-    area.setForeColor(0x0000ff);
     QTest::keySequence(&area, QKeySequence(keys));
     QCOMPARE(marked(area), after);
     QCOMPARE(area.selText(), area.text().mid(area.selStart(), area.selLength()));

@@ -19,17 +19,7 @@ rw_need() {
 RW_PIDS=()
 RW_TMP=$(mktemp -d)
 
-rw_cleanup() {
-    local pid
-    for pid in "${RW_PIDS[@]}"; do
-        kill "$pid" 2>/dev/null
-    done
-    for pid in "${RW_PIDS[@]}"; do
-        wait "$pid" 2>/dev/null
-    done
-    rm -rf "$RW_TMP"
-}
-trap rw_cleanup EXIT
+trap 'kill "${RW_PIDS[@]}" 2>/dev/null; wait "${RW_PIDS[@]}" 2>/dev/null; rm -rf "$RW_TMP"' EXIT
 
 # Polls a command until it succeeds, for at most $1 seconds.
 rw_wait_for() {
@@ -56,7 +46,9 @@ rw_fail() {
     exit 1
 }
 
-rw_start_display() {
+# Starts a private display with a window manager, then the program, and waits for its main
+# window; sets RW_WINDOW and RW_APP_PID.
+rw_start() {
     rw_need Xvfb openbox xdotool
     # Xvfb picks a free display itself and writes its number to the pipe: no race with
     # other tests starting their own displays at the same time.
@@ -74,13 +66,7 @@ rw_start_display() {
     unset QT_QPA_PLATFORM
     export XDG_RUNTIME_DIR="$RW_TMP/runtime"
     mkdir -p -m 700 "$XDG_RUNTIME_DIR"
-}
-
-# Starts the program and waits for its main window; sets RW_WINDOW and RW_APP_PID.
-rw_start() {
-    local binary=$1
-    rw_start_display
-    "$binary" >"$RW_TMP/app.log" 2>&1 &
+    "$1" >"$RW_TMP/app.log" 2>&1 &
     RW_APP_PID=$!
     RW_PIDS+=($RW_APP_PID)
     # xdotool matches names without regard to case: the space keeps Qt's hidden "quorvex"
@@ -100,9 +86,7 @@ rw_activate() {
     rw_wait_for 5 sh -c "[ \"\$(xdotool getactivewindow)\" = \"$id\" ]" || true
 }
 
-rw_running() {
-    kill -0 "$RW_APP_PID" 2>/dev/null
-}
+rw_running() { kill -0 "$RW_APP_PID" 2>/dev/null; }
 
 # Keys go to whatever has the focus, as a person's would.
 rw_key() {
@@ -132,11 +116,6 @@ rw_dialog() {
 }
 
 rw_screenshot() {
-    local dir=${RW_SHOT_DIR:-.}
-    mkdir -p "$dir"
-    if command -v import >/dev/null 2>&1; then
-        import -window root "$dir/$1.png" 2>/dev/null
-    elif command -v xwd >/dev/null 2>&1; then
-        xwd -root -silent >"$dir/$1.xwd" 2>/dev/null
-    fi
+    mkdir -p "${RW_SHOT_DIR:-.}"
+    import -window root "${RW_SHOT_DIR:-.}/$1.png" 2>/dev/null || true
 }

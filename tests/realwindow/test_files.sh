@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Save, Open and closing the window, as a person does them: keys, the real file dialogs,
-# the window manager's close, and the question that guards unsaved text.
+# Save and closing the window, as a person does them: keys, the real file dialog, the window
+# manager's close, and the question that guards unsaved text. What Save writes and Open reads
+# back is the file command tests'.
 # Usage: test_files.sh <quorvex binary> <screenshot folder>
 . "$(dirname "$0")/common.sh"
 RW_SHOT_DIR=${2:-.}
@@ -28,17 +29,11 @@ rw_choose_file() {
 rw_expect_title "Quorvex - Blank.txt"
 rw_type "hello files"
 
-# Save: a clean name in the real save dialog; the file holds the text as one quoted item.
+# Save: a clean name typed into the real save dialog.
 rw_key ctrl+s
 rw_choose_file "Save" "$FILE"
 rw_expect_title "Quorvex - $FILE File Size : 12 Bytes ]"
-printf '"hello files"\r\n' >"$DOCS/expected"
-cmp -s "$FILE" "$DOCS/expected" || rw_fail "saved bytes: $(od -c "$FILE" | head -3)"
-
-# Open: the text comes back, with its figure.
-rw_key ctrl+o
-rw_choose_file "Open a file \\(\\*\\.txt\\)" "$FILE"
-rw_expect_title "Quorvex - $FILE FileSize : 12 Bytes ]"
+cp "$FILE" "$DOCS/saved"
 
 # Closing with unsaved text asks first; No (the default button) keeps the window and the text.
 rw_activate
@@ -50,8 +45,8 @@ rw_key Return
 rw_wait_for 5 eval "! rw_find '^Quorvex\$'" || rw_fail "the question did not go away"
 rw_running || rw_fail "the program ended although No was answered"
 rw_find '^Quorvex - ' >/dev/null || rw_fail "the main window is gone"
-rw_expect_title "Quorvex - $FILE FileSize : 12 Bytes ]"
-cmp -s "$FILE" "$DOCS/expected" || rw_fail "closing changed the file"
+rw_expect_title "Quorvex - $FILE File Size : 12 Bytes ]"
+cmp -s "$FILE" "$DOCS/saved" || rw_fail "closing changed the file"
 
 rw_screenshot files
-echo "PASS: saved, opened, closing with changes asked and kept the window"
+echo "PASS: saved, closing with changes asked and kept the window"
