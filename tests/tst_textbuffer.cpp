@@ -122,6 +122,8 @@ private Q_SLOTS:
     void randomEditsMatchAPlainString();
     void failedEditChangesNothing_data();
     void failedEditChangesNothing();
+    void editsRebuildOnlyTheirPath_data();
+    void editsRebuildOnlyTheirPath();
 };
 
 void TestTextBuffer::everyBreakBecomesCrLf_data()
@@ -449,6 +451,38 @@ void TestTextBuffer::failedEditChangesNothing()
         QCOMPARE(historyOf(buffer), history);
     }
     QVERIFY(allowed > 0);
+}
+
+// An edit makes new nodes along its path only and shares the rest of the text, whatever the
+// sizes of the chunks around it: typing a few characters never rebuilds a megabyte.
+void TestTextBuffer::editsRebuildOnlyTheirPath_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<double>("where");
+    const QString line(1 << 20, u'a'); // chunks all of one size
+    QTest::addRow("top") << line << 0.0;
+    QTest::addRow("middle") << line << 0.5;
+    QTest::addRow("end") << line << 1.0;
+}
+
+void TestTextBuffer::editsRebuildOnlyTheirPath()
+{
+    QFETCH(QString, text);
+    QFETCH(double, where);
+    TextBuffer buffer;
+    buffer.setText(text);
+    const qsizetype at = buffer.snapped(qsizetype(where * double(text.size())));
+    for (int key = 0; key < 40; ++key) {
+        rope::failAllocationAfter(40); // a path of a 256-chunk text, and a few chunks
+        try {
+            buffer.replace(at + key, 0, u"x"_s, TextBuffer::Merge::Typing);
+        } catch (const std::bad_alloc &) {
+            rope::failAllocationAfter(-1);
+            QFAIL(qPrintable(u"key %1 rebuilt more than its path"_s.arg(key)));
+        }
+        rope::failAllocationAfter(-1);
+    }
+    QCOMPARE(buffer.length(), text.size() + 40);
 }
 
 QTEST_APPLESS_MAIN(TestTextBuffer)

@@ -272,12 +272,15 @@ Builder::Builder() { m_pending.reserve(size_t(LeafBytes + 16)); }
 void Builder::appendBytes(const char *data, qint64 size)
 {
     while (size > 0) {
+        // A leaf is cut only when more bytes come: cut as soon as the pending bytes fill up,
+        // a few bytes would be left over, and every full leaf appended after them would be
+        // copied to carry them on, to the end of the text.
+        if (room() == 0)
+            cutLeaf();
         const qint64 take = std::min(size, room());
         m_pending.append(data, size_t(take));
         data += take;
         size -= take;
-        if (room() == 0)
-            cutLeaf();
     }
 }
 
