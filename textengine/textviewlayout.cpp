@@ -123,9 +123,15 @@ qreal TextView::chunkWidth(qsizetype line, qsizetype index) const
 
 qreal TextView::chunkX(qsizetype line, qsizetype index) const
 {
+    if (index == 0)
+        return 0;
+    // Thousands of pieces lie before the end of a line of megabytes: their widths are summed
+    // from the list, without looking the line up again for each.
+    chunkWidth(line, 0); // sizes the list
+    const std::vector<qreal> &widths = m_chunkWidths[line];
     qreal x = 0;
-    for (qsizetype k = 0; k < index; ++k)
-        x += chunkWidth(line, k);
+    for (qsizetype k = 0; k < index; ++k) // none of them is the last, shorter one
+        x += widths[size_t(k)] > 0 ? widths[size_t(k)] : qreal(ChunkLength) * m_charWidth;
     return x;
 }
 
