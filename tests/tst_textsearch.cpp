@@ -71,6 +71,12 @@ void TestTextSearch::findNext_data()
     row("expression up", u"a1 a2 a3"_s, u"a\\d"_s, Expression | Up, 8, 8, 6, 8);
     row("expression case blind", u"xx ÉTÉ"_s, u"é+t"_s, Expression, 0, 0, 3, 5);
     row("expression whole words", u"a12 12"_s, u"\\d+"_s, Expression | Words, 0, 0, 4, 6);
+    // Deep in a chunk, bytes are sifted many at a time: a match in the second half of a sift.
+    const QString dashes(100, u'-');
+    row("plain deep in a chunk", QString(dashes).replace(20, 6, u"needle"_s), u"needle"_s, Case, 0,
+        0, 20, 26);
+    row("case blind deep in a chunk", QString(dashes).replace(53, 6, u"NEEDLE"_s), u"needle"_s,
+        Plain, 0, 0, 53, 59);
     row("invalid expression finds nothing", u"ab(c"_s, u"ab(c"_s, Expression | Wrap, 0, 0, -1, -1);
 
     // Windows of lines: context on a long line, and a match across a window's edge.

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <type_traits>
 
 #ifdef __SSE2__
 #include <emmintrin.h>
@@ -143,27 +144,45 @@ qint64 TextSearch::locate(QByteArrayView haystack, qint64 from) const
     };
     qint64 at = from;
 #ifdef __SSE2__
-    // Sixteen candidates at a time, by the needle's first and last bytes (a chunk is too short
-    // for memmem's set-up to pay); setting bit 5 folds ASCII letters, and lets through a few
-    // other bytes, which the full comparison rejects.
+    // Candidates by the needle's first and last bytes, 32 at a time (a chunk is too short for
+    // memmem's set-up to pay); when folding, setting bit 5 folds ASCII letters and lets through a
+    // few other bytes, which the full comparison rejects.
     const auto folding
         = [folded](uchar c) { return char(folded && c >= 'a' && c <= 'z' ? 0x20 : 0); };
     const __m128i firstFold = _mm_set1_epi8(folding(needle[0]));
     const __m128i lastFold = _mm_set1_epi8(folding(needle[m - 1]));
     const __m128i first = _mm_set1_epi8(char(needle[0]));
     const __m128i last = _mm_set1_epi8(char(needle[m - 1]));
-    for (; at + m - 1 + 16 <= n; at += 16) {
-        const __m128i heads
-            = _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i *>(h + at)), firstFold);
-        const __m128i tails = _mm_or_si128(
-            _mm_loadu_si128(reinterpret_cast<const __m128i *>(h + at + m - 1)), lastFold);
-        uint candidates = uint(_mm_movemask_epi8(
-            _mm_and_si128(_mm_cmpeq_epi8(heads, first), _mm_cmpeq_epi8(tails, last))));
-        for (; candidates != 0; candidates &= candidates - 1) {
-            const qint64 candidate = at + qCountTrailingZeroBits(candidates);
-            if (matchesAt(candidate))
-                return candidate;
+    const auto sweep = [&](auto fold, qint64 step) -> qint64 {
+        const auto load = [&](qint64 offset, __m128i bits) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(h + offset));
+            if constexpr (decltype(fold)::value)
+                return _mm_or_si128(v, bits);
+            else
+                return v;
+        };
+        const auto hits = [&](qint64 offset) {
+            return uint(_mm_movemask_epi8(
+                _mm_and_si128(_mm_cmpeq_epi8(load(offset, firstFold), first),
+                              _mm_cmpeq_epi8(load(offset + m - 1, lastFold), last))));
+        };
+        for (; at + m - 1 + step <= n; at += step) {
+            uint candidates = hits(at);
+            if (step == 32)
+                candidates |= hits(at + 16) << 16;
+            for (; candidates != 0; candidates &= candidates - 1) {
+                const qint64 candidate = at + qCountTrailingZeroBits(candidates);
+                if (matchesAt(candidate))
+                    return candidate;
+            }
         }
+        return -1;
+    };
+    for (const qint64 step : { 32, 16 }) {
+        const qint64 found
+            = folded ? sweep(std::true_type {}, step) : sweep(std::false_type {}, step);
+        if (found >= 0)
+            return found;
     }
 #endif
     for (; at + m <= n; ++at) {
