@@ -1,6 +1,7 @@
-// The text view alone on a large text of short lines: the time of each page turned with
-// PageDown and of each single edit (a key, a Return, a jump and a key, an undo step), painted.
-// Usage: bench_view [megabytes, default 100]
+// The text view alone on a large text of short lines, or on one long line: the time of each
+// page turned with PageDown and of each single edit (a key, a Return, a jump and a key, an undo
+// step), painted.
+// Usage: bench_view [megabytes, default 100] [--line]
 #include "textview.h"
 
 #include <QApplication>
@@ -42,6 +43,17 @@ QString shortLines(qint64 megabytes)
     return text;
 }
 
+// One line of words and spaces, as a long paragraph or a minified file.
+QString oneLine(qint64 megabytes)
+{
+    QString text;
+    const qint64 size = megabytes * 1000 * 1000;
+    text.reserve(size + 16);
+    for (qint64 word = 0; text.size() < size; ++word)
+        text += QStringLiteral("w%1 ").arg(word % 10000, 4, 10, QLatin1Char('0'));
+    return text;
+}
+
 double msSince(const QElapsedTimer &timer) { return double(timer.nsecsElapsed()) / 1e6; }
 
 // The machine is shared: the time this thread ran, not the time it waited for a core.
@@ -59,7 +71,12 @@ int main(int argc, char *argv[])
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    const qint64 megabytes = argc > 1 ? QByteArray(argv[1]).toLongLong() : 100;
+    const QStringList args = QCoreApplication::arguments();
+    const bool line = args.contains(u"--line"_qs);
+    qint64 megabytes = line ? 10 : 100;
+    for (const QString &arg : args.sliced(1))
+        if (arg.toLongLong() > 0)
+            megabytes = arg.toLongLong();
 
     TextView view;
     view.resize(900, 700);
@@ -70,7 +87,7 @@ int main(int argc, char *argv[])
 
     QElapsedTimer timer;
     {
-        const QString text = shortLines(megabytes);
+        const QString text = line ? oneLine(megabytes) : shortLines(megabytes);
         timer.start();
         view.setContents(text);
     }
@@ -85,7 +102,8 @@ int main(int argc, char *argv[])
             QTest::keyClick(&view, key, modifiers);
             view.viewport()->repaint();
             figures.ms.push_back(cpuMs() - start);
-            if (qEnvironmentVariableIsSet("BENCH_VIEW_DUMP") && figures.ms.back() > 5)
+            if (qEnvironmentVariableIsSet("BENCH_VIEW_DUMP")
+                && figures.ms.back() > qEnvironmentVariableIntValue("BENCH_VIEW_DUMP"))
                 std::fprintf(stderr, "%s %d: %.1f ms\n", figures.name, i, figures.ms.back());
         }
         figures.print();
