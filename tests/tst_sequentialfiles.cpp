@@ -72,8 +72,7 @@ void TestSequentialFiles::openFails_data()
         int number;
         bool input, output;
     } rows[] = {
-        { "missing.txt", FailureNumber::FileNotFound, true, false },
-        { "nowhere/a.txt", FailureNumber::PathNotFound, true, true },
+        { "nowhere/a.txt", FailureNumber::PathNotFound, true, false },
         { "plain.txt/a.txt", FailureNumber::PathNotFound, true, true },
         { "folder", FailureNumber::PathFileAccessError, true, true },
         { "", FailureNumber::BadFileNameOrNumber, true, true },
@@ -93,7 +92,8 @@ void TestSequentialFiles::openFails_data()
     }
 }
 
-// A failed open names the file, takes no number and changes nothing on disk.
+// A failed open names the file, takes no number and changes nothing on disk (a missing file
+// and a missing folder to save in are the file command tests').
 void TestSequentialFiles::openFails()
 {
     QFETCH(bool, output);

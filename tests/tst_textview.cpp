@@ -202,8 +202,8 @@ void TestTextView::actions_data()
         { u"one |two, x"_s, u"one two|, x"_s, u"one two, x|"_s, u"one two, |x"_s });
 
     // Edits, each laid out as a fresh view lays it out, and told to assistive tools.
-    row("return splits the line", u"|a\r\nbb|b\r\nc"_s, u"Return"_s, { u"\r\n|a\r\nbbb\r\nc"_s },
-        0);
+    row("return and shift return split the line", u"|a\r\nbb|b\r\nc"_s, u"Return, Shift+Return"_s,
+        { u"\r\n\r\n|a\r\nbbb\r\nc"_s }, 0);
     row("backspace and delete join lines", u"ab\r\n|cd\r\neee"_s, u"Backspace; Return; Left; Del"_s,
         { u"ab|cd\r\neee"_s, u"ab\r\n|cd\r\neee"_s, u"ab|\r\ncd\r\neee"_s, u"ab|cd\r\neee"_s }, 2);
     row("backspace takes a whole flag", u"a🇫🇷|"_s, u"Backspace"_s, { u"a|"_s }, 1);
@@ -221,6 +221,10 @@ void TestTextView::actions_data()
     row("ctrl z takes back the typing in one step", u"a|b"_s, u"X, Y; Ctrl+Z"_s,
         { u"axy|b"_s, u"a|b"_s }, 1);
     row("a new line ends the undo step", u"|"_s, u"A, Return, B; Ctrl+Z"_s, { u"a\r\n|"_s }, 3);
+    // Deletions merge with each other, not with the typing; a moved caret starts a new step.
+    row("undo steps follow the typing", u"a|b"_s,
+        u"X, Y, Z; Backspace, Backspace, Del; Left, W; Ctrl+Z; Ctrl+Z; Ctrl+Z; Ctrl+Y"_s,
+        { u"ax|"_s, u"aw|x"_s, u"a|x"_s, u"axyzb|"_s, u"a|b"_s, u"axyz|b"_s }, 1);
     row("a new text", u"a|b"_s, u"set wwww\r\nw\r\nwww"_s, { u"|wwww\r\nw\r\nwww"_s }, 0);
     row("a new text has no history", u"a|b"_s, u"X; set new; Ctrl+Z"_s, { u"|new"_s });
     // The news of a change tells at most a few thousand characters of it.

@@ -25,15 +25,15 @@ fail() {
 }
 utf16() { printf '%s' "$1" | od -An -v -tx1 | tr -d ' \n' | sed 's/../&00/g'; }
 le32() { printf '%08x' "$1" | sed 's/\(..\)\(..\)\(..\)\(..\)/\4\3\2\1/'; }
-# A string entry is its key, a terminating zero, padding to four bytes, then its value.
-has_value() { grep -Eq "$(utf16 "$1")0000(0000)?$(utf16 "$2")0000" <<<"$hex"; }
-has_some_value() { grep -Eq "$(utf16 "$1")0000(0000)?([0-9a-f][1-9a-f]|[1-9a-f]0)00" <<<"$hex"; }
+# A string entry is its key, a terminating zero, padding to four bytes, then its value: the
+# pattern $2, by default any character but NUL.
+has_value() { grep -Eq "$(utf16 "$1")0000(0000)?${2:-([0-9a-f][1-9a-f]|[1-9a-f]0)00}" <<<"$hex"; }
 
-has_value FileVersion "$display" || fail "FileVersion is not \"$display\""
-has_value ProductVersion "$display" || fail "ProductVersion is not \"$display\""
-has_value OriginalFilename quorvex.exe || fail "OriginalFilename is not \"quorvex.exe\""
+has_value FileVersion "$(utf16 "$display")0000" || fail "FileVersion is not \"$display\""
+has_value ProductVersion "$(utf16 "$display")0000" || fail "ProductVersion is not \"$display\""
+has_value OriginalFilename "$(utf16 quorvex.exe)0000" || fail "OriginalFilename is not \"quorvex.exe\""
 for key in CompanyName ProductName InternalName FileDescription; do
-    has_some_value $key || fail "$key is missing or empty"
+    has_value $key || fail "$key is missing or empty"
 done
 grep -q "$(utf16 StringFileInfo)" <<<"$hex" || fail "no StringFileInfo block"
 grep -q "$(utf16 040904B0)0000" <<<"$hex" || fail "no string block \"040904B0\""
