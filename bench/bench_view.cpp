@@ -32,25 +32,16 @@ struct Figures
     }
 };
 
-// Lines of five characters, as a comma-separated export becomes once each field is a line.
-QString shortLines(qint64 megabytes)
+// Lines of five characters, as a comma-separated export becomes once each field is a line; or
+// one line of such words between spaces, as a long paragraph or a minified file.
+QString generatedText(qint64 megabytes, bool oneLine)
 {
+    const QString form = oneLine ? QStringLiteral("w%1 ") : QStringLiteral("f%1\r\n");
     QString text;
     const qint64 size = megabytes * 1000 * 1000;
     text.reserve(size + 16);
-    for (qint64 line = 0; text.size() < size; ++line)
-        text += QStringLiteral("f%1\r\n").arg(line % 10000, 4, 10, QLatin1Char('0'));
-    return text;
-}
-
-// One line of words and spaces, as a long paragraph or a minified file.
-QString oneLine(qint64 megabytes)
-{
-    QString text;
-    const qint64 size = megabytes * 1000 * 1000;
-    text.reserve(size + 16);
-    for (qint64 word = 0; text.size() < size; ++word)
-        text += QStringLiteral("w%1 ").arg(word % 10000, 4, 10, QLatin1Char('0'));
+    for (qint64 piece = 0; text.size() < size; ++piece)
+        text += form.arg(piece % 10000, 4, 10, QLatin1Char('0'));
     return text;
 }
 
@@ -87,7 +78,7 @@ int main(int argc, char *argv[])
 
     QElapsedTimer timer;
     {
-        const QString text = line ? oneLine(megabytes) : shortLines(megabytes);
+        const QString text = generatedText(megabytes, line);
         timer.start();
         view.setContents(text);
     }
