@@ -168,8 +168,47 @@ QList<QString> decodeDocument(const ReadBytes &read, qsizetype pieceLength)
     return pieces;
 }
 
+namespace {
+
+// The written form from a text already in UTF-8: only the marks are doubled, and the bytes are
+// gathered into writes of about PieceLength.
+void encodeUtf8Item(const std::function<void(const Utf8Sink &)> &text,
+                    const std::function<void(QByteArrayView)> &sink)
+{
+    QByteArray buffer;
+    buffer.reserve(2 * PieceLength);
+    const auto append = [&](QByteArrayView bytes) {
+        if (buffer.size() + bytes.size() > 2 * PieceLength) {
+            sink(buffer);
+            buffer.clear();
+        }
+        buffer.append(bytes);
+    };
+    append("\"");
+    text([&](QByteArrayView given) {
+        for (qsizetype from = 0;;) {
+            const qsizetype mark = given.indexOf('"', from);
+            if (mark < 0) {
+                append(given.sliced(from));
+                break;
+            }
+            append(given.sliced(from, mark + 1 - from));
+            append("\"");
+            from = mark + 1;
+        }
+    });
+    append("\"\r\n");
+    sink(buffer);
+}
+
+} // namespace
+
 void encodeItem(const TextSource &text, const std::function<void(QByteArrayView)> &sink)
 {
+    if (SystemEncoding == QStringConverter::Utf8 && text.readUtf8) {
+        encodeUtf8Item(text.readUtf8, sink);
+        return;
+    }
     QStringEncoder encoder(SystemEncoding, QStringConverter::Flag::Stateless);
     static constexpr char16_t Mark[] = u"\"";
     static constexpr char16_t Closing[] = u"\"\r\n";

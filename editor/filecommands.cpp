@@ -118,15 +118,11 @@ void Form1::File_Open_Click()
 void Form1::saveDocument()
 {
     FileNumber = Files.freeFile();
-    qint64 characters = 0;
-    writeDocument(Files, FileNumber, CurrentFile, [this, &characters](const TextSink &sink) {
-        Text1.readText([&](QStringView piece) {
-            characters += piece.size();
-            sink(piece);
-        });
-    });
+    writeDocument(Files, FileNumber, CurrentFile,
+                  { [this](const TextSink &sink) { Text1.readText(sink); },
+                    [this](const Utf8Sink &sink) { Text1.readUtf8(sink); } });
     CurrentFileStamp = Files.fileStamp(CurrentFile);
-    FileSize = characters + 1;
+    FileSize = Text1.textLength() + 1;
     Me.setCaption(savedCaption());
     TextChanged = false;
 }

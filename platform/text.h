@@ -1,14 +1,38 @@
 #pragma once
 
+#include <QByteArrayView>
 #include <QString>
 #include <QStringView>
 
 #include <functional>
+#include <type_traits>
+#include <utility>
 
 // A text handed over in pieces, in order, so that a large one need not be held whole: the source
 // calls the sink once per piece. No piece ends between the two halves of a surrogate pair.
 using TextSink = std::function<void(QStringView)>;
-using TextSource = std::function<void(const TextSink &)>;
+// The same text as valid UTF-8; no piece ends inside a character.
+using Utf8Sink = std::function<void(QByteArrayView)>;
+
+struct TextSource
+{
+    template<typename Read>
+    requires std::is_invocable_v<const Read &, const TextSink &> TextSource(Read read)
+        : read(std::move(read))
+    {
+    }
+    TextSource(std::function<void(const TextSink &)> read,
+               std::function<void(const Utf8Sink &)> readUtf8)
+        : read(std::move(read)), readUtf8(std::move(readUtf8))
+    {
+    }
+    void operator()(const TextSink &sink) const { read(sink); }
+
+    std::function<void(const TextSink &)> read;
+    // A source that keeps its text as UTF-8 hands its bytes over too, which spares decoding and
+    // encoding them again where UTF-8 is written; empty otherwise.
+    std::function<void(const Utf8Sink &)> readUtf8;
+};
 
 // A text already held whole, as one piece; the text must outlive the source.
 inline TextSource wholeText(QStringView text)

@@ -53,6 +53,21 @@ void TestDocFormat::writtenBytes()
     QFETCH(QByteArray, written);
     try {
         QCOMPARE(encodeItem(text), written);
+        // A text kept as UTF-8 hands over its bytes, in pieces that end between characters.
+        const QByteArray utf8 = text.toUtf8();
+        const auto bytes = [&utf8](const Utf8Sink &sink) {
+            for (qsizetype from = 0, to; from < utf8.size(); from = to) {
+                for (to = std::min(from + 1000, utf8.size()); to < utf8.size(); ++to) {
+                    if ((utf8[to] & 0xC0) != 0x80)
+                        break;
+                }
+                sink(QByteArrayView(utf8).sliced(from, to - from));
+            }
+        };
+        QByteArray fromBytes;
+        encodeItem({ wholeText(text).read, bytes },
+                   [&fromBytes](QByteArrayView piece) { fromBytes.append(piece); });
+        QCOMPARE(fromBytes, written);
     } catch (const Failure &failure) {
         QCOMPARE(failure.number(), int(FailureNumber::InvalidProcedureCall));
         const QString where = QString::fromLatin1(written);

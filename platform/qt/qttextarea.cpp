@@ -100,6 +100,14 @@ void QtTextArea::setText(const QString &text)
 
 qsizetype QtTextArea::textLength() const { return buffer().length(); }
 
+void QtTextArea::readUtf8(const Utf8Sink &sink) const
+{
+    buffer().forEachChunk(0, [&sink](QByteArrayView bytes, qint64) {
+        sink(bytes);
+        return true;
+    });
+}
+
 void QtTextArea::beginLoad()
 {
     ProgramEdit edit(this);

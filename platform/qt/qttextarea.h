@@ -28,6 +28,7 @@ public:
     void setText(const QString &text) override;
     qsizetype textLength() const override;
     void readText(const TextSink &sink) const override { buffer().readText(sink); }
+    void readUtf8(const Utf8Sink &sink) const override;
     void beginLoad() override;
     void appendLoaded(QByteArrayView utf8) override;
     void keepLoaded() override { TextView::keepLoaded(); }
