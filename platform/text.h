@@ -14,11 +14,16 @@ using TextSink = std::function<void(QStringView)>;
 // The same text as valid UTF-8; no piece ends inside a character.
 using Utf8Sink = std::function<void(QByteArrayView)>;
 
+struct TextSource;
+// Any callable that hands a text to a TextSink, as a source of characters only.
+template<typename Read>
+concept TextReader = std::is_invocable_v<const Read &, const TextSink &> && !std::is_same_v<
+    std::remove_cvref_t<Read>, TextSource>;
+
 struct TextSource
 {
-    template<typename Read>
-    requires std::is_invocable_v<const Read &, const TextSink &> TextSource(Read read)
-        : read(std::move(read))
+    template<TextReader Read>
+    TextSource(Read read) : read(std::move(read))
     {
     }
     TextSource(std::function<void(const TextSink &)> read,
