@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Replace All and Go To Line through the real dialogs, from the keyboard: each dialog must take
-# the keys once shown. The text is read back through the X clipboard.
+# Find, Replace, Replace All, undo and Go To Line through the real dialogs, from the keyboard;
+# the text is read back through the X clipboard.
 # Usage: test_search.sh <quorvex binary> <screenshot folder>
 . "$(dirname "$0")/common.sh"
 RW_SHOT_DIR=${2:-.}
@@ -9,13 +9,15 @@ rw_start "$1"
 
 # Copies the whole text until the clipboard holds exactly $1 (a button pressed by its mnemonic
 # clicks a moment later).
+copied_is() {
+    rw_activate
+    rw_key ctrl+a ctrl+c
+    rw_wait_for 1 sh -c '[ "$(xclip -o -selection clipboard 2>/dev/null)" = "$1" ]' _ "$1"
+}
 expect_text() {
     local tries
     for tries in 1 2 3 4 5; do
-        rw_activate
-        rw_key ctrl+a ctrl+c
-        rw_wait_for 1 sh -c '[ "$(xclip -o -selection clipboard 2>/dev/null)" = "$1" ]' _ "$1" \
-            && return 0
+        copied_is "$1" && return 0
     done
     rw_fail "$2: the text is '$(xclip -o -selection clipboard 2>/dev/null)', expected '$1'"
 }
@@ -23,16 +25,38 @@ expect_text() {
 rw_type "alpha beta alpha"
 rw_key Return
 rw_type "gamma alpha"
-expect_text $'alpha beta alpha\r\ngamma alpha' "typing"
+TEXT=$'alpha beta alpha\r\ngamma alpha'
+expect_text "$TEXT" "typing"
 
+# Find: Return in the dialog finds the first match, which typing then replaces.
+rw_key ctrl+Home ctrl+f
+rw_dialog "^Find$"
+rw_type "alpha"
+rw_key Return Escape
+rw_activate
+rw_type "X"
+expect_text $'X beta alpha\r\ngamma alpha' "typing over the found match"
+rw_key ctrl+z
+expect_text "$TEXT" "undoing the typing"
+
+# Replace: Return finds the first match, Replace replaces it and finds the next.
 rw_key ctrl+Home ctrl+h
 rw_dialog "^Replace$"
 rw_key ctrl+a
 rw_type "alpha"
 rw_key Tab
 rw_type "omega"
+rw_key Return alt+r
+expect_text $'omega beta alpha\r\ngamma alpha' "Replace"
+
+# Replace All, then one undo takes all of it back.
+rw_key ctrl+h
+rw_dialog "^Replace$"
 rw_key alt+a
 expect_text $'omega beta omega\r\ngamma omega' "Replace All"
+rw_screenshot search-replaced
+rw_key ctrl+z
+expect_text $'omega beta alpha\r\ngamma alpha' "undoing Replace All"
 
 # Go To Line puts the caret at the start of the line.
 rw_key ctrl+Home ctrl+g
@@ -42,9 +66,9 @@ rw_type "2"
 rw_key Return
 rw_activate
 rw_type "Z"
-expect_text $'omega beta omega\r\nZgamma omega' "Go To Line"
+expect_text $'omega beta alpha\r\nZgamma alpha' "Go To Line"
 
 rw_running || rw_fail "the program ended"
 rw_expect_title "Quorvex - Blank.txt"
 rw_screenshot search
-echo "PASS: replaced all and went to a line through the real dialogs"
+echo "PASS: found, replaced one and all, undid, went to a line"
