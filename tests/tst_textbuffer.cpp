@@ -122,6 +122,8 @@ private Q_SLOTS:
     void randomEditsMatchAPlainString();
     void failedEditChangesNothing_data();
     void failedEditChangesNothing();
+    void failedRewriteKeepsWhatItReplaced();
+    void rewriteLetsTheOldTextGo();
     void editsRebuildOnlyTheirPath_data();
     void editsRebuildOnlyTheirPath();
 };
@@ -439,6 +441,88 @@ void TestTextBuffer::failedEditChangesNothing()
         QCOMPARE(historyOf(buffer), history);
     }
     QVERIFY(allowed > 0);
+}
+
+// A rewrite makes its text a slice at a time: when memory runs out, the text is either as it
+// was, or has the ranges of the slices done replaced as one undo step, which undoes exactly.
+void TestTextBuffer::failedRewriteKeepsWhatItReplaced()
+{
+    QString text;
+    for (int i = 0; i < 300; ++i)
+        text += u"line é\U0001F600 %1\r\n"_s.arg(i);
+    // Every tenth line's number, and the texts with the first few of them replaced by '#'.
+    QStringList done { text };
+    QList<std::pair<qint64, qint64>> ranges;
+    qsizetype shift = 0;
+    for (int i = 0; i < 300; i += 10) {
+        const QString number = QString::number(i);
+        const qsizetype at = text.indexOf(u" "_s + number + u"\r"_s) + 1;
+        ranges.append(
+            { text.left(at).toUtf8().size(), text.left(at).toUtf8().size() + number.size() });
+        done.append(QString(done.last()).replace(at - shift, number.size(), u"#"_s));
+        shift += number.size() - 1;
+    }
+    TextBuffer::setRewriteSlice(1000);
+    int partial = 0;
+    for (int allowed = 0;; ++allowed) {
+        TextBuffer buffer;
+        buffer.setText(text);
+        buffer.replace(0, 4, u"LINE"_s);
+        buffer.undo();
+        TextBuffer::Rewrite rewrite = buffer.startRewrite();
+        for (const auto &[from, to] : ranges)
+            rewrite.replace(from, to, u"#"_s);
+        rope::failAllocationAfter(allowed);
+        try {
+            buffer.finishRewrite(std::move(rewrite));
+            rope::failAllocationAfter(-1);
+            QVERIFY(sameAs(buffer, done.last()));
+            break;
+        } catch (const TextBuffer::PartialRewrite &) {
+            rope::failAllocationAfter(-1);
+            ++partial;
+            QVERIFY(buffer.text() != text);
+            QVERIFY(done.contains(buffer.text()));
+        } catch (const std::bad_alloc &) {
+            rope::failAllocationAfter(-1);
+            QVERIFY(sameAs(buffer, text));
+            QVERIFY(buffer.canRedo());
+            continue;
+        }
+        const QString kept = buffer.text();
+        QVERIFY(!buffer.canRedo());
+        buffer.undo();
+        QVERIFY(sameAs(buffer, text));
+        buffer.redo();
+        QVERIFY(sameAs(buffer, kept));
+    }
+    TextBuffer::setRewriteSlice(0);
+    QVERIFY(partial > 0);
+}
+
+// Replacing in every chunk: the old chunks are let go as the walk passes them, so the text never
+// stands twice, and the undo step keeps the replaced texts, not the old text.
+void TestTextBuffer::rewriteLetsTheOldTextGo()
+{
+    QString text;
+    for (int i = 0; i < 100000; ++i)
+        text += u"field,%1\r\n"_s.arg(i);
+    TextBuffer buffer;
+    buffer.setText(text);
+    const qint64 nodes = rope::nodeCount().live;
+    TextBuffer::Rewrite rewrite = buffer.startRewrite();
+    for (qint64 byte = 0; byte < buffer.byteLength(); byte += 100)
+        rewrite.replace(byte, byte + 1, u"F"_s);
+    TextBuffer::setRewriteSlice(64 * 1024);
+    rope::resetPeak();
+    buffer.finishRewrite(std::move(rewrite));
+    TextBuffer::setRewriteSlice(0);
+    const rope::NodeCount after = rope::nodeCount();
+    QVERIFY2(after.peak - nodes < nodes / 4,
+             qPrintable(u"%1 nodes, %2 more at the peak"_s.arg(nodes).arg(after.peak - nodes)));
+    QVERIFY(after.live <= nodes + 1);
+    buffer.undo();
+    QVERIFY(buffer.text() == text);
 }
 
 // An edit makes new nodes along its path only and shares the rest of the text, whatever the

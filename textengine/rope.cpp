@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 #include <new>
 
 namespace rope {
@@ -9,6 +10,7 @@ namespace rope {
 namespace {
 
 qint64 allocationsLeft = -1;
+NodeCount nodes;
 
 bool isContinuation(char c) { return (uchar(c) & 0xC0) == 0x80; }
 
@@ -160,6 +162,16 @@ Offset scanToUnit(const Node &leaf, qint64 unit, qint64 fromUnit, qint64 fromByt
     return { b, false };
 }
 
+void appendBytesOf(const Node &node, std::string &out)
+{
+    if (node.isLeaf()) {
+        out.append(node.data(), size_t(node.sum.bytes));
+        return;
+    }
+    appendBytesOf(*node.left, out);
+    appendBytesOf(*node.right, out);
+}
+
 } // namespace
 
 Summary operator+(const Summary &a, const Summary &b)
@@ -175,6 +187,14 @@ Summary operator+(const Summary &a, const Summary &b)
         sum.longest = std::max(sum.longest, a.last + b.first);
     return sum;
 }
+
+Node::Node() { nodes.peak = std::max(nodes.peak, ++nodes.live); }
+
+Node::~Node() { --nodes.live; }
+
+NodeCount nodeCount() { return nodes; }
+
+void resetPeak() { nodes.peak = nodes.live; }
 
 void failAllocationAfter(qint64 count) { allocationsLeft = count; }
 
@@ -400,6 +420,68 @@ void Builder::restore(State state)
     m_stack = std::move(state.stack);
     m_pending.assign(state.pending);
     m_hintLeaf = nullptr;
+}
+
+Splicer::Splicer(NodePtr old)
+{
+    if (old)
+        m_rest.push_back({ std::move(old), 0 });
+}
+
+void Splicer::walk(qint64 to, std::string *dropped, bool copy)
+{
+    while (m_at < to) {
+        if (m_leaf && m_at < m_leafStart + m_leaf->sum.bytes) {
+            const qint64 leafEnd = m_leafStart + m_leaf->sum.bytes;
+            const qint64 end = std::min(to, leafEnd);
+            const char *from = m_leaf->data() + (m_at - m_leafStart);
+            if (copy && m_at == m_leafStart && end == leafEnd)
+                m_builder.appendTree(m_leaf);
+            else if (copy)
+                m_builder.appendBytes(from, end - m_at);
+            else if (dropped)
+                dropped->append(from, size_t(end - m_at));
+            m_at = end;
+            continue;
+        }
+        m_leaf.reset();
+        if (m_rest.empty())
+            return;
+        Piece piece = std::move(m_rest.back());
+        m_rest.pop_back();
+        const qint64 end = piece.start + piece.node->sum.bytes;
+        if (end <= to) {
+            if (copy)
+                m_builder.appendTree(piece.node);
+            else if (dropped)
+                appendBytesOf(*piece.node, *dropped);
+            m_at = end;
+        } else if (piece.node->isLeaf()) {
+            m_leaf = std::move(piece.node);
+            m_leafStart = piece.start;
+        } else {
+            const qint64 leftBytes = piece.node->left->sum.bytes;
+            m_rest.push_back({ piece.node->right, piece.start + leftBytes });
+            m_rest.push_back({ piece.node->left, piece.start });
+        }
+    }
+}
+
+NodePtr Splicer::current() const
+{
+    Builder builder = m_builder;
+    if (m_leaf && m_at < m_leafStart + m_leaf->sum.bytes)
+        builder.appendBytes(m_leaf->data() + (m_at - m_leafStart),
+                            m_leafStart + m_leaf->sum.bytes - m_at);
+    for (auto piece = m_rest.rbegin(); piece != m_rest.rend(); ++piece)
+        builder.appendTree(piece->node);
+    return builder.tree();
+}
+
+NodePtr Splicer::finish()
+{
+    walk(std::numeric_limits<qint64>::max(), nullptr, true);
+    return m_builder.tree();
 }
 
 NodePtr slice(const NodePtr &root, qint64 fromUnit, qint64 toUnit)

@@ -36,6 +36,11 @@ using NodePtr = std::shared_ptr<const Node>;
 
 struct Node
 {
+    Node();
+    ~Node();
+    Node(const Node &) = delete;
+    Node &operator=(const Node &) = delete;
+
     Summary sum;
     int height = 0; // 0 for a leaf
     NodePtr left;
@@ -67,6 +72,14 @@ NodePtr join(const NodePtr &a, const NodePtr &b);
 void failAllocationAfter(qint64 count);
 // Counts one allocation against the seam above; throws when it says so.
 void countAllocation();
+// Testing seam: how many nodes there are, and the most there were at once since resetPeak().
+struct NodeCount
+{
+    qint64 live = 0;
+    qint64 peak = 0;
+};
+NodeCount nodeCount();
+void resetPeak();
 
 // Where a position falls: the leaf that holds it, and the position and byte at which that leaf
 // starts in the whole text.
@@ -134,6 +147,42 @@ private:
     const Node *m_hintLeaf = nullptr;
     qint64 m_hintUnit = 0;
     qint64 m_hintByte = 0;
+};
+
+// Walks a tree from its start beside byte places that come in order, building a new text of the
+// old one's pieces and new bytes: whole subtrees between two places are taken over as they are,
+// and only the leaves a place falls in are copied. The walk holds only what lies ahead of it, so
+// the nodes it has passed are freed as soon as nothing else holds them.
+class Splicer
+{
+public:
+    explicit Splicer(NodePtr old);
+    // The byte of the old text the walk has reached.
+    qint64 at() const { return m_at; }
+    // Appends the old text up to the byte, which starts a character outside a CR LF.
+    void copyTo(qint64 byte) { walk(byte, nullptr, true); }
+    // Passes over the old text up to the byte, appending its bytes to dropped when given.
+    void dropTo(qint64 byte, std::string *dropped = nullptr) { walk(byte, dropped, false); }
+    // Complete text in CR LF form.
+    void insert(const char *data, qint64 size) { m_builder.appendBytes(data, size); }
+    // The new text so far followed by the old text from the walk's place on.
+    NodePtr current() const;
+    // Appends the rest of the old text and gives the new tree.
+    NodePtr finish();
+
+private:
+    struct Piece
+    {
+        NodePtr node;
+        qint64 start;
+    };
+    void walk(qint64 to, std::string *dropped, bool copy);
+
+    Builder m_builder;
+    std::vector<Piece> m_rest; // what follows the current leaf, the nearest last
+    NodePtr m_leaf;
+    qint64 m_leafStart = 0;
+    qint64 m_at = 0;
 };
 
 // The text between two positions, sharing what it can.

@@ -7,7 +7,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <deque>
 #include <optional>
+#include <string>
 
 #ifdef __SSE2__
 #include <emmintrin.h>
@@ -535,60 +537,71 @@ qsizetype TextBuffer::replace(qsizetype position, qsizetype count, const TextSli
     return after;
 }
 
-// The old tree is walked once, in order, beside the ranges: whole subtrees between two ranges
-// are taken over as they are, and only the leaves a range touches are copied.
-struct TextBuffer::Rewrite::State
+// The changes of a rewrite, in order: where each starts in the text before it, and the lengths
+// of the text it replaced and of the text it put there. The texts themselves are kept once for
+// every run of changes with the same text: a length's top bit marks the change whose text is
+// new, the next one in its pool.
+struct TextBuffer::Changes
 {
-    struct Piece
+    struct Change
     {
-        const NodePtr *node;
         qint64 start;
+        quint32 oldBytes;
+        quint32 newBytes;
+    };
+    static constexpr quint32 Fresh = 0x80000000u;
+    static constexpr qint64 Longest = Fresh - 1;
+
+    // Reads a pool's texts change by change.
+    class Texts
+    {
+    public:
+        explicit Texts(const std::string &pool) : m_pool(pool) { }
+        QByteArrayView next(quint32 bytes)
+        {
+            if (bytes & Fresh) {
+                m_last = QByteArrayView(m_pool.data() + m_at, bytes & ~Fresh);
+                m_at += m_last.size();
+            }
+            return m_last;
+        }
+
+    private:
+        const std::string &m_pool;
+        qint64 m_at = 0;
+        QByteArrayView m_last;
     };
 
-    // Moves on to the byte to, appending the old text on the way or dropping it.
-    void take(qint64 to, bool copy)
-    {
-        while (kept < to) {
-            if (leaf && kept < leafEnd) {
-                const qint64 end = std::min(to, leafEnd);
-                if (copy && kept == leafStart && end == leafEnd)
-                    builder.appendTree(*leaf);
-                else if (copy)
-                    builder.appendBytes((*leaf)->data() + (kept - leafStart), end - kept);
-                kept = end;
-                continue;
-            }
-            const Piece piece = rest.back();
-            rest.pop_back();
-            const rope::Node &node = **piece.node;
-            const qint64 end = piece.start + node.sum.bytes;
-            if (end <= to) {
-                if (copy)
-                    builder.appendTree(*piece.node);
-                kept = end;
-            } else if (node.isLeaf()) {
-                leaf = piece.node;
-                leafStart = piece.start;
-                leafEnd = end;
-            } else {
-                rest.push_back({ &node.right, piece.start + node.left->sum.bytes });
-                rest.push_back({ &node.left, piece.start });
-            }
-        }
-    }
+    std::deque<Change> list; // a deque grows without copying what it holds
+    std::string oldTexts;
+    std::string newTexts;
+};
 
-    NodePtr old;
-    Builder builder;
-    std::vector<Piece> rest; // what follows the current leaf, the nearest last
-    const NodePtr *leaf = nullptr;
-    qint64 leafStart = 0;
-    qint64 leafEnd = 0;
-    qint64 kept = 0; // the old text before it is rewritten
-    qint64 firstByte = -1;
-    qint64 lastByte = 0;
-    // Most replacements are the same text as the one before.
+namespace {
+
+constexpr qint64 RewriteSlice = 8 * 1024 * 1024;
+qint64 rewriteSlice = RewriteSlice;
+
+// The position of a byte that starts a character.
+qint64 unitOfByteIn(const rope::NodePtr &tree, qint64 byte)
+{
+    const rope::Location at
+        = rope::locateByte(tree, std::clamp<qint64>(byte, 0, rope::bytes(tree)));
+    if (!at.leaf)
+        return 0;
+    return at.unitStart + rope::unitOfByte(*at.leaf, byte - at.byteStart);
+}
+
+} // namespace
+
+void TextBuffer::setRewriteSlice(qint64 bytes) { rewriteSlice = bytes > 0 ? bytes : RewriteSlice; }
+
+struct TextBuffer::Rewrite::State
+{
+    NodePtr old; // the text the ranges are in
+    std::shared_ptr<Changes> changes = std::make_shared<Changes>();
+    qint64 kept = 0; // the end of the last range
     QString lastText;
-    QByteArray lastBytes;
 };
 
 TextBuffer::Rewrite::Rewrite(std::unique_ptr<State> state) : d(std::move(state)) { }
@@ -602,47 +615,110 @@ void TextBuffer::Rewrite::replace(qint64 fromByte, qint64 toByte, const QString 
     toByte = std::clamp(toByte, fromByte, total);
     if (toByte == fromByte && text.isEmpty())
         return;
-    d->take(fromByte, true);
-    if (text != d->lastText || d->lastBytes.isEmpty()) {
-        d->lastBytes = withCrLf(text).toUtf8();
+    Changes &changes = *d->changes;
+    quint32 fresh = changes.list.empty() || text != d->lastText ? Changes::Fresh : 0;
+    // A range too long for its length's bits goes in parts, the text with the last.
+    for (; toByte - fromByte > Changes::Longest;
+         fromByte += Changes::Longest, fresh = Changes::Fresh)
+        changes.list.push_back({ fromByte, quint32(Changes::Longest), Changes::Fresh });
+    quint32 newBytes = 0;
+    if (fresh) {
+        const QByteArray bytes = withCrLf(text).toUtf8();
+        if (bytes.size() > Changes::Longest)
+            throw std::bad_alloc();
+        changes.newTexts.append(bytes.constData(), size_t(bytes.size()));
+        newBytes = quint32(bytes.size());
         d->lastText = text;
+    } else {
+        newBytes = changes.list.back().newBytes & ~Changes::Fresh;
     }
-    d->builder.appendBytes(d->lastBytes.constData(), d->lastBytes.size());
-    d->take(toByte, false);
-    if (d->firstByte < 0)
-        d->firstByte = fromByte;
-    d->lastByte = toByte;
+    changes.list.push_back({ fromByte, quint32(toByte - fromByte), newBytes | fresh });
+    d->kept = toByte;
 }
 
 TextBuffer::Rewrite TextBuffer::startRewrite() const
 {
     auto state = std::make_unique<Rewrite::State>();
     state->old = root();
-    if (state->old)
-        state->rest.push_back({ &state->old, 0 });
     return Rewrite(std::move(state));
 }
 
+// The walk holds the old text only ahead of it. Every slice of it the text it has made so far
+// becomes the current text, so the chunks behind are let go; the slice is also how far back a
+// failure falls.
 qsizetype TextBuffer::finishRewrite(Rewrite rewrite)
 {
     Rewrite::State &d = *rewrite.d;
-    if (d.firstByte < 0 || d.old != root())
+    if (d.changes->list.empty() || d.old != root())
         return -1;
-    d.take(rope::bytes(d.old), true);
-    NodePtr next = d.builder.tree();
-    const qsizetype first = positionOfByte(d.firstByte);
-    const qsizetype end = positionOfByte(d.lastByte);
-    const qint64 delta = rope::units(next) - rope::units(d.old);
-    // The step keeps only the span that changed, and that as shared subtrees.
-    Edit edit { first, rope::slice(d.old, first, end), rope::slice(next, first, end + delta) };
-    commitEdit(std::move(next), std::move(edit), Merge::Never);
-    return first;
+    d.old.reset();
+    Changes &changes = *d.changes;
+    std::deque<Changes::Change> &list = changes.list;
+    const qsizetype first = positionOfByte(list.front().start);
+    Room room = makeRoom();
+    rope::Splicer splicer(root());
+    Changes::Texts newTexts(changes.newTexts);
+    std::string dropped;
+    qint64 lastOld = -1; // where the last old text kept starts in its pool
+    size_t done = 0;
+    qint64 shown = 0;
+    try {
+        for (size_t i = 0; i < list.size(); ++i) {
+            Changes::Change &change = list[i];
+            splicer.copyTo(change.start);
+            dropped.clear();
+            splicer.dropTo(change.start + change.oldBytes, &dropped);
+            const qint64 pool = qint64(changes.oldTexts.size());
+            if (lastOld < 0
+                || QByteArrayView(dropped)
+                    != QByteArrayView(changes.oldTexts.data() + lastOld, pool - lastOld)) {
+                changes.oldTexts += dropped;
+                change.oldBytes |= Changes::Fresh;
+                lastOld = pool;
+            }
+            const QByteArrayView text = newTexts.next(change.newBytes);
+            splicer.insert(text.data(), text.size());
+            if (splicer.at() - shown >= rewriteSlice) {
+                commit(splicer.current());
+                done = i + 1;
+                shown = splicer.at();
+            }
+        }
+        NodePtr next = splicer.finish();
+        commitEdit(std::move(next), { first, nullptr, nullptr, std::move(d.changes) }, Merge::Never,
+                   std::move(room));
+        return first;
+    } catch (const std::bad_alloc &) {
+        if (done == 0)
+            throw;
+    }
+    // The text is the one made up to the last slice; the changes after it are dropped.
+    list.resize(done);
+    commitEdit(root(), { first, nullptr, nullptr, std::move(d.changes) }, Merge::Never,
+               std::move(room));
+    PartialRewrite partial;
+    partial.first = first;
+    throw partial;
+}
+
+TextBuffer::Room TextBuffer::makeRoom()
+{
+    reserveOneMore(m_undo);
+    Room room;
+    room.grouped = m_groupDepth > 0 && m_groupStarted;
+    if (room.grouped)
+        reserveOneMore(m_undo.back());
+    else
+        reserveOneMore(room.alone);
+    return room;
 }
 
 void TextBuffer::commitEdit(NodePtr next, Edit edit, Merge merge)
 {
     // Whatever may fail comes first; the text and history change only after.
     const auto mergedWith = [&](const Edit &last) -> std::optional<Edit> {
+        if (last.changes)
+            return std::nullopt;
         // Typing over a selection and going on typing is one step.
         if (!edit.removed && last.inserted
             && edit.position == last.position + rope::units(last.inserted))
@@ -655,31 +731,32 @@ void TextBuffer::commitEdit(NodePtr next, Edit edit, Merge merge)
             return Edit { last.position, concatenated(last.removed, edit.removed), nullptr };
         return std::nullopt;
     };
-    reserveOneMore(m_undo);
-    const bool grouped = m_groupDepth > 0 && m_groupStarted;
-    std::optional<Edit> merged;
-    Step alone;
-    if (grouped)
-        reserveOneMore(m_undo.back());
-    else if (m_groupDepth == 0 && merge == Merge::Typing && m_mergeOpen && !m_undo.empty())
-        merged = mergedWith(m_undo.back().back());
-    if (!grouped && !merged)
-        reserveOneMore(alone);
+    if (m_groupDepth == 0 && merge == Merge::Typing && m_mergeOpen && !m_undo.empty()) {
+        if (std::optional<Edit> merged = mergedWith(m_undo.back().back())) {
+            commit(std::move(next));
+            m_redo.clear();
+            m_undo.back().back() = std::move(*merged);
+            return;
+        }
+    }
+    commitEdit(std::move(next), std::move(edit), merge, makeRoom());
+}
 
+// Nothing here allocates: the room was made before.
+void TextBuffer::commitEdit(NodePtr next, Edit edit, Merge merge, Room room)
+{
     commit(std::move(next));
     m_redo.clear();
-    if (grouped) {
+    if (room.grouped) {
         m_undo.back().push_back(std::move(edit));
-    } else if (merged) {
-        m_undo.back().back() = std::move(*merged);
-    } else {
-        alone.push_back(std::move(edit));
-        m_undo.push_back(std::move(alone));
-        if (m_groupDepth > 0)
-            m_groupStarted = true;
-        else
-            m_mergeOpen = merge == Merge::Typing;
+        return;
     }
+    room.alone.push_back(std::move(edit));
+    m_undo.push_back(std::move(room.alone));
+    if (m_groupDepth > 0)
+        m_groupStarted = true;
+    else
+        m_mergeOpen = merge == Merge::Typing;
 }
 
 void TextBuffer::beginUndoGroup()
@@ -718,6 +795,11 @@ TextBuffer::Span TextBuffer::moveStep(std::vector<Step> &from, std::vector<Step>
     NodePtr next = root();
     Span span;
     const auto apply = [&](const Edit &edit, const NodePtr &out, const NodePtr &in) {
+        if (edit.changes) {
+            const qint64 end = rewritten(next, *edit.changes, forward);
+            span = { edit.position, unitOfByteIn(next, end) - edit.position };
+            return;
+        }
         next = rope::replaced(next, edit.position, edit.position + rope::units(out), in);
         span = { edit.position, rope::units(in) };
     };
@@ -735,4 +817,28 @@ TextBuffer::Span TextBuffer::moveStep(std::vector<Step> &from, std::vector<Step>
     from.pop_back();
     m_mergeOpen = false;
     return span;
+}
+
+qint64 TextBuffer::rewritten(NodePtr &tree, const Changes &changes, bool forward)
+{
+    rope::Splicer splicer(tree);
+    Changes::Texts oldTexts(changes.oldTexts);
+    Changes::Texts newTexts(changes.newTexts);
+    qint64 delta = 0; // what the changes before this one have added to the length
+    qint64 end = 0;
+    for (const Changes::Change &change : changes.list) {
+        const QByteArrayView before = oldTexts.next(change.oldBytes);
+        const QByteArrayView after = newTexts.next(change.newBytes);
+        // Where the change is in the text walked and in the text made.
+        const qint64 from = forward ? change.start : change.start + delta;
+        const qint64 to = forward ? change.start + delta : change.start;
+        const QByteArrayView put = forward ? after : before;
+        splicer.copyTo(from);
+        splicer.dropTo(from + (forward ? before : after).size());
+        splicer.insert(put.data(), put.size());
+        delta += after.size() - before.size();
+        end = to + put.size();
+    }
+    tree = splicer.finish();
+    return end;
 }

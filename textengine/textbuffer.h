@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <memory>
+#include <new>
 #include <utility>
 #include <vector>
 
@@ -90,9 +91,11 @@ public:
     qsizetype replace(qsizetype position, qsizetype count, const TextSlice &text,
                       Merge merge = Merge::Never);
     // Replaces ranges of bytes given in order, the way a search finds them, as one undo step.
-    // The new text is built as the ranges come: each rewritten leaf is appended to it, and
-    // every part without a range is shared with the old text, so the work holds only the new
-    // leaves. The text changes only at finishRewrite(); dropping the rewrite leaves it as it was.
+    // The ranges are gathered first, with the old text untouched, so a rewrite can be dropped
+    // at any point. finishRewrite() then walks the text once, sharing every part without a range
+    // and freeing the old chunks behind it as it goes, so that replacing in every chunk needs
+    // little more memory than the text already takes. The undo step keeps the replaced and the
+    // replacing texts, each once while they repeat, instead of the old text.
     class Rewrite
     {
     public:
@@ -110,8 +113,17 @@ public:
     };
     Rewrite startRewrite() const;
     // Makes the rewrite the text, as one undo step. Returns the position of the first change,
-    // or -1 when nothing changed (or the text was edited since the rewrite started).
+    // or -1 when nothing changed (or the text was edited since the rewrite started). When memory
+    // runs out part way, the ranges replaced so far stay, as one undo step, and PartialRewrite
+    // is thrown; when it runs out before any, std::bad_alloc leaves everything as it was.
     qsizetype finishRewrite(Rewrite rewrite);
+    struct PartialRewrite : std::bad_alloc
+    {
+        qsizetype first = 0; // the position of the first change
+    };
+    // Testing seam: how much of the old text a rewrite walks before the text it has made so far
+    // becomes the current text, letting the old chunks go; 0 for the usual.
+    static void setRewriteSlice(qint64 bytes);
     // Several edits that undo and redo as one step, between begin and end.
     void beginUndoGroup();
     void endUndoGroup();
@@ -134,11 +146,15 @@ public:
 
 private:
     using NodePtr = std::shared_ptr<const rope::Node>;
+    struct Changes;
+    // An edit keeps the text it removed and the text it inserted, or, for a rewrite, the list of
+    // its changes.
     struct Edit
     {
         qsizetype position;
         NodePtr removed;
         NodePtr inserted;
+        std::shared_ptr<const Changes> changes = {};
     };
     using Step = std::vector<Edit>;
     struct Loading;
@@ -158,7 +174,18 @@ private:
     const NodePtr &root() const;
     Place place(qsizetype position) const;
     void commit(NodePtr root);
+    // Room in the history for one more step, taken before the text changes.
+    struct Room
+    {
+        Step alone;
+        bool grouped = false;
+    };
+    Room makeRoom();
+    // Makes the changes of a rewrite in the tree, or undoes them; returns the byte where the
+    // last one ends in the tree made.
+    static qint64 rewritten(NodePtr &tree, const Changes &changes, bool forward);
     void commitEdit(NodePtr root, Edit edit, Merge merge);
+    void commitEdit(NodePtr root, Edit edit, Merge merge, Room room);
     void appendLoading(const std::function<void(rope::Builder &, bool &endedWithCr)> &append,
                        qint64 mostBytes);
     Span moveStep(std::vector<Step> &from, std::vector<Step> &to, bool forward);

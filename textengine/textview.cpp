@@ -145,12 +145,20 @@ bool TextView::rewrite(const std::function<bool(TextBuffer::Rewrite &)> &fill)
     if (!fill(rewrite))
         return false;
     const qsizetype oldLength = m_buffer.length();
-    const qsizetype first = m_buffer.finishRewrite(std::move(rewrite));
-    if (first < 0)
-        return true;
-    m_caret = m_anchor = first;
-    m_preferredX = -1;
-    afterEdit(first, oldLength - first, m_buffer.length() - first, -1);
+    const auto shown = [&](qsizetype first) {
+        m_caret = m_anchor = first;
+        m_preferredX = -1;
+        afterEdit(first, oldLength - first, m_buffer.length() - first, -1);
+    };
+    qsizetype first = -1;
+    try {
+        first = m_buffer.finishRewrite(std::move(rewrite));
+    } catch (const TextBuffer::PartialRewrite &partial) {
+        shown(partial.first);
+        throw;
+    }
+    if (first >= 0)
+        shown(first);
     return true;
 }
 

@@ -60,7 +60,9 @@ public:
     void replaceSelection(const TextSlice &text);
 
     // Replaces the ranges fill() hands to the rewrite (TextBuffer::Rewrite) as one undo step;
-    // the caret goes to the first change. When fill() returns false or throws, nothing changes.
+    // the caret goes to the first change. When fill() returns false or throws, nothing changes;
+    // when memory runs out while the ranges are replaced, TextBuffer::PartialRewrite follows the
+    // part that was done.
     bool rewrite(const std::function<bool(TextBuffer::Rewrite &)> &fill);
 
     void undo();

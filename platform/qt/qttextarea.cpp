@@ -249,17 +249,25 @@ qint64 QtTextArea::replaceAll(const SearchRequest &request, const QString &repla
     const auto bytes = searchableBytes(buffer());
     qint64 count = 0;
     ProgramEdit edit(this);
-    const bool complete = rewrite([&](TextBuffer::Rewrite &rewrite) {
-        BusyWork work;
-        return search.findAll(
-            *bytes, replaceWith,
-            [&](TextSearch::Range match, const QString &replacement) {
-                rewrite.replace(match.start, match.end, replacement);
-                ++count;
-                return true;
-            },
-            [&work] { return work.keepGoing(); });
-    });
+    bool complete = false;
+    try {
+        complete = rewrite([&](TextBuffer::Rewrite &rewrite) {
+            BusyWork work;
+            return search.findAll(
+                *bytes, replaceWith,
+                [&](TextSearch::Range match, const QString &replacement) {
+                    rewrite.replace(match.start, match.end, replacement);
+                    ++count;
+                    return true;
+                },
+                [&work] { return work.keepGoing(); });
+        });
+    } catch (const TextBuffer::PartialRewrite &) {
+        // Memory ran out part way: what was replaced stays, and the document has changed.
+        if (m_userEdit)
+            m_userEdit();
+        throw;
+    }
     return complete ? count : -1;
 }
 
