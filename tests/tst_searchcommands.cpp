@@ -4,6 +4,8 @@
 #include "busywork.h"
 #include "editorfixture.h"
 #include "marked.h"
+#include "rope.h"
+#include "textbuffer.h"
 
 #include <QCheckBox>
 #include <QElapsedTimer>
@@ -66,6 +68,7 @@ private Q_SLOTS:
     void commands_data();
     void commands();
     void longWorkShowsBusyAndStopsOnEscape();
+    void replaceAllOutOfMemoryKeepsWhatItDid();
 };
 
 void TestSearchCommands::commands_data()
@@ -236,6 +239,39 @@ void TestSearchCommands::longWorkShowsBusyAndStopsOnEscape()
     QVERIFY(!QGuiApplication::overrideCursor());
     QCOMPARE(f.text().text(), u"kept"_s);
     QVERIFY(!f.form.textChanged());
+}
+
+// Memory running out part way through Replace All: failure 7 is told, the replacements made so
+// far stay as one undo step, and the document counts as changed, so that closing asks to save.
+void TestSearchCommands::replaceAllOutOfMemoryKeepsWhatItDid()
+{
+    QString text;
+    for (int i = 0; i < 300; ++i)
+        text += u"word %1\r\n"_s.arg(i);
+    EditorFixture f;
+    f.start();
+    f.form.Search_Replace_Click();
+    fill(f.window, u"word"_s, u"w"_s, Case);
+    TextBuffer::setRewriteSlice(500);
+    for (int allowed = 0;; ++allowed) {
+        f.text().setText(text);
+        f.messageBoxes.calls.clear();
+        rope::failAllocationAfter(allowed);
+        QTest::mouseClick(child<QPushButton>(f.window, u"replaceAll"), Qt::LeftButton);
+        rope::failAllocationAfter(-1);
+        QCOMPARE(f.messageBoxes.calls.size(), 1);
+        QCOMPARE(f.messageBoxes.calls[0].title, u"7"_s);
+        const QString after = f.text().text();
+        QCOMPARE(f.form.textChanged(), after != text);
+        if (after == text)
+            continue;
+        QCOMPARE(f.text().selStart(), 0);
+        QVERIFY(after.startsWith(u"w 0\r\nw 1\r\n"_s) && after.endsWith(u"word 299\r\n"_s));
+        QTest::keyClick(&f.text(), Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(f.text().text(), text);
+        break;
+    }
+    TextBuffer::setRewriteSlice(0);
 }
 
 QTEST_MAIN(TestSearchCommands)
