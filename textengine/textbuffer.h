@@ -25,8 +25,9 @@ class Builder;
 // The text is kept as UTF-8 in the chunks of a balanced tree whose nodes carry their counts, so
 // every look-up and edit costs O(log n) wherever it happens. Nodes never change once built: an
 // edit builds new nodes along the path it changes, and the undo history keeps the text it
-// removed as shared subtrees, never as a copy. Every edit is all-or-nothing: if memory runs
-// out, std::bad_alloc leaves the text and the undo history as they were.
+// removed as shared subtrees, never as a copy (a rewrite keeps the texts it replaced instead).
+// Every edit is all-or-nothing: if memory runs out, std::bad_alloc leaves the text and the undo
+// history as they were. A rewrite alone keeps what it finished (see finishRewrite()).
 //
 // Edits are recorded for undo. Consecutive typed insertions (or deletions) at the caret merge
 // into one step until breakUndoMerge() is called or an edit of another kind comes.
