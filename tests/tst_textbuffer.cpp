@@ -371,8 +371,9 @@ void TestTextBuffer::randomEditsMatchAPlainString()
 void TestTextBuffer::failedEditChangesNothing_data()
 {
     QTest::addColumn<QString>("edit");
-    for (const char *edit : { "replace", "type on", "set text", "load bytes", "load text",
-                              "load more", "rewrite", "undo", "redo" })
+    for (const char *edit :
+         { "replace", "type on", "set text", "load bytes", "load text", "load more", "rewrite",
+           "undo", "redo", "undo of a rewrite", "redo of a rewrite" })
         QTest::addRow("%s", edit) << QString::fromLatin1(edit);
 }
 
@@ -385,6 +386,13 @@ void TestTextBuffer::failedEditChangesNothing()
     for (int i = 0; i < 400; ++i)
         lines += u"line é\U0001F600 %1\n"_s.arg(i);
     const QString big = lines + longMixed;
+    const auto rewrite = [](TextBuffer &buffer) {
+        TextBuffer::Rewrite rewrite = buffer.startRewrite();
+        for (const auto &[from, to] : { std::pair { 5, 8 }, { 3000, 8000 }, { 12000, 12001 } })
+            rewrite.replace(buffer.byteOfPosition(buffer.snapped(from)),
+                            buffer.byteOfPosition(buffer.snapped(to)), u"r\n"_s);
+        buffer.finishRewrite(std::move(rewrite));
+    };
     const auto prepare = [&](TextBuffer &buffer) {
         buffer.setText(big);
         if (edit == "load more"_L1) {
@@ -392,8 +400,12 @@ void TestTextBuffer::failedEditChangesNothing()
             return;
         }
         buffer.replace(10, 5, u"first"_s);
-        buffer.replace(50, 0, u"undone"_s);
-        buffer.undo();
+        if (edit.endsWith("of a rewrite"_L1))
+            rewrite(buffer);
+        else
+            buffer.replace(50, 0, u"undone"_s);
+        if (!edit.startsWith("undo"_L1))
+            buffer.undo();
         if (edit == "type on"_L1)
             buffer.replace(6000, 0, u"x"_s, TextBuffer::Merge::Typing);
     };
@@ -408,13 +420,9 @@ void TestTextBuffer::failedEditChangesNothing()
             buffer.appendLoaded(QByteArrayView(u"\n"_s.toUtf8() + big.toUtf8()));
         else if (edit == "load text"_L1)
             buffer.appendLoaded(QStringView(big));
-        else if (edit == "rewrite"_L1) {
-            TextBuffer::Rewrite rewrite = buffer.startRewrite();
-            for (const auto &[from, to] : { std::pair { 5, 8 }, { 3000, 8000 }, { 12000, 12001 } })
-                rewrite.replace(buffer.byteOfPosition(buffer.snapped(from)),
-                                buffer.byteOfPosition(buffer.snapped(to)), u"r\n"_s);
-            buffer.finishRewrite(std::move(rewrite));
-        } else if (edit == "undo"_L1)
+        else if (edit == "rewrite"_L1)
+            rewrite(buffer);
+        else if (edit.startsWith("undo"_L1))
             buffer.undo();
         else
             buffer.redo();
