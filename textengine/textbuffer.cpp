@@ -131,6 +131,20 @@ QStringDecoder utf8Decoder()
                               | QStringDecoder::Flag::ConvertInitialBom);
 }
 
+// The position of the character that holds the byte.
+qint64 positionOfByteIn(const rope::NodePtr &tree, qint64 byte)
+{
+    const rope::Location at
+        = rope::locateByte(tree, std::clamp<qint64>(byte, 0, rope::bytes(tree)));
+    if (!at.leaf)
+        return 0;
+    qint64 local = byte - at.byteStart;
+    while (local > 0 && local < at.leaf->sum.bytes
+           && (uchar(at.leaf->data()[local]) & 0xC0) == 0x80)
+        --local;
+    return at.unitStart + rope::unitOfByte(*at.leaf, local);
+}
+
 bool visitForward(const rope::Node &node, qint64 start, qint64 fromByte,
                   const TextBuffer::ChunkVisitor &visit)
 {
@@ -482,17 +496,7 @@ qint64 TextBuffer::byteOfPosition(qsizetype position) const
     return place.byteStart + place.byte;
 }
 
-qsizetype TextBuffer::positionOfByte(qint64 byte) const
-{
-    const rope::Location at = rope::locateByte(root(), std::clamp<qint64>(byte, 0, byteLength()));
-    if (!at.leaf)
-        return 0;
-    qint64 local = byte - at.byteStart;
-    while (local > 0 && local < at.leaf->sum.bytes
-           && (uchar(at.leaf->data()[local]) & 0xC0) == 0x80)
-        --local;
-    return at.unitStart + rope::unitOfByte(*at.leaf, local);
-}
+qsizetype TextBuffer::positionOfByte(qint64 byte) const { return positionOfByteIn(root(), byte); }
 
 void TextBuffer::forEachChunk(qint64 fromByte, const ChunkVisitor &visit) const
 {
@@ -581,16 +585,6 @@ namespace {
 
 constexpr qint64 RewriteSlice = 8 * 1024 * 1024;
 qint64 rewriteSlice = RewriteSlice;
-
-// The position of a byte that starts a character.
-qint64 unitOfByteIn(const rope::NodePtr &tree, qint64 byte)
-{
-    const rope::Location at
-        = rope::locateByte(tree, std::clamp<qint64>(byte, 0, rope::bytes(tree)));
-    if (!at.leaf)
-        return 0;
-    return at.unitStart + rope::unitOfByte(*at.leaf, byte - at.byteStart);
-}
 
 } // namespace
 
@@ -797,7 +791,7 @@ TextBuffer::Span TextBuffer::moveStep(std::vector<Step> &from, std::vector<Step>
     const auto apply = [&](const Edit &edit, const NodePtr &out, const NodePtr &in) {
         if (edit.changes) {
             const qint64 end = rewritten(next, *edit.changes, forward);
-            span = { edit.position, unitOfByteIn(next, end) - edit.position };
+            span = { edit.position, positionOfByteIn(next, end) - edit.position };
             return;
         }
         next = rope::replaced(next, edit.position, edit.position + rope::units(out), in);
