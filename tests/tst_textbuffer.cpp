@@ -122,7 +122,8 @@ private Q_SLOTS:
     void randomEditsMatchAPlainString();
     void failedEditChangesNothing_data();
     void failedEditChangesNothing();
-    void failedRewriteKeepsWhatItReplaced();
+    void failedRewriteKeepsWhatItDid_data();
+    void failedRewriteKeepsWhatItDid();
     void rewriteLetsTheOldTextGo();
     void editsRebuildOnlyTheirPath_data();
     void editsRebuildOnlyTheirPath();
@@ -451,58 +452,104 @@ void TestTextBuffer::failedEditChangesNothing()
     QVERIFY(allowed > 0);
 }
 
-// A rewrite makes its text a slice at a time: when memory runs out, the text is either as it
-// was, or has the ranges of the slices done replaced as one undo step, which undoes exactly.
-void TestTextBuffer::failedRewriteKeepsWhatItReplaced()
+// A rewrite, its undo and its redo make their text a slice at a time: when memory runs out, the
+// text is either as it was, or has the changes of the slices done made, which move to the other
+// history while the rest stay, so that going on undoing and redoing reaches both ends exactly.
+void TestTextBuffer::failedRewriteKeepsWhatItDid_data()
 {
+    QTest::addColumn<QString>("edit");
+    for (const char *edit : { "rewrite", "undo", "redo" })
+        QTest::addRow("%s", edit) << QString::fromLatin1(edit);
+}
+
+void TestTextBuffer::failedRewriteKeepsWhatItDid()
+{
+    QFETCH(QString, edit);
     QString text;
     for (int i = 0; i < 300; ++i)
         text += u"line é\U0001F600 %1\r\n"_s.arg(i);
-    // Every tenth line's number, and the texts with the first few of them replaced by '#'.
-    QStringList done { text };
+    // Every tenth line's number is replaced by '#'; the texts with the first few of them
+    // replaced, and with the last few.
     QList<std::pair<qint64, qint64>> ranges;
+    QStringList firstFew { text };
+    QStringList lastFew { text };
     qsizetype shift = 0;
     for (int i = 0; i < 300; i += 10) {
         const QString number = QString::number(i);
         const qsizetype at = text.indexOf(u" "_s + number + u"\r"_s) + 1;
-        ranges.append(
-            { text.left(at).toUtf8().size(), text.left(at).toUtf8().size() + number.size() });
-        done.append(QString(done.last()).replace(at - shift, number.size(), u"#"_s));
+        const qint64 byte = text.left(at).toUtf8().size();
+        ranges.append({ byte, byte + number.size() });
+        firstFew.append(QString(firstFew.last()).replace(at - shift, number.size(), u"#"_s));
         shift += number.size() - 1;
     }
-    TextBuffer::setRewriteSlice(1000);
-    int partial = 0;
-    for (int allowed = 0;; ++allowed) {
-        TextBuffer buffer;
+    for (auto range = ranges.crbegin(); range != ranges.crend(); ++range) {
+        QByteArray bytes = lastFew.last().toUtf8();
+        lastFew.append(
+            QString::fromUtf8(bytes.replace(range->first, range->second - range->first, "#")));
+    }
+    const QString all = firstFew.last();
+    const auto prepare = [&](TextBuffer &buffer) {
         buffer.setText(text);
         buffer.replace(0, 4, u"LINE"_s);
         buffer.undo();
+        if (edit == "rewrite"_L1)
+            return;
+        TextBuffer::Rewrite rewrite = buffer.startRewrite();
+        for (const auto &[from, to] : ranges)
+            rewrite.replace(from, to, u"#"_s);
+        buffer.finishRewrite(std::move(rewrite));
+        if (edit == "redo"_L1)
+            buffer.undo();
+    };
+    TextBuffer::setRewriteSlice(1000);
+    TextBuffer expected;
+    prepare(expected);
+    const QStringList history = historyOf(expected);
+    int partial = 0;
+    for (int allowed = 0;; ++allowed) {
+        TextBuffer buffer;
+        prepare(buffer);
+        const QString before = buffer.text();
         TextBuffer::Rewrite rewrite = buffer.startRewrite();
         for (const auto &[from, to] : ranges)
             rewrite.replace(from, to, u"#"_s);
         rope::failAllocationAfter(allowed);
         try {
-            buffer.finishRewrite(std::move(rewrite));
+            if (edit == "rewrite"_L1)
+                buffer.finishRewrite(std::move(rewrite)); // the others drop it
+            else if (edit == "undo"_L1)
+                buffer.undo();
+            else
+                buffer.redo();
             rope::failAllocationAfter(-1);
-            QVERIFY(sameAs(buffer, done.last()));
+            QVERIFY(sameAs(buffer, edit == "undo"_L1 ? text : all));
             break;
         } catch (const TextBuffer::PartialRewrite &) {
             rope::failAllocationAfter(-1);
             ++partial;
-            QVERIFY(buffer.text() != text);
-            QVERIFY(done.contains(buffer.text()));
         } catch (const std::bad_alloc &) {
             rope::failAllocationAfter(-1);
-            QVERIFY(sameAs(buffer, text));
-            QVERIFY(buffer.canRedo());
+            QVERIFY(sameAs(buffer, before));
+            QCOMPARE(historyOf(buffer), history);
             continue;
         }
         const QString kept = buffer.text();
-        QVERIFY(!buffer.canRedo());
-        buffer.undo();
+        QVERIFY(kept != before);
+        QVERIFY(edit == "undo"_L1 ? lastFew.contains(kept) : firstFew.contains(kept));
+        if (edit == "rewrite"_L1) {
+            QVERIFY(!buffer.canRedo());
+            buffer.undo();
+            QVERIFY(sameAs(buffer, text));
+            buffer.redo();
+            QVERIFY(sameAs(buffer, kept));
+            continue;
+        }
+        while (buffer.canRedo())
+            buffer.redo();
+        QVERIFY(sameAs(buffer, all));
+        while (buffer.canUndo())
+            buffer.undo();
         QVERIFY(sameAs(buffer, text));
-        buffer.redo();
-        QVERIFY(sameAs(buffer, kept));
     }
     TextBuffer::setRewriteSlice(0);
     QVERIFY(partial > 0);

@@ -131,20 +131,6 @@ QStringDecoder utf8Decoder()
                               | QStringDecoder::Flag::ConvertInitialBom);
 }
 
-// The position of the character that holds the byte.
-qint64 positionOfByteIn(const rope::NodePtr &tree, qint64 byte)
-{
-    const rope::Location at
-        = rope::locateByte(tree, std::clamp<qint64>(byte, 0, rope::bytes(tree)));
-    if (!at.leaf)
-        return 0;
-    qint64 local = byte - at.byteStart;
-    while (local > 0 && local < at.leaf->sum.bytes
-           && (uchar(at.leaf->data()[local]) & 0xC0) == 0x80)
-        --local;
-    return at.unitStart + rope::unitOfByte(*at.leaf, local);
-}
-
 bool visitForward(const rope::Node &node, qint64 start, qint64 fromByte,
                   const TextBuffer::ChunkVisitor &visit)
 {
@@ -496,7 +482,17 @@ qint64 TextBuffer::byteOfPosition(qsizetype position) const
     return place.byteStart + place.byte;
 }
 
-qsizetype TextBuffer::positionOfByte(qint64 byte) const { return positionOfByteIn(root(), byte); }
+qsizetype TextBuffer::positionOfByte(qint64 byte) const
+{
+    const rope::Location at = rope::locateByte(root(), std::clamp<qint64>(byte, 0, byteLength()));
+    if (!at.leaf)
+        return 0;
+    qint64 local = byte - at.byteStart;
+    while (local > 0 && local < at.leaf->sum.bytes
+           && (uchar(at.leaf->data()[local]) & 0xC0) == 0x80)
+        --local;
+    return at.unitStart + rope::unitOfByte(*at.leaf, local);
+}
 
 void TextBuffer::forEachChunk(qint64 fromByte, const ChunkVisitor &visit) const
 {
@@ -556,25 +552,16 @@ struct TextBuffer::Changes
     static constexpr quint32 Fresh = 0x80000000u;
     static constexpr qint64 Longest = Fresh - 1;
 
-    // Reads a pool's texts change by change.
-    class Texts
+    // The text of the next change in a pool, for a length as a change holds it.
+    static QByteArrayView next(const std::string &pool, TextsRead &read, quint32 bytes)
     {
-    public:
-        explicit Texts(const std::string &pool) : m_pool(pool) { }
-        QByteArrayView next(quint32 bytes)
-        {
-            if (bytes & Fresh) {
-                m_last = QByteArrayView(m_pool.data() + m_at, bytes & ~Fresh);
-                m_at += m_last.size();
-            }
-            return m_last;
+        if (bytes & Fresh) {
+            read.lastAt = read.at;
+            read.lastSize = bytes & ~Fresh;
+            read.at += read.lastSize;
         }
-
-    private:
-        const std::string &m_pool;
-        qint64 m_at = 0;
-        QByteArrayView m_last;
-    };
+        return QByteArrayView(pool.data() + read.lastAt, read.lastSize);
+    }
 
     std::deque<Change> list; // a deque grows without copying what it holds
     std::string oldTexts;
@@ -637,69 +624,124 @@ TextBuffer::Rewrite TextBuffer::startRewrite() const
     return Rewrite(std::move(state));
 }
 
-// The walk holds the old text only ahead of it. Every slice of it the text it has made so far
-// becomes the current text, so the chunks behind are let go; the slice is also how far back a
-// failure falls.
 qsizetype TextBuffer::finishRewrite(Rewrite rewrite)
 {
     Rewrite::State &d = *rewrite.d;
     if (d.changes->list.empty() || d.old != root())
         return -1;
     d.old.reset();
-    Changes &changes = *d.changes;
-    std::deque<Changes::Change> &list = changes.list;
-    const qsizetype first = positionOfByte(list.front().start);
-    Room room = makeRoom();
-    rope::Splicer splicer(root());
-    Changes::Texts newTexts(changes.newTexts);
-    std::string dropped;
-    qint64 lastOld = -1; // where the last old text kept starts in its pool
-    size_t done = 0;
-    qint64 shown = 0;
-    try {
-        for (size_t i = 0; i < list.size(); ++i) {
-            Changes::Change &change = list[i];
-            splicer.copyTo(change.start);
-            dropped.clear();
-            splicer.dropTo(change.start + change.oldBytes, &dropped);
-            const qint64 pool = qint64(changes.oldTexts.size());
-            if (lastOld < 0
-                || QByteArrayView(dropped)
-                    != QByteArrayView(changes.oldTexts.data() + lastOld, pool - lastOld)) {
-                changes.oldTexts += dropped;
-                change.oldBytes |= Changes::Fresh;
-                lastOld = pool;
-            }
-            const QByteArrayView text = newTexts.next(change.newBytes);
-            splicer.insert(text.data(), text.size());
-            if (splicer.at() - shown >= rewriteSlice) {
-                commit(splicer.current());
-                done = i + 1;
-                shown = splicer.at();
-            }
-        }
-        NodePtr next = splicer.finish();
-        commitEdit(std::move(next), { first, nullptr, nullptr, std::move(d.changes) }, Merge::Never,
-                   std::move(room));
-        return first;
-    } catch (const std::bad_alloc &) {
-        if (done == 0)
-            throw;
-    }
-    // The text is the one made up to the last slice; the changes after it are dropped.
-    list.resize(done);
-    commitEdit(root(), { first, nullptr, nullptr, std::move(d.changes) }, Merge::Never,
-               std::move(room));
+    Edit edit { positionOfByte(d.changes->list.front().start), nullptr, nullptr,
+                std::move(d.changes) };
+    edit.run.end = edit.changes->list.size();
+    Room room = makeRoom(false);
+    const Walk walk = walkRun(*edit.changes, edit.run, true, true);
+    const bool complete = walk.reached.index == edit.run.end;
+    edit.run.end = walk.reached.index;
+    const Span span { edit.position, positionOfByte(walk.end) - edit.position };
+    commitEdit(root(), std::move(edit), Merge::Never, std::move(room));
+    // The group, if any, goes on in a step after this one.
+    m_groupStarted = false;
+    if (complete)
+        return span.position;
     PartialRewrite partial;
-    partial.first = first;
+    partial.span = span;
     throw partial;
 }
 
-TextBuffer::Room TextBuffer::makeRoom()
+// The walk holds the old text only ahead of it. Every slice of it the text it has made so far
+// becomes the current text, so the chunks behind are let go; the slice is also how far back a
+// failure falls. When it falls back to the start, std::bad_alloc goes on.
+TextBuffer::Walk TextBuffer::walkRun(Changes &changes, const Run &run, bool forward, bool recordOld)
+{
+    rope::Splicer splicer(root());
+    Walk walk { run.begin };
+    Walk done = walk;
+    qint64 shown = 0;
+    std::string dropped;
+    qint64 lastOld = -1; // where the last old text recorded starts in its pool
+    try {
+        while (walk.reached.index < run.end) {
+            Changes::Change &change = changes.list[walk.reached.index];
+            const qint64 oldSize = change.oldBytes & ~Changes::Fresh;
+            const qint64 newSize = change.newBytes & ~Changes::Fresh;
+            // Where the change is in the text walked and in the text made.
+            const qint64 start = change.start + run.shift;
+            const qint64 from = forward ? start : start + walk.added;
+            const qint64 to = forward ? start + walk.added : start;
+            splicer.copyTo(from);
+            if (recordOld) {
+                dropped.clear();
+                splicer.dropTo(from + oldSize, &dropped);
+                const qint64 pool = qint64(changes.oldTexts.size());
+                if (lastOld < 0
+                    || QByteArrayView(dropped)
+                        != QByteArrayView(changes.oldTexts.data() + lastOld, pool - lastOld)) {
+                    changes.oldTexts += dropped;
+                    change.oldBytes |= Changes::Fresh;
+                    lastOld = pool;
+                }
+            } else {
+                splicer.dropTo(from + (forward ? oldSize : newSize));
+            }
+            const QByteArrayView before
+                = Changes::next(changes.oldTexts, walk.reached.olds, change.oldBytes);
+            const QByteArrayView after
+                = Changes::next(changes.newTexts, walk.reached.news, change.newBytes);
+            const QByteArrayView put = forward ? after : before;
+            splicer.insert(put.data(), put.size());
+            ++walk.reached.index;
+            walk.added += newSize - oldSize;
+            walk.end = to + put.size();
+            if (splicer.at() - shown >= rewriteSlice && walk.reached.index < run.end) {
+                commit(splicer.current());
+                done = walk;
+                shown = splicer.at();
+            }
+        }
+        commit(splicer.finish());
+        return walk;
+    } catch (const std::bad_alloc &) {
+        if (done.reached.index == run.begin.index)
+            throw;
+    }
+    return done;
+}
+
+// Undo and redo of a rewrite's step walk the text as the rewrite did, letting the text they
+// leave go behind them.
+TextBuffer::Span TextBuffer::moveRewriteStep(std::vector<Step> &from, std::vector<Step> &to,
+                                             bool forward)
+{
+    reserveOneMore(to);
+    Step done;
+    reserveOneMore(done);
+    Edit &edit = from.back().front();
+    const Walk walk = walkRun(*edit.changes, edit.run, forward, false);
+    m_mergeOpen = false;
+    const Span span { edit.position, positionOfByte(walk.end) - edit.position };
+    if (walk.reached.index == edit.run.end) {
+        to.push_back(std::move(from.back()));
+        from.pop_back();
+        return span;
+    }
+    // The changes done move to the other history; the rest stay, now after them.
+    done.push_back(edit);
+    done.back().run.end = walk.reached.index;
+    to.push_back(std::move(done));
+    edit.run.begin = walk.reached;
+    if (forward)
+        edit.run.shift += walk.added;
+    edit.position = positionOfByte(edit.changes->list[walk.reached.index].start + edit.run.shift);
+    PartialRewrite partial;
+    partial.span = span;
+    throw partial;
+}
+
+TextBuffer::Room TextBuffer::makeRoom(bool mayGroup)
 {
     reserveOneMore(m_undo);
     Room room;
-    room.grouped = m_groupDepth > 0 && m_groupStarted;
+    room.grouped = mayGroup && m_groupDepth > 0 && m_groupStarted;
     if (room.grouped)
         reserveOneMore(m_undo.back());
     else
@@ -786,14 +828,11 @@ TextBuffer::Span TextBuffer::moveStep(std::vector<Step> &from, std::vector<Step>
         return { snapped(length()), 0 };
     }
     const Step &step = from.back();
+    if (step.front().changes)
+        return moveRewriteStep(from, to, forward);
     NodePtr next = root();
     Span span;
     const auto apply = [&](const Edit &edit, const NodePtr &out, const NodePtr &in) {
-        if (edit.changes) {
-            const qint64 end = rewritten(next, *edit.changes, forward);
-            span = { edit.position, positionOfByteIn(next, end) - edit.position };
-            return;
-        }
         next = rope::replaced(next, edit.position, edit.position + rope::units(out), in);
         span = { edit.position, rope::units(in) };
     };
@@ -811,28 +850,4 @@ TextBuffer::Span TextBuffer::moveStep(std::vector<Step> &from, std::vector<Step>
     from.pop_back();
     m_mergeOpen = false;
     return span;
-}
-
-qint64 TextBuffer::rewritten(NodePtr &tree, const Changes &changes, bool forward)
-{
-    rope::Splicer splicer(tree);
-    Changes::Texts oldTexts(changes.oldTexts);
-    Changes::Texts newTexts(changes.newTexts);
-    qint64 delta = 0; // what the changes before this one have added to the length
-    qint64 end = 0;
-    for (const Changes::Change &change : changes.list) {
-        const QByteArrayView before = oldTexts.next(change.oldBytes);
-        const QByteArrayView after = newTexts.next(change.newBytes);
-        // Where the change is in the text walked and in the text made.
-        const qint64 from = forward ? change.start : change.start + delta;
-        const qint64 to = forward ? change.start + delta : change.start;
-        const QByteArrayView put = forward ? after : before;
-        splicer.copyTo(from);
-        splicer.dropTo(from + (forward ? before : after).size());
-        splicer.insert(put.data(), put.size());
-        delta += after.size() - before.size();
-        end = to + put.size();
-    }
-    tree = splicer.finish();
-    return end;
 }

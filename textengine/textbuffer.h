@@ -27,7 +27,8 @@ class Builder;
 // edit builds new nodes along the path it changes, and the undo history keeps the text it
 // removed as shared subtrees, never as a copy (a rewrite keeps the texts it replaced instead).
 // Every edit is all-or-nothing: if memory runs out, std::bad_alloc leaves the text and the undo
-// history as they were. A rewrite alone keeps what it finished (see finishRewrite()).
+// history as they were. A rewrite, its undo and its redo alone keep what they finished (see
+// finishRewrite()).
 //
 // Edits are recorded for undo. Consecutive typed insertions (or deletions) at the caret merge
 // into one step until breakUndoMerge() is called or an edit of another kind comes.
@@ -91,6 +92,12 @@ public:
     // The same with a slice, which goes in as it is: its chunks are shared, not copied.
     qsizetype replace(qsizetype position, qsizetype count, const TextSlice &text,
                       Merge merge = Merge::Never);
+    // Where an undo or redo left the text: the span of text it put back (empty for a removal).
+    struct Span
+    {
+        qsizetype position = 0;
+        qsizetype length = 0;
+    };
     // Replaces ranges of bytes given in order, the way a search finds them, as one undo step.
     // The ranges are gathered first, with the old text untouched, so a rewrite can be dropped
     // at any point. finishRewrite() then walks the text once, sharing every part without a range
@@ -113,14 +120,16 @@ public:
         std::unique_ptr<State> d;
     };
     Rewrite startRewrite() const;
-    // Makes the rewrite the text, as one undo step. Returns the position of the first change,
-    // or -1 when nothing changed (or the text was edited since the rewrite started). When memory
-    // runs out part way, the ranges replaced so far stay, as one undo step, and PartialRewrite
-    // is thrown; when it runs out before any, std::bad_alloc leaves everything as it was.
+    // Makes the rewrite the text, as one undo step of its own (even in a group). Returns the
+    // position of the first change, or -1 when nothing changed (or the text was edited since
+    // the rewrite started). When memory runs out part way, the ranges replaced so far stay, as
+    // one undo step, and PartialRewrite is thrown; when it runs out before any, std::bad_alloc
+    // leaves everything as it was. Undo and redo of the step work the same way: when they stop
+    // part way, the changes done move to the other history and the rest stay where they were.
     qsizetype finishRewrite(Rewrite rewrite);
     struct PartialRewrite : std::bad_alloc
     {
-        qsizetype first = 0; // the position of the first change
+        Span span; // from the first change to the end of the last one done
     };
     // Testing seam: how much of the old text a rewrite walks before the text it has made so far
     // becomes the current text, letting the old chunks go; 0 for the usual.
@@ -133,12 +142,6 @@ public:
     bool canUndo() const { return !m_undo.empty(); }
     bool canRedo() const { return !m_redo.empty(); }
 
-    // Where an undo or redo left the text: the span of text it put back (empty for a removal).
-    struct Span
-    {
-        qsizetype position = 0;
-        qsizetype length = 0;
-    };
     Span undo();
     Span redo();
 
@@ -148,14 +151,38 @@ public:
 private:
     using NodePtr = std::shared_ptr<const rope::Node>;
     struct Changes;
-    // An edit keeps the text it removed and the text it inserted, or, for a rewrite, the list of
+    // Where a walk of a rewrite's changes stands: the change, and where each of the two pools of
+    // texts (the replaced and the replacing) is read.
+    struct TextsRead
+    {
+        qint64 at = 0;
+        qint64 lastAt = 0;
+        qint64 lastSize = 0;
+    };
+    struct ChangeCursor
+    {
+        size_t index = 0;
+        TextsRead olds;
+        TextsRead news;
+    };
+    // A run of a rewrite's changes that undo and redo together. A change's start is a byte of
+    // the text before the rewrite; shift is what to add to it in the text as it stands without
+    // the run's changes made.
+    struct Run
+    {
+        ChangeCursor begin;
+        size_t end = 0;
+        qint64 shift = 0;
+    };
+    // An edit keeps the text it removed and the text it inserted, or, for a rewrite, a run of
     // its changes.
     struct Edit
     {
         qsizetype position;
         NodePtr removed;
         NodePtr inserted;
-        std::shared_ptr<const Changes> changes = {};
+        std::shared_ptr<Changes> changes = {};
+        Run run = {};
     };
     using Step = std::vector<Edit>;
     struct Loading;
@@ -181,10 +208,17 @@ private:
         Step alone;
         bool grouped = false;
     };
-    Room makeRoom();
-    // Makes the changes of a rewrite in the tree, or undoes them; returns the byte where the
-    // last one ends in the tree made.
-    static qint64 rewritten(NodePtr &tree, const Changes &changes, bool forward);
+    Room makeRoom(bool mayGroup = true);
+    // How far a walk of a run got: to the change after the last one done, what the changes done
+    // added to the length, and the byte where the last one ends in the text made.
+    struct Walk
+    {
+        ChangeCursor reached;
+        qint64 added = 0;
+        qint64 end = 0;
+    };
+    Walk walkRun(Changes &changes, const Run &run, bool forward, bool recordOld);
+    Span moveRewriteStep(std::vector<Step> &from, std::vector<Step> &to, bool forward);
     void commitEdit(NodePtr root, Edit edit, Merge merge);
     void commitEdit(NodePtr root, Edit edit, Merge merge, Room room);
     void appendLoading(const std::function<void(rope::Builder &, bool &endedWithCr)> &append,

@@ -154,7 +154,7 @@ bool TextView::rewrite(const std::function<bool(TextBuffer::Rewrite &)> &fill)
     try {
         first = m_buffer.finishRewrite(std::move(rewrite));
     } catch (const TextBuffer::PartialRewrite &partial) {
-        shown(partial.first);
+        shown(partial.span.position);
         throw;
     }
     if (first >= 0)
@@ -169,18 +169,28 @@ void TextView::typeText(const QString &text)
 
 void TextView::undo()
 {
-    if (m_buffer.canUndo()) {
-        const qsizetype lengthBefore = m_buffer.length();
-        afterHistoryStep(m_buffer.undo(), lengthBefore);
-    }
+    if (m_buffer.canUndo())
+        historyStep(&TextBuffer::undo);
 }
 
 void TextView::redo()
 {
-    if (m_buffer.canRedo()) {
-        const qsizetype lengthBefore = m_buffer.length();
-        afterHistoryStep(m_buffer.redo(), lengthBefore);
+    if (m_buffer.canRedo())
+        historyStep(&TextBuffer::redo);
+}
+
+// A step of a rewrite that memory stopped part way has changed the text as far as it got.
+void TextView::historyStep(TextBuffer::Span (TextBuffer::*step)())
+{
+    const qsizetype lengthBefore = m_buffer.length();
+    TextBuffer::Span span;
+    try {
+        span = (m_buffer.*step)();
+    } catch (const TextBuffer::PartialRewrite &partial) {
+        afterHistoryStep(partial.span, lengthBefore);
+        throw;
     }
+    afterHistoryStep(span, lengthBefore);
 }
 
 // The caret goes after the text the step put back.

@@ -138,6 +138,7 @@ private:
     }
     void typeText(const QString &text);
     void afterEdit(qsizetype position, qsizetype removed, qsizetype added, qsizetype linesBefore);
+    void historyStep(TextBuffer::Span (TextBuffer::*step)());
     void afterHistoryStep(const TextBuffer::Span &span, qsizetype lengthBefore);
     void moveCaret(qsizetype position, Move move);
     bool handleNavigation(QKeyEvent *event);
