@@ -252,6 +252,7 @@ void TestTextBuffer::randomEditsMatchAPlainString()
         {},
     };
     QRandomGenerator random(20240607);
+    TextBuffer::setRewriteSlice(3000); // several slices to a rewrite, its undo and its redo
     TextBuffer buffer;
     QString model;
     QStringList history { model };
@@ -367,6 +368,7 @@ void TestTextBuffer::randomEditsMatchAPlainString()
     buffer.setText(model); // forgets the history
     QVERIFY(!buffer.canUndo() && !buffer.canRedo());
     compareSlice();
+    TextBuffer::setRewriteSlice(0);
 }
 
 void TestTextBuffer::failedEditChangesNothing_data()
