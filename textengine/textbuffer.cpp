@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <deque>
 #include <optional>
 #include <string>
 
@@ -537,35 +536,92 @@ qsizetype TextBuffer::replace(qsizetype position, qsizetype count, const TextSli
     return after;
 }
 
-// The changes of a rewrite, in order: where each starts in the text before it, and the lengths
-// of the text it replaced and of the text it put there. The texts themselves are kept once for
-// every run of changes with the same text: a length's top bit marks the change whose text is
+// The changes of a rewrite, in order: for each, the bytes between it and the one before in the
+// text before the rewrite, the length of the text it replaced and the length of the text it put
+// there, as variable-length numbers, mostly a byte each. The texts themselves are kept once for
+// every run of changes with the same text: a length's lowest bit marks the change whose text is
 // new, the next one in its pool.
 struct TextBuffer::Changes
 {
     struct Change
     {
-        qint64 start;
-        quint32 oldBytes;
-        quint32 newBytes;
+        qint64 start = 0;
+        qint64 oldBytes = 0;
+        qint64 newBytes = 0;
+        bool oldFresh = false;
+        bool newFresh = false;
+        qint64 oldCode = 0; // where the old length is written
     };
-    static constexpr quint32 Fresh = 0x80000000u;
-    static constexpr qint64 Longest = Fresh - 1;
 
-    // The text of the next change in a pool, for a length as a change holds it.
-    static QByteArrayView next(const std::string &pool, TextsRead &read, quint32 bytes)
+    void add(qint64 gap, qint64 oldBytes, qint64 newBytes, bool newFresh)
     {
-        if (bytes & Fresh) {
+        put(quint64(gap));
+        put(quint64(oldBytes) << 1);
+        put(quint64(newBytes) << 1 | quint64(newFresh));
+        ++count;
+    }
+    // The change at the cursor, which moves on past its place (not past its texts).
+    Change read(ChangeCursor &at) const
+    {
+        Change change;
+        change.start = at.kept + qint64(get(at.code));
+        change.oldCode = at.code;
+        const quint64 oldCode = get(at.code);
+        const quint64 newCode = get(at.code);
+        change.oldBytes = qint64(oldCode >> 1);
+        change.oldFresh = oldCode & 1;
+        change.newBytes = qint64(newCode >> 1);
+        change.newFresh = newCode & 1;
+        at.kept = change.start + change.oldBytes;
+        ++at.index;
+        return change;
+    }
+    // The lowest bit of a number is in its first byte.
+    void markOldFresh(const Change &change) { byteAt(change.oldCode) |= 1; }
+
+    // The text of a change in a pool.
+    static QByteArrayView text(const std::string &pool, TextsRead &read, qint64 bytes, bool fresh)
+    {
+        if (fresh) {
             read.lastAt = read.at;
-            read.lastSize = bytes & ~Fresh;
-            read.at += read.lastSize;
+            read.lastSize = bytes;
+            read.at += bytes;
         }
         return QByteArrayView(pool.data() + read.lastAt, read.lastSize);
     }
 
-    std::deque<Change> list; // a deque grows without copying what it holds
+    size_t count = 0;
     std::string oldTexts;
     std::string newTexts;
+
+private:
+    // The numbers go in blocks that never move, so that growing never copies them.
+    static constexpr int BlockBits = 16;
+    static constexpr qint64 BlockMask = (qint64(1) << BlockBits) - 1;
+
+    uchar &byteAt(qint64 at) const { return m_blocks[size_t(at >> BlockBits)][at & BlockMask]; }
+    void put(quint64 value)
+    {
+        do {
+            if ((m_size & BlockMask) == 0)
+                m_blocks.push_back(std::make_unique_for_overwrite<uchar[]>(BlockMask + 1));
+            byteAt(m_size++) = uchar((value & 0x7F) | (value > 0x7F ? 0x80 : 0));
+            value >>= 7;
+        } while (value);
+    }
+    quint64 get(qint64 &at) const
+    {
+        quint64 value = 0;
+        for (int shift = 0;; shift += 7) {
+            const uchar byte = byteAt(at++);
+            value |= quint64(byte & 0x7F) << shift;
+            if (!(byte & 0x80))
+                return value;
+        }
+    }
+
+    std::vector<std::unique_ptr<uchar[]>> m_blocks;
+    qint64 m_size = 0;
 };
 
 namespace {
@@ -583,6 +639,7 @@ struct TextBuffer::Rewrite::State
     std::shared_ptr<Changes> changes = std::make_shared<Changes>();
     qint64 kept = 0; // the end of the last range
     QString lastText;
+    qint64 lastBytes = 0;
 };
 
 TextBuffer::Rewrite::Rewrite(std::unique_ptr<State> state) : d(std::move(state)) { }
@@ -597,23 +654,14 @@ void TextBuffer::Rewrite::replace(qint64 fromByte, qint64 toByte, const QString 
     if (toByte == fromByte && text.isEmpty())
         return;
     Changes &changes = *d->changes;
-    quint32 fresh = changes.list.empty() || text != d->lastText ? Changes::Fresh : 0;
-    // A range too long for its length's bits goes in parts, the text with the last.
-    for (; toByte - fromByte > Changes::Longest;
-         fromByte += Changes::Longest, fresh = Changes::Fresh)
-        changes.list.push_back({ fromByte, quint32(Changes::Longest), Changes::Fresh });
-    quint32 newBytes = 0;
+    const bool fresh = changes.count == 0 || text != d->lastText;
     if (fresh) {
         const QByteArray bytes = withCrLf(text).toUtf8();
-        if (bytes.size() > Changes::Longest)
-            throw std::bad_alloc();
         changes.newTexts.append(bytes.constData(), size_t(bytes.size()));
-        newBytes = quint32(bytes.size());
         d->lastText = text;
-    } else {
-        newBytes = changes.list.back().newBytes & ~Changes::Fresh;
+        d->lastBytes = bytes.size();
     }
-    changes.list.push_back({ fromByte, quint32(toByte - fromByte), newBytes | fresh });
+    changes.add(fromByte - d->kept, toByte - fromByte, d->lastBytes, fresh);
     d->kept = toByte;
 }
 
@@ -627,12 +675,13 @@ TextBuffer::Rewrite TextBuffer::startRewrite() const
 qsizetype TextBuffer::finishRewrite(Rewrite rewrite)
 {
     Rewrite::State &d = *rewrite.d;
-    if (d.changes->list.empty() || d.old != root())
+    if (d.changes->count == 0 || d.old != root())
         return -1;
     d.old.reset();
-    Edit edit { positionOfByte(d.changes->list.front().start), nullptr, nullptr,
+    ChangeCursor first;
+    Edit edit { positionOfByte(d.changes->read(first).start), nullptr, nullptr,
                 std::move(d.changes) };
-    edit.run.end = edit.changes->list.size();
+    edit.run.end = edit.changes->count;
     Room room = makeRoom(false);
     const Walk walk = walkRun(*edit.changes, edit.run, true, true);
     const bool complete = walk.reached.index == edit.run.end;
@@ -661,14 +710,15 @@ TextBuffer::Walk TextBuffer::walkRun(Changes &changes, const Run &run, bool forw
     qint64 lastOld = -1; // where the last old text recorded starts in its pool
     try {
         while (walk.reached.index < run.end) {
-            Changes::Change &change = changes.list[walk.reached.index];
-            const qint64 oldSize = change.oldBytes & ~Changes::Fresh;
-            const qint64 newSize = change.newBytes & ~Changes::Fresh;
+            const Changes::Change change = changes.read(walk.reached);
+            const qint64 oldSize = change.oldBytes;
+            const qint64 newSize = change.newBytes;
             // Where the change is in the text walked and in the text made.
             const qint64 start = change.start + run.shift;
             const qint64 from = forward ? start : start + walk.added;
             const qint64 to = forward ? start + walk.added : start;
             splicer.copyTo(from);
+            bool oldFresh = change.oldFresh;
             if (recordOld) {
                 dropped.clear();
                 splicer.dropTo(from + oldSize, &dropped);
@@ -677,19 +727,19 @@ TextBuffer::Walk TextBuffer::walkRun(Changes &changes, const Run &run, bool forw
                     || QByteArrayView(dropped)
                         != QByteArrayView(changes.oldTexts.data() + lastOld, pool - lastOld)) {
                     changes.oldTexts += dropped;
-                    change.oldBytes |= Changes::Fresh;
+                    changes.markOldFresh(change);
+                    oldFresh = true;
                     lastOld = pool;
                 }
             } else {
                 splicer.dropTo(from + (forward ? oldSize : newSize));
             }
             const QByteArrayView before
-                = Changes::next(changes.oldTexts, walk.reached.olds, change.oldBytes);
+                = Changes::text(changes.oldTexts, walk.reached.olds, oldSize, oldFresh);
             const QByteArrayView after
-                = Changes::next(changes.newTexts, walk.reached.news, change.newBytes);
+                = Changes::text(changes.newTexts, walk.reached.news, newSize, change.newFresh);
             const QByteArrayView put = forward ? after : before;
             splicer.insert(put.data(), put.size());
-            ++walk.reached.index;
             walk.added += newSize - oldSize;
             walk.end = to + put.size();
             if (splicer.at() - shown >= rewriteSlice && walk.reached.index < run.end) {
@@ -731,7 +781,8 @@ TextBuffer::Span TextBuffer::moveRewriteStep(std::vector<Step> &from, std::vecto
     edit.run.begin = walk.reached;
     if (forward)
         edit.run.shift += walk.added;
-    edit.position = positionOfByte(edit.changes->list[walk.reached.index].start + edit.run.shift);
+    ChangeCursor next = walk.reached;
+    edit.position = positionOfByte(edit.changes->read(next).start + edit.run.shift);
     PartialRewrite partial;
     partial.span = span;
     throw partial;

@@ -162,6 +162,8 @@ private:
     struct ChangeCursor
     {
         size_t index = 0;
+        qint64 code = 0; // where the change's place is written
+        qint64 kept = 0; // where the change before it ends
         TextsRead olds;
         TextsRead news;
     };
