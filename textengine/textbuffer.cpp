@@ -578,6 +578,17 @@ struct TextBuffer::Changes
     }
     // The lowest bit of a number is in its first byte.
     void markOldFresh(const Change &change) { byteAt(change.oldCode) |= 1; }
+    // Once all are added, the last block shrinks to what it holds: most rewrites are small, and
+    // their steps stay in the history.
+    void shrink()
+    {
+        const qint64 used = m_size & BlockMask;
+        if (used == 0)
+            return;
+        auto last = std::make_unique_for_overwrite<uchar[]>(size_t(used));
+        std::memcpy(last.get(), m_blocks.back().get(), size_t(used));
+        m_blocks.back() = std::move(last);
+    }
 
     // The text of a change in a pool.
     static QByteArrayView text(const std::string &pool, TextsRead &read, qint64 bytes, bool fresh)
@@ -678,6 +689,7 @@ qsizetype TextBuffer::finishRewrite(Rewrite rewrite)
     if (d.changes->count == 0 || d.old != root())
         return -1;
     d.old.reset();
+    d.changes->shrink();
     ChangeCursor first;
     Edit edit { positionOfByte(d.changes->read(first).start), nullptr, nullptr,
                 std::move(d.changes) };
