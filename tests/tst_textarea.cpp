@@ -64,7 +64,6 @@ void TestTextArea::text_data()
     const QString lines = u"abcd\r\n\r\nefghijk\r\n"_s;
     row("over one break", lines, u"ab[cd\r\n]\r\nefghijk\r\n"_s, 2, 4);
     row("over both breaks", lines, u"abc[d\r\n\r\ne]fghijk\r\n"_s, 3, 6);
-    row("whole text", lines, u"["_s + lines + u']', 0, 17);
     row("past the end", lines, u"abcd\r\n\r\nefghi[jk\r\n]"_s, 13, 10);
 
     row("selText over a line break", u"one\r\ntwo\r\nthree"_s, u"one and\r\n2[]\r\nthree"_s, 3, 5,

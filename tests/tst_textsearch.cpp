@@ -47,27 +47,20 @@ void TestTextSearch::findNext_data()
                         int selStart, int selEnd, int start, int end) {
         QTest::addRow("%s", name) << text << pattern << flags << selStart << selEnd << start << end;
     };
-    row("plain", u"abcdefgh"_s, u"def"_s, Case, 0, 0, 3, 6);
     row("pattern longer than a chunk", u"abcdefghijk"_s, u"cdefghij"_s, Case, 0, 0, 2, 10);
     row("starts after the selection", u"ab ab ab"_s, u"ab"_s, Case, 0, 2, 3, 5);
     row("case differs", u"Hello WORLD"_s, u"world"_s, Case, 0, 0, -1, -1);
-    row("case blind", u"Hello WORLD"_s, u"world"_s, Plain, 0, 0, 6, 11);
     row("case blind beyond ascii", u"x ÉTÉ été"_s, u"été"_s, Plain, 0, 0, 2, 5);
-    row("whole words skip a word's inside", u"concat cat"_s, u"cat"_s, Case | Words, 0, 0, 7, 10);
     row("whole words see letters beyond ascii", u"écat cat"_s, u"cat"_s, Words, 0, 0, 5, 8);
     row("not after the end", u"abc"_s, u"abc"_s, Case, 3, 3, -1, -1);
     row("wrap around", u"xa ya"_s, u"a"_s, Wrap, 5, 5, 1, 2);
     row("wrap finds the selection itself", u"xa"_s, u"a"_s, Wrap, 1, 2, 1, 2);
-    row("up", u"a1 a2 a3"_s, u"a"_s, Up, 8, 8, 6, 7);
     row("up before the selection", u"a1 a2 a3"_s, u"a"_s, Up, 6, 7, 3, 4);
     row("up wraps to the end", u"a1 a2 a3"_s, u"a"_s, Up | Wrap, 0, 0, 6, 7);
     row("a typed line feed is the line break", u"ab\r\ncd"_s, u"b\ncd"_s, Plain, 0, 0, 1, 6);
-    row("expression line feed is the line break", u"ab\r\ncd"_s, u"b\\nc"_s, Expression, 0, 0, 1,
-        5);
     row("line end is before the CR", u"ab\r\ncd"_s, u"$"_s, Expression, 0, 0, 2, 2);
     row("empty match at the caret moves on", u"ab\r\ncd"_s, u"^"_s, Expression, 0, 0, 4, 4);
     row("empty match at the very end", u"ab"_s, u"$"_s, Expression, 1, 1, 2, 2);
-    row("expression never inside a surrogate pair", u"😀😀"_s, u"(?:)"_s, Expression, 0, 0, 2, 2);
     row("expression up", u"a1 a2 a3"_s, u"a\\d"_s, Expression | Up, 8, 8, 6, 8);
     row("expression case blind", u"xx ÉTÉ"_s, u"é+t"_s, Expression, 0, 0, 3, 5);
     row("expression whole words", u"a12 12"_s, u"\\d+"_s, Expression | Words, 0, 0, 4, 6);
@@ -136,7 +129,6 @@ void TestTextSearch::replaceAll_data()
                         const QString &replaceWith, const QString &expected) {
         QTest::addRow("%s", name) << text << pattern << flags << replaceWith << expected;
     };
-    row("plain", u"banana"_s, u"a"_s, Case, u"o"_s, u"bonono"_s);
     row("no overlaps", u"aaaa"_s, u"aa"_s, Case, u"b"_s, u"bb"_s);
     row("case blind", u"Ab aB"_s, u"ab"_s, Plain, u"x"_s, u"x x"_s);
     row("whole words", u"cat concat cat"_s, u"cat"_s, Words, u"dog"_s, u"dog concat dog"_s);
