@@ -88,7 +88,6 @@ class TestFontDialog : public QObject
 
 private Q_SLOTS:
     void initTestCase();
-    void textAppearanceCopiesValuesInAndBack_data();
     void textAppearanceCopiesValuesInAndBack();
     void realDialog_data();
     void realDialog();
@@ -131,27 +130,14 @@ bool TestFontDialog::showFont(const Appearance &start, qint32 flags,
     return played;
 }
 
-void TestFontDialog::textAppearanceCopiesValuesInAndBack_data()
-{
-    QTest::addColumn<bool>("typedFirst");
-    QTest::addRow("clean document") << false;
-    QTest::addRow("changed document") << true;
-}
-
 void TestFontDialog::textAppearanceCopiesValuesInAndBack()
 {
-    QFETCH(bool, typedFirst);
-
     EditorFixture f;
     f.start();
     f.text().setText(u"first line\r\nsecond line\r\nthird line"_s);
     const QColor red(255, 0, 0);
     QCOMPARE(linesShowing(f.text(), red), 0);
-    if (typedFirst) {
-        f.text().setFocus();
-        QTest::keyClicks(&f.text(), u"x"_s);
-    }
-    QCOMPARE(f.form.textChanged(), typedFirst);
+    QVERIFY(!f.form.textChanged());
     const QString caption = f.window.caption();
     const QString text = f.text().text();
 
@@ -177,7 +163,7 @@ void TestFontDialog::textAppearanceCopiesValuesInAndBack()
     }
     QCOMPARE(f.dialog.shows.last().flags, 257);
     QCOMPARE(f.messageBoxes.calls.size(), 0);
-    QCOMPARE(f.form.textChanged(), typedFirst);
+    QVERIFY(!f.form.textChanged()); // a new look is no change to the text
     QCOMPARE(f.window.caption(), caption);
     QCOMPARE(f.text().text(), text);
     // Every line is drawn in red.
