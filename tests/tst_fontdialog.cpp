@@ -18,8 +18,6 @@
 #include <QPushButton>
 #include <QTest>
 
-#include <functional>
-
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -93,10 +91,6 @@ private Q_SLOTS:
     void realDialog();
 
 private:
-    // Shows the real dialog filled with `start` and lets `play` act in it; false if not shown.
-    bool showFont(const Appearance &start, qint32 flags,
-                  const std::function<void(FontDialog *)> &play, Appearance *result = nullptr);
-
     QString m_family;
     QString m_otherFamily;
 };
@@ -114,20 +108,6 @@ void TestFontDialog::initTestCase()
         QSKIP("fewer than two font families with a bold style are installed");
     m_family = withBold.at(0);
     m_otherFamily = withBold.at(1);
-}
-
-bool TestFontDialog::showFont(const Appearance &start, qint32 flags,
-                              const std::function<void(FontDialog *)> &play, Appearance *result)
-{
-    QtCommonDialog common(nullptr);
-    common.setFlags(flags);
-    start.applyTo(common);
-    bool played = false;
-    whenShown<FontDialog>(&played, play);
-    common.showFont();
-    if (result)
-        *result = Appearance::of(common);
-    return played;
 }
 
 void TestFontDialog::textAppearanceCopiesValuesInAndBack()
@@ -284,10 +264,14 @@ void TestFontDialog::realDialog()
                                QKeySequence(close));
         closed = !dialog->isVisible();
     };
-    Appearance result;
-    QVERIFY(showFont(start, flags, play, &result));
-    QVERIFY(closed);
-    QCOMPARE(result, close == u"cancel"_s || close == u"Esc"_s ? start : chosen);
+    QtCommonDialog common(nullptr);
+    common.setFlags(flags);
+    start.applyTo(common);
+    bool played = false;
+    whenShown<FontDialog>(&played, play);
+    common.showFont();
+    QVERIFY(played && closed);
+    QCOMPARE(Appearance::of(common), close == u"cancel"_s || close == u"Esc"_s ? start : chosen);
 }
 
 QTEST_MAIN(TestFontDialog)
