@@ -68,7 +68,6 @@ void TestTextArea::text_data()
 
     row("selText over a line break", u"one\r\ntwo\r\nthree"_s, u"one and\r\n2[]\r\nthree"_s, 3, 5,
         {}, u" and\r\n2"_s);
-    row("selText with nothing selected", u"1\r\n2"_s, u"1+[]\r\n2"_s, 1, 0, {}, u"+"_s);
     // Undo is the user's own edit, even of a change the program made.
     row("a program's edit undone by the user", u"one\r\ntwo"_s, u"one[]\r\ntwo"_s, 3, 0,
         u"Ctrl+Z"_s, u"!"_s);
