@@ -173,11 +173,9 @@ void TestFontDialog::realDialog_data()
     row("escape in the chooser cancels", Pick::Font, "Esc");
     row("return in the chooser accepts", Pick::Font, "Return");
     row("enter in the chooser accepts", Pick::Font, "Enter");
-    // The size list holds whole points.
-    row("fractional size kept when no other is picked", Pick::Effects);
-    // The chooser shows some other family and style instead, which OK must not apply.
-    row("missing family, nothing touched", Pick::Nothing, "ok", u"Green", false);
-    row("missing family, effects chosen", Pick::Effects, "ok", u"Red", false);
+    // The chooser shows some other family and style instead, and only whole sizes, which OK must
+    // not apply.
+    row("missing family, fractional size, effects chosen", Pick::Effects, "ok", u"Red", false);
     row("missing family, size picked", Pick::Size, "ok", u"Red", false);
     row("missing family, another picked", Pick::Font, "ok", u"Red", false);
     // A colour without a name shows by its value; "Custom..." asks the colour dialog.
