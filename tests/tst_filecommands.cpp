@@ -105,8 +105,6 @@ const CommandRow CommandRows[] = {
     // Partial text belongs to no file and is no change of the user's.
     { "open, unterminated quoted item, changed", true, true, "cut", { Y },
       "", "", "reading", false, Open, "Quorvex, 62", false },
-    { "save, has a file, changed", true, true, "", {},
-      "doc", "doc", "saved", false, "", "", false },
     { "save, has a file, clean", true, false, "", {}, "", "doc", "same", false, "", "", false },
     { "save, changed on disk, replace", true, true, "", { Y },
       "doc", "doc", "saved", false, "", "Changed", false, "changed" },
@@ -114,7 +112,7 @@ const CommandRow CommandRows[] = {
       "", "doc", "same", true, "", "Changed", false, "touched" },
     { "save, deleted on disk", true, true, "", {},
       "doc", "doc", "saved", false, "", "", false, "deleted" },
-    { "save, saved before", true, true, "", {},
+    { "save, has a file, changed, saved before", true, true, "", {},
       "doc", "doc", "saved", false, "", "", false, "saved" },
     { "save, no file, name chosen, clean", false, false, "chosen", {},
       "", "chosen", "same", false, "Save", "", false },
