@@ -68,6 +68,7 @@ private Q_SLOTS:
     void commands_data();
     void commands();
     void longWorkShowsBusyAndStopsOnEscape();
+    void replaceAllShowsEachSlice();
     void replaceAllOutOfMemoryKeepsWhatItDid();
 };
 
@@ -239,6 +240,34 @@ void TestSearchCommands::longWorkShowsBusyAndStopsOnEscape()
     QVERIFY(!QGuiApplication::overrideCursor());
     QCOMPARE(f.text().text(), u"kept"_s);
     QVERIFY(!f.form.textChanged());
+}
+
+// Replace All makes its text a slice at a time, and the text box follows each slice, so that the
+// window can repaint meanwhile; the changes it reports add up to the whole change.
+void TestSearchCommands::replaceAllShowsEachSlice()
+{
+    QString text;
+    for (int i = 0; i < 300; ++i)
+        text += u"word %1\r\n"_s.arg(i);
+    EditorFixture f;
+    f.start();
+    f.text().setText(text);
+    f.text().setSelStart(text.size());
+    f.form.Search_Replace_Click();
+    fill(f.window, u"word"_s, u"w"_s, Case);
+    int slices = 0;
+    qsizetype reported = 0;
+    connect(&f.text(), &TextView::edited, [&](qsizetype, qsizetype removed, qsizetype added) {
+        ++slices;
+        reported += added - removed;
+        QVERIFY(f.text().selStart() <= f.text().textLength());
+    });
+    TextBuffer::setRewriteSlice(500);
+    QTest::mouseClick(child<QPushButton>(f.window, u"replaceAll"), Qt::LeftButton);
+    TextBuffer::setRewriteSlice(0);
+    QCOMPARE(messageOf(f.window), u"300 replacements"_s);
+    QVERIFY(slices > 1);
+    QCOMPARE(reported, f.text().textLength() - text.size());
 }
 
 // Memory running out part way through Replace All: failure 7 is told, the replacements made so

@@ -683,19 +683,23 @@ TextBuffer::Rewrite TextBuffer::startRewrite() const
     return Rewrite(std::move(state));
 }
 
-qsizetype TextBuffer::finishRewrite(Rewrite rewrite)
+qsizetype TextBuffer::finishRewrite(Rewrite rewrite,
+                                    const std::function<void(qsizetype first)> &sliceDone)
 {
     Rewrite::State &d = *rewrite.d;
     if (d.changes->count == 0 || d.old != root())
         return -1;
     d.old.reset();
     d.changes->shrink();
-    ChangeCursor first;
-    Edit edit { positionOfByte(d.changes->read(first).start), nullptr, nullptr,
+    ChangeCursor start;
+    Edit edit { positionOfByte(d.changes->read(start).start), nullptr, nullptr,
                 std::move(d.changes) };
     edit.run.end = edit.changes->count;
     Room room = makeRoom(false);
-    const Walk walk = walkRun(*edit.changes, edit.run, true, true);
+    const Walk walk = walkRun(*edit.changes, edit.run, true, true, [&] {
+        if (sliceDone)
+            sliceDone(edit.position);
+    });
     const bool complete = walk.reached.index == edit.run.end;
     edit.run.end = walk.reached.index;
     const Span span { edit.position, positionOfByte(walk.end) - edit.position };
@@ -712,7 +716,8 @@ qsizetype TextBuffer::finishRewrite(Rewrite rewrite)
 // The walk holds the old text only ahead of it. Every slice of it the text it has made so far
 // becomes the current text, so the chunks behind are let go; the slice is also how far back a
 // failure falls. When it falls back to the start, std::bad_alloc goes on.
-TextBuffer::Walk TextBuffer::walkRun(Changes &changes, const Run &run, bool forward, bool recordOld)
+TextBuffer::Walk TextBuffer::walkRun(Changes &changes, const Run &run, bool forward, bool recordOld,
+                                     const std::function<void()> &sliceDone)
 {
     rope::Splicer splicer(root());
     Walk walk { run.begin };
@@ -758,6 +763,8 @@ TextBuffer::Walk TextBuffer::walkRun(Changes &changes, const Run &run, bool forw
                 commit(splicer.current());
                 done = walk;
                 shown = splicer.at();
+                if (sliceDone)
+                    sliceDone();
             }
         }
         commit(splicer.finish());

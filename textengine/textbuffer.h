@@ -126,7 +126,10 @@ public:
     // one undo step, and PartialRewrite is thrown; when it runs out before any, std::bad_alloc
     // leaves everything as it was. Undo and redo of the step work the same way: when they stop
     // part way, the changes done move to the other history and the rest stay where they were.
-    qsizetype finishRewrite(Rewrite rewrite);
+    // sliceDone is called, with the position of the first change, each time the text made so
+    // far has become the text; it must not throw.
+    qsizetype finishRewrite(Rewrite rewrite,
+                            const std::function<void(qsizetype first)> &sliceDone = {});
     struct PartialRewrite : std::bad_alloc
     {
         Span span; // from the first change to the end of the last one done
@@ -219,7 +222,8 @@ private:
         qint64 added = 0;
         qint64 end = 0;
     };
-    Walk walkRun(Changes &changes, const Run &run, bool forward, bool recordOld);
+    Walk walkRun(Changes &changes, const Run &run, bool forward, bool recordOld,
+                 const std::function<void()> &sliceDone = {});
     Span moveRewriteStep(std::vector<Step> &from, std::vector<Step> &to, bool forward);
     void commitEdit(NodePtr root, Edit edit, Merge merge);
     void commitEdit(NodePtr root, Edit edit, Merge merge, Room room);

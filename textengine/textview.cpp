@@ -139,20 +139,33 @@ void TextView::afterEdit(qsizetype position, qsizetype removed, qsizetype added,
     Q_EMIT caretMoved();
 }
 
-bool TextView::rewrite(const std::function<bool(TextBuffer::Rewrite &)> &fill)
+bool TextView::rewrite(const std::function<bool(TextBuffer::Rewrite &)> &fill,
+                       const std::function<void()> &betweenSlices)
 {
     TextBuffer::Rewrite rewrite = m_buffer.startRewrite();
     if (!fill(rewrite))
         return false;
-    const qsizetype oldLength = m_buffer.length();
+    qsizetype shownLength = m_buffer.length(); // the length the view last followed
     const auto shown = [&](qsizetype first) {
         m_caret = m_anchor = first;
         m_preferredX = -1;
-        afterEdit(first, oldLength - first, m_buffer.length() - first, -1);
+        const qsizetype removed = shownLength - first;
+        shownLength = m_buffer.length();
+        afterEdit(first, removed, shownLength - first, -1);
+    };
+    // Between slices the view follows the text made so far, so that the window can repaint.
+    // A failure there must not stop the rewrite: the view follows again at its end.
+    const auto sliceDone = [&](qsizetype first) {
+        try {
+            shown(first);
+            if (betweenSlices)
+                betweenSlices();
+        } catch (...) {
+        }
     };
     qsizetype first = -1;
     try {
-        first = m_buffer.finishRewrite(std::move(rewrite));
+        first = m_buffer.finishRewrite(std::move(rewrite), sliceDone);
     } catch (const TextBuffer::PartialRewrite &partial) {
         shown(partial.span.position);
         throw;

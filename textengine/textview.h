@@ -63,7 +63,10 @@ public:
     // the caret goes to the first change. When fill() returns false or throws, nothing changes;
     // when memory runs out while the ranges are replaced, TextBuffer::PartialRewrite follows the
     // part that was done.
-    bool rewrite(const std::function<bool(TextBuffer::Rewrite &)> &fill);
+    // The text is made a slice at a time; betweenSlices is called after each, with the view
+    // following the text made so far.
+    bool rewrite(const std::function<bool(TextBuffer::Rewrite &)> &fill,
+                 const std::function<void()> &betweenSlices = {});
 
     void undo();
     void redo();

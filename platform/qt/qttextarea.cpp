@@ -250,18 +250,21 @@ qint64 QtTextArea::replaceAll(const SearchRequest &request, const QString &repla
     qint64 count = 0;
     ProgramEdit edit(this);
     bool complete = false;
+    // Escape stops the search; once the replacing has begun, it goes on to the end.
+    BusyWork work;
     try {
-        complete = rewrite([&](TextBuffer::Rewrite &rewrite) {
-            BusyWork work;
-            return search.findAll(
-                *bytes, replaceWith,
-                [&](TextSearch::Range match, const QString &replacement) {
-                    rewrite.replace(match.start, match.end, replacement);
-                    ++count;
-                    return true;
-                },
-                [&work] { return work.keepGoing(); });
-        });
+        complete = rewrite(
+            [&](TextBuffer::Rewrite &rewrite) {
+                return search.findAll(
+                    *bytes, replaceWith,
+                    [&](TextSearch::Range match, const QString &replacement) {
+                        rewrite.replace(match.start, match.end, replacement);
+                        ++count;
+                        return true;
+                    },
+                    [&work] { return work.keepGoing(); });
+            },
+            [&work] { work.keepGoing(); });
     } catch (const TextBuffer::PartialRewrite &) {
         // Memory ran out part way: what was replaced stays, and the document has changed.
         if (m_userEdit)
