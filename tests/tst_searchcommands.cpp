@@ -56,6 +56,21 @@ void fill(QtForm &window, const QString &pattern, const QString &replaceWith, in
 
 QString messageOf(QtForm &window) { return child<QLabel>(window, u"message")->text(); }
 
+// A text long enough for Replace All to go in several slices, with the Replace dialog open and
+// set to replace its 300 "word"s.
+QString startReplacingWords(EditorFixture &f)
+{
+    QString text;
+    for (int i = 0; i < 300; ++i)
+        text += u"word %1\r\n"_s.arg(i);
+    f.start();
+    f.text().setText(text);
+    f.form.Search_Replace_Click();
+    fill(f.window, u"word"_s, u"w"_s, Case);
+    TextBuffer::setRewriteSlice(500);
+    return text;
+}
+
 } // namespace
 
 Q_DECLARE_METATYPE(Command)
@@ -246,15 +261,9 @@ void TestSearchCommands::longWorkShowsBusyAndStopsOnEscape()
 // window can repaint meanwhile; the changes it reports add up to the whole change.
 void TestSearchCommands::replaceAllShowsEachSlice()
 {
-    QString text;
-    for (int i = 0; i < 300; ++i)
-        text += u"word %1\r\n"_s.arg(i);
     EditorFixture f;
-    f.start();
-    f.text().setText(text);
+    const QString text = startReplacingWords(f);
     f.text().setSelStart(text.size());
-    f.form.Search_Replace_Click();
-    fill(f.window, u"word"_s, u"w"_s, Case);
     int slices = 0;
     qsizetype reported = 0;
     connect(&f.text(), &TextView::edited, [&](qsizetype, qsizetype removed, qsizetype added) {
@@ -262,7 +271,6 @@ void TestSearchCommands::replaceAllShowsEachSlice()
         reported += added - removed;
         QVERIFY(f.text().selStart() <= f.text().textLength());
     });
-    TextBuffer::setRewriteSlice(500);
     QTest::mouseClick(child<QPushButton>(f.window, u"replaceAll"), Qt::LeftButton);
     TextBuffer::setRewriteSlice(0);
     QCOMPARE(messageOf(f.window), u"300 replacements"_s);
@@ -274,14 +282,8 @@ void TestSearchCommands::replaceAllShowsEachSlice()
 // far stay as one undo step, and the document counts as changed, so that closing asks to save.
 void TestSearchCommands::replaceAllOutOfMemoryKeepsWhatItDid()
 {
-    QString text;
-    for (int i = 0; i < 300; ++i)
-        text += u"word %1\r\n"_s.arg(i);
     EditorFixture f;
-    f.start();
-    f.form.Search_Replace_Click();
-    fill(f.window, u"word"_s, u"w"_s, Case);
-    TextBuffer::setRewriteSlice(500);
+    const QString text = startReplacingWords(f);
     for (int allowed = 0;; ++allowed) {
         f.text().setText(text);
         f.messageBoxes.calls.clear();

@@ -70,6 +70,15 @@ void compareWith(const TextBuffer &buffer, const QString &expected)
     QCOMPARE(backward, utf8);
 }
 
+// Lines with characters of two and four bytes, numbered from 0.
+QString numberedLines(int count, const QString &lineEnd)
+{
+    QString lines;
+    for (int i = 0; i < count; ++i)
+        lines += u"line é\U0001F600 "_s + QString::number(i) + lineEnd;
+    return lines;
+}
+
 bool sameAs(const TextBuffer &buffer, const QString &expected)
 {
     compareWith(buffer, expected);
@@ -385,10 +394,7 @@ void TestTextBuffer::failedEditChangesNothing_data()
 void TestTextBuffer::failedEditChangesNothing()
 {
     QFETCH(QString, edit);
-    QString lines;
-    for (int i = 0; i < 400; ++i)
-        lines += u"line é\U0001F600 %1\n"_s.arg(i);
-    const QString big = lines + longMixed;
+    const QString big = numberedLines(400, u"\n"_s) + longMixed;
     const auto prepare = [&](TextBuffer &buffer) {
         buffer.setText(big);
         if (edit == "load more"_L1) {
@@ -454,9 +460,7 @@ void TestTextBuffer::failedRewriteKeepsWhatItDid_data()
 void TestTextBuffer::failedRewriteKeepsWhatItDid()
 {
     QFETCH(QString, edit);
-    QString text;
-    for (int i = 0; i < 300; ++i)
-        text += u"line é\U0001F600 %1\r\n"_s.arg(i);
+    const QString text = numberedLines(300, u"\r\n"_s);
     // Every tenth line's number is replaced by '#'.
     const QByteArray utf8 = text.toUtf8();
     QList<std::pair<qint64, qint64>> ranges;
