@@ -431,13 +431,11 @@ Splicer::Splicer(NodePtr old)
 void Splicer::walk(qint64 to, std::string *dropped, bool copy)
 {
     while (m_at < to) {
+        // A leaf is entered only when the walk stops inside it, so only part of it is copied.
         if (m_leaf && m_at < m_leafStart + m_leaf->sum.bytes) {
-            const qint64 leafEnd = m_leafStart + m_leaf->sum.bytes;
-            const qint64 end = std::min(to, leafEnd);
+            const qint64 end = std::min(to, m_leafStart + m_leaf->sum.bytes);
             const char *from = m_leaf->data() + (m_at - m_leafStart);
-            if (copy && m_at == m_leafStart && end == leafEnd)
-                m_builder.appendTree(m_leaf);
-            else if (copy)
+            if (copy)
                 m_builder.appendBytes(from, end - m_at);
             else if (dropped)
                 dropped->append(from, size_t(end - m_at));

@@ -728,8 +728,6 @@ TextBuffer::Walk TextBuffer::walkRun(Changes &changes, const Run &run, bool forw
     try {
         while (walk.reached.index < run.end) {
             const Changes::Change change = changes.read(walk.reached);
-            const qint64 oldSize = change.oldBytes;
-            const qint64 newSize = change.newBytes;
             // Where the change is in the text walked and in the text made.
             const qint64 start = change.start + run.shift;
             const qint64 from = forward ? start : start + walk.added;
@@ -738,7 +736,7 @@ TextBuffer::Walk TextBuffer::walkRun(Changes &changes, const Run &run, bool forw
             bool oldFresh = change.oldFresh;
             if (recordOld) {
                 dropped.clear();
-                splicer.dropTo(from + oldSize, &dropped);
+                splicer.dropTo(from + change.oldBytes, &dropped);
                 const qint64 pool = qint64(changes.oldTexts.size());
                 if (lastOld < 0
                     || QByteArrayView(dropped)
@@ -749,15 +747,15 @@ TextBuffer::Walk TextBuffer::walkRun(Changes &changes, const Run &run, bool forw
                     lastOld = pool;
                 }
             } else {
-                splicer.dropTo(from + (forward ? oldSize : newSize));
+                splicer.dropTo(from + (forward ? change.oldBytes : change.newBytes));
             }
             const QByteArrayView before
-                = Changes::text(changes.oldTexts, walk.reached.olds, oldSize, oldFresh);
-            const QByteArrayView after
-                = Changes::text(changes.newTexts, walk.reached.news, newSize, change.newFresh);
+                = Changes::text(changes.oldTexts, walk.reached.olds, change.oldBytes, oldFresh);
+            const QByteArrayView after = Changes::text(changes.newTexts, walk.reached.news,
+                                                       change.newBytes, change.newFresh);
             const QByteArrayView put = forward ? after : before;
             splicer.insert(put.data(), put.size());
-            walk.added += newSize - oldSize;
+            walk.added += change.newBytes - change.oldBytes;
             walk.end = to + put.size();
             if (splicer.at() - shown >= rewriteSlice && walk.reached.index < run.end) {
                 commit(splicer.current());
