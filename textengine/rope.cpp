@@ -1,6 +1,7 @@
 #include "rope.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <limits>
 #include <new>
@@ -10,7 +11,10 @@ namespace rope {
 namespace {
 
 qint64 allocationsLeft = -1;
-NodeCount nodes;
+// Nodes are made on the thread that edits, but the last holder of a text may let it go on
+// another (a background writer), so the live count is atomic.
+std::atomic<qint64> liveNodes = 0;
+qint64 peakNodes = 0;
 
 bool isContinuation(char c) { return (uchar(c) & 0xC0) == 0x80; }
 
@@ -188,13 +192,13 @@ Summary operator+(const Summary &a, const Summary &b)
     return sum;
 }
 
-Node::Node() { nodes.peak = std::max(nodes.peak, ++nodes.live); }
+Node::Node() { peakNodes = std::max(peakNodes, ++liveNodes); }
 
-Node::~Node() { --nodes.live; }
+Node::~Node() { --liveNodes; }
 
-NodeCount nodeCount() { return nodes; }
+NodeCount nodeCount() { return { liveNodes, peakNodes }; }
 
-void resetPeak() { nodes.peak = nodes.live; }
+void resetPeak() { peakNodes = liveNodes; }
 
 void failAllocationAfter(qint64 count) { allocationsLeft = count; }
 

@@ -173,6 +173,14 @@ QString TextSlice::toString() const
     return text;
 }
 
+qint64 TextSlice::byteLength() const { return rope::bytes(m_tree); }
+
+void TextSlice::readUtf8(const std::function<bool(QByteArrayView)> &visit) const
+{
+    if (m_tree)
+        visitForward(*m_tree, 0, 0, [&](QByteArrayView bytes, qint64) { return visit(bytes); });
+}
+
 QByteArray TextSlice::toUtf8() const
 {
     QByteArray bytes(rope::bytes(m_tree), Qt::Uninitialized);
@@ -244,6 +252,19 @@ void TextBuffer::setText(const QString &text)
     NodePtr tree = treeOf(text);
     commit(std::move(tree));
     clearUndo();
+    tellRenewed();
+}
+
+void TextBuffer::endLoad()
+{
+    clearUndo();
+    tellRenewed();
+}
+
+void TextBuffer::tell(const TextChange &change) const
+{
+    if (m_listener)
+        m_listener(change);
 }
 
 void TextBuffer::appendLoaded(QByteArrayView utf8)
@@ -532,7 +553,8 @@ qsizetype TextBuffer::replace(qsizetype position, qsizetype count, const TextSli
     const qsizetype after = start + rope::units(inserted);
     NodePtr removed = rope::slice(root(), start, end);
     NodePtr next = rope::replaced(root(), start, end, inserted);
-    commitEdit(std::move(next), { start, std::move(removed), std::move(inserted) }, merge);
+    commitEdit(std::move(next), { start, std::move(removed), inserted }, merge);
+    tell(TextReplaced { start, end - start, TextSlice(std::move(inserted)) });
     return after;
 }
 
@@ -706,6 +728,7 @@ qsizetype TextBuffer::finishRewrite(Rewrite rewrite,
     commitEdit(root(), std::move(edit), Merge::Never, std::move(room));
     // The group, if any, goes on in a step after this one.
     m_groupStarted = false;
+    tellRenewed();
     if (complete)
         return span.position;
     PartialRewrite partial;
@@ -785,6 +808,7 @@ TextBuffer::Span TextBuffer::moveRewriteStep(std::vector<Step> &from, std::vecto
     Edit &edit = from.back().front();
     const Walk walk = walkRun(*edit.changes, edit.run, forward, false);
     m_mergeOpen = false;
+    tellRenewed();
     const Span span { edit.position, positionOfByte(walk.end) - edit.position };
     if (walk.reached.index == edit.run.end) {
         to.push_back(std::move(from.back()));
@@ -900,9 +924,12 @@ TextBuffer::Span TextBuffer::moveStep(std::vector<Step> &from, std::vector<Step>
         return moveRewriteStep(from, to, forward);
     NodePtr next = root();
     Span span;
+    std::vector<TextReplaced> changes;
+    changes.reserve(step.size());
     const auto apply = [&](const Edit &edit, const NodePtr &out, const NodePtr &in) {
         next = rope::replaced(next, edit.position, edit.position + rope::units(out), in);
         span = { edit.position, rope::units(in) };
+        changes.push_back({ edit.position, rope::units(out), TextSlice(in) });
     };
     if (forward) {
         for (const Edit &edit : step)
@@ -917,5 +944,7 @@ TextBuffer::Span TextBuffer::moveStep(std::vector<Step> &from, std::vector<Step>
     to.push_back(std::move(from.back()));
     from.pop_back();
     m_mergeOpen = false;
+    for (const TextReplaced &change : changes)
+        tell(change);
     return span;
 }

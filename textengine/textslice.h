@@ -1,8 +1,10 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 namespace rope {
@@ -24,6 +26,10 @@ public:
     QString toString() const;
     // Copied straight from the chunks, with nothing decoded.
     QByteArray toUtf8() const;
+    // The text as stored, in UTF-8, and its chunks in order until visit returns false. The
+    // chunks never change, so any thread may read them while the text is edited elsewhere.
+    qint64 byteLength() const;
+    void readUtf8(const std::function<bool(QByteArrayView)> &visit) const;
 
 private:
     friend class TextBuffer;

@@ -53,7 +53,7 @@ void TextView::endLoad()
     const qsizetype length = m_buffer.length();
     if (length > m_loadKept)
         m_buffer.replace(m_loadKept, length - m_loadKept, QString());
-    m_buffer.clearUndo();
+    m_buffer.endLoad();
     showNewContents(0);
 }
 

@@ -34,6 +34,11 @@ public:
     ~TextView() override;
 
     const TextBuffer &buffer() const { return m_buffer; }
+    // Every change of the text, whoever makes it, exactly as the storage makes it.
+    void setChangeListener(TextChangeListener listener)
+    {
+        m_buffer.setChangeListener(std::move(listener));
+    }
 
     // Replaces the whole text, puts the caret at its start and forgets the undo history.
     void setContents(const QString &text);
