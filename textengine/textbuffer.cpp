@@ -255,6 +255,13 @@ void TextBuffer::setText(const QString &text)
     tellRenewed();
 }
 
+void TextBuffer::adopt(const TextSlice &text)
+{
+    commit(text.m_tree);
+    clearUndo();
+    tellRenewed();
+}
+
 void TextBuffer::endLoad()
 {
     clearUndo();

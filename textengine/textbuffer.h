@@ -45,6 +45,8 @@ public:
 
     // Replaces the whole text and forgets the undo history.
     void setText(const QString &text);
+    // The same with a text made elsewhere, whose chunks it takes over.
+    void adopt(const TextSlice &text);
     // Add text at the end without undo records, for loading after setText({}). A CR at the
     // end of one call and an LF at the start of the next form one line break.
     void appendLoaded(QByteArrayView utf8); // valid UTF-8

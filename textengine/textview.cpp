@@ -42,6 +42,13 @@ void TextView::setContents(const QString &text)
     showNewContents(oldLength);
 }
 
+void TextView::setContents(const TextSlice &text)
+{
+    const qsizetype oldLength = m_buffer.length();
+    m_buffer.adopt(text);
+    showNewContents(oldLength);
+}
+
 void TextView::beginLoad()
 {
     setContents(QString());

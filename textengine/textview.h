@@ -42,6 +42,7 @@ public:
 
     // Replaces the whole text, puts the caret at its start and forgets the undo history.
     void setContents(const QString &text);
+    void setContents(const TextSlice &text);
     // The same for a text given in runs as it is read: beginLoad() empties the text, appendLoaded()
     // adds to it (TextBuffer::appendLoaded), keepLoaded() marks what is there as whole, and
     // endLoad() drops what came after the last mark and shows the text.

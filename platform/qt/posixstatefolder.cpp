@@ -21,6 +21,13 @@ namespace {
 
 QByteArray encoded(const QString &name) { return QFile::encodeName(name); }
 
+// The folder's files are the program's own: what a failure means for the user is said by the
+// part that uses them, not the note of a document's save.
+Failure failed(int error, const QString &path, Step step)
+{
+    return withNote(fromErrno(error, path, step), QString());
+}
+
 Failure notOwnFolder(const QString &path, const QString &why)
 {
     return Failure(FailureNumber::PermissionDenied,
@@ -47,7 +54,7 @@ public:
             if (done < 0) {
                 if (errno == EINTR)
                     continue;
-                throw fromErrno(errno, m_path, Step::Write);
+                throw failed(errno, m_path, Step::Write);
             }
             data += done;
             offset += done;
@@ -58,7 +65,7 @@ public:
     void sync() override
     {
         if (::fdatasync(m_fd) != 0)
-            throw fromErrno(errno, m_path, Step::Write);
+            throw failed(errno, m_path, Step::Write);
     }
 
     qint64 readAt(qint64 offset, char *data, qint64 size) override
@@ -69,7 +76,7 @@ public:
             if (done < 0) {
                 if (errno == EINTR)
                     continue;
-                throw fromErrno(errno, m_path, Step::OpenInput);
+                throw failed(errno, m_path, Step::OpenInput);
             }
             if (done == 0)
                 break;
@@ -141,12 +148,12 @@ int PosixStateFolder::folder(bool makeIt)
     if (parent < 0) {
         if (!makeIt && errno == ENOENT)
             return -1;
-        throw fromErrno(errno, m_path, Step::OpenOutput);
+        throw failed(errno, m_path, Step::OpenOutput);
     }
     if (makeIt && ::mkdirat(parent, "quorvex", 0700) != 0 && errno != EEXIST) {
         const int error = errno;
         ::close(parent);
-        throw fromErrno(error, m_path, Step::OpenOutput);
+        throw failed(error, m_path, Step::OpenOutput);
     }
     const int fd = ::openat(parent, "quorvex", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     const int error = errno;
@@ -156,7 +163,7 @@ int PosixStateFolder::folder(bool makeIt)
             return -1;
         if (error == ELOOP || error == ENOTDIR)
             throw notOwnFolder(m_path, u"is a link or not a folder"_s);
-        throw fromErrno(error, m_path, Step::OpenOutput);
+        throw failed(error, m_path, Step::OpenOutput);
     }
     struct stat info;
     if (::fstat(fd, &info) != 0 || info.st_uid != ::geteuid()) {
@@ -167,7 +174,7 @@ int PosixStateFolder::folder(bool makeIt)
     if ((info.st_mode & 077) != 0 && ::fchmod(fd, 0700) != 0) {
         const int chmodError = errno;
         ::close(fd);
-        throw fromErrno(chmodError, m_path, Step::OpenOutput);
+        throw failed(chmodError, m_path, Step::OpenOutput);
     }
     m_fd = fd;
     return m_fd;
@@ -176,7 +183,7 @@ int PosixStateFolder::folder(bool makeIt)
 void PosixStateFolder::syncFolder(int fd, const QString &name)
 {
     if (::fsync(fd) != 0 && errno != EINVAL)
-        throw fromErrno(errno, pathOf(name), Step::Write);
+        throw failed(errno, pathOf(name), Step::Write);
 }
 
 std::unique_ptr<StateFile> PosixStateFolder::create(const QString &name)
@@ -185,7 +192,7 @@ std::unique_ptr<StateFile> PosixStateFolder::create(const QString &name)
     const int fd = ::openat(dir, encoded(name).constData(),
                             O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0)
-        throw fromErrno(errno, pathOf(name), Step::OpenOutput);
+        throw failed(errno, pathOf(name), Step::OpenOutput);
     auto file = std::make_unique<PosixStateFile>(fd, pathOf(name));
     // Nobody else has had the chance to lock a file this new.
     ::flock(fd, LOCK_EX | LOCK_NB);
@@ -222,7 +229,7 @@ QStringList PosixStateFolder::list()
     if (!stream) {
         if (fd >= 0)
             ::close(fd);
-        throw fromErrno(errno, m_path, Step::OpenInput);
+        throw failed(errno, m_path, Step::OpenInput);
     }
     ::rewinddir(stream);
     QStringList names;
@@ -239,7 +246,7 @@ void PosixStateFolder::rename(const QString &from, const QString &to)
 {
     const int dir = folder(true);
     if (::renameat(dir, encoded(from).constData(), dir, encoded(to).constData()) != 0)
-        throw fromErrno(errno, pathOf(to), Step::Write);
+        throw failed(errno, pathOf(to), Step::Write);
     syncFolder(dir, to);
 }
 
@@ -251,7 +258,7 @@ void PosixStateFolder::remove(const QString &name)
     if (::unlinkat(dir, encoded(name).constData(), 0) != 0) {
         if (errno == ENOENT)
             return;
-        throw fromErrno(errno, pathOf(name), Step::Write);
+        throw failed(errno, pathOf(name), Step::Write);
     }
     syncFolder(dir, name);
 }

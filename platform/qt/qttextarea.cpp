@@ -95,7 +95,7 @@ QString QtTextArea::text() const { return buffer().text(); }
 void QtTextArea::setText(const QString &text)
 {
     ProgramEdit edit(this);
-    setContents(text);
+    TextView::setContents(text);
 }
 
 qsizetype QtTextArea::textLength() const { return buffer().length(); }
@@ -129,6 +129,12 @@ void QtTextArea::endLoad()
 {
     ProgramEdit edit(this);
     TextView::endLoad();
+}
+
+void QtTextArea::setContents(const TextSlice &text)
+{
+    ProgramEdit edit(this);
+    TextView::setContents(text);
 }
 
 void QtTextArea::placeInPixels()

@@ -33,6 +33,8 @@ public:
     void appendLoaded(QByteArrayView utf8) override;
     void keepLoaded() override { TextView::keepLoaded(); }
     void endLoad() override;
+    // A whole new text made elsewhere (a recovered one), set as a change of the program's.
+    void setContents(const TextSlice &text);
 
     int left() const override { return m_left; }
     int top() const override { return m_top; }
