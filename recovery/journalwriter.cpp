@@ -19,9 +19,9 @@ namespace {
 
 constexpr int UsualSyncInterval = 1000;
 int syncInterval = UsualSyncInterval;
-// After a failure, a new journal is tried at a change this long after it: on a full disk each
+// After a failure, a new journal is tried at a change some seconds after it: on a full disk each
 // try may write the whole text again.
-constexpr qint64 RetryAfter = 5000;
+qint64 retryAfter() { return 5 * qint64(syncInterval); }
 // Records gather in memory up to this before they are written.
 constexpr qsizetype MostPending = 1 << 20;
 
@@ -138,7 +138,7 @@ void JournalWriter::replaced(qint64 position, qint64 removed, JournalText insert
         push({ Op::Edit, std::move(inserted), position, removed, {}, {}, {} });
         return;
     }
-    if (m_failedAt != 0 && now() - m_failedAt < RetryAfter)
+    if (m_failedAt != 0 && now() - m_failedAt < retryAfter())
         return;
     m_active = true;
     push({ Op::Start, whole(), 0, 0, m_path, m_stamp, {} });

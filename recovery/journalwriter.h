@@ -72,7 +72,8 @@ public:
     // The run a journal's file belongs to, and its generation.
     static QString runOf(const QString &name);
     static qint64 generationOf(const QString &name);
-    // Testing seam: the least time between two syncs, in milliseconds (0 for the usual).
+    // Testing seam: the least time between two syncs, in milliseconds (0 for the usual); the
+    // wait before a new journal is tried after a failure follows it.
     static void setSyncInterval(int milliseconds);
 
 private:
