@@ -34,14 +34,6 @@ public:
         return message().mid(startOffset, endOffset - startOffset);
     }
     int characterCount() const override { return int(message().size()); }
-    QString textAtOffset(int, QAccessible::TextBoundaryType, int *startOffset,
-                         int *endOffset) const override
-    {
-        // The message is one sentence: every unit of it is the whole.
-        *startOffset = 0;
-        *endOffset = characterCount();
-        return message();
-    }
     QString attributes(int, int *startOffset, int *endOffset) const override
     {
         *startOffset = 0;
