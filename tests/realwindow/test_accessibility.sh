@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # What a screen reader hears over AT-SPI: each search message arrives as a notification that
-# appears, named by its text, and as text inserted; the F3 note the same way.
+# appears, named by its text, and as text inserted; the F3 note the same way. A large edit of
+# the text is told with its true length.
 # Usage: test_accessibility.sh <quorvex binary> <screenshot folder>
 # Needs dbus-run-session, at-spi2-core and python3-pyatspi; skipped without them.
 if [ -z "${QUORVEX_OWN_BUS:-}" ]; then
@@ -70,5 +71,29 @@ rw_key ctrl+End F3
 expect_announced "Not found"
 rw_screenshot accessibility-note
 
+# A large change is told with its true length and no more than the start of its text, both ways:
+# a paste, Select All + Delete, and its undo.
+expect_changed() {
+    local kind=$1 length=$2
+    rw_wait_for 10 sh -c 'tail -n "+$1" "$2" | grep -q "^object:text-changed:$3|text|[^|]*|0|$4|"' \
+        _ $((HEARD + 1)) "$EVENTS" "$kind" "$length" \
+        || rw_fail "no $kind of $length told: $(tail -n "+$((HEARD + 1))" "$EVENTS" | grep text-changed | cut -c1-100)"
+    local carried
+    carried=$(tail -n "+$((HEARD + 1))" "$EVENTS" | grep "^object:text-changed:$kind|text|" | cut -d'|' -f6)
+    [ "$carried" -le 4096 ] || rw_fail "the $kind carried $carried characters"
+    HEARD=$(wc -l <"$EVENTS")
+}
+rw_need xclip
+rw_activate
+rw_key ctrl+a Delete
+HEARD=$(wc -l <"$EVENTS")
+for i in $(seq 50000); do printf 'lorem '; done | xclip -selection clipboard
+rw_key ctrl+v
+expect_changed insert 300000
+rw_key ctrl+a Delete
+expect_changed delete 300000
+rw_key ctrl+z
+expect_changed insert 300000
+
 rw_running || rw_fail "the program ended"
-echo "PASS: each search message and the note were heard over AT-SPI"
+echo "PASS: each search message and the note were heard, and large edits told whole, over AT-SPI"
