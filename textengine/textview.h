@@ -1,5 +1,6 @@
 #pragma once
 
+#include "atspitextchange.h"
 #include "textbuffer.h"
 
 #include <QAbstractScrollArea>
@@ -123,9 +124,12 @@ protected:
     // Runs what the user started in the view itself (keys, input methods, the context menu,
     // pastes with the mouse, drops); a subclass may report its failures its own way.
     virtual void runUserAction(const std::function<void()> &action) { action(); }
-    // Whether assistive tools listen, and the way their news goes out.
+    // Whether assistive tools listen, and the way their news goes out; a change longer than an
+    // event should carry is told by its extent and the start of its text.
     virtual bool accessibilityActive() const;
     virtual void announce(QAccessibleEvent *event);
+    virtual void announceLongChange(TextChange change, int offset, int length,
+                                    const QString &start);
 
 private:
     friend class TextViewAccessible;

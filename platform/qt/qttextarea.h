@@ -9,6 +9,8 @@
 
 #include <functional>
 
+class Notice;
+
 // The text box, on TextView, which holds the text in the CR LF form the editor sees, so text and
 // positions pass through unchanged.
 class QtTextArea : public TextView, public TextArea
@@ -97,6 +99,7 @@ private:
     std::function<void()> m_userEdit;
     std::function<void(const std::function<void()> &)> m_dispatcher;
     QList<QKeySequence> m_menuShortcuts;
+    Notice *m_note = nullptr;
     int m_programEdits = 0;
     int m_left = 0;
     int m_top = 0;
