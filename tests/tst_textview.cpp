@@ -54,15 +54,15 @@ class ListenedView : public TextView
 {
 protected:
     bool accessibilityActive() const override { return true; }
-    void announceLongChange(TextChange change, int offset, int length,
+    void announceLongChange(AccessibleTextChange change, int offset, int length,
                             const QString &start) override
     {
         longestNews = std::max(longestNews, start.size());
         accessibilityNews.append(
-            { change == TextChange::Inserted ? QAccessible::TextInserted : QAccessible::TextRemoved,
+            { change == AccessibleTextChange::Inserted ? QAccessible::TextInserted : QAccessible::TextRemoved,
               offset });
         longNews.append(u"%1 %2 %3, %4 told"_s.arg(
-            change == TextChange::Inserted ? u"inserted"_s : u"removed"_s, QString::number(offset),
+            change == AccessibleTextChange::Inserted ? u"inserted"_s : u"removed"_s, QString::number(offset),
             QString::number(length), QString::number(start.size())));
     }
     void announce(QAccessibleEvent *event) override

@@ -10,7 +10,7 @@
 
 using namespace Qt::StringLiterals;
 
-bool tellLongTextChange(QAccessibleInterface *source, TextChange change, int offset, int length,
+bool tellLongTextChange(QAccessibleInterface *source, AccessibleTextChange change, int offset, int length,
                         const QString &start)
 {
     QSpiAccessibleBridge *bridge = QSpiAccessibleBridge::instance();
@@ -25,14 +25,14 @@ bool tellLongTextChange(QAccessibleInterface *source, TextChange change, int off
     QDBusMessage signal = QDBusMessage::createSignal(
         u"/org/a11y/atspi/accessible/"_s + QString::number(QAccessible::uniqueId(source)),
         u"org.a11y.atspi.Event.Object"_s, u"TextChanged"_s);
-    signal << (change == TextChange::Inserted ? u"insert"_s : u"delete"_s) << offset << length
+    signal << (change == AccessibleTextChange::Inserted ? u"insert"_s : u"delete"_s) << offset << length
            << QVariant::fromValue(QDBusVariant(start)) << QVariantMap();
     return bus.send(signal);
 }
 
 #else
 
-bool tellLongTextChange(QAccessibleInterface *, TextChange, int, int, const QString &)
+bool tellLongTextChange(QAccessibleInterface *, AccessibleTextChange, int, int, const QString &)
 {
     return false;
 }

@@ -9,6 +9,6 @@ class QAccessibleInterface;
 // text they carry, so this goes out through Qt's own AT-SPI connection, as the event Qt would
 // send. False where there is no AT-SPI bridge (another platform, or a build without Qt's
 // private headers): the caller tells what it can the usual way.
-enum class TextChange { Inserted, Removed };
-bool tellLongTextChange(QAccessibleInterface *source, TextChange change, int offset, int length,
+enum class AccessibleTextChange { Inserted, Removed };
+bool tellLongTextChange(QAccessibleInterface *source, AccessibleTextChange change, int offset, int length,
                         const QString &start);

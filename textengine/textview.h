@@ -128,7 +128,7 @@ protected:
     // event should carry is told by its extent and the start of its text.
     virtual bool accessibilityActive() const;
     virtual void announce(QAccessibleEvent *event);
-    virtual void announceLongChange(TextChange change, int offset, int length,
+    virtual void announceLongChange(AccessibleTextChange change, int offset, int length,
                                     const QString &start);
 
 private:

@@ -211,9 +211,9 @@ void TextView::notifyAccessibility(qsizetype position, qsizetype removed, qsizet
             newText.chop(1);
         if (removed > MostTold || added > MostTold) {
             if (removed > 0)
-                announceLongChange(TextChange::Removed, at, clampedOffset(removed), oldText);
+                announceLongChange(AccessibleTextChange::Removed, at, clampedOffset(removed), oldText);
             if (added > 0)
-                announceLongChange(TextChange::Inserted, at, clampedOffset(added), newText);
+                announceLongChange(AccessibleTextChange::Inserted, at, clampedOffset(added), newText);
         } else if (removed > 0 && added > 0) {
             QAccessibleTextUpdateEvent updated(this, at, oldText, newText);
             announce(&updated);
@@ -237,12 +237,12 @@ void TextView::notifyAccessibility(qsizetype position, qsizetype removed, qsizet
 }
 
 // Where there is no AT-SPI bridge to tell the extent, the start of the text is all that is told.
-void TextView::announceLongChange(TextChange change, int offset, int length, const QString &start)
+void TextView::announceLongChange(AccessibleTextChange change, int offset, int length, const QString &start)
 {
     if (tellLongTextChange(QAccessible::queryAccessibleInterface(this), change, offset, length,
                            start))
         return;
-    if (change == TextChange::Removed) {
+    if (change == AccessibleTextChange::Removed) {
         QAccessibleTextRemoveEvent gone(this, offset, start);
         announce(&gone);
     } else {
