@@ -1,6 +1,14 @@
 #include "journalformat.h"
 
 #include <array>
+#include <cstring>
+
+#if defined(__x86_64__)
+#include <nmmintrin.h>
+#endif
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace JournalFormat {
 
@@ -15,7 +23,7 @@ constexpr Tables makeTables()
     for (quint32 i = 0; i < 256; ++i) {
         quint32 c = i;
         for (int bit = 0; bit < 8; ++bit)
-            c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+            c = (c & 1) ? 0x82F63B78u ^ (c >> 1) : c >> 1;
         tables[0][i] = c;
     }
     for (quint32 i = 0; i < 256; ++i) {
@@ -29,9 +37,36 @@ constexpr Tables tables = makeTables();
 
 } // namespace
 
+#if defined(__x86_64__)
+// The processor's own instruction, where it has one: a base of 100 MB is checked in a few
+// milliseconds instead of a tenth of a second.
+__attribute__((target("sse4.2"))) quint32 crc32Hardware(const uchar *p, qsizetype size, quint32 crc)
+{
+    quint64 c = ~crc;
+    for (; size >= 8; size -= 8, p += 8) {
+        quint64 word;
+        std::memcpy(&word, p, 8);
+        c = _mm_crc32_u64(c, word);
+    }
+    for (; size > 0; --size, ++p)
+        c = _mm_crc32_u8(quint32(c), *p);
+    return ~quint32(c);
+}
+
+bool hasHardwareCrc()
+{
+    static const bool has = __builtin_cpu_supports("sse4.2");
+    return has;
+}
+#endif
+
 quint32 crc32(QByteArrayView bytes, quint32 crc)
 {
     const auto *p = reinterpret_cast<const uchar *>(bytes.data());
+#if defined(__x86_64__)
+    if (hasHardwareCrc())
+        return crc32Hardware(p, bytes.size(), crc);
+#endif
     qsizetype size = bytes.size();
     crc = ~crc;
     for (; size >= 8; size -= 8, p += 8) {
@@ -105,6 +140,61 @@ quint64 readNumber(const char *bytes, int size)
     for (int i = 0; i < size; ++i)
         value |= quint64(uchar(bytes[i])) << (8 * i);
     return value;
+}
+
+} // namespace JournalFormat
+
+namespace JournalFormat {
+
+// Most text is ASCII: sixteen bytes at a time are passed over while they are.
+void Utf8Check::add(QByteArrayView bytes)
+{
+    const auto *p = reinterpret_cast<const uchar *>(bytes.data());
+    const uchar *end = p + bytes.size();
+    while (p < end && m_valid) {
+        if (m_need == 0) {
+#if defined(__SSE2__)
+            while (end - p >= 16) {
+                const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+                if (_mm_movemask_epi8(chunk) != 0)
+                    break;
+                p += 16;
+                m_units += 16;
+            }
+            if (p == end)
+                break;
+#endif
+            const uchar c = *p++;
+            if (c < 0x80) {
+                ++m_units;
+            } else if (c >= 0xC2 && c < 0xE0) {
+                m_need = 1, m_code = c & 0x1F, m_length = 2;
+            } else if (c >= 0xE0 && c < 0xF0) {
+                m_need = 2, m_code = c & 0x0F, m_length = 3;
+            } else if (c >= 0xF0 && c < 0xF5) {
+                m_need = 3, m_code = c & 0x07, m_length = 4;
+            } else {
+                m_valid = false;
+            }
+            continue;
+        }
+        const uchar c = *p++;
+        if ((c & 0xC0) != 0x80) {
+            m_valid = false;
+            break;
+        }
+        m_code = (m_code << 6) | (c & 0x3F);
+        if (--m_need > 0)
+            continue;
+        // Overlong forms, surrogates and code points past U+10FFFF are not UTF-8.
+        const uint least = m_length == 3 ? 0x800 : 0x10000;
+        if ((m_length > 2 && m_code < least) || (m_code >= 0xD800 && m_code < 0xE000)
+            || m_code > 0x10FFFF) {
+            m_valid = false;
+            break;
+        }
+        m_units += m_code >= 0x10000 ? 2 : 1;
+    }
 }
 
 } // namespace JournalFormat

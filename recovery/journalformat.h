@@ -23,7 +23,7 @@ constexpr int Version = 1;
 constexpr qint64 HeadBytes = 12;
 constexpr qint64 TailBytes = 4;
 
-// CRC-32 (IEEE), continued from an earlier value.
+// CRC-32C (Castagnoli), continued from an earlier value.
 quint32 crc32(QByteArrayView bytes, quint32 crc = 0);
 
 // The first twelve bytes of a record.
@@ -39,5 +39,23 @@ void appendVarint(QByteArray &to, quint64 value);
 bool readVarint(QByteArrayView from, qsizetype &offset, quint64 &value);
 
 quint64 readNumber(const char *bytes, int size);
+
+// Counts the UTF-16 units of UTF-8 given in pieces (which may end inside a character), and
+// tells whether all of it is valid.
+class Utf8Check
+{
+public:
+    void add(QByteArrayView bytes);
+    // False when the bytes were not valid UTF-8, or ended inside a character.
+    bool finish() const { return m_valid && m_need == 0; }
+    qint64 units() const { return m_units; }
+
+private:
+    qint64 m_units = 0;
+    int m_need = 0; // continuation bytes still to come
+    uint m_code = 0; // the character so far
+    int m_length = 0; // of the character under way
+    bool m_valid = true;
+};
 
 } // namespace JournalFormat

@@ -13,33 +13,8 @@ constexpr qint64 Piece = 1 << 20;
 // The header and path records are small; anything larger is not one.
 constexpr qint64 MostSmallRecord = 1 << 16;
 
-// Counts the UTF-16 units of UTF-8 text given in pieces, and whether it is valid.
-class Utf8Units
-{
-public:
-    void add(QByteArrayView bytes)
-    {
-        m_buffer.resize(bytes.size() + 2);
-        QChar *end = m_decoder.appendToBuffer(m_buffer.data(), bytes);
-        m_units += end - m_buffer.constData();
-    }
-    bool finish()
-    {
-        // A sequence cut at the end is an error once no more bytes come.
-        QChar tail[4];
-        m_units += m_decoder.appendToBuffer(tail, QByteArrayView()) - tail;
-        return !m_decoder.hasError();
-    }
-    qint64 units() const { return m_units; }
-
-private:
-    // Pieces may end inside a character: the decoder carries it to the next. A mark at the start
-    // is a character of the text like any other.
-    QStringDecoder m_decoder { QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom };
-    QString m_buffer;
-    qint64 m_units = 0;
-};
-
+// Reads the file through a window of a megabyte or so, so that many small records cost few
+// reads of the file.
 class Reader
 {
 public:
@@ -49,35 +24,33 @@ public:
     // or where a record could not be whole.
     bool next(quint32 &kind, qint64 &length)
     {
-        char head[HeadBytes];
-        if (m_size - m_at < HeadBytes + TailBytes
-            || m_file.readAt(m_at, head, HeadBytes) != HeadBytes)
+        if (m_size - m_at < HeadBytes + TailBytes)
             return false;
-        kind = quint32(readNumber(head, 4));
-        const quint64 claimed = readNumber(head + 4, 8);
+        const QByteArrayView head = bytes(m_at, HeadBytes);
+        if (head.size() != HeadBytes)
+            return false;
+        kind = quint32(readNumber(head.data(), 4));
+        const quint64 claimed = readNumber(head.data() + 4, 8);
         if (claimed > quint64(m_size - m_at - HeadBytes - TailBytes))
             return false;
         length = qint64(claimed);
-        m_crc = crc32(QByteArrayView(head, HeadBytes));
+        m_crc = crc32(head);
         m_payload = m_at + HeadBytes;
         return true;
     }
     // The payload in pieces; true when its checksum holds, and the reader then stands after it.
     bool payload(qint64 length, const std::function<void(QByteArrayView)> &piece)
     {
-        QByteArray buffer;
         for (qint64 at = 0; at < length;) {
-            const qint64 size = std::min(Piece, length - at);
-            buffer.resize(size);
-            if (m_file.readAt(m_payload + at, buffer.data(), size) != size)
+            const QByteArrayView part = bytes(m_payload + at, std::min(Piece, length - at));
+            if (part.isEmpty())
                 return false;
-            m_crc = crc32(buffer, m_crc);
-            piece(buffer);
-            at += size;
+            m_crc = crc32(part, m_crc);
+            piece(part);
+            at += part.size();
         }
-        char tail[TailBytes];
-        if (m_file.readAt(m_payload + length, tail, TailBytes) != TailBytes
-            || quint32(readNumber(tail, TailBytes)) != m_crc)
+        const QByteArrayView tail = bytes(m_payload + length, TailBytes);
+        if (tail.size() != TailBytes || quint32(readNumber(tail.data(), TailBytes)) != m_crc)
             return false;
         m_at = m_payload + length + TailBytes;
         return true;
@@ -91,11 +64,27 @@ public:
     bool atEnd() const { return m_at == m_size; }
 
 private:
+    // Up to size bytes at the offset, from the window, which moves there when they are not in it;
+    // fewer only at the end of the file.
+    QByteArrayView bytes(qint64 offset, qint64 size)
+    {
+        if (offset < m_windowStart || offset + size > m_windowStart + m_window.size()) {
+            m_window.resize(std::max(Piece, size));
+            const qint64 got = m_file.readAt(offset, m_window.data(), m_window.size());
+            m_window.resize(got);
+            m_windowStart = offset;
+        }
+        const qint64 from = offset - m_windowStart;
+        return QByteArrayView(m_window).sliced(from, std::min(size, m_window.size() - from));
+    }
+
     StateFile &m_file;
     qint64 m_size;
     qint64 m_at = 0;
     qint64 m_payload = 0;
     quint32 m_crc = 0;
+    QByteArray m_window;
+    qint64 m_windowStart = 0;
 };
 
 bool readPath(QByteArrayView payload, JournalContents &contents)
@@ -151,7 +140,7 @@ JournalContents readJournal(StateFile &file, qint64 mostBytes, qint64 mostUnits,
         contents.tooLarge = true;
         return contents;
     }
-    Utf8Units units;
+    Utf8Check units;
     if (!reader.payload(length,
                         [&](QByteArrayView piece) {
                             units.add(piece);
@@ -190,7 +179,7 @@ JournalContents readJournal(StateFile &file, qint64 mostBytes, qint64 mostUnits,
         change.position = qint64(position);
         change.removed = qint64(removed);
         change.inserted = payload.sliced(offset);
-        Utf8Units added;
+        Utf8Check added;
         added.add(change.inserted);
         if (!added.finish())
             return contents;

@@ -230,6 +230,12 @@ void JournalWriter::run()
     m_done.notify_all();
 }
 
+void JournalWriter::write(StateFile &file, QByteArrayView bytes)
+{
+    file.write(bytes);
+    m_bytesWritten += bytes.size();
+}
+
 void JournalWriter::sync()
 {
     m_dirty = false;
@@ -237,10 +243,11 @@ void JournalWriter::sync()
         return;
     try {
         if (!m_pending.isEmpty()) {
-            m_file->write(m_pending);
+            write(*m_file, m_pending);
             m_pending.clear();
         }
         m_file->sync();
+        ++m_syncs;
     } catch (const Failure &failure) {
         fail(failure);
     }
@@ -274,7 +281,7 @@ void JournalWriter::process(std::deque<Op> &ops)
                 break;
             }
             if (m_writable && m_pending.size() >= MostPending) {
-                m_file->write(m_pending);
+                write(*m_file, m_pending);
                 m_pending.clear();
             }
         } catch (const Stopped &) {
@@ -289,7 +296,7 @@ void JournalWriter::process(std::deque<Op> &ops)
     }
     if (m_writable && !m_pending.isEmpty()) {
         try {
-            m_file->write(m_pending);
+            write(*m_file, m_pending);
             m_pending.clear();
         } catch (const Failure &failure) {
             fail(failure);
@@ -308,12 +315,13 @@ void JournalWriter::start(Op &op)
         appendVarint(header, Version);
         appendVarint(header, quint64(generation));
         appendVarint(header, quint64(QDateTime::currentMSecsSinceEpoch()));
-        file->write(record(Header, header));
+        write(*file, record(Header, header));
         writeDocument(*file, op.path, op.stamp);
         writeRecordOf(*file, Base, {}, op.text, true);
-        file->write(m_pending);
+        write(*file, m_pending);
         m_pending.clear();
         file->sync();
+        ++m_syncs;
         // Only a whole base goes by the journal's name.
         m_folder.rename(partial, nameOf(u"journal"_s, generation));
     } catch (...) {
@@ -359,7 +367,7 @@ void JournalWriter::writeDocument(StateFile &file, const QString &path, const QB
         m_pending += record(Path, payload);
         m_dirty = true;
     } else {
-        file.write(record(Path, payload));
+        write(file, record(Path, payload));
     }
 }
 
@@ -395,7 +403,7 @@ void JournalWriter::writeRecordOf(StateFile &file, int kind, QByteArrayView pref
             crc = crc32(piece, crc);
             m_pending += piece;
             if (m_pending.size() >= MostPending) {
-                file.write(m_pending);
+                write(file, m_pending);
                 m_pending.clear();
             }
             return written < text.bytes;

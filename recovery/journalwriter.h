@@ -65,6 +65,13 @@ public:
     // Returns once everything told so far is on the disk (or has failed).
     void flush();
     bool active() const { return m_active; }
+    // What the journal has cost the disk so far.
+    struct Figures
+    {
+        qint64 bytes = 0;
+        qint64 syncs = 0;
+    };
+    Figures figures() const { return { m_bytesWritten, m_syncs }; }
 
     // The journal's files have names of these forms; the rest are another part's.
     static bool isJournalName(const QString &name);
@@ -87,6 +94,7 @@ private:
                        bool mayStop);
     void writeDocument(StateFile &file, const QString &path, const QByteArray &stamp);
     void dropCurrent();
+    void write(StateFile &file, QByteArrayView bytes);
     void sync();
     void fail(const Failure &failure);
     QString nameOf(const QString &prefix, qint64 generation) const;
@@ -112,6 +120,8 @@ private:
     std::atomic<bool> m_superseded = false; // a newer base or a settle is waiting
     std::atomic<bool> m_broken = false;
     std::atomic<bool> m_told = false;
+    std::atomic<qint64> m_bytesWritten = 0;
+    std::atomic<qint64> m_syncs = 0;
 
     // The thread's own.
     std::unique_ptr<StateFile> m_file;

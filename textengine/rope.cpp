@@ -11,10 +11,10 @@ namespace rope {
 namespace {
 
 qint64 allocationsLeft = -1;
-// Nodes are made on the thread that edits, but the last holder of a text may let it go on
-// another (a background writer), so the live count is atomic.
+// Texts are made and let go on more than one thread (a journal written or rebuilt in the
+// background), so the counts are atomic.
 std::atomic<qint64> liveNodes = 0;
-qint64 peakNodes = 0;
+std::atomic<qint64> peakNodes = 0;
 
 bool isContinuation(char c) { return (uchar(c) & 0xC0) == 0x80; }
 
@@ -192,13 +192,17 @@ Summary operator+(const Summary &a, const Summary &b)
     return sum;
 }
 
-Node::Node() { peakNodes = std::max(peakNodes, ++liveNodes); }
+Node::Node()
+{
+    const qint64 live = ++liveNodes;
+    for (qint64 peak = peakNodes; live > peak && !peakNodes.compare_exchange_weak(peak, live);) { }
+}
 
 Node::~Node() { --liveNodes; }
 
 NodeCount nodeCount() { return { liveNodes, peakNodes }; }
 
-void resetPeak() { peakNodes = liveNodes; }
+void resetPeak() { peakNodes = liveNodes.load(); }
 
 void failAllocationAfter(qint64 count) { allocationsLeft = count; }
 

@@ -157,6 +157,14 @@ bool visitBackward(const rope::Node &node, qint64 start, qint64 beforeByte,
 
 TextSlice::TextSlice(QStringView text) : m_tree(treeOf(text)) { }
 
+TextSlice TextSlice::fromUtf8(QByteArrayView utf8)
+{
+    Builder builder;
+    bool endedWithCr = false;
+    appendWithCrLf(builder, utf8.data(), utf8.size(), endedWithCr);
+    return TextSlice(builder.tree());
+}
+
 qsizetype TextSlice::length() const { return rope::units(m_tree); }
 
 QString TextSlice::toString() const
@@ -563,6 +571,17 @@ qsizetype TextBuffer::replace(qsizetype position, qsizetype count, const TextSli
     commitEdit(std::move(next), { start, std::move(removed), inserted }, merge);
     tell(TextReplaced { start, end - start, TextSlice(std::move(inserted)) });
     return after;
+}
+
+void TextBuffer::apply(qsizetype position, qsizetype count, const TextSlice &text)
+{
+    const qsizetype start = snapped(position);
+    const qsizetype end
+        = std::max(start, snapped(start + std::clamp<qsizetype>(count, 0, length())));
+    if (end == start && !text.m_tree)
+        return;
+    commit(rope::replaced(root(), start, end, text.m_tree));
+    tell(TextReplaced { start, end - start, text });
 }
 
 // The changes of a rewrite, in order: for each, the bytes between it and the one before in the

@@ -102,6 +102,9 @@ public:
     // The same with a slice, which goes in as it is: its chunks are shared, not copied.
     qsizetype replace(qsizetype position, qsizetype count, const TextSlice &text,
                       Merge merge = Merge::Never);
+    // The same as no step of the history, which it leaves as it was (a text rebuilt from a
+    // record of its changes).
+    void apply(qsizetype position, qsizetype count, const TextSlice &text);
     // Where an undo or redo left the text: the span of text it put back (empty for a removal).
     struct Span
     {

@@ -20,6 +20,8 @@ public:
     TextSlice() = default;
     // A text of its own, with line breaks in any form turned into CR LF.
     explicit TextSlice(QStringView text);
+    // The same from valid UTF-8, with nothing decoded.
+    static TextSlice fromUtf8(QByteArrayView utf8);
 
     qsizetype length() const;
     bool isEmpty() const { return length() == 0; }

@@ -70,6 +70,52 @@ private:
 
 } // namespace
 
+// The text is rebuilt on a thread of its own while the question is asked, so that the answer
+// takes effect at once, however large the text and however many its edits.
+void QtRecoveryJournal::LeftOver::startRebuilding()
+{
+    rebuilding = std::thread([this] {
+        struct Stopped
+        {
+        };
+        try {
+            auto text = std::make_unique<TextBuffer>();
+            Utf8Pieces base(*text);
+            const JournalContents read = readJournal(
+                *held.front(), QtSequentialFiles::LargestInput, MostUnits,
+                [&](QByteArrayView piece) {
+                    if (stop)
+                        throw Stopped();
+                    base.add(piece);
+                },
+                [&](const JournalEdit &edit) {
+                    if (stop)
+                        throw Stopped();
+                    text->apply(edit.position, edit.removed, TextSlice::fromUtf8(edit.inserted));
+                });
+            if (read.tooLarge || text->byteLength() > QtSequentialFiles::LargestInput)
+                contents.tooLarge = true;
+            else if (read.usable)
+                rebuilt = std::move(text);
+        } catch (const std::bad_alloc &) {
+            contents.tooLarge = true;
+        } catch (const Stopped &) {
+        }
+    });
+}
+
+void QtRecoveryJournal::LeftOver::finishRebuilding()
+{
+    if (rebuilding.joinable())
+        rebuilding.join();
+}
+
+QtRecoveryJournal::LeftOver::~LeftOver()
+{
+    stop = true;
+    finishRebuilding();
+}
+
 QtRecoveryJournal::QtRecoveryJournal(StateFolder &folder, QtTextArea &textArea)
     : m_folder(folder), m_textArea(textArea), m_writer(folder, [this](const Failure &failure) {
           if (m_failed)
@@ -178,7 +224,10 @@ std::optional<LeftOverText> QtRecoveryJournal::findLeftOver()
                 leftOver->held.push_back(std::move(file));
         }
         leftOver->text = { contents.path, contents.complete };
+        leftOver->contents = contents;
         m_leftOver = std::move(leftOver);
+        if (!contents.tooLarge)
+            m_leftOver->startRebuilding();
         return m_leftOver->text;
     }
     return std::nullopt;
@@ -189,20 +238,14 @@ FileStamp QtRecoveryJournal::recoverLeftOver()
     if (!m_leftOver)
         return {};
     const QString path = m_leftOver->text.path;
-    TextBuffer text;
-    Utf8Pieces base(text);
-    const JournalContents contents = readJournal(
-        *m_leftOver->held.front(), QtSequentialFiles::LargestInput, MostUnits,
-        [&](QByteArrayView piece) { base.add(piece); },
-        [&](const JournalEdit &edit) {
-            text.replace(edit.position, edit.removed, QString::fromUtf8(edit.inserted));
-        });
-    if (contents.tooLarge || text.byteLength() > QtSequentialFiles::LargestInput)
+    m_leftOver->finishRebuilding();
+    const JournalContents &contents = m_leftOver->contents;
+    if (contents.tooLarge)
         throw tooLarge(path);
-    if (!contents.usable)
+    if (!m_leftOver->rebuilt)
         throw unreadable(path);
-    text.clearUndo();
-    m_textArea.setContents(text.whole());
+    m_textArea.setContents(m_leftOver->rebuilt->whole());
+    m_leftOver->rebuilt.reset();
     const FileStamp stamp = stampOf(contents.stamp);
     m_writer.setDocument(path, contents.stamp);
     m_writer.protect(journalText(m_textArea.buffer().whole()), m_leftOver->names);

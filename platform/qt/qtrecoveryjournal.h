@@ -1,14 +1,18 @@
 #pragma once
 
+#include "journalreader.h"
 #include "journalwriter.h"
 #include "recoveryjournal.h"
 
 #include <QStringList>
 
+#include <atomic>
 #include <memory>
+#include <thread>
 #include <vector>
 
 class QtTextArea;
+class TextBuffer;
 class StateFile;
 class StateFolder;
 
@@ -30,6 +34,7 @@ public:
 
     // Returns once every change so far is on the disk (tests and benchmarks).
     void flush() { m_writer.flush(); }
+    JournalWriter::Figures figures() const { return m_writer.figures(); }
 
     static QByteArray stampBytes(const FileStamp &stamp);
     static FileStamp stampOf(const QByteArray &bytes);
@@ -37,9 +42,18 @@ public:
 private:
     struct LeftOver
     {
+        ~LeftOver();
+        void startRebuilding();
+        void finishRebuilding();
+
         QStringList names; // every file of its run, the newest first
         std::vector<std::unique_ptr<StateFile>> held;
         LeftOverText text;
+        JournalContents contents;
+        // The text, rebuilt while the question is asked.
+        std::thread rebuilding;
+        std::atomic<bool> stop = false;
+        std::unique_ptr<TextBuffer> rebuilt;
     };
 
     StateFolder &m_folder;
