@@ -170,6 +170,8 @@ class TestRecovery : public QObject
 private Q_SLOTS:
     void init() { JournalWriter::setSyncInterval(TestSync); }
     void killedAtAnyMomentRecoversAPrefix();
+    void textIsCheckedAsUtf8_data();
+    void textIsCheckedAsUtf8();
     void damagedJournalGivesItsLastGoodText_data();
     void damagedJournalGivesItsLastGoodText();
     void folderIsPrivateAndNeverALink_data();
@@ -236,6 +238,37 @@ void TestRecovery::killedAtAnyMomentRecoversAPrefix()
                            .arg(prefix)
                            .arg(toldAt.size() - 1)
                            .arg(survived)));
+    }
+}
+
+void TestRecovery::textIsCheckedAsUtf8_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<qint64>("units"); // -1: not valid
+    const QByteArray ascii(40, 'a');
+    QTest::addRow("ASCII past a vector step") << ascii << qint64(40);
+    QTest::addRow("two, three and four bytes")
+        << (ascii + "\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80") << qint64(44);
+    QTest::addRow("a lone continuation byte") << (ascii + "\x80") << qint64(-1);
+    QTest::addRow("an overlong slash") << QByteArray("\xc0\xaf") << qint64(-1);
+    QTest::addRow("an overlong three bytes") << QByteArray("\xe0\x80\xaf") << qint64(-1);
+    QTest::addRow("a surrogate") << QByteArray("\xed\xa0\x80") << qint64(-1);
+    QTest::addRow("past U+10FFFF") << QByteArray("\xf4\x90\x80\x80") << qint64(-1);
+    QTest::addRow("cut inside a character") << (ascii + "\xe2\x82") << qint64(-1);
+}
+
+// Every way of cutting the text in two pieces gives the same answer.
+void TestRecovery::textIsCheckedAsUtf8()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(qint64, units);
+    for (qsizetype cut = 0; cut <= bytes.size(); ++cut) {
+        JournalFormat::Utf8Check check;
+        check.add(QByteArrayView(bytes).first(cut));
+        check.add(QByteArrayView(bytes).sliced(cut));
+        QCOMPARE(check.finish(), units >= 0);
+        if (units >= 0)
+            QCOMPARE(check.units(), units);
     }
 }
 
