@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArrayView>
 #include <QtGlobal>
 
 #include <algorithm>
@@ -184,6 +185,32 @@ private:
     qint64 m_leafStart = 0;
     qint64 m_at = 0;
 };
+
+// Hands the leaves of the tree under node, which starts at byte start, in order to
+// visit(bytes, startByte): from the one holding fromByte on, until visit returns false.
+template<typename Visit>
+bool visitForward(const Node &node, qint64 start, qint64 fromByte, const Visit &visit)
+{
+    if (node.isLeaf())
+        return visit(QByteArrayView(node.data(), node.sum.bytes), start);
+    const qint64 leftBytes = node.left->sum.bytes;
+    if (fromByte < start + leftBytes && !visitForward(*node.left, start, fromByte, visit))
+        return false;
+    return visitForward(*node.right, start + leftBytes, fromByte, visit);
+}
+
+// The same backwards, from the leaf holding the byte before beforeByte.
+template<typename Visit>
+bool visitBackward(const Node &node, qint64 start, qint64 beforeByte, const Visit &visit)
+{
+    if (node.isLeaf())
+        return visit(QByteArrayView(node.data(), node.sum.bytes), start);
+    const qint64 leftBytes = node.left->sum.bytes;
+    if (beforeByte > start + leftBytes
+        && !visitBackward(*node.right, start + leftBytes, beforeByte, visit))
+        return false;
+    return visitBackward(*node.left, start, beforeByte, visit);
+}
 
 // The text between two positions, sharing what it can.
 NodePtr slice(const NodePtr &root, qint64 fromUnit, qint64 toUnit);
