@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <new>
@@ -176,6 +177,61 @@ void appendBytesOf(const Node &node, std::string &out)
     appendBytesOf(*node.right, out);
 }
 
+// What a check has seen of the leaves before the one it looks at.
+struct LeavesBefore
+{
+    char lastByte = 0;
+    bool lastSmall = false;
+};
+
+std::string leafFault(const Node &leaf, LeavesBefore &before)
+{
+    const char *data = leaf.data();
+    const qint64 size = leaf.sum.bytes;
+    if (!data || size <= 0)
+        return "an empty leaf";
+    if (size > MostLeafBytes)
+        return "a leaf of " + std::to_string(size) + " bytes";
+    if (before.lastSmall)
+        return "a small leaf before the last";
+    if (isContinuation(data[0]))
+        return "a leaf starting inside a character";
+    if (data[0] == '\n' && before.lastByte == '\r')
+        return "a leaf starting between CR and LF";
+    for (qint64 i = 0; i < size; ++i) {
+        if (data[i] == '\r' && i + 1 == size)
+            return "a leaf ending between CR and LF";
+        if (data[i] == '\r' && data[i + 1] != '\n')
+            return "a CR without its LF";
+        if (data[i] == '\n' && (i == 0 || data[i - 1] != '\r'))
+            return "an LF without its CR";
+        const uchar c = uchar(data[i]);
+        const qint64 length = c < 0x80 ? 1 : c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 0;
+        if (length > 1 && i + length > size)
+            return "a leaf ending inside a character";
+    }
+    if (!(leaf.sum == leafSummary(data, size)))
+        return "a leaf whose counts are not its text's";
+    before = { data[size - 1], size < SmallLeafBytes };
+    return {};
+}
+
+std::string check(const Node &node, LeavesBefore &before)
+{
+    if (node.isLeaf())
+        return node.left || node.right ? "a leaf with children" : leafFault(node, before);
+    if (!node.left || !node.right || node.bytes)
+        return "a node without two children";
+    if (node.height != std::max(node.left->height, node.right->height) + 1)
+        return "a node whose height is not its children's";
+    if (std::abs(node.left->height - node.right->height) > 1)
+        return "a node out of balance";
+    if (!(node.sum == node.left->sum + node.right->sum))
+        return "a node whose counts are not its children's";
+    std::string fault = check(*node.left, before);
+    return fault.empty() ? check(*node.right, before) : fault;
+}
+
 } // namespace
 
 Summary operator+(const Summary &a, const Summary &b)
@@ -232,6 +288,12 @@ NodePtr join(const NodePtr &a, const NodePtr &b)
     if (b->height > a->height + 1)
         return joinLeft(a, b);
     return makeNode(a, b);
+}
+
+std::string faultIn(const NodePtr &root)
+{
+    LeavesBefore before;
+    return root ? check(*root, before) : std::string();
 }
 
 // Walks down to the leaf where goLeft() first fails to send the walk left, adding up what lies
@@ -291,7 +353,7 @@ qint64 unitOfByte(const Node &leaf, qint64 byte, qint64 fromByte, qint64 fromUni
     return fromUnit + unitsIn(leaf.data() + fromByte, byte - fromByte);
 }
 
-Builder::Builder() { m_pending.reserve(size_t(LeafBytes + 16)); }
+Builder::Builder() { m_pending.reserve(size_t(MostLeafBytes)); }
 
 void Builder::appendBytes(const char *data, qint64 size)
 {
@@ -350,11 +412,27 @@ void Builder::appendTree(const NodePtr &node)
     }
     if (!smallPending) {
         flush();
-        push(node);
+        pushUpToSmallEnd(node);
         return;
     }
     appendTree(node->left);
     appendTree(node->right);
+}
+
+// Pushes a subtree whole but for a small last leaf, whose bytes stay pending so that what comes
+// next joins them: typing at the end of a text would otherwise leave a leaf behind every key.
+void Builder::pushUpToSmallEnd(const NodePtr &node)
+{
+    const Node *last = node.get();
+    while (!last->isLeaf())
+        last = last->right.get();
+    if (last->sum.bytes >= SmallLeafBytes) {
+        push(node);
+        return;
+    }
+    for (const Node *at = node.get(); !at->isLeaf(); at = at->right.get())
+        push(at->left);
+    appendBytes(last->data(), last->sum.bytes);
 }
 
 // Merges a leaf into the pending bytes; when the two do not fit in one leaf and the pending

@@ -28,6 +28,7 @@ struct Summary
     qint64 longest = 0; // the longest line between two breaks of the piece
 
     qint64 longestLine() const { return std::max({ first, last, longest }); }
+    bool operator==(const Summary &) const = default;
 };
 
 Summary operator+(const Summary &a, const Summary &b);
@@ -54,6 +55,9 @@ struct Node
 
 // Leaves are filled to about this many bytes when text is appended.
 constexpr qint64 LeafBytes = 4096;
+// The longest leaf: a leaf is cut at a character outside a CR LF at or before LeafBytes, and
+// the bytes up to here give room to find one.
+constexpr qint64 MostLeafBytes = LeafBytes + 16;
 // A leaf smaller than this is merged with what follows it when the text around it is rebuilt.
 constexpr qint64 SmallLeafBytes = 1024;
 
@@ -67,6 +71,13 @@ inline const Summary &summary(const NodePtr &node)
 
 NodePtr makeLeaf(const char *data, qint64 size);
 NodePtr join(const NodePtr &a, const NodePtr &b);
+
+// Debug helper: the first fault found in the tree's invariants, or an empty string. Every node
+// is balanced (its children's heights differ by one at most) and its counts are the sums of its
+// children's; every leaf holds 1 to MostLeafBytes bytes of text in CR LF form (at least
+// SmallLeafBytes but for the last) with counts that are its text's, and neither starts nor ends
+// inside a character or between CR and LF. O(n).
+std::string faultIn(const NodePtr &root);
 
 // Testing seam: the given number of node allocations from now succeed and the next one throws
 // std::bad_alloc; a negative count turns it off.
@@ -112,8 +123,10 @@ qint64 unitOfByte(const Node &leaf, qint64 byte, qint64 fromByte = 0, qint64 fro
 
 // Gathers pieces of text in order into a new tree. Whole subtrees are taken over as they are;
 // bytes are packed into full leaves; a small piece next to a subtree is merged with that
-// subtree's first leaf, so edits do not leave a trail of small leaves. Leaves are joined as
-// they come, so a build costs O(pieces * log n) and appending leaf after leaf is linear.
+// subtree's first leaf, and a subtree's small last leaf with what follows it, so edits do not
+// leave a trail of small leaves: all leaves but the last hold SmallLeafBytes at least. Leaves
+// are joined as they come, so a build costs O(pieces * log n) and appending leaf after leaf is
+// linear.
 class Builder
 {
 public:
@@ -125,7 +138,7 @@ public:
     // The tree of everything appended so far; the builder can go on after it.
     NodePtr tree() const;
     // How many bytes can be appended without making a leaf, and so without allocating.
-    qint64 room() const { return LeafBytes + 16 - qint64(m_pending.size()); }
+    qint64 room() const { return MostLeafBytes - qint64(m_pending.size()); }
 
     // What a failed append restores.
     struct State
@@ -139,6 +152,7 @@ public:
 private:
     void appendLeaf(const Node &leaf);
     void push(NodePtr node);
+    void pushUpToSmallEnd(const NodePtr &node);
     void cutLeaf();
     void flush();
 

@@ -161,7 +161,7 @@ void TextBuffer::readText(const std::function<void(QStringView)> &sink) const
     constexpr qsizetype PieceLength = 64 * 1024;
     // A chunk never ends inside a character or a CR LF, and decodes to at most as many units as
     // it has bytes, so whole chunks fill the pieces and no pair is ever split between two.
-    QString buffer(PieceLength + rope::LeafBytes + 16, Qt::Uninitialized);
+    QString buffer(PieceLength + rope::MostLeafBytes, Qt::Uninitialized);
     QChar *out = buffer.data();
     QStringDecoder decoder = storedform::utf8Decoder();
     const auto flush = [&] {

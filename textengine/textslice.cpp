@@ -32,6 +32,8 @@ void TextSlice::readUtf8(const std::function<bool(QByteArrayView)> &visit) const
                            [&](QByteArrayView bytes, qint64) { return visit(bytes); });
 }
 
+QString TextSlice::treeFault() const { return QString::fromStdString(rope::faultIn(m_tree)); }
+
 QByteArray TextSlice::toUtf8() const
 {
     QByteArray bytes(rope::bytes(m_tree), Qt::Uninitialized);
