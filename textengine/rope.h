@@ -53,13 +53,19 @@ struct Node
     const char *data() const { return bytes.get(); }
 };
 
-// Leaves are filled to about this many bytes when text is appended.
+// Leaves are filled to about this many bytes when text is appended. A test build makes them a
+// few bytes long, so that small texts have many leaves and every edit meets their joins.
+#ifdef QUORVEX_LEAF_BYTES
+constexpr qint64 LeafBytes = QUORVEX_LEAF_BYTES;
+static_assert(LeafBytes >= 4, "a leaf must hold a character of four bytes");
+#else
 constexpr qint64 LeafBytes = 4096;
+#endif
 // The longest leaf: a leaf is cut at a character outside a CR LF at or before LeafBytes, and
 // the bytes up to here give room to find one.
 constexpr qint64 MostLeafBytes = LeafBytes + 16;
 // A leaf smaller than this is merged with what follows it when the text around it is rebuilt.
-constexpr qint64 SmallLeafBytes = 1024;
+constexpr qint64 SmallLeafBytes = LeafBytes / 4;
 
 inline qint64 units(const NodePtr &node) { return node ? node->sum.units : 0; }
 inline qint64 bytes(const NodePtr &node) { return node ? node->sum.bytes : 0; }
