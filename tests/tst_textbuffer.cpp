@@ -417,6 +417,7 @@ void TestTextBuffer::brokenTreesAreFound_data()
         auto made = std::make_shared<rope::Node>();
         made->sum = sum.value_or(left->sum + right->sum);
         made->height = height;
+        made->lastLeafBytes = right->lastLeafBytes;
         made->left = std::move(left);
         made->right = std::move(right);
         return rope::NodePtr(made);
@@ -449,6 +450,7 @@ void TestTextBuffer::brokenTreesAreFound_data()
     auto miscounted = std::make_shared<rope::Node>();
     miscounted->bytes.reset(new char[1] { 'x' });
     miscounted->sum = leaf("x")->sum;
+    miscounted->lastLeafBytes = 1;
     ++miscounted->sum.breaks;
     QTest::addRow("leaf counts not its text's")
         << rope::NodePtr(miscounted) << u"a leaf whose counts are not its text's"_s;

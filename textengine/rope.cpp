@@ -88,6 +88,7 @@ NodePtr makeNode(const NodePtr &left, const NodePtr &right)
     auto node = std::make_shared<Node>();
     node->sum = left->sum + right->sum;
     node->height = std::max(left->height, right->height) + 1;
+    node->lastLeafBytes = right->lastLeafBytes;
     node->left = left;
     node->right = right;
     return node;
@@ -210,7 +211,7 @@ std::string leafFault(const Node &leaf, LeavesBefore &before)
         if (length > 1 && i + length > size)
             return "a leaf ending inside a character";
     }
-    if (!(leaf.sum == leafSummary(data, size)))
+    if (!(leaf.sum == leafSummary(data, size)) || leaf.lastLeafBytes != size)
         return "a leaf whose counts are not its text's";
     before = { data[size - 1], size < SmallLeafBytes };
     return {};
@@ -226,7 +227,8 @@ std::string check(const Node &node, LeavesBefore &before)
         return "a node whose height is not its children's";
     if (std::abs(node.left->height - node.right->height) > 1)
         return "a node out of balance";
-    if (!(node.sum == node.left->sum + node.right->sum))
+    if (!(node.sum == node.left->sum + node.right->sum)
+        || node.lastLeafBytes != node.right->lastLeafBytes)
         return "a node whose counts are not its children's";
     std::string fault = check(*node.left, before);
     return fault.empty() ? check(*node.right, before) : fault;
@@ -274,6 +276,7 @@ NodePtr makeLeaf(const char *data, qint64 size)
     node->bytes.reset(new char[size_t(size)]);
     std::memcpy(node->bytes.get(), data, size_t(size));
     node->sum = leafSummary(data, size);
+    node->lastLeafBytes = int(size);
     return node;
 }
 
@@ -423,16 +426,14 @@ void Builder::appendTree(const NodePtr &node)
 // next joins them: typing at the end of a text would otherwise leave a leaf behind every key.
 void Builder::pushUpToSmallEnd(const NodePtr &node)
 {
-    const Node *last = node.get();
-    while (!last->isLeaf())
-        last = last->right.get();
-    if (last->sum.bytes >= SmallLeafBytes) {
+    if (node->lastLeafBytes >= SmallLeafBytes) {
         push(node);
         return;
     }
-    for (const Node *at = node.get(); !at->isLeaf(); at = at->right.get())
+    const Node *at = node.get();
+    for (; !at->isLeaf(); at = at->right.get())
         push(at->left);
-    appendBytes(last->data(), last->sum.bytes);
+    appendBytes(at->data(), at->sum.bytes);
 }
 
 // Merges a leaf into the pending bytes; when the two do not fit in one leaf and the pending

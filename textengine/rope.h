@@ -45,6 +45,7 @@ struct Node
 
     Summary sum;
     int height = 0; // 0 for a leaf
+    int lastLeafBytes = 0; // the size of the last leaf under the node
     NodePtr left;
     NodePtr right;
     std::unique_ptr<char[]> bytes; // a leaf's text
