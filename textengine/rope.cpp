@@ -360,6 +360,8 @@ Builder::Builder() { m_pending.reserve(size_t(MostLeafBytes)); }
 
 void Builder::appendBytes(const char *data, qint64 size)
 {
+    if (size > 0)
+        reopenSmallEnd();
     while (size > 0) {
         // A leaf is cut only when more bytes come: cut as soon as the pending bytes fill up,
         // a few bytes would be left over, and every full leaf appended after them would be
@@ -407,6 +409,7 @@ void Builder::appendTree(const NodePtr &node)
 {
     if (!node)
         return;
+    reopenSmallEnd();
     const qint64 pending = qint64(m_pending.size());
     const bool smallPending = pending > 0 && pending < SmallLeafBytes;
     if (node->isLeaf() && (smallPending || node->sum.bytes < SmallLeafBytes)) {
@@ -415,25 +418,26 @@ void Builder::appendTree(const NodePtr &node)
     }
     if (!smallPending) {
         flush();
-        pushUpToSmallEnd(node);
+        push(node);
         return;
     }
     appendTree(node->left);
     appendTree(node->right);
 }
 
-// Pushes a subtree whole but for a small last leaf, whose bytes stay pending so that what comes
-// next joins them: typing at the end of a text would otherwise leave a leaf behind every key.
-void Builder::pushUpToSmallEnd(const NodePtr &node)
+// A subtree is taken over whole even when its last leaf is small; once more text follows, that
+// leaf is taken back into the pending bytes for the text to join, so that edits leave no small
+// leaf behind (typing at the end of a text would leave one a key).
+void Builder::reopenSmallEnd()
 {
-    if (node->lastLeafBytes >= SmallLeafBytes) {
-        push(node);
+    if (!m_pending.empty() || m_stack.empty() || m_stack.back()->lastLeafBytes >= SmallLeafBytes)
         return;
-    }
-    const Node *at = node.get();
+    const NodePtr top = std::move(m_stack.back());
+    m_stack.pop_back();
+    const Node *at = top.get();
     for (; !at->isLeaf(); at = at->right.get())
         push(at->left);
-    appendBytes(at->data(), at->sum.bytes);
+    m_pending.assign(at->data(), size_t(at->sum.bytes));
 }
 
 // Merges a leaf into the pending bytes; when the two do not fit in one leaf and the pending

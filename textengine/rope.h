@@ -144,7 +144,8 @@ public:
     void appendSlice(const NodePtr &node, qint64 fromUnit, qint64 toUnit);
     // The tree of everything appended so far; the builder can go on after it.
     NodePtr tree() const;
-    // How many bytes can be appended without making a leaf, and so without allocating.
+    // How many bytes can be appended without making a leaf, and so without allocating, once
+    // some are pending.
     qint64 room() const { return MostLeafBytes - qint64(m_pending.size()); }
 
     // What a failed append restores.
@@ -159,7 +160,7 @@ public:
 private:
     void appendLeaf(const Node &leaf);
     void push(NodePtr node);
-    void pushUpToSmallEnd(const NodePtr &node);
+    void reopenSmallEnd();
     void cutLeaf();
     void flush();
 
