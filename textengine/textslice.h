@@ -32,6 +32,9 @@ public:
     // chunks never change, so any thread may read them while the text is edited elsewhere.
     qint64 byteLength() const;
     void readUtf8(const std::function<bool(QByteArrayView)> &visit) const;
+    // Debug helper: the first invariant that the storage's tree under the text breaks (see
+    // rope::faultIn), or an empty text when it breaks none.
+    QString treeFault() const;
 
 private:
     friend class TextBuffer;
