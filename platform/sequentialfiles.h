@@ -8,12 +8,17 @@
 
 #include <functional>
 
-// Tells one version of a file's contents from the next: its size and modification time.
+// Tells one version of a file's contents from the next: which file it is (device and inode), its
+// size, and its modification and change times. A user can set the first time back but not the
+// second, so bytes replaced without a change of size or modification time still show.
 struct FileStamp
 {
     bool exists = false;
     qint64 size = 0;
     qint64 modified = 0; // nanoseconds since the epoch
+    qint64 changed = 0; // of the file's status, in nanoseconds since the epoch
+    quint64 device = 0;
+    quint64 inode = 0;
     bool operator==(const FileStamp &) const = default;
 };
 

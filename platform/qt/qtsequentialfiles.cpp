@@ -179,13 +179,21 @@ FileStamp QtSequentialFiles::fileStamp(const QString &path) const
     struct stat info;
     if (::stat(QFile::encodeName(path).constData(), &info) != 0)
         return {};
-    return { true, qint64(info.st_size),
-             qint64(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec };
+    const auto nanoseconds = [](const struct timespec &time) {
+        return qint64(time.tv_sec) * 1'000'000'000 + time.tv_nsec;
+    };
+    return { true,
+             qint64(info.st_size),
+             nanoseconds(info.st_mtim),
+             nanoseconds(info.st_ctim),
+             quint64(info.st_dev),
+             quint64(info.st_ino) };
 #else
     const QFileInfo info(path);
     if (!info.exists())
         return {};
-    return { true, info.size(), info.lastModified().toMSecsSinceEpoch() * 1'000'000 };
+    return { true, info.size(), info.lastModified().toMSecsSinceEpoch() * 1'000'000,
+             info.metadataChangeTime().toMSecsSinceEpoch() * 1'000'000 };
 #endif
 }
 
