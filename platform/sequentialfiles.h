@@ -4,6 +4,7 @@
 
 #include <QByteArrayView>
 #include <QString>
+#include <QStringList>
 #include <QtGlobal>
 
 #include <functional>
@@ -65,4 +66,10 @@ public:
     virtual bool isOpen(qint16 number) const = 0;
     // The file as it is now, its links followed; not existing when it cannot be found.
     virtual FileStamp fileStamp(const QString &path) const = 0;
+    // Puts right the files of saves that were cut short when a program ended in the middle of
+    // one (killed, a crash, a power cut), once, at start-up: a whole copy of the old contents
+    // beside a damaged file is put back, new contents written whole are kept beside the file,
+    // partial temporary files go. Gives a text for the user for each save found, shown nowhere
+    // here; none when there was none. Saves of programs still running are left alone.
+    virtual QStringList recoverInterruptedSaves() = 0;
 };

@@ -1,18 +1,23 @@
 #include "editorfixture.h"
 
+#include "posixstatefolder.h"
+
+#include <QDir>
 #include <QTest>
 
 EditorFixture::EditorFixture()
-    : window(messageBoxes),
+    : files(std::make_shared<PosixStateFolder>(stateHome.path())), window(messageBoxes),
       form({ window, window.textBox(), dialog, clipboard, screen, messageBoxes, files,
-              window.findDialog(), numberInput })
+             window.findDialog(), numberInput })
 {
 }
 
-void EditorFixture::start()
+QStringList EditorFixture::stateKept() const
 {
-    start(form.design());
+    return QDir(stateHome.filePath(QStringLiteral("quorvex"))).entryList(QDir::Files);
 }
+
+void EditorFixture::start() { start(form.design()); }
 
 void EditorFixture::start(const FormDesign &design)
 {

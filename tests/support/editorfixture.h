@@ -7,18 +7,24 @@
 #include "qtservices.h"
 #include "scripted.h"
 
+#include <QTemporaryDir>
+
 // The real window, text box, clipboard and files, with scripted dialogs and message boxes.
-// start() runs the same start-up as the program: build, load, show, resize.
+// start() runs the same start-up as the program: build, load, show, resize. What the program keeps
+// in its state folder goes to a temporary one of the fixture's.
 struct EditorFixture
 {
     EditorFixture();
     void start();
     void start(const FormDesign &design);
+    // The names of the files in the state folder.
+    QStringList stateKept() const;
 
     ScriptedMessageBoxes messageBoxes;
     ScriptedDialog dialog;
     QtClipboard clipboard;
     QtScreenPointer screen;
+    QTemporaryDir stateHome;
     QtSequentialFiles files;
     ScriptedNumberInput numberInput;
     QtForm window;
