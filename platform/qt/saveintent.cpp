@@ -90,7 +90,7 @@ SaveIntent::~SaveIntent()
     }
 }
 
-void SaveIntent::note(const QByteArray &text)
+void SaveIntent::note(const QByteArray &text, bool sync)
 {
     if (!m_state)
         return;
@@ -112,7 +112,8 @@ void SaveIntent::note(const QByteArray &text)
             m_pending.clear();
         }
         m_file->write(text);
-        m_file->sync();
+        if (sync)
+            m_file->sync();
     } catch (const Failure &) {
         // Unrecorded from here on; what was written stays true as far as it goes.
         m_state = nullptr;
@@ -127,7 +128,12 @@ void SaveIntent::note(const QByteArray &text)
 
 void SaveIntent::temporary(const QByteArray &name) { note(line({ "temporary", name.toHex() })); }
 
-void SaveIntent::newContentsWhole(qint64 size) { note(line({ "new", number(quint64(size)) })); }
+// Unsynced: what a kill leaves is on the disk all the same, and where a power cut loses it the
+// repair takes the new contents for partial, or the rewritten file for damaged, and keeps the old.
+void SaveIntent::newContentsWhole(qint64 size)
+{
+    note(line({ "new", number(quint64(size)) }), false);
+}
 
 void SaveIntent::backupTemporary(const QByteArray &folder, const QByteArray &name)
 {
@@ -141,7 +147,7 @@ void SaveIntent::backup(const QByteArray &folder, const QByteArray &name, quint6
                 number(targetDevice), number(targetInode) }));
 }
 
-void SaveIntent::rewritten() { note(line({ "rewritten" })); }
+void SaveIntent::rewritten() { note(line({ "rewritten" }), false); }
 
 std::optional<SaveRecord> SaveRecord::parse(QByteArrayView bytes)
 {

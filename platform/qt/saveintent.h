@@ -12,8 +12,8 @@
 class StateFile;
 class StateFolder;
 
-// What a save is about to do, kept in the state folder: each step is recorded, and synced,
-// before the save touches a file with it, and the record goes when the save ends (done, failed
+// What a save is about to do, kept in the state folder: each step that makes a name is recorded,
+// and synced, before the save makes it, and the record goes when the save ends (done, failed
 // or cancelled). Only a save cut short by the end of the program leaves it, for the next start
 // to put the file right (see saverepair.h). Paths are bytes as the system takes them.
 //
@@ -46,7 +46,7 @@ public:
     void rewritten();
 
 private:
-    void note(const QByteArray &line);
+    void note(const QByteArray &line, bool sync = true);
 
     StateFolder *m_state;
     std::function<void()> m_recorded;
