@@ -326,6 +326,7 @@ void TestFileCommands::commands()
         QVERIFY2(entriesBefore.contains(name) || name == u"chosen.txt" || name == u"doc.txt",
                  qPrintable(name));
     QCOMPARE(f.files.freeFile(), 1);
+    QCOMPARE(f.stateKept(), QStringList());
     QCOMPARE(f.screen.mousePointer(), int(ScreenPointer::Default));
     QVERIFY(!QGuiApplication::overrideCursor());
 }
@@ -396,6 +397,8 @@ void TestFileCommands::failedSaveKeepsEverything()
     QCOMPARE(fileBytes(doc), old);
     QCOMPARE(entries(where), before);
     QCOMPARE(cacheKept(), QStringList());
+    // Nor a record of the save's steps, which the next start would take for a save cut short.
+    QCOMPARE(f.stateKept(), QStringList());
     QCOMPARE(f.text().text(), text);
     QVERIFY(f.form.textChanged());
     QCOMPARE(f.form.currentFile(), doc);
