@@ -81,7 +81,7 @@ SaveIntent::~SaveIntent()
 {
     if (!m_file)
         return;
-    m_file.reset();
+    // Removed while still locked, so that no other program's start takes it up meanwhile.
     try {
         m_state->remove(m_name);
     } catch (const Failure &) {
@@ -92,7 +92,7 @@ SaveIntent::~SaveIntent()
 
 void SaveIntent::note(const QByteArray &text, bool sync)
 {
-    if (!m_state)
+    if (!m_state || m_unrecorded)
         return;
     if (m_recorded)
         m_recorded();
@@ -116,10 +116,10 @@ void SaveIntent::note(const QByteArray &text, bool sync)
             m_file->sync();
     } catch (const Failure &) {
         // Unrecorded from here on; what was written stays true as far as it goes.
-        m_state = nullptr;
+        m_unrecorded = true;
         return;
     } catch (const std::bad_alloc &) {
-        m_state = nullptr;
+        m_unrecorded = true;
         return;
     }
     if (m_recorded)

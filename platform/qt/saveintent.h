@@ -51,6 +51,7 @@ private:
     StateFolder *m_state;
     std::function<void()> m_recorded;
     std::unique_ptr<StateFile> m_file;
+    bool m_unrecorded = false;
     QString m_name;
     QByteArray m_pending; // lines not written yet: the first ones go with the temporary name
 };
