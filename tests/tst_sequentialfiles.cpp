@@ -134,16 +134,21 @@ private Q_SLOTS:
     void failureNumbers();
 
 private:
-    void prepareSave(SavePath how, const QByteArray &old);
+    void prepareSave(SavePath how, const QByteArray &old, bool backupTaken = false);
     void checkRepaired(const QByteArray &old, const QByteArray &saved);
 };
 
-// doc.txt holding `old`, with a second hard link where the save path needs one.
-void TestSequentialFiles::prepareSave(SavePath how, const QByteArray &old)
+const QByteArray OtherBackup = "another editor's backup";
+
+// doc.txt holding `old`, with a second hard link where the save path needs one, and another
+// editor's doc.txt~ beside it when the backup's name is taken.
+void TestSequentialFiles::prepareSave(SavePath how, const QByteArray &old, bool backupTaken)
 {
     for (const QString &name : entries(folder()))
         QVERIFY(QFile::remove(path(name)));
     writeBytes(path(u"doc.txt"_s), old);
+    if (backupTaken)
+        writeBytes(path(u"doc.txt~"_s), OtherBackup);
     if (how == SavePath::HardLink)
         QCOMPARE(::link(encoded(path(u"doc.txt"_s)).constData(),
                         encoded(path(u"link.txt"_s)).constData()),
@@ -164,6 +169,8 @@ void TestSequentialFiles::checkRepaired(const QByteArray &old, const QByteArray 
         QCOMPARE(fileBytes(path(u"link.txt"_s)), now);
     if (left.removeAll(u"doc (new).txt"_s))
         QCOMPARE(fileBytes(path(u"doc (new).txt"_s)), saved);
+    if (left.removeAll(u"doc.txt~"_s))
+        QCOMPARE(fileBytes(path(u"doc.txt~"_s)), OtherBackup);
     QCOMPARE(left, QStringList());
     QCOMPARE(cacheKept(), QStringList());
     QCOMPARE(stateKept(), QStringList());
@@ -476,43 +483,54 @@ void TestSequentialFiles::saveStoppedAtEachStepIsRepaired_data()
 {
     QTest::addColumn<SavePath>("how");
     QTest::addColumn<bool>("damaged");
-    QTest::addRow("replaced") << SavePath::Replaced << false;
-    QTest::addRow("written over itself") << SavePath::OverItself << false;
-    QTest::addRow("hard link") << SavePath::HardLink << false;
-    QTest::addRow("hard link, rewrite cut in the middle") << SavePath::HardLink << true;
+    QTest::addColumn<bool>("backupTaken");
+    QTest::addRow("replaced") << SavePath::Replaced << false << false;
+    QTest::addRow("written over itself") << SavePath::OverItself << false << false;
+    QTest::addRow("hard link") << SavePath::HardLink << false << false;
+    QTest::addRow("hard link, rewrite cut in the middle") << SavePath::HardLink << true << false;
+    QTest::addRow("hard link, backup in the cache") << SavePath::HardLink << true << true;
 }
 
 // A save ended before and after each step it records (after the step before it was taken, and
 // before it is); the rewrite over itself also cut in the middle: the next start finds the file
-// old or new and nothing partial left.
+// old or new and nothing partial left. A backup in the cache folder carries the file's folder in
+// its name.
 void TestSequentialFiles::saveStoppedAtEachStepIsRepaired()
 {
     QFETCH(SavePath, how);
     QFETCH(bool, damaged);
+    QFETCH(bool, backupTaken);
+    const QString escaped = QString(folder()).replace(u'!', u"!!"_s).replace(u'/', u'!');
     const QByteArray old = QByteArray("old\n").repeated(16 << 10);
     const QByteArray saved = QByteArray("new text\n").repeated(12 << 10);
     const QString doc = path(u"doc.txt"_s);
     int step = 1;
     for (;; ++step) {
-        prepareSave(how, old);
+        prepareSave(how, old, backupTaken);
         const int result = saveInChild(how, doc, saved, step);
         if (result == 0)
             break;
-        QCOMPARE(result, Stopped);
-        // Stopped before the rewrite is recorded, when the file holds the new text: only half of
-        // that is done.
-        if (damaged && step == 9) {
-            QCOMPARE(fileBytes(doc), saved);
+        QVERIFY2(result == Stopped, qPrintable(u"step %1: %2"_s.arg(step).arg(result)));
+        // Stopped once the file holds the new text, before that is recorded: only half of the
+        // rewrite is done.
+        const QStringList records = stateKept();
+        const bool recorded = !records.isEmpty()
+            && fileBytes(stateFolder() + u'/' + records.first()).contains("\nrewritten\n");
+        if (damaged && fileBytes(doc) == saved && !recorded) {
             QFile file(doc);
             QVERIFY(file.open(QIODevice::ReadWrite) && file.resize(saved.size() / 2));
         }
+        for (const QString &name : cacheKept())
+            QVERIFY2(!name.endsWith(u'~') || name == escaped + u"!doc.txt~"_s, qPrintable(name));
         checkRepaired(old, saved);
         if (QTest::currentTestFailed()) {
             qDebug("stopped after step %d", step);
             return;
         }
     }
-    QCOMPARE(step, how == SavePath::Replaced ? 5 : 11);
+    // Before and after each line: the temporary file, its contents whole, and over itself the
+    // backup's temporary and final names (each twice when NAME~ is taken) and the rewrite.
+    QCOMPARE(step, how == SavePath::Replaced ? 5 : backupTaken ? 15 : 11);
     QCOMPARE(fileBytes(doc), saved);
     QCOMPARE(stateKept(), QStringList());
 }

@@ -117,7 +117,7 @@ Failure withNote(const Failure &failure, const QString &note)
 
 Failure noBackup(int error, const QString &path)
 {
-    return Failure(fromErrno(error, path, Step::Write).number(),
+    return Failure(fromErrno(error, path, Step::OpenOutput).number(),
                    u"%1 cannot be saved over itself: no copy of its contents could be kept first "
                    "(%2)."_s.arg(shown(path), qt_error_string(error))
                        + unchangedNote());

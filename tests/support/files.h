@@ -67,6 +67,8 @@ public:
         m_folder = std::make_unique<QTemporaryDir>();
         QVERIFY(m_folder->isValid());
         QVERIFY(QFile::setPermissions(folder(), QFileDevice::Permissions(0x7005))); // rwx---r-x
+        // A case run as an ordinary user may have made it, and it is used only when the user's own.
+        QDir(m_cache.path() + QStringLiteral("/quorvex")).removeRecursively();
     }
     QString folder() const { return m_folder->path(); }
     QString path(const QString &name) const { return m_folder->filePath(name); }
