@@ -66,8 +66,8 @@ rw_start() {
     unset QT_QPA_PLATFORM
     export XDG_RUNTIME_DIR="$RW_TMP/runtime"
     mkdir -p -m 700 "$XDG_RUNTIME_DIR"
-    # What the program keeps between runs stays in the test's own folders.
-    export XDG_STATE_HOME="$RW_TMP/state" XDG_CACHE_HOME="$RW_TMP/cache"
+    # The records of saves stay in the test's own folder.
+    export XDG_STATE_HOME="$RW_TMP/state"
     "$1" >"$RW_TMP/app.log" 2>&1 &
     RW_APP_PID=$!
     RW_PIDS+=($RW_APP_PID)
