@@ -19,12 +19,13 @@ int main(int argc, char *argv[])
     QtMessageBoxes messageBoxes;
     QtClipboard clipboard;
     QtScreenPointer screen;
-    QtSequentialFiles files;
+    // The recovery journal and the records of saves under way share the program's state folder.
+    const auto stateFolder = std::make_shared<PosixStateFolder>();
+    QtSequentialFiles files(stateFolder);
     QtForm window(messageBoxes);
     QtCommonDialog commonDialog(&window);
     QtNumberInput numberInput;
-    PosixStateFolder stateFolder;
-    QtRecoveryJournal journal(stateFolder, window.textBox());
+    QtRecoveryJournal journal(*stateFolder, window.textBox());
 
     Form1 form({ window, window.textBox(), commonDialog, clipboard, screen, messageBoxes, files,
                  window.findDialog(), numberInput, journal });

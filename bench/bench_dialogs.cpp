@@ -96,7 +96,7 @@ int main(int argc, char *argv[])
     QtForm window(messageBoxes);
     QtCommonDialog commonDialog(&window);
     QtNumberInput numberInput;
-    PosixStateFolder stateFolder;
+    PosixStateFolder stateFolder(QDir::tempPath() + u"/bench-dialogs-state"_s);
     QtRecoveryJournal journal(stateFolder, window.textBox());
     Form1 form({ window, window.textBox(), commonDialog, clipboard, screen, messageBoxes, files,
                  window.findDialog(), numberInput, journal });

@@ -138,16 +138,24 @@ void Form1::storeAs(const QString &fileName)
 {
     if (fileName == CurrentFile && changedOnDisk() && !confirmReplaceChanged())
         return;
+    // A failed save that wrote over the file puts the old bytes back, which changes its times:
+    // it is still the version this program knows, not another program's change.
+    const bool knownOnDisk = fileName == CurrentFile && CurrentFileStamp.exists
+        && Files.fileStamp(fileName) == CurrentFileStamp;
     const QString previousFile = CurrentFile;
+    const auto failed = [&](const Failure &failure) {
+        CurrentFile = previousFile;
+        if (knownOnDisk)
+            CurrentFileStamp = Files.fileStamp(CurrentFile);
+        reportFailure(failure);
+    };
     CurrentFile = fileName;
     try {
         saveDocument();
     } catch (const Failure &failure) {
-        CurrentFile = previousFile;
-        reportFailure(failure);
+        failed(failure);
     } catch (const std::bad_alloc &) {
-        CurrentFile = previousFile;
-        reportFailure(outOfMemoryWhileSaving(fileName));
+        failed(outOfMemoryWhileSaving(fileName));
     }
 }
 

@@ -9,6 +9,12 @@ using namespace Qt::StringLiterals;
 
 void Form1::Form_Shown()
 {
+    // A file a cut-short save left damaged is put back first, so that the text offered below is
+    // compared with the file as it will stay.
+    const QStringList repaired = Files.recoverInterruptedSaves();
+    if (!repaired.isEmpty())
+        Prompts.msgBox(repaired.join(u"\r\n\r\n"_s),
+                       MessageBoxes::OkOnly + MessageBoxes::Exclamation, AppTitle);
     const std::optional<LeftOverText> leftOver = Journal.findLeftOver();
     if (!leftOver)
         return;

@@ -4,16 +4,22 @@
 
 #include <QByteArrayView>
 #include <QString>
+#include <QStringList>
 #include <QtGlobal>
 
 #include <functional>
 
-// Tells one version of a file's contents from the next: its size and modification time.
+// Tells one version of a file's contents from the next: which file it is (device and inode), its
+// size, and its modification and change times. A user can set the first time back but not the
+// second, so bytes replaced without a change of size or modification time still show.
 struct FileStamp
 {
     bool exists = false;
     qint64 size = 0;
     qint64 modified = 0; // nanoseconds since the epoch
+    qint64 changed = 0; // of the file's status, in nanoseconds since the epoch
+    quint64 device = 0;
+    quint64 inode = 0;
     bool operator==(const FileStamp &) const = default;
 };
 
@@ -60,4 +66,10 @@ public:
     virtual bool isOpen(qint16 number) const = 0;
     // The file as it is now, its links followed; not existing when it cannot be found.
     virtual FileStamp fileStamp(const QString &path) const = 0;
+    // Puts right the files of saves that were cut short when a program ended in the middle of
+    // one (killed, a crash, a power cut), once, at start-up: a whole copy of the old contents
+    // beside a damaged file is put back, new contents written whole are kept beside the file,
+    // partial temporary files go. Gives a text for the user for each save found, shown nowhere
+    // here; none when there was none. Saves of programs still running are left alone.
+    virtual QStringList recoverInterruptedSaves() = 0;
 };

@@ -81,9 +81,10 @@ struct CommandRow
     bool changedAfter;
     const char *dialog, *boxes;
     bool ended;
-    // What happens to doc.txt before the command: changed, touched (same size, 1 ns later),
-    // deleted by another program, saved by this one after a new edit; or an Open failed while
-    // reading another file and the user typed after it.
+    // What happens to doc.txt before the command: changed, touched (same size, 1 ns later), given
+    // other bytes of its size with its time set back, swapped for a link to a file of the same
+    // size and time, deleted by another program, saved by this one after a new edit; or an Open
+    // failed while reading another file and the user typed after it.
     const char *disk = "";
 };
 
@@ -110,6 +111,11 @@ const CommandRow CommandRows[] = {
       "doc", "doc", "saved", false, "", "Changed", false, "changed" },
     { "save, touched on disk, keep", true, true, "", { N },
       "", "doc", "same", true, "", "Changed", false, "touched" },
+    // Neither the size nor the modification time tells these from the file that was opened.
+    { "save, same size, time set back, keep", true, true, "", { N },
+      "", "doc", "same", true, "", "Changed", false, "time set back" },
+    { "save, swapped for a link to a same file, keep", true, true, "", { N },
+      "", "doc", "same", true, "", "Changed", false, "swapped" },
     { "save, deleted on disk", true, true, "", {},
       "doc", "doc", "saved", false, "", "", false, "deleted" },
     { "save, has a file, changed, saved before", true, true, "", {},
@@ -164,6 +170,16 @@ private Q_SLOTS:
     void saveThenOpen();
 
 private:
+    // What a file changed now gets as its change time, in nanoseconds.
+    qint64 changeTimeNow()
+    {
+        const QString probe = path(u"probe"_s);
+        writeBytes(probe, "p");
+        struct stat info = {};
+        ::stat(encoded(probe).constData(), &info);
+        QFile::remove(probe);
+        return info.st_ctim.tv_sec * 1'000'000'000LL + info.st_ctim.tv_nsec;
+    }
     // The names the tables use, as paths in the test folder.
     QString resolve(const QString &name) const
     {
@@ -184,6 +200,18 @@ private:
             if (++times[1].tv_nsec == 1'000'000'000)
                 times[1] = { times[1].tv_sec + 1, 0 };
             QCOMPARE(::utimensat(AT_FDCWD, doc.constData(), times, 0), 0);
+        } else if (how == u"time set back" || how == u"swapped") {
+            // The change time, which nobody can set, must move on from the file's.
+            QTRY_VERIFY(changeTimeNow()
+                        != before.st_ctim.tv_sec * 1'000'000'000LL + before.st_ctim.tv_nsec);
+            const QString other = how == u"swapped" ? path(u"other.txt"_s) : path(u"doc.txt"_s);
+            writeBytes(other, "\"OLD\"\r\n");
+            const struct timespec times[2] = { before.st_atim, before.st_mtim };
+            QCOMPARE(::utimensat(AT_FDCWD, encoded(other).constData(), times, 0), 0);
+            if (how == u"swapped") {
+                QVERIFY(QFile::remove(path(u"doc.txt"_s)));
+                QVERIFY(QFile::link(u"other.txt"_s, path(u"doc.txt"_s)));
+            }
         } else if (how == u"deleted") {
             QVERIFY(QFile::remove(path(u"doc.txt"_s)));
         } else if (how == u"saved") {
@@ -298,6 +326,7 @@ void TestFileCommands::commands()
         QVERIFY2(entriesBefore.contains(name) || name == u"chosen.txt" || name == u"doc.txt",
                  qPrintable(name));
     QCOMPARE(f.files.freeFile(), 1);
+    QCOMPARE(f.stateKept(), QStringList());
     QCOMPARE(f.screen.mousePointer(), int(ScreenPointer::Default));
     QVERIFY(!QGuiApplication::overrideCursor());
 }
@@ -326,6 +355,14 @@ void TestFileCommands::failedSaveKeepsEverything()
         QSKIP("A small file system cannot be mounted here.");
     const QString doc = where + u"/doc.txt"_s;
 
+    // Only the file's mode may stop the save where the folder would take a temporary file; a
+    // locked folder takes none, so the full disk is met writing over the file itself. The mode
+    // is set before the file is opened: a change of mode is a change on disk.
+    const bool locked = situation == u"read-only file" || fullDisk;
+    if (locked) {
+        writeBytes(doc, {});
+        QCOMPARE(::chmod(encoded(doc).constData(), fullDisk ? 0666 : 0444), 0);
+    }
     EditorFixture f;
     const QString text(200 * 1024, u'n');
     prepare(f, true, true, text, doc);
@@ -336,10 +373,7 @@ void TestFileCommands::failedSaveKeepsEverything()
 
     std::optional<Unprivileged> unprivileged;
     std::optional<Limit> limit;
-    if (situation == u"read-only file" || fullDisk) {
-        // Only the file's mode may stop the save where the folder would take a temporary file;
-        // a locked folder takes none, so the full disk is met writing over the file itself.
-        QCOMPARE(::chmod(encoded(doc).constData(), fullDisk ? 0666 : 0444), 0);
+    if (locked) {
         QCOMPARE(::chmod(encoded(where).constData(), fullDisk ? 0755 : 0777), 0);
         QVERIFY(!fullDisk || disk->fill());
         unprivileged.emplace();
@@ -363,11 +397,21 @@ void TestFileCommands::failedSaveKeepsEverything()
     QCOMPARE(fileBytes(doc), old);
     QCOMPARE(entries(where), before);
     QCOMPARE(cacheKept(), QStringList());
+    // Nor a record of the save's steps, which the next start would take for a save cut short.
+    QCOMPARE(f.stateKept(), QStringList());
     QCOMPARE(f.text().text(), text);
     QVERIFY(f.form.textChanged());
     QCOMPARE(f.form.currentFile(), doc);
     QCOMPARE(f.window.caption(), captionBefore);
     QCOMPARE(f.files.freeFile(), 1);
+
+    // The next Save does not ask whether another program changed the file: the failed save put
+    // its old bytes back. Where the cause is gone (the small disk never takes the text), it
+    // writes the text.
+    f.form.File_Save_Click();
+    const QString number2 = QString::number(number);
+    QCOMPARE(boxes(f.messageBoxes.calls), fullDisk ? number2 + u", "_s + number2 : number2);
+    QCOMPARE(fileBytes(doc), fullDisk ? old : '"' + text.toLatin1() + "\"\r\n");
 }
 
 void TestFileCommands::saveThenOpen_data()

@@ -73,14 +73,14 @@ struct Recorded
     QStringList texts;
 };
 
-Recorded recordJournal(const QString &path, int edits)
+Recorded recordJournal(const QString &path, int edits, const FileStamp &stamp = { true, 6, 1234 })
 {
     Recorded recorded;
     QTemporaryDir state;
     PosixStateFolder folder(state.path());
     QtTextArea area;
     QtRecoveryJournal journal(folder, area);
-    journal.settle(path, { true, 6, 1234 });
+    journal.settle(path, stamp);
     EditScript script(7, true);
     QString last = area.text();
     while (recorded.texts.size() < edits) {
@@ -180,6 +180,8 @@ private Q_SLOTS:
     void liveJournalIsNotOffered();
     void startOffersWhatWasLeft_data();
     void startOffersWhatWasLeft();
+    void saveAfterRecoveryAsksWhenTheFileChanged_data();
+    void saveAfterRecoveryAsksWhenTheFileChanged();
     void journalGoesWhenTheTextIsSafe_data();
     void journalGoesWhenTheTextIsSafe();
 };
@@ -446,7 +448,7 @@ void TestRecovery::startOffersWhatWasLeft()
     const Recorded recorded = recordJournal(path, 4);
     EditorFixture editor;
     const QByteArray left = cut ? recorded.bytes.chopped(3) : recorded.bytes;
-    leaveJournal(editor.state.path(), left);
+    leaveJournal(editor.stateHome.path(), left);
     editor.messageBoxes.replies = { answer };
     editor.start();
     QTRY_COMPARE(editor.messageBoxes.calls.size(), 1);
@@ -471,16 +473,58 @@ void TestRecovery::startOffersWhatWasLeft()
         editor.text().setSelStart(0);
         editor.text().setSelText(u"more "_s);
         editor.journal.flush();
-        const QStringList files = journalFiles(editor.state.path());
+        const QStringList files = journalFiles(editor.stateHome.path());
         QCOMPARE(files.size(), 1);
         QVERIFY(files.first() != u"journal-0123456789abcdef-1"_s);
         return;
     }
     QCOMPARE(editor.text().text(), QString());
     QVERIFY(!editor.form.textChanged());
-    QCOMPARE(journalFiles(editor.state.path()).size(), answer == MessageBoxes::Cancel ? 1 : 0);
+    QCOMPARE(journalFiles(editor.stateHome.path()).size(), answer == MessageBoxes::Cancel ? 1 : 0);
     if (answer == MessageBoxes::Cancel)
-        QCOMPARE(fileBytes(editor.state.path() + u"/quorvex/journal-0123456789abcdef-1"_s), left);
+        QCOMPARE(fileBytes(editor.stateHome.path() + u"/quorvex/journal-0123456789abcdef-1"_s),
+                 left);
+}
+
+void TestRecovery::saveAfterRecoveryAsksWhenTheFileChanged_data()
+{
+    QTest::addColumn<QString>("meanwhile");
+    QTest::addColumn<bool>("asked");
+    QTest::addRow("file as it was") << u"nothing"_s << false;
+    QTest::addRow("file changed by another program") << u"changed"_s << true;
+    QTest::addRow("file deleted") << u"deleted"_s << false;
+}
+
+// The journal keeps the stamp the file had, so Save after a recovery asks about a change made
+// since the crash, as it does for one made since Open.
+void TestRecovery::saveAfterRecoveryAsksWhenTheFileChanged()
+{
+    QFETCH(QString, meanwhile);
+    QFETCH(bool, asked);
+    QTemporaryDir docs;
+    const QString file = docs.filePath(u"notes.txt"_s);
+    writeBytes(file, "\"hello\"\r\n");
+    const Recorded recorded = recordJournal(file, 2, QtSequentialFiles().fileStamp(file));
+    if (meanwhile == u"changed")
+        writeBytes(file, "\"other bytes\"\r\n");
+    else if (meanwhile == u"deleted")
+        QVERIFY(QFile::remove(file));
+    const QByteArray before = fileBytes(file);
+    EditorFixture editor;
+    leaveJournal(editor.stateHome.path(), recorded.bytes);
+    editor.messageBoxes.replies = { MessageBoxes::Yes, MessageBoxes::No };
+    editor.start();
+    QTRY_COMPARE(editor.messageBoxes.calls.size(), 1);
+    editor.form.File_Save_Click();
+    QCOMPARE(editor.messageBoxes.calls.size(), asked ? 2 : 1);
+    if (asked) {
+        QVERIFY(editor.messageBoxes.calls.last().prompt.contains(u"changed by another program"_s));
+        QCOMPARE(fileBytes(file), before);
+        QVERIFY(editor.form.textChanged());
+    } else {
+        QCOMPARE(fileBytes(file), "\"" + recorded.texts.last().toUtf8() + "\"\r\n");
+        QVERIFY(!editor.form.textChanged());
+    }
 }
 
 void TestRecovery::journalGoesWhenTheTextIsSafe_data()
@@ -501,7 +545,7 @@ void TestRecovery::journalGoesWhenTheTextIsSafe()
     editor.start();
     QTest::keyClicks(&editor.text(), u"typed"_s);
     editor.journal.flush();
-    QCOMPARE(journalFiles(editor.state.path()).size(), 1);
+    QCOMPARE(journalFiles(editor.stateHome.path()).size(), 1);
     editor.messageBoxes.replies = { MessageBoxes::Yes };
     if (command == u"save") {
         editor.dialog.fileAnswers = { file };
@@ -514,11 +558,11 @@ void TestRecovery::journalGoesWhenTheTextIsSafe()
     }
     QVERIFY(!editor.form.textChanged());
     editor.journal.flush();
-    QCOMPARE(journalFiles(editor.state.path()), QStringList());
+    QCOMPARE(journalFiles(editor.stateHome.path()), QStringList());
     // The next change starts a journal again.
     editor.text().setSelText(u"again"_s);
     editor.journal.flush();
-    QCOMPARE(journalFiles(editor.state.path()).size(), 1);
+    QCOMPARE(journalFiles(editor.stateHome.path()).size(), 1);
 }
 
 int main(int argc, char *argv[])

@@ -1,13 +1,17 @@
 // The platform's sequential files on real files: numbers, failures, what is left on disk, and
 // the safe replacement of a file (mode, owner, links, a locked folder, a killed save).
 #include "documentfile.h"
+#include "filefailures.h"
 #include "files.h"
+#include "posixstatefolder.h"
 #include "qtsequentialfiles.h"
 #include "safefilewriter.h"
+#include "saveintent.h"
 
 #include <QElapsedTimer>
 #include <QRandomGenerator>
 
+#include <functional>
 #include <optional>
 #include <sys/time.h>
 #include <sys/wait.h>
@@ -30,7 +34,8 @@ struct stat statOf(const QString &path)
     return info;
 }
 
-// A writer whose replacement may not take the old file's owner and group.
+// A writer whose replacement may not take the old file's owner and group; one that ends the
+// program, as a kill would, once a given number of its steps are recorded.
 class OwnershipRefused : public SafeFileWriter
 {
 public:
@@ -39,6 +44,68 @@ public:
 protected:
     bool carryOwnership(int, unsigned, unsigned) override { return false; }
 };
+
+constexpr int Stopped = 42;
+
+template<typename Writer>
+class StoppedAt : public Writer
+{
+public:
+    StoppedAt(const QString &path, StateFolder *state, int step)
+        : Writer(path, state), m_stopAt(step)
+    {
+    }
+
+protected:
+    void stepRecorded() override
+    {
+        if (++m_steps == m_stopAt)
+            ::_exit(Stopped);
+    }
+
+private:
+    int m_stopAt;
+    int m_steps = 0;
+};
+
+// Runs the work in a child process: its exit code, or minus the signal that ended it.
+int inChild(const std::function<int()> &work)
+{
+    const pid_t child = ::fork();
+    if (child == 0)
+        ::_exit(work());
+    int status = 0;
+    if (child < 0 || ::waitpid(child, &status, 0) != child)
+        return -1000;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+}
+
+// The ways a file is saved: replaced by a renamed temporary file, or written over itself because
+// its owner cannot be carried over or because it has a second hard link.
+enum class SavePath { Replaced, OverItself, HardLink };
+
+// A save of `bytes` over `doc` in a child process, recording its steps in the default state
+// folder, stopped after `step` steps (never when 0) or killed after `delay` microseconds (never
+// when negative): Stopped, 0 when done, a failure number, or minus the signal.
+int saveInChild(SavePath how, const QString &doc, const QByteArray &bytes, int step = 0,
+                qint64 delay = -1)
+{
+    return inChild([&] {
+        // SIGALRM ends the process on the spot, as a kill would.
+        const struct itimerval when = { {}, { delay / 1000000, delay % 1000000 + 1 } };
+        if (delay >= 0)
+            ::setitimer(ITIMER_REAL, &when, nullptr);
+        PosixStateFolder state;
+        std::unique_ptr<SafeFileWriter> writer = how == SavePath::OverItself
+            ? std::unique_ptr<SafeFileWriter>(new StoppedAt<OwnershipRefused>(doc, &state, step))
+            : std::make_unique<StoppedAt<SafeFileWriter>>(doc, &state, step);
+        return failureOf([&] {
+            writer->open();
+            writer->write(bytes);
+            writer->commit();
+        });
+    });
+}
 
 } // namespace
 
@@ -58,7 +125,64 @@ private Q_SLOTS:
     void fileStaysItself();
     void killedSaveLeavesAWholeFile_data();
     void killedSaveLeavesAWholeFile();
+    void saveStoppedAtEachStepIsRepaired_data();
+    void saveStoppedAtEachStepIsRepaired();
+    void repairLeavesOthersAlone();
+    void longPathIsSaved_data();
+    void longPathIsSaved();
+    void failureNumbers_data();
+    void failureNumbers();
+
+private:
+    void prepareSave(SavePath how, const QByteArray &old, bool backupTaken = false);
+    void checkRepaired(const QByteArray &old, const QByteArray &saved);
 };
+
+const QByteArray OtherBackup = "another editor's backup";
+
+// doc.txt holding `old`, with a second hard link where the save path needs one, and another
+// editor's doc.txt~ beside it when the backup's name is taken.
+void TestSequentialFiles::prepareSave(SavePath how, const QByteArray &old, bool backupTaken)
+{
+    for (const QString &name : entries(folder()))
+        QVERIFY(QFile::remove(path(name)));
+    writeBytes(path(u"doc.txt"_s), old);
+    if (backupTaken)
+        writeBytes(path(u"doc.txt~"_s), OtherBackup);
+    if (how == SavePath::HardLink)
+        QCOMPARE(::link(encoded(path(u"doc.txt"_s)).constData(),
+                        encoded(path(u"link.txt"_s)).constData()),
+                 0);
+}
+
+// After a save cut short, the start-up repair leaves doc.txt old or new, as its one message
+// says, every link with it; whole new contents not put in place beside it as "doc (new).txt";
+// nothing partial beside it, in the cache folder or in the state folder.
+void TestSequentialFiles::checkRepaired(const QByteArray &old, const QByteArray &saved)
+{
+    const QStringList messages = QtSequentialFiles().recoverInterruptedSaves();
+    const QByteArray now = fileBytes(path(u"doc.txt"_s));
+    QVERIFY2(now == old || now == saved, qPrintable(u"doc.txt holds %1 bytes"_s.arg(now.size())));
+    QStringList left = entries(folder());
+    QVERIFY(left.removeAll(u"doc.txt"_s) == 1);
+    if (left.removeAll(u"link.txt"_s))
+        QCOMPARE(fileBytes(path(u"link.txt"_s)), now);
+    if (left.removeAll(u"doc (new).txt"_s))
+        QCOMPARE(fileBytes(path(u"doc (new).txt"_s)), saved);
+    if (left.removeAll(u"doc.txt~"_s))
+        QCOMPARE(fileBytes(path(u"doc.txt~"_s)), OtherBackup);
+    QCOMPARE(left, QStringList());
+    QCOMPARE(cacheKept(), QStringList());
+    QCOMPARE(stateKept(), QStringList());
+    QVERIFY2(messages.size() <= 1, qPrintable(messages.join(u'\n')));
+    if (!messages.isEmpty()) {
+        const QString &message = messages.first();
+        QVERIFY2(message.contains(path(u"doc.txt"_s)), qPrintable(message));
+        QCOMPARE(message.contains(u"holds the new contents"), now == saved);
+        QVERIFY2(message.contains(u"(new).txt") == QFile::exists(path(u"doc (new).txt"_s)),
+                 qPrintable(message));
+    }
+}
 
 void TestSequentialFiles::openFails_data()
 {
@@ -316,39 +440,25 @@ void TestSequentialFiles::fileStaysItself()
 
 void TestSequentialFiles::killedSaveLeavesAWholeFile_data()
 {
-    QTest::addColumn<bool>("inPlace");
-    QTest::addRow("replaced") << false;
-    QTest::addRow("written over itself") << true;
+    QTest::addColumn<SavePath>("how");
+    QTest::addRow("replaced") << SavePath::Replaced;
+    QTest::addRow("written over itself") << SavePath::OverItself;
+    QTest::addRow("hard link") << SavePath::HardLink;
 }
 
-// A save killed at random moments leaves the old file or the new one whole, or the backup
-// holds the old one whole.
+// A save killed at random moments, then the next start's repair: the file is old or new, never
+// damaged, and nothing partial is left anywhere.
 void TestSequentialFiles::killedSaveLeavesAWholeFile()
 {
-    QFETCH(bool, inPlace);
-    const QString doc = path(u"doc.txt"_s);
-    const QString backup = doc + u'~';
+    QFETCH(SavePath, how);
     const QByteArray old(8 << 20, 'o');
-    const QString text(8 << 20, u'n');
-    const QByteArray saved = '"' + text.toLatin1() + "\"\r\n";
+    const QByteArray saved(8 << 20, 'n');
+    const QString doc = path(u"doc.txt"_s);
     // Runs one save in a child that is killed after `delay` microseconds, or never.
     const auto saveKilledAfter = [&](qint64 delay) {
-        QFile::remove(backup);
-        QFile::remove(path(u"link.txt"_s));
-        writeBytes(doc, old);
-        if (inPlace)
-            QCOMPARE(::link(encoded(doc).constData(), encoded(path(u"link.txt"_s)).constData()), 0);
-        const pid_t child = ::fork();
-        if (child == 0) {
-            // SIGALRM ends the process on the spot, as a kill would.
-            const struct itimerval when = { {}, { delay / 1000000, delay % 1000000 + 1 } };
-            if (delay >= 0)
-                ::setitimer(ITIMER_REAL, &when, nullptr);
-            QtSequentialFiles files;
-            ::_exit(failureOf([&] { writeDocument(files, 1, doc, text); }));
-        }
-        int status = -1;
-        QVERIFY(child > 0 && ::waitpid(child, &status, 0) == child && (delay >= 0 || status == 0));
+        prepareSave(how, old);
+        const int result = saveInChild(how, doc, saved, 0, delay);
+        QVERIFY(result == 0 || (delay >= 0 && result == -SIGALRM));
     };
 
     QElapsedTimer clock;
@@ -357,17 +467,200 @@ void TestSequentialFiles::killedSaveLeavesAWholeFile()
     QCOMPARE(fileBytes(doc), saved);
     const qint64 whole = clock.nsecsElapsed() / 1000;
     int killed = 0;
-    for (int round = 0; round < 12; ++round) {
+    for (int round = 0; round < 10; ++round) {
         saveKilledAfter(QRandomGenerator::global()->bounded(whole + 1));
-        if (QTest::currentTestFailed())
+        killed += fileBytes(doc) != saved;
+        checkRepaired(old, saved);
+        if (QTest::currentTestFailed()) {
+            qDebug("in round %d", round);
             return;
-        const QByteArray now = fileBytes(doc);
-        const bool intact = now == old || now == saved || (inPlace && fileBytes(backup) == old);
-        QVERIFY2(intact,
-                 qPrintable(u"round %1: the file holds %2 bytes"_s.arg(round).arg(now.size())));
-        killed += now != saved;
+        }
     }
-    qDebug("%d of 12 saves were cut short", killed);
+    qDebug("%d of 10 saves were cut short", killed);
+}
+
+void TestSequentialFiles::saveStoppedAtEachStepIsRepaired_data()
+{
+    QTest::addColumn<SavePath>("how");
+    QTest::addColumn<bool>("damaged");
+    QTest::addColumn<bool>("backupTaken");
+    QTest::addRow("replaced") << SavePath::Replaced << false << false;
+    QTest::addRow("written over itself") << SavePath::OverItself << false << false;
+    QTest::addRow("hard link") << SavePath::HardLink << false << false;
+    QTest::addRow("hard link, rewrite cut in the middle") << SavePath::HardLink << true << false;
+    QTest::addRow("hard link, backup in the cache") << SavePath::HardLink << true << true;
+}
+
+// A save ended before and after each step it records (after the step before it was taken, and
+// before it is); the rewrite over itself also cut in the middle: the next start finds the file
+// old or new and nothing partial left. A backup in the cache folder carries the file's folder in
+// its name.
+void TestSequentialFiles::saveStoppedAtEachStepIsRepaired()
+{
+    QFETCH(SavePath, how);
+    QFETCH(bool, damaged);
+    QFETCH(bool, backupTaken);
+    const QString escaped = QString(folder()).replace(u'!', u"!!"_s).replace(u'/', u'!');
+    const QByteArray old = QByteArray("old\n").repeated(16 << 10);
+    const QByteArray saved = QByteArray("new text\n").repeated(12 << 10);
+    const QString doc = path(u"doc.txt"_s);
+    int step = 1;
+    for (;; ++step) {
+        prepareSave(how, old, backupTaken);
+        const int result = saveInChild(how, doc, saved, step);
+        if (result == 0)
+            break;
+        QVERIFY2(result == Stopped, qPrintable(u"step %1: %2"_s.arg(step).arg(result)));
+        // Stopped once the file holds the new text, before that is recorded: only half of the
+        // rewrite is done.
+        const QStringList records = stateKept();
+        const bool recorded = !records.isEmpty()
+            && fileBytes(stateFolder() + u'/' + records.first()).contains("\nrewritten\n");
+        if (damaged && fileBytes(doc) == saved && !recorded) {
+            QFile file(doc);
+            QVERIFY(file.open(QIODevice::ReadWrite) && file.resize(saved.size() / 2));
+        }
+        for (const QString &name : cacheKept())
+            QVERIFY2(!name.endsWith(u'~') || name == escaped + u"!doc.txt~"_s, qPrintable(name));
+        checkRepaired(old, saved);
+        if (QTest::currentTestFailed()) {
+            qDebug("stopped after step %d", step);
+            return;
+        }
+    }
+    // Before and after each line: the temporary file, its contents whole, and over itself the
+    // backup's temporary and final names (each twice when NAME~ is taken) and the rewrite.
+    QCOMPARE(step, how == SavePath::Replaced ? 5 : backupTaken ? 15 : 11);
+    QCOMPARE(fileBytes(doc), saved);
+    QCOMPARE(stateKept(), QStringList());
+}
+
+// The repair touches nothing that a running save still holds, nor what its record names but is
+// not the save's own (a NAME~ of another editor put in the backup's place), and takes a record
+// that is not one as nothing.
+void TestSequentialFiles::repairLeavesOthersAlone()
+{
+    const QString doc = path(u"doc.txt"_s);
+    writeBytes(doc, "damaged");
+    writeBytes(doc + u'~', "another editor's backup");
+    writeBytes(path(u"doc.txt.AbCdEf"_s), "partial");
+    const QByteArray folderName = encoded(folder());
+    PosixStateFolder state;
+    // A record of the backup's name with another file's identity, its program gone.
+    QCOMPARE(inChild([&] {
+                 // Ends once the step is recorded.
+                 SaveIntent intent(&state, folderName, "doc.txt", [calls = 0]() mutable {
+                     if (++calls == 2)
+                         ::_exit(0);
+                 });
+                 intent.backup(folderName, "doc.txt~", 1, 2, 3, 4);
+                 return 1;
+             }),
+             0);
+    writeBytes(stateFolder() + u"/save-garbage"_s, "quorvex-save 1\ntarget zz 00\n");
+    QCOMPARE(stateKept().size(), 2);
+    {
+        // A save going on in a running program.
+        SaveIntent running(&state, folderName, "doc.txt");
+        running.temporary("doc.txt.AbCdEf");
+        const QStringList messages = QtSequentialFiles().recoverInterruptedSaves();
+        QCOMPARE(messages.size(), 1);
+        QVERIFY2(messages.first().contains(u"still holds its old contents"),
+                 qPrintable(messages.first()));
+        QCOMPARE(stateKept().size(), 1);
+    }
+    QCOMPARE(stateKept(), QStringList());
+    QCOMPARE(fileBytes(doc), "damaged"_ba);
+    QCOMPARE(fileBytes(doc + u'~'), "another editor's backup"_ba);
+    QCOMPARE(fileBytes(path(u"doc.txt.AbCdEf"_s)), "partial"_ba);
+}
+
+void TestSequentialFiles::longPathIsSaved_data()
+{
+    QTest::addColumn<SavePath>("how");
+    QTest::addRow("new file") << SavePath::Replaced;
+    QTest::addRow("hard-linked file") << SavePath::HardLink;
+}
+
+// A file whose path is as long as the system takes (4,095 bytes) is saved, though a temporary
+// name beside it would be longer.
+void TestSequentialFiles::longPathIsSaved()
+{
+    QFETCH(SavePath, how);
+    QString where = folder();
+    while (where.size() < 4095 - 250)
+        where += u'/' + QString(qMin<qsizetype>(200, 4095 - 250 - where.size()), u'd');
+    QVERIFY(QDir().mkpath(where));
+    const QString doc = where + u'/' + QString(4095 - where.size() - 1, u'f');
+    QCOMPARE(encoded(doc).size(), 4095);
+    if (how == SavePath::HardLink) {
+        writeBytes(doc, "old");
+        QCOMPARE(::link(encoded(doc).constData(), encoded(path(u"link.txt"_s)).constData()), 0);
+    }
+    QtSequentialFiles files;
+    QCOMPARE(failureOf([&] { writeDocument(files, 1, doc, u"long"_s); }), 0);
+    QCOMPARE(fileBytes(doc), "\"long\"\r\n"_ba);
+    QCOMPARE(entries(where).size(), 1);
+    QVERIFY(how != SavePath::HardLink || fileBytes(path(u"link.txt"_s)) == "\"long\"\r\n");
+    QCOMPARE(stateKept(), QStringList());
+}
+
+void TestSequentialFiles::failureNumbers_data()
+{
+    QTest::addColumn<int>("number");
+    QTest::addRow("no place for a backup") << int(FailureNumber::PermissionDenied);
+    QTest::addRow("out of memory, written in place") << int(FailureNumber::OutOfMemory);
+}
+
+// A hard-linked file in a folder that takes no new file is written over itself, from the new
+// text held in memory, after a backup: when no backup can be made anywhere, the cause is the
+// folder's permission; when the memory runs out, the file was not changed. Both say so.
+void TestSequentialFiles::failureNumbers()
+{
+    QFETCH(int, number);
+    if (!runningAsRoot())
+        QSKIP("Needs root to act as another user.");
+    const bool memory = number == FailureNumber::OutOfMemory;
+    const QString doc = path(u"locked/doc.txt"_s);
+    QVERIFY(QDir(folder()).mkpath(u"locked"_s));
+    writeBytes(doc, "old");
+    QCOMPARE(::chmod(encoded(doc).constData(), 0666), 0);
+    QCOMPARE(::link(encoded(doc).constData(), encoded(path(u"link.txt"_s)).constData()), 0);
+    QCOMPARE(::chmod(encoded(path(u"locked"_s)).constData(), 0555), 0);
+    // No cache folder can be made under a plain file.
+    const QByteArray cache = qgetenv("XDG_CACHE_HOME");
+    writeBytes(path(u"plain"_s), "x");
+    qputenv("XDG_CACHE_HOME", encoded(path(u"plain/cache"_s)));
+    // The text takes twice the room the process is left: half to encode, half to gather.
+    const QString text(memory ? 40 << 20 : 10, u'n');
+    QString description;
+    const int result = inChild([&] {
+        const Unprivileged unprivileged;
+        QtSequentialFiles files;
+        if (memory) {
+            struct rlimit limit = {};
+            ::getrlimit(RLIMIT_AS, &limit);
+            const QByteArray status = fileBytes(u"/proc/self/status"_s);
+            const qsizetype at = status.indexOf("VmSize:") + 7;
+            const rlim_t size = status.mid(at, status.indexOf('\n', at) - at)
+                                    .trimmed()
+                                    .split(' ')
+                                    .first()
+                                    .toULongLong()
+                * 1024;
+            limit.rlim_cur = size + (32 << 20);
+            if (size == 0 || ::setrlimit(RLIMIT_AS, &limit) != 0)
+                return 99;
+        }
+        const int failure = failureOf([&] { writeDocument(files, 1, doc, text); }, &description);
+        const bool noted = description.endsWith(FileFailures::unchangedNote());
+        return failure == number && noted && files.freeFile() == 1 ? 0 : 1 + (failure == 0);
+    });
+    qputenv("XDG_CACHE_HOME", cache);
+    ::chmod(encoded(path(u"locked"_s)).constData(), 0755);
+    QCOMPARE(result, 0);
+    QCOMPARE(fileBytes(doc), "old"_ba);
+    QCOMPARE(entries(path(u"locked"_s)), QStringList { u"doc.txt"_s });
 }
 
 QTEST_GUILESS_MAIN(TestSequentialFiles)

@@ -2,6 +2,7 @@
 // selection positions that count a line break as two.
 #include "editorfixture.h"
 #include "marked.h"
+#include "rope.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -38,6 +39,8 @@ private Q_SLOTS:
     void text();
     void failuresOfItsOwnActionsAreReported_data();
     void failuresOfItsOwnActionsAreReported();
+    void mouseActionsOutOfMemoryAreReported_data();
+    void mouseActionsOutOfMemoryAreReported();
 };
 
 void TestTextArea::text_data()
@@ -162,6 +165,62 @@ void TestTextArea::failuresOfItsOwnActionsAreReported()
     area.setSelText(u"!"_s);
     QTest::keyClick(&area, Qt::Key_Z, Qt::ControlModifier);
     QCOMPARE(area.text(), after);
+}
+
+void TestTextArea::mouseActionsOutOfMemoryAreReported_data()
+{
+    QTest::addColumn<QString>("action");
+    for (const char *action : { "drop from another program", "drag", "release a selection" })
+        QTest::addRow("%s", action) << QString::fromLatin1(action);
+}
+
+// The mouse's own actions that make text (a foreign drop into a slice, the data of a drag or of
+// the selection clipboard) run out of memory as the storage would: failure 7, the text kept, and
+// a foreign move is refused so that its source keeps its text.
+void TestTextArea::mouseActionsOutOfMemoryAreReported()
+{
+    QFETCH(QString, action);
+    QtTextArea &area = f->text();
+    QWidget *viewport = area.viewport();
+    if (action.startsWith(u"release") && !QGuiApplication::clipboard()->supportsSelection())
+        QSKIP("This platform has no selection clipboard (run under xcb for this row).");
+    const QString text = u"one two three\r\nfour five six"_s;
+    area.setText(text);
+    area.setFocus();
+    const int lineHeight = area.caretRect().height();
+    const QPoint start(2, lineHeight / 2);
+    const QPoint end(start.x() + 60, start.y());
+    QMimeData data;
+    data.setText(u"foreign"_s);
+    QDragEnterEvent enter(end, Qt::MoveAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QDropEvent drop(end, Qt::MoveAction, &data, Qt::LeftButton, Qt::NoModifier);
+    if (action == u"drag") {
+        area.setSelStart(4);
+        area.setSelLength(3); // "two"
+        const QPoint inside = area.caretRect().center() - QPoint(4, 0);
+        QTest::mousePress(viewport, Qt::LeftButton, {}, inside);
+        rope::failAllocationAfter(0);
+        QMouseEvent moved(QEvent::MouseMove, inside + QPoint(40, 0), viewport->mapToGlobal(inside),
+                          Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(viewport, &moved);
+    } else if (action.startsWith(u"release")) {
+        QTest::mousePress(viewport, Qt::LeftButton, {}, start);
+        QMouseEvent moved(QEvent::MouseMove, end, viewport->mapToGlobal(end), Qt::NoButton,
+                          Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(viewport, &moved);
+        rope::failAllocationAfter(0);
+        QTest::mouseRelease(viewport, Qt::LeftButton, {}, end);
+    } else {
+        QApplication::sendEvent(viewport, &enter);
+        rope::failAllocationAfter(0);
+        QApplication::sendEvent(viewport, &drop);
+        QVERIFY(!drop.isAccepted());
+    }
+    rope::failAllocationAfter(-1);
+
+    QCOMPARE(f->messageBoxes.calls.size(), 1);
+    QCOMPARE(f->messageBoxes.calls[0].title, u"7"_s);
+    QCOMPARE(area.text(), text);
 }
 
 QTEST_MAIN(TestTextArea)

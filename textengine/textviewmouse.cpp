@@ -99,7 +99,7 @@ void TextView::mouseMoveEvent(QMouseEvent *event)
     if (m_maybeDrag) {
         if ((point - m_pressPos).manhattanLength() >= QApplication::startDragDistance()) {
             m_maybeDrag = false;
-            startDrag();
+            runUserAction([this] { startDrag(); });
         }
         return;
     }
@@ -151,10 +151,14 @@ void TextView::mouseReleaseEvent(QMouseEvent *event)
         m_maybeDrag = false;
         moveCaret(positionAt(event->position().toPoint()), Move::Keep);
     }
-    if (m_selecting && hasSelection() && QGuiApplication::clipboard()->supportsSelection())
-        QGuiApplication::clipboard()->setMimeData(selectionMimeData(), QClipboard::Selection);
+    const bool offerSelection = m_selecting && hasSelection();
     m_selecting = false;
     m_wordSelecting = false;
+    if (offerSelection && QGuiApplication::clipboard()->supportsSelection()) {
+        runUserAction([this] {
+            QGuiApplication::clipboard()->setMimeData(selectionMimeData(), QClipboard::Selection);
+        });
+    }
 }
 
 // ----- drag and drop -----
@@ -206,39 +210,46 @@ void TextView::dragLeaveEvent(QDragLeaveEvent *event)
 void TextView::dropEvent(QDropEvent *event)
 {
     m_dropCaret = -1;
+    viewport()->update();
     if (!event->mimeData()->hasText()) {
         event->ignore();
         return;
     }
-    const TextSlice text = TextSliceMimeData::textOf(event->mimeData());
     qsizetype position = positionAt(event->position().toPoint());
     const bool fromHere = event->source() == this;
-    const bool move = fromHere && event->dropAction() == Qt::MoveAction;
     if (fromHere && position >= selectionStart() && position <= selectionEnd()) {
         // Dropped onto itself: nothing moves.
         event->setDropAction(Qt::CopyAction);
         event->accept();
-        viewport()->update();
         return;
     }
-    event->setDropAction(move ? Qt::MoveAction : Qt::CopyAction);
-    event->accept();
+    const bool move = fromHere && event->dropAction() == Qt::MoveAction;
+    bool inserted = false;
     runUserAction([&] {
+        // Another program's text becomes a slice here, which can run out of memory too.
+        const TextSlice text = TextSliceMimeData::textOf(event->mimeData());
         const UndoGroup group(m_buffer);
         const qsizetype start = selectionStart();
         const qsizetype length = selectionEnd() - start;
-        const qsizetype inserted = text.length();
         // Inserting first: should the removal fail, the moved text is there twice, not lost.
         edit(position, 0, text);
+        inserted = true;
         if (move && position < start) {
-            edit(start + inserted, length, QString());
+            edit(start + text.length(), length, QString());
         } else if (move) {
             edit(start, length, QString());
             position -= length;
         }
         m_anchor = position;
-        moveCaret(position + inserted, Move::Select);
+        moveCaret(position + text.length(), Move::Select);
     });
+    // A drop that took nothing must not let the source delete the text it offered.
+    if (!inserted) {
+        event->ignore();
+        return;
+    }
+    event->setDropAction(move ? Qt::MoveAction : Qt::CopyAction);
+    event->accept();
 }
 
 // ----- context menu -----

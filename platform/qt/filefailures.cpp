@@ -63,10 +63,10 @@ Failure linkLoop(const QString &path)
             shown(path)));
 }
 
-Failure outOfMemory(const QString &path)
+Failure outOfMemory(const QString &path, Step step)
 {
     return Failure(FailureNumber::OutOfMemory,
-                   u"Out of memory while working on %1."_s.arg(shown(path)));
+                   u"Out of memory while working on %1."_s.arg(shown(path)) + noteFor(step));
 }
 
 Failure permissionDenied(const QString &path, Step step)
@@ -117,7 +117,7 @@ Failure withNote(const Failure &failure, const QString &note)
 
 Failure noBackup(int error, const QString &path)
 {
-    return Failure(fromErrno(error, path, Step::Write).number(),
+    return Failure(fromErrno(error, path, Step::OpenOutput).number(),
                    u"%1 cannot be saved over itself: no copy of its contents could be kept first "
                    "(%2)."_s.arg(shown(path), qt_error_string(error))
                        + unchangedNote());
@@ -148,7 +148,7 @@ Failure fromErrno(int error, const QString &path, Step step)
         return Failure(FailureNumber::TooManyFiles,
                        u"Too many files: the system cannot open %1 now."_s.arg(shown(path)));
     case ENOMEM:
-        return outOfMemory(path);
+        return outOfMemory(path, step);
     case ENOSPC:
     case EFBIG:
     case EDQUOT:

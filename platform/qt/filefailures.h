@@ -24,7 +24,7 @@ Failure pathNotFound(const QString &path);
 Failure folderGivenAsFile(const QString &path);
 Failure notARegularFile(const QString &path);
 Failure linkLoop(const QString &path);
-Failure outOfMemory(const QString &path);
+Failure outOfMemory(const QString &path, Step step = Step::OpenInput);
 Failure permissionDenied(const QString &path, Step step);
 Failure accessError(const QString &path, const QString &detail, Step step);
 Failure deviceIOError(const QString &path, const QString &detail, Step step);

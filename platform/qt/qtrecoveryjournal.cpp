@@ -139,7 +139,8 @@ QByteArray QtRecoveryJournal::stampBytes(const FileStamp &stamp)
 {
     QByteArray bytes;
     QDataStream out(&bytes, QIODevice::WriteOnly);
-    out << stamp.exists << stamp.size << stamp.modified;
+    out << stamp.exists << stamp.size << stamp.modified << stamp.changed << stamp.device
+        << stamp.inode;
     return bytes;
 }
 
@@ -147,7 +148,8 @@ FileStamp QtRecoveryJournal::stampOf(const QByteArray &bytes)
 {
     FileStamp stamp;
     QDataStream in(bytes);
-    in >> stamp.exists >> stamp.size >> stamp.modified;
+    in >> stamp.exists >> stamp.size >> stamp.modified >> stamp.changed >> stamp.device
+        >> stamp.inode;
     return in.status() == QDataStream::Ok ? stamp : FileStamp();
 }
 

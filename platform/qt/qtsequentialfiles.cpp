@@ -4,7 +4,9 @@
 #include "filefailures.h"
 #include "itemreader.h"
 #include "itemscanner.h"
+#include "posixstatefolder.h"
 #include "safefilewriter.h"
+#include "saverepair.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -150,7 +152,10 @@ Failure unterminatedItem(const QString &path)
 
 // --- The numbers ----------------------------------------------------------------------------
 
-QtSequentialFiles::QtSequentialFiles() = default;
+QtSequentialFiles::QtSequentialFiles(std::shared_ptr<StateFolder> state)
+    : m_state(state ? std::move(state) : std::make_shared<PosixStateFolder>())
+{
+}
 
 // Output still open here was never closed: its QSaveFile discards it, leaving the old file.
 QtSequentialFiles::~QtSequentialFiles() = default;
@@ -179,13 +184,30 @@ FileStamp QtSequentialFiles::fileStamp(const QString &path) const
     struct stat info;
     if (::stat(QFile::encodeName(path).constData(), &info) != 0)
         return {};
-    return { true, qint64(info.st_size),
-             qint64(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec };
+    const auto nanoseconds = [](const struct timespec &time) {
+        return qint64(time.tv_sec) * 1'000'000'000 + time.tv_nsec;
+    };
+    return { true,
+             qint64(info.st_size),
+             nanoseconds(info.st_mtim),
+             nanoseconds(info.st_ctim),
+             quint64(info.st_dev),
+             quint64(info.st_ino) };
 #else
     const QFileInfo info(path);
     if (!info.exists())
         return {};
-    return { true, info.size(), info.lastModified().toMSecsSinceEpoch() * 1'000'000 };
+    return { true, info.size(), info.lastModified().toMSecsSinceEpoch() * 1'000'000,
+             info.metadataChangeTime().toMSecsSinceEpoch() * 1'000'000 };
+#endif
+}
+
+QStringList QtSequentialFiles::recoverInterruptedSaves()
+{
+#ifdef Q_OS_UNIX
+    return repairInterruptedSaves(*m_state);
+#else
+    return {};
 #endif
 }
 
@@ -235,7 +257,7 @@ void QtSequentialFiles::openForOutput(const QString &path, qint16 number)
     if (slot)
         throw numberAlreadyOpen(number);
     auto file = std::make_unique<OpenFile>(Mode::Output, path);
-    file->output = std::make_unique<SafeFileWriter>(path);
+    file->output = std::make_unique<SafeFileWriter>(path, m_state.get());
     file->output->open();
     slot = std::move(file);
 }
@@ -308,7 +330,8 @@ void QtSequentialFiles::writeItem(qint16 number, const TextSource &text)
     } catch (const Failure &failure) {
         releaseAndThrow(number, failure);
     } catch (const std::bad_alloc &) {
-        releaseAndThrow(number, outOfMemory(file.path));
+        // Nothing reaches the file before close().
+        releaseAndThrow(number, outOfMemory(file.path, Step::Write));
     }
 }
 

@@ -5,6 +5,8 @@
 #include <array>
 #include <memory>
 
+class StateFolder;
+
 // Sequential files through QFile and QSaveFile, under the numbers 1 to 511.
 //
 // Input opens regular files only, of at most LargestInput bytes, and reads the file at the first
@@ -12,7 +14,9 @@
 // read and decoded once, in pieces, and its items are handed out one by one; or read in bulk,
 // straight from its bytes (readAllItems). Output goes through a
 // SafeFileWriter: the file on disk changes only when close() commits, so a failed write or close
-// leaves it as it was (or names the backup that holds it).
+// leaves it as it was (or names the backup that holds it). Each save records its steps in the
+// state folder beforehand (by default $XDG_STATE_HOME/quorvex), so that one cut short is put right
+// at the next start.
 //
 // Any failure raised by an operation on an open number closes that number (output cancelled)
 // before it is thrown. Opening under a number that is already open fails without touching the
@@ -24,7 +28,8 @@ public:
     static constexpr qint16 HighestNumber = 511;
     static constexpr qint64 LargestInput = qint64(1) << 30;
 
-    QtSequentialFiles();
+    // Saves record their steps in the given state folder, or in the default one.
+    explicit QtSequentialFiles(std::shared_ptr<StateFolder> state = nullptr);
     ~QtSequentialFiles() override;
 
     qint16 freeFile() override;
@@ -39,6 +44,7 @@ public:
     void close(qint16 number) override;
     bool isOpen(qint16 number) const override;
     FileStamp fileStamp(const QString &path) const override;
+    QStringList recoverInterruptedSaves() override;
 
 private:
     struct OpenFile;
@@ -50,5 +56,7 @@ private:
     [[noreturn]] void releaseAndThrow(qint16 number, const class Failure &failure);
     void release(qint16 number);
 
+    // Before the files: a save still open when this goes records its end there.
+    std::shared_ptr<StateFolder> m_state;
     std::array<std::unique_ptr<OpenFile>, HighestNumber + 1> m_files;
 };

@@ -1,10 +1,15 @@
 #include "safefilewriter.h"
 
 #include "filefailures.h"
+#include "posixfiles.h"
 
+#include "saveintent.h"
+
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
 #include <QSaveFile>
 #include <QStandardPaths>
 
@@ -14,6 +19,7 @@
 
 #ifdef Q_OS_UNIX
 #include <csignal>
+#include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -21,6 +27,7 @@
 
 using namespace Qt::StringLiterals;
 using namespace FileFailures;
+using namespace PosixFiles;
 
 namespace {
 
@@ -84,58 +91,6 @@ QByteArray followLinks(const QByteArray &name, const QString &path)
     }
 }
 
-bool writeAll(int fd, QByteArrayView bytes, off_t offset, bool positioned, int *error)
-{
-    const char *data = bytes.data();
-    qsizetype left = bytes.size();
-    while (left > 0) {
-        const ssize_t written = positioned ? ::pwrite(fd, data, size_t(left), offset)
-                                           : ::write(fd, data, size_t(left));
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            *error = errno;
-            return false;
-        }
-        if (written == 0) {
-            *error = ENOSPC;
-            return false;
-        }
-        data += written;
-        left -= written;
-        offset += written;
-    }
-    return true;
-}
-
-// The first `size` bytes of one file over the start of another.
-bool copyAll(int from, int to, off_t size, int *error)
-{
-    QByteArray buffer(qMin<off_t>(size, 1 << 20), Qt::Uninitialized);
-    for (off_t done = 0; done < size;) {
-        const ssize_t got
-            = ::pread(from, buffer.data(), size_t(qMin<off_t>(buffer.size(), size - done)), done);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0) {
-            *error = got < 0 ? errno : EIO; // the source is shorter than it was
-            return false;
-        }
-        if (!writeAll(to, QByteArrayView(buffer.constData(), got), done, true, error))
-            return false;
-        done += got;
-    }
-    return true;
-}
-
-bool synced(int fd, int *error)
-{
-    if (::fsync(fd) == 0)
-        return true;
-    *error = errno;
-    return false;
-}
-
 mode_t currentUmask()
 {
     const mode_t mask = ::umask(0);
@@ -143,26 +98,12 @@ mode_t currentUmask()
     return mask;
 }
 
-// Syncs the folder of a file, where a rename or a new name lives: without this it may not
-// survive a power cut. Gives the error, or 0; a folder that cannot be opened at all (one the
-// user may only write into) or that the file system cannot sync is passed over.
-int syncFolder(const QByteArray &file)
-{
-    const int fd = ::open(folderOf(file).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return 0;
-    const int error = ::fsync(fd) == 0 || errno == EINVAL ? 0 : errno;
-    ::close(fd);
-    return error;
-}
-
 // A file name cut short enough to take a suffix, at a character boundary.
-QByteArray shortened(QByteArray name)
+QByteArray shortened(QByteArray name, qsizetype longest = 200)
 {
-    constexpr qsizetype Longest = 200;
-    if (name.size() <= Longest)
+    if (name.size() <= longest)
         return name;
-    qsizetype cut = Longest;
+    qsizetype cut = longest;
     while (cut > 0 && (uchar(name.at(cut)) & 0xC0) == 0x80)
         --cut;
     name.truncate(cut);
@@ -171,83 +112,79 @@ QByteArray shortened(QByteArray name)
 
 QByteArray nameOf(const QByteArray &path) { return path.mid(path.lastIndexOf('/') + 1); }
 
-// Closes its descriptor when it goes.
-class Descriptor
+// NAME.XXXXXX, with six random letters or digits.
+QByteArray temporaryName(const QByteArray &name)
 {
-public:
-    explicit Descriptor(int fd = -1) : m_fd(fd) { }
-    ~Descriptor() { reset(); }
-    Descriptor(Descriptor &&other) noexcept : m_fd(std::exchange(other.m_fd, -1)) { }
-    Descriptor &operator=(Descriptor &&) = delete;
-    int get() const { return m_fd; }
-    void reset()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-        m_fd = -1;
-    }
-
-private:
-    int m_fd;
-};
+    static constexpr char Letters[]
+        = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    QByteArray suffix(6, Qt::Uninitialized);
+    for (char &c : suffix)
+        c = Letters[QRandomGenerator::system()->bounded(int(sizeof Letters - 1))];
+    return shortened(name) + '.' + suffix;
+}
 
 // A synced copy of a file's old contents, kept while the file is rewritten over itself.
 struct Backup
 {
     Descriptor fd;
+    Descriptor folder; // of a backup in the cache folder; else the target's is used
+    int in = -1;
     QByteArray name;
+    QString shown; // its path, for messages
 
     void remove()
     {
         fd.reset();
-        ::unlink(name.constData());
+        ::unlinkat(in, name.constData(), 0);
+        syncFolder(in);
     }
 };
 
-QByteArray cacheFolder()
+// The program's folder in the user's cache folder, made private; none where it cannot be made
+// or is not this user's own folder.
+Descriptor cacheFolder(QByteArray *path)
 {
     const QString base = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
     if (base.isEmpty() || !QDir().mkpath(base))
-        return QByteArray();
-    const QByteArray folder = QFile::encodeName(base) + "/quorvex";
-    ::mkdir(folder.constData(), 0700);
+        return Descriptor();
+    *path = QFile::encodeName(base) + "/quorvex";
+    ::mkdir(path->constData(), 0700);
+    Descriptor folder(::open(path->constData(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat info;
+    if (folder.get() >= 0 && (::fstat(folder.get(), &info) != 0 || info.st_uid != ::geteuid()))
+        folder.reset();
     return folder;
 }
 
-// NAME~ beside the file when it can be made there and is not taken, else a fresh name in the
-// user's cache folder.
-Backup makeBackup(int file, off_t size, const QByteArray &target, const QString &path)
+// The names a backup in the cache folder may take: the whole path, its slashes written as "!"
+// (and "!" as "!!"), so that files of the same name in other folders are told apart; the end
+// of it and a digest of the whole where that is too long for a name.
+QList<QByteArray> cacheNames(const QByteArray &target)
 {
-    int error = 0;
-    const auto attempt = [&](QByteArray name, bool fresh) -> std::optional<Backup> {
-        Descriptor fd(fresh
-                          ? ::mkostemp(name.data(), O_CLOEXEC)
-                          : ::open(name.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
-        if (fd.get() < 0) {
-            error = errno;
-            return std::nullopt;
-        }
-        if (copyAll(file, fd.get(), size, &error) && synced(fd.get(), &error)
-            && (error = syncFolder(name)) == 0)
-            return Backup { std::move(fd), name };
-        ::unlink(name.constData());
-        return std::nullopt;
-    };
-    if (auto beside = attempt(target + '~', false))
-        return std::move(*beside);
-    const QByteArray cache = cacheFolder();
-    if (!cache.isEmpty()) {
-        if (auto kept = attempt(cache + '/' + shortened(nameOf(target)) + "~XXXXXX", true))
-            return std::move(*kept);
+    QByteArray escaped = target;
+    escaped.replace('!', "!!").replace('/', '!');
+    if (escaped.size() > 200) {
+        const QByteArray digest
+            = QCryptographicHash::hash(target, QCryptographicHash::Sha1).toHex().left(16);
+        QByteArray tail = escaped.right(160);
+        while (!tail.isEmpty() && (uchar(tail.at(0)) & 0xC0) == 0x80)
+            tail.remove(0, 1);
+        escaped = digest + '#' + tail;
     }
-    throw noBackup(error, path);
+    QList<QByteArray> names { escaped + '~' };
+    for (int i = 2; i <= 9; ++i)
+        names.append(escaped + '~' + QByteArray::number(i));
+    return names;
 }
 
 #endif
 
 } // namespace
 
-SafeFileWriter::SafeFileWriter(const QString &path) : m_path(path), m_target(path) { }
+SafeFileWriter::SafeFileWriter(const QString &path, StateFolder *intents)
+    : m_path(path), m_target(path), m_intents(intents)
+{
+}
 
 SafeFileWriter::~SafeFileWriter() { cancel(); }
 
@@ -259,6 +196,13 @@ void SafeFileWriter::cancel()
     m_temporary.reset(); // an uncommitted QSaveFile removes its temporary file
     m_pending.clear();
     m_open = false;
+    // Last: whatever the record names is gone or whole by now.
+    m_intent.reset();
+#ifdef Q_OS_UNIX
+    if (m_folder >= 0)
+        ::close(m_folder);
+    m_folder = -1;
+#endif
 }
 
 #ifdef Q_OS_UNIX
@@ -272,36 +216,54 @@ void SafeFileWriter::open()
     const QByteArray target = followLinks(chosen, m_path);
     if (target != chosen)
         m_target = QFile::decodeName(target);
-
+    m_folderPath = folderOf(target);
+    m_name = nameOf(target);
     struct stat info;
-    if (::stat(target.constData(), &info) == 0) {
+    if (m_name.isEmpty()) { // ends with a slash
+        if (::stat(target.constData(), &info) == 0)
+            requireRegularFile(info, m_path);
+        throw pathNotFound(m_path);
+    }
+    // Search rights are enough here: the folder may be one the user can only write into.
+    m_folder = ::open(m_folderPath.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (m_folder < 0)
+        throw errno == ENOENT || errno == ENOTDIR ? pathNotFound(m_path)
+                                                  : fromErrno(errno, m_path, Opening);
+    if (!m_folderPath.startsWith('/'))
+        m_folderPath = QFile::encodeName(QDir::currentPath()) + '/' + m_folderPath;
+
+    if (::fstatat(m_folder, m_name.constData(), &info, 0) == 0) {
         requireRegularFile(info, m_path);
         m_existed = true;
         m_mode = info.st_mode & 07777;
         m_owner = info.st_uid;
         m_group = info.st_gid;
-        if (::faccessat(AT_FDCWD, target.constData(), W_OK, AT_EACCESS) != 0)
+        if (::faccessat(m_folder, m_name.constData(), W_OK, AT_EACCESS) != 0)
             throw fromErrno(errno, m_path, Opening);
         // A replacement would part the links: every one of them must see the new text.
         m_inPlace = info.st_nlink > 1;
     } else if (errno != ENOENT) {
         throw fromErrno(errno, m_path, Opening);
-    } else {
-        struct stat folder;
-        if (::stat(folderOf(target).constData(), &folder) != 0 || !S_ISDIR(folder.st_mode))
-            throw pathNotFound(m_path);
     }
+    m_intent
+        = std::make_unique<SaveIntent>(m_intents, m_folderPath, m_name, [this] { stepRecorded(); });
     openTemporary();
     m_open = true;
 }
 
 void SafeFileWriter::openTemporary()
 {
-    const QByteArray target = QFile::encodeName(m_target);
-    QByteArray name = folderOf(target) + '/' + shortened(nameOf(target)) + ".XXXXXX";
-    const int fd = ::mkostemp(name.data(), O_CLOEXEC);
+    int fd = -1;
+    int error = EEXIST;
+    for (int attempt = 0; fd < 0 && error == EEXIST && attempt < 100; ++attempt) {
+        const QByteArray name = temporaryName(m_name);
+        m_intent->temporary(name);
+        fd = ::openat(m_folder, name.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        error = errno;
+        if (fd >= 0)
+            m_temporaryName = name;
+    }
     if (fd < 0) {
-        const int error = errno;
         if (!m_existed)
             throw fromErrno(error, m_path, Opening);
         // The file was found writable above; the new contents are gathered in memory.
@@ -309,7 +271,6 @@ void SafeFileWriter::openTemporary()
         return;
     }
     m_temporaryFd = fd;
-    m_temporaryName = name;
     // Where it cannot replace the file, the temporary file only holds the new contents until
     // they are copied over the old ones.
     if (m_existed && !m_inPlace && !carryOwnership(fd, m_owner, m_group))
@@ -330,7 +291,7 @@ void SafeFileWriter::dropTemporary()
     if (m_temporaryFd >= 0)
         ::close(m_temporaryFd);
     if (!m_temporaryName.isEmpty())
-        ::unlink(m_temporaryName.constData());
+        ::unlinkat(m_folder, m_temporaryName.constData(), 0);
     m_temporaryFd = -1;
     m_temporaryName.clear();
 }
@@ -369,14 +330,15 @@ void SafeFileWriter::commit()
 void SafeFileWriter::commitTemporary()
 {
     const int fd = m_temporaryFd;
-    if (::fsync(fd) != 0)
+    struct stat info;
+    if (::fsync(fd) != 0 || ::fstat(fd, &info) != 0)
         throw fromErrno(errno, m_path, Writing);
+    m_intent->newContentsWhole(info.st_size);
     // After the change of owner, which clears the set-id bits.
     const mode_t mode = m_existed ? mode_t(m_mode) : 0666 & ~currentUmask();
     if (::fchmod(fd, mode) != 0)
         throw fromErrno(errno, m_path, Writing);
-    const QByteArray target = QFile::encodeName(m_target);
-    if (::rename(m_temporaryName.constData(), target.constData()) != 0) {
+    if (::renameat(m_folder, m_temporaryName.constData(), m_folder, m_name.constData()) != 0) {
         if (!m_existed)
             throw fromErrno(errno, m_path, Writing);
         // Not replaceable (a file mounted on its own, a sticky folder): written over itself.
@@ -385,31 +347,109 @@ void SafeFileWriter::commitTemporary()
         return;
     }
     m_temporaryName.clear();
-    if (const int error = syncFolder(target))
+    if (const int error = syncFolder(m_folder))
         throw withNote(fromErrno(error, m_path, Writing),
                        u" It was replaced, but the change may not have reached the disk."_s);
 }
 
+namespace {
+
+// A whole, synced copy of the file's old contents: NAME~ beside it when that can be made and is
+// not taken, else a name of its own in the user's cache folder. Each is written under a
+// temporary name first, so that nothing under a backup's name is ever partial.
+Backup makeBackup(int file, const struct stat &target, QByteArray &buffer, int folder,
+                  const QByteArray &folderPath, const QByteArray &name, SaveIntent &intent,
+                  const QString &path)
+{
+    int firstError = 0; // the cause to report: that of the place beside the file, mostly
+    int error = 0;
+    const auto failed = [&](int cause) {
+        error = cause;
+        if (firstError == 0 && cause != EEXIST)
+            firstError = cause;
+    };
+    const auto attempt = [&](int in, const QByteArray &where,
+                             const QList<QByteArray> &finalNames) -> std::optional<Backup> {
+        QByteArray temporary;
+        Descriptor fd;
+        for (int tries = 0; fd.get() < 0 && tries < 100; ++tries) {
+            temporary = temporaryName(name);
+            intent.backupTemporary(where, temporary);
+            fd = Descriptor(
+                ::openat(in, temporary.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+            if (fd.get() < 0 && errno != EEXIST)
+                break;
+        }
+        if (fd.get() < 0) {
+            failed(errno);
+            return std::nullopt;
+        }
+        struct stat copy;
+        if (copyAll(file, fd.get(), target.st_size, buffer, &error) && synced(fd.get(), &error)
+            && ::fstat(fd.get(), &copy) == 0) {
+            for (const QByteArray &finalName : finalNames) {
+                intent.backup(where, finalName, copy.st_dev, copy.st_ino, target.st_dev,
+                              target.st_ino);
+                int placeError = 0;
+                if (placeUnder(in, temporary, finalName, &placeError)) {
+                    if ((error = syncFolder(in)) != 0)
+                        break;
+                    return Backup { std::move(fd), Descriptor(), in, finalName,
+                                    QFile::decodeName(where + '/' + finalName) };
+                }
+                failed(placeError);
+                if (placeError != EEXIST)
+                    break;
+            }
+        } else {
+            failed(error);
+        }
+        ::unlinkat(in, temporary.constData(), 0);
+        return std::nullopt;
+    };
+
+    if (auto beside = attempt(folder, folderPath, { name + '~' }))
+        return std::move(*beside);
+    QByteArray cachePath;
+    Descriptor cache = cacheFolder(&cachePath);
+    if (cache.get() >= 0) {
+        if (auto kept = attempt(cache.get(), cachePath, cacheNames(folderPath + '/' + name))) {
+            kept->folder = std::move(cache);
+            return std::move(*kept);
+        }
+    }
+    throw noBackup(firstError ? firstError : error, path);
+}
+
+} // namespace
+
 // The new contents come from `source`, or from those gathered when it is -1.
 void SafeFileWriter::commitInPlace(int source)
 {
-    const QByteArray target = QFile::encodeName(m_target);
-    const Descriptor file(::open(target.constData(), O_RDWR | O_NOCTTY | O_CLOEXEC));
+    const Descriptor file(
+        ::openat(m_folder, m_name.constData(), O_RDWR | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC));
     if (file.get() < 0)
         throw fromErrno(errno, m_path, Opening);
-    struct stat info;
-    if (::fstat(file.get(), &info) != 0)
+    struct stat target;
+    if (::fstat(file.get(), &target) != 0)
         throw fromErrno(errno, m_path, Opening);
-    requireRegularFile(info, m_path);
-    const off_t oldSize = info.st_size;
+    requireRegularFile(target, m_path);
+    const off_t oldSize = target.st_size;
     off_t newSize = off_t(m_pending.size());
     if (source >= 0) {
-        if (::fstat(source, &info) != 0)
+        struct stat info;
+        if (::fsync(source) != 0 || ::fstat(source, &info) != 0)
             throw fromErrno(errno, m_path, Writing);
         newSize = info.st_size;
+        m_intent->newContentsWhole(newSize);
     }
+    // Taken before the first byte of the file changes: running out of memory later could leave
+    // it neither old nor new.
+    QByteArray buffer(qMax<off_t>(qMin<off_t>(qMax(oldSize, newSize), 1 << 20), 1),
+                      Qt::Uninitialized);
 
-    Backup backup = makeBackup(file.get(), oldSize, target, m_path);
+    Backup backup
+        = makeBackup(file.get(), target, buffer, m_folder, m_folderPath, m_name, *m_intent, m_path);
 
     // Reserve the room first, so that running out of it is found before any old byte goes.
     int error = 0;
@@ -420,7 +460,7 @@ void SafeFileWriter::commitInPlace(int source)
     }
     bool written = error == 0
         && (source < 0 ? writeAll(file.get(), m_pending, 0, true, &error)
-                       : copyAll(source, file.get(), newSize, &error));
+                       : copyAll(source, file.get(), newSize, buffer, &error));
     if (written && ::ftruncate(file.get(), newSize) != 0) {
         error = errno;
         written = false;
@@ -429,13 +469,14 @@ void SafeFileWriter::commitInPlace(int source)
     if (written && !synced(file.get(), &error))
         written = reachedDisk = false;
     if (written) {
+        m_intent->rewritten();
         backup.remove();
         return;
     }
 
     // Put the old bytes back, as far as the disk lets us.
     int ignored = 0;
-    const bool restored = copyAll(backup.fd.get(), file.get(), oldSize, &ignored)
+    const bool restored = copyAll(backup.fd.get(), file.get(), oldSize, buffer, &ignored)
         && ::ftruncate(file.get(), oldSize) == 0 && synced(file.get(), &ignored);
     const Failure failure = fromErrno(error, m_path, Writing);
     if (restored && reachedDisk) {
@@ -443,7 +484,7 @@ void SafeFileWriter::commitInPlace(int source)
         throw failure;
     }
     // After a failed sync nothing written since can be trusted to be on the disk.
-    const QString kept = shown(QFile::decodeName(backup.name));
+    const QString kept = shown(backup.shown);
     throw withNote(
         failure,
         restored ? u" The file on disk may be damaged; its old contents are kept in %1."_s.arg(kept)

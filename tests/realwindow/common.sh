@@ -65,6 +65,7 @@ rw_start() {
     rw_wait_for 20 test -e "$RW_TMP/wm-ready" || rw_fail "the window manager did not start"
     unset QT_QPA_PLATFORM
     export XDG_RUNTIME_DIR="$RW_TMP/runtime"
+    # The recovery journal and the records of saves stay in the test's own folder.
     export XDG_STATE_HOME="$RW_TMP/state"
     mkdir -p -m 700 "$XDG_RUNTIME_DIR"
     rw_launch "$1"

@@ -1,20 +1,24 @@
 #include "editorfixture.h"
 
+#include "posixstatefolder.h"
+
+#include <QDir>
 #include <QTest>
 
 EditorFixture::EditorFixture()
-    : window(messageBoxes),
-      stateFolder(state.path()),
-      journal(stateFolder, window.textBox()),
+    : stateFolder(std::make_shared<PosixStateFolder>(stateHome.path())), files(stateFolder),
+      window(messageBoxes), journal(*stateFolder, window.textBox()),
       form({ window, window.textBox(), dialog, clipboard, screen, messageBoxes, files,
-              window.findDialog(), numberInput, journal })
+             window.findDialog(), numberInput, journal })
 {
 }
 
-void EditorFixture::start()
+QStringList EditorFixture::stateKept() const
 {
-    start(form.design());
+    return QDir(stateHome.filePath(QStringLiteral("quorvex"))).entryList(QDir::Files);
 }
+
+void EditorFixture::start() { start(form.design()); }
 
 void EditorFixture::start(const FormDesign &design)
 {

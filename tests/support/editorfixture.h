@@ -1,10 +1,10 @@
 #pragma once
 
 #include "failure.h"
-#include "posixstatefolder.h"
-#include "qtrecoveryjournal.h"
 #include "form1.h"
+#include "posixstatefolder.h"
 #include "qtform.h"
+#include "qtrecoveryjournal.h"
 #include "qtsequentialfiles.h"
 #include "qtservices.h"
 #include "scripted.h"
@@ -12,22 +12,25 @@
 #include <QTemporaryDir>
 
 // The real window, text box, clipboard and files, with scripted dialogs and message boxes.
-// start() runs the same start-up as the program: build, load, show, resize.
+// start() runs the same start-up as the program: build, load, show, resize. What the program keeps
+// in its state folder goes to a temporary one of the fixture's.
 struct EditorFixture
 {
     EditorFixture();
     void start();
     void start(const FormDesign &design);
+    // The names of the files in the state folder.
+    QStringList stateKept() const;
 
     ScriptedMessageBoxes messageBoxes;
     ScriptedDialog dialog;
     QtClipboard clipboard;
     QtScreenPointer screen;
+    QTemporaryDir stateHome; // each fixture starts with nothing left by an earlier one
+    std::shared_ptr<PosixStateFolder> stateFolder;
     QtSequentialFiles files;
     ScriptedNumberInput numberInput;
     QtForm window;
-    QTemporaryDir state; // each fixture starts with no journal left by an earlier one
-    PosixStateFolder stateFolder;
     QtRecoveryJournal journal;
     Form1 form;
 

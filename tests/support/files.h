@@ -57,7 +57,8 @@ int failureOf(Operation operation, QString *description = nullptr)
 }
 
 // A fresh folder for each case (renew() from init()), open to an ordinary user too. The user's
-// cache folder, where backups may go, can be made the test's own (useOwnCache()).
+// cache folder, where backups may go, and state folder, where saves record their steps, can be
+// made the test's own (useOwnCache()).
 class TestFolder
 {
 public:
@@ -66,6 +67,8 @@ public:
         m_folder = std::make_unique<QTemporaryDir>();
         QVERIFY(m_folder->isValid());
         QVERIFY(QFile::setPermissions(folder(), QFileDevice::Permissions(0x7005))); // rwx---r-x
+        // A case run as an ordinary user may have made it, and it is used only when the user's own.
+        QDir(m_cache.path() + QStringLiteral("/quorvex")).removeRecursively();
     }
     QString folder() const { return m_folder->path(); }
     QString path(const QString &name) const { return m_folder->filePath(name); }
@@ -74,13 +77,17 @@ public:
     {
         QVERIFY(QFile::setPermissions(m_cache.path(), QFileDevice::Permissions(0x7777)));
         qputenv("XDG_CACHE_HOME", encoded(m_cache.path()));
+        qputenv("XDG_STATE_HOME", encoded(m_state.path()));
     }
     // What the program keeps there.
     QStringList cacheKept() const { return entries(m_cache.path() + QStringLiteral("/quorvex")); }
+    QStringList stateKept() const { return entries(stateFolder()); }
+    QString stateFolder() const { return m_state.path() + QStringLiteral("/quorvex"); }
 
 private:
     std::unique_ptr<QTemporaryDir> m_folder;
     QTemporaryDir m_cache;
+    QTemporaryDir m_state;
 };
 
 #ifdef Q_OS_UNIX
