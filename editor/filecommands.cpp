@@ -55,6 +55,7 @@ void Form1::abandonOpen(const Failure &failure, bool readingBegun)
     if (readingBegun) {
         CurrentFile.clear();
         CurrentFileStamp = {};
+        FileEncoding = TextEncoding::Utf8;
         TextChanged = false;
     }
     reportFailure(failure);
@@ -100,6 +101,7 @@ void Form1::File_Open_Click()
                 throw;
             }
             Text1.endLoad();
+            FileEncoding = Files.encoding(FileNumber);
             Files.close(FileNumber);
         }
         CurrentFile = fileName;
@@ -113,30 +115,42 @@ void Form1::File_Open_Click()
     }
 }
 
-// The text goes to the file in pieces as it is encoded: a large document is never held a second
-// time, neither as one string nor as the file's bytes.
-void Form1::saveDocument()
+// The text box's text, handed over in pieces: a large document is never held a second time,
+// neither as one string nor as the file's bytes.
+TextSource Form1::documentText()
+{
+    return { [this](const TextSink &sink) { Text1.readText(sink); },
+             [this](const Utf8Sink &sink) { Text1.readUtf8(sink); } };
+}
+
+void Form1::saveDocument(TextEncoding encoding)
 {
     FileNumber = Files.freeFile();
-    writeDocument(Files, FileNumber, CurrentFile,
-                  { [this](const TextSink &sink) { Text1.readText(sink); },
-                    [this](const Utf8Sink &sink) { Text1.readUtf8(sink); } });
+    writeDocument(Files, FileNumber, CurrentFile, documentText(), encoding);
+    FileEncoding = encoding;
     CurrentFileStamp = Files.fileStamp(CurrentFile);
     FileSize = Text1.textLength() + 1;
     Me.setCaption(savedCaption());
     TextChanged = false;
 }
 
-// Writes under the given name; when that fails, or the user would rather keep another program's
-// changes to the file, the document keeps its name and its changes.
+// Writes under the given name, in the document's encoding or, if the user agrees, in UTF-8 where
+// that encoding cannot store the text; when that fails, or the user would rather keep another
+// program's changes to the file or its encoding, the document keeps its name and its changes.
 void Form1::storeAs(const QString &fileName)
 {
     if (fileName == CurrentFile && changedOnDisk() && !confirmReplaceChanged())
         return;
+    TextEncoding encoding = FileEncoding;
+    if (!Files.canStore(encoding, documentText())) {
+        if (!confirmUtf8(fileName))
+            return;
+        encoding = TextEncoding::Utf8;
+    }
     const QString previousFile = CurrentFile;
     CurrentFile = fileName;
     try {
-        saveDocument();
+        saveDocument(encoding);
     } catch (const Failure &failure) {
         CurrentFile = previousFile;
         reportFailure(failure);

@@ -46,11 +46,14 @@ public:
     QString currentFile() const { return CurrentFile; }
     bool textChanged() const { return TextChanged; }
     qint64 fileSize() const { return FileSize; }
+    TextEncoding fileEncoding() const { return FileEncoding; }
 
 private:
     void ResetDocument();
-    void saveDocument();
+    void saveDocument(TextEncoding encoding);
     void storeAs(const QString &fileName);
+    TextSource documentText();
+    bool confirmUtf8(const QString &fileName);
     bool confirmDiscard();
     bool changedOnDisk();
     bool confirmReplaceChanged();
@@ -75,6 +78,8 @@ private:
     qint64 FileSize = 0;
     // CurrentFile as this program last read or wrote it.
     FileStamp CurrentFileStamp;
+    // How the document's file stores its text; UTF-8 for a document of no file.
+    TextEncoding FileEncoding = TextEncoding::Utf8;
 
     Window &Me;
     TextArea &Text1;

@@ -29,6 +29,7 @@ struct QtSequentialFiles::OpenFile
     QString path;
     std::unique_ptr<QFile> unread; // input opened, not read yet
     ItemReader items;
+    TextEncoding encoding = TextEncoding::Utf8;
     std::unique_ptr<SafeFileWriter> output;
 };
 
@@ -229,12 +230,13 @@ void QtSequentialFiles::openForInput(const QString &path, qint16 number)
     slot = std::move(file);
 }
 
-void QtSequentialFiles::openForOutput(const QString &path, qint16 number)
+void QtSequentialFiles::openForOutput(const QString &path, qint16 number, TextEncoding encoding)
 {
     std::unique_ptr<OpenFile> &slot = slotFor(number);
     if (slot)
         throw numberAlreadyOpen(number);
     auto file = std::make_unique<OpenFile>(Mode::Output, path);
+    file->encoding = encoding;
     file->output = std::make_unique<SafeFileWriter>(path);
     file->output->open();
     slot = std::move(file);
@@ -245,7 +247,8 @@ QtSequentialFiles::OpenFile &QtSequentialFiles::inputFile(qint16 number)
     OpenFile &file = openFile(number, Mode::Input);
     if (file.unread) {
         try {
-            file.items = ItemReader(decodeDocument(readerOf(*file.unread, file.path)));
+            file.items = ItemReader(decodeDocument(readerOf(*file.unread, file.path),
+                                                   DocumentPieceLength, &file.encoding));
         } catch (const Failure &failure) {
             releaseAndThrow(number, failure);
         } catch (const std::bad_alloc &) {
@@ -282,7 +285,7 @@ void QtSequentialFiles::readAllItems(qint16 number, const QString &lineBreak,
     OpenFile &file = openFile(number, Mode::Input);
     try {
         if (file.unread) {
-            scanDocument(readerOf(*file.unread, file.path), lineBreak, sink);
+            file.encoding = scanDocument(readerOf(*file.unread, file.path), lineBreak, sink);
             file.unread.reset();
             return;
         }
@@ -304,12 +307,33 @@ void QtSequentialFiles::writeItem(qint16 number, const TextSource &text)
 {
     OpenFile &file = openFile(number, Mode::Output);
     try {
-        encodeItem(text, [&file](QByteArrayView piece) { file.output->write(piece); });
+        encodeItem(text, file.encoding,
+                   [&file](QByteArrayView piece) { file.output->write(piece); });
     } catch (const Failure &failure) {
         releaseAndThrow(number, failure);
     } catch (const std::bad_alloc &) {
         releaseAndThrow(number, outOfMemory(file.path));
     }
+}
+
+TextEncoding QtSequentialFiles::encoding(qint16 number)
+{
+    std::unique_ptr<OpenFile> &slot = slotFor(number);
+    if (!slot)
+        throw numberNotOpen(number);
+    if (slot->unread) {
+        try {
+            slot->encoding = detectEncoding(readerOf(*slot->unread, slot->path), DocumentReadSize);
+        } catch (const Failure &failure) {
+            releaseAndThrow(number, failure);
+        }
+    }
+    return slot->encoding;
+}
+
+bool QtSequentialFiles::canStore(TextEncoding encoding, const TextSource &text) const
+{
+    return ::canStore(encoding, text);
 }
 
 void QtSequentialFiles::close(qint16 number)

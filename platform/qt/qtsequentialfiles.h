@@ -9,9 +9,9 @@
 //
 // Input opens regular files only, of at most LargestInput bytes, and reads the file at the first
 // look at its items, so that a caller replacing a document can let go of the old one first. It is
-// read and decoded once, in pieces, and its items are handed out one by one; or read in bulk,
-// straight from its bytes (readAllItems). Output goes through a
-// SafeFileWriter: the file on disk changes only when close() commits, so a failed write or close
+// read and decoded in pieces, and its items are handed out one by one; or read in bulk, straight
+// from its bytes (readAllItems). Either way a first pass settles its encoding. Output goes through
+// a SafeFileWriter: the file on disk changes only when close() commits, so a failed write or close
 // leaves it as it was (or names the backup that holds it).
 //
 // Any failure raised by an operation on an open number closes that number (output cancelled)
@@ -29,7 +29,10 @@ public:
 
     qint16 freeFile() override;
     void openForInput(const QString &path, qint16 number) override;
-    void openForOutput(const QString &path, qint16 number) override;
+    using SequentialFiles::openForOutput;
+    void openForOutput(const QString &path, qint16 number, TextEncoding encoding) override;
+    TextEncoding encoding(qint16 number) override;
+    bool canStore(TextEncoding encoding, const TextSource &text) const override;
     bool atEnd(qint16 number) override;
     QString readItem(qint16 number) override;
     void readAllItems(qint16 number, const QString &lineBreak,
