@@ -72,7 +72,19 @@ void Form1::File_Open_Click()
     const QString fileName = CommonDialog1.fileName();
     if (trimSpaces(fileName).isEmpty())
         return;
+    openFile(fileName);
+}
 
+void Form1::Form_DropFile(const QString &fileName)
+{
+    if (TextChanged && !confirmDiscard())
+        return;
+    openFile(fileName);
+}
+
+// The reading of Open, once the user has agreed to drop the changes and chosen the file.
+void Form1::openFile(const QString &fileName)
+{
     // Taken before reading, so that a change made meanwhile shows as one.
     const FileStamp stamp = Files.fileStamp(fileName);
     bool readingBegun = false;

@@ -19,6 +19,8 @@ public:
     void Form_Resize();
     void Text1_KeyPress(qint16 KeyAscii);
     void File_Open_Click();
+    // A file dropped on the window: opened as File > Open opens the file chosen in its dialog.
+    void Form_DropFile(const QString &fileName);
     void File_Save_Click();
     void File_Save_As_Click();
     void File_New_Click();
@@ -58,6 +60,7 @@ private:
     bool changedOnDisk();
     bool confirmReplaceChanged();
     void reportFailure(const class Failure &failure);
+    void openFile(const QString &fileName);
     void abandonOpen(const Failure &failure, bool readingBegun);
     void showFindReplace(FindDialog::Mode mode);
     void searchFor(const SearchRequest &request, bool up);

@@ -13,6 +13,7 @@ FormDesign Form1::design()
     form.load = [this] { Form_Load(); };
     form.resize = [this] { Form_Resize(); };
     form.queryUnload = [this](qint16 &cancel) { Form_QueryUnload(cancel); };
+    form.fileDrop = [this](const QString &fileName) { Form_DropFile(fileName); };
 
     form.commonDialogName = u"CommonDialog1"_s;
 

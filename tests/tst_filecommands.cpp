@@ -5,7 +5,9 @@
 #include "encodedtext.h"
 #include "files.h"
 
-#include <QGuiApplication>
+#include <QApplication>
+#include <QDropEvent>
+#include <QMimeData>
 
 #include <optional>
 
@@ -167,6 +169,8 @@ private Q_SLOTS:
     void encodingKept();
     void unstorableAsked_data();
     void unstorableAsked();
+    void dropped_data();
+    void dropped();
 
 private:
     // The names the tables use, as paths in the test folder.
@@ -498,6 +502,65 @@ void TestFileCommands::unstorableAsked()
     QCOMPARE(f.form.fileEncoding(), written ? TextEncoding::Utf8 : TextEncoding::Windows1252);
     QCOMPARE(f.window.caption(), written ? caption(target, text.size() + 1) : captionBefore);
     QCOMPARE(f.text().text(), text);
+}
+
+void TestFileCommands::dropped_data()
+{
+    QTest::addColumn<QString>("url"); // a file of the test folder, or an address as it is
+    QTest::addColumn<bool>("changed");
+    QTest::addColumn<QList<int>>("replies");
+    QTest::addColumn<QString>("text"); // the text box's text afterwards
+
+    const QString opened = u"a\r\nb\r\n"_s;
+    QTest::addRow("file") << u"dropped.txt"_s << false << QList<int>() << opened;
+    QTest::addRow("file, changed, discard")
+        << u"dropped.txt"_s << true << QList<int> { Y } << opened;
+    QTest::addRow("file, changed, keep")
+        << u"dropped.txt"_s << true << QList<int> { N } << u"hello"_s;
+    QTest::addRow("missing file") << u"missing.txt"_s << false << QList<int> { K } << u"hello"_s;
+    // The address goes in as text at the drop point, the end of the short text.
+    QTest::addRow("web address") << u"https://example.org/a.txt"_s << false << QList<int>()
+                                 << u"hellohttps://example.org/a.txt"_s;
+    QTest::addRow("text") << QString() << false << QList<int>() << u"hellodropped text"_s;
+}
+
+// A file dropped on the text box is opened as Open opens it, the discard question first; text,
+// and an address that is no local file, go into the text.
+void TestFileCommands::dropped()
+{
+    QFETCH(QString, url);
+    QFETCH(bool, changed);
+    QFETCH(QList<int>, replies);
+    QFETCH(QString, text);
+    writeBytes(path(u"dropped.txt"_s), "a,b");
+    EditorFixture f;
+    prepare(f, false, changed);
+    f.messageBoxes.replies = replies;
+    const bool isFile = url.endsWith(u".txt") && !url.contains(u':');
+    QMimeData data;
+    if (!url.isEmpty())
+        data.setUrls({ isFile ? QUrl::fromLocalFile(path(url)) : QUrl(url) });
+    data.setText(url.isEmpty() ? u"dropped text"_s : isFile ? path(url) : url);
+
+    QWidget *const viewport = f.text().viewport();
+    const QPoint at = viewport->rect().center();
+    const Qt::DropActions actions = Qt::CopyAction | Qt::MoveAction;
+    QDragEnterEvent enter(at, actions, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(viewport, &enter);
+    QVERIFY(enter.isAccepted());
+    QDragMoveEvent move(at, actions, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(viewport, &move);
+    QVERIFY(move.isAccepted());
+    QDropEvent drop(at, actions, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(viewport, &drop);
+    QVERIFY(drop.isAccepted());
+    QCOMPARE(drop.dropAction(), Qt::CopyAction);
+
+    QTRY_COMPARE(f.messageBoxes.calls.size(), replies.size());
+    QTRY_COMPARE(f.text().text(), text);
+    const bool opened = text.startsWith(u'a');
+    QCOMPARE(f.form.currentFile(), opened ? path(url) : QString());
+    QCOMPARE(f.form.textChanged(), !opened && (changed || !isFile));
 }
 
 QTEST_MAIN(TestFileCommands)
