@@ -7,7 +7,9 @@
 
 // Sequential files through QFile and QSaveFile, under the numbers 1 to 511.
 //
-// Input opens regular files only, of at most LargestInput bytes, and reads the file at the first
+// Input opens regular files only, whose text fits in the memory the process can still take (the
+// system's available memory, within its address-space and memory-group limits), and reads the
+// file at the first
 // look at its items, so that a caller replacing a document can let go of the old one first. It is
 // read and decoded in pieces, and its items are handed out one by one; or read in bulk, straight
 // from its bytes (readAllItems). Either way a first pass settles its encoding. Output goes through
@@ -22,7 +24,11 @@ class QtSequentialFiles : public SequentialFiles
 public:
     static constexpr qint16 LowestNumber = 1;
     static constexpr qint16 HighestNumber = 511;
-    static constexpr qint64 LargestInput = qint64(1) << 30;
+    // What a file's text is taken to need once read: its UTF-8 in the storage, the storage's
+    // tree, and the reading's buffers.
+    static qint64 memoryToOpen(qint64 fileSize) { return fileSize + fileSize / 8 + (32 << 20); }
+    // Bytes the process can still take, or -1 where that cannot be told.
+    static qint64 availableMemory();
 
     QtSequentialFiles();
     ~QtSequentialFiles() override;
