@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QStringEncoder>
 #include <QtEndian>
 
 #include <array>
@@ -108,12 +109,18 @@ bool readUtf16(const ReadBytes &read, bool bigEndian, qsizetype blockSize,
         const bool pairCut = count > 0 && QChar::isHighSurrogate(units.at(count - 1));
         return 2 * (count - qsizetype(pairCut));
     };
+    // The UTF-8 converter reports lone surrogates: checked and converted in one pass.
+    QStringEncoder encoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+    QByteArray utf8;
     return readBlocks(read, 2, blockSize, cut, [&](QByteArrayView bytes) {
         const QStringView text(units.constData(), bytes.size() / 2);
-        if (!text.isValidUtf16())
+        if (!take)
+            return text.isValidUtf16();
+        utf8.resize(encoder.requiredSpace(text.size()));
+        const char *end = encoder.appendToBuffer(utf8.data(), text);
+        if (encoder.hasError())
             return false;
-        if (take)
-            take(text.toUtf8());
+        take(QByteArrayView(utf8.constData(), end - utf8.constData()));
         return true;
     });
 }
