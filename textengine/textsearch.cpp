@@ -347,6 +347,10 @@ bool TextSearch::scanExpression(const ByteSource &text, qint64 from, qint64 unti
                                 const QString *replaceWith, const OnMatch &onMatch) const
 {
     const qint64 size = text.byteLength();
+    // A replacement that refers to no group is the same for every match: made once.
+    const bool fixed = replaceWith && !replaceWith->contains(u'\\');
+    const QString fixedReplacement
+        = fixed ? expand(QRegularExpressionMatch(), *replaceWith) : QString();
     qint64 position = from;
     qint64 reach = Context;
     qint64 growTo = 0; // a match touched the window's end: the next window reaches this far
@@ -381,14 +385,16 @@ bool TextSearch::scanExpression(const ByteSource &text, qint64 from, qint64 unti
                 --windowEnd;
         }
         bytes.truncate(windowEnd - windowStart);
-        QString window = QString::fromUtf8(bytes);
-        window.remove(u'\r');
+        qsizetype offset = windowOffset(QByteArrayView(bytes).first(position - windowStart));
+        // Line breaks read as "\n": the CRs go from the bytes, which costs less than from the
+        // characters.
+        bytes.removeIf([](char byte) { return byte == '\r'; });
+        const QString window = QString::fromUtf8(bytes);
+        bytes.clear();
         const bool more = windowEnd < size;
         const qint64 share = more ? target : size + 1;
 
         ByteMap map(window, windowStart);
-        qsizetype offset = windowOffset(QByteArrayView(bytes).first(position - windowStart));
-        bytes.clear();
         bool grow = false;
         // Where more text could change a match (or make one), the match stops at the window's
         // end as a partial one, which grows the window instead of missing the match.
@@ -416,7 +422,10 @@ bool TextSearch::scanExpression(const ByteSource &text, qint64 from, qint64 unti
             }
             const Range range { startByte, map.byteAt(end16) };
             if (!m_query.wholeWords || wholeWordAt(text, range)) {
-                if (!onMatch(range, replaceWith ? expand(match, *replaceWith) : QString()))
+                if (!onMatch(range,
+                             fixed             ? fixedReplacement
+                                 : replaceWith ? expand(match, *replaceWith)
+                                               : QString()))
                     return false;
             }
             offset = end16;
