@@ -57,6 +57,7 @@ void Form1::abandonOpen(const Failure &failure, bool readingBegun)
         CurrentFileStamp = {};
         FileEncoding = TextEncoding::Utf8;
         TextChanged = false;
+        Journal.settle(CurrentFile, CurrentFileStamp);
     }
     reportFailure(failure);
 }
@@ -92,6 +93,8 @@ void Form1::openFile(const QString &fileName)
         FileNumber = Files.freeFile();
         Files.openForInput(fileName, FileNumber);
         readingBegun = true;
+        // The user agreed to lose the changes, or had none: what is read needs no journal.
+        Journal.settle(QString(), {});
         FileSize = 0;
         Text1.setText(QString());
         Me.setCaption(readingCaption(fileName));
@@ -120,6 +123,7 @@ void Form1::openFile(const QString &fileName)
         CurrentFileStamp = stamp;
         Me.setCaption(openedCaption());
         TextChanged = false;
+        Journal.settle(CurrentFile, CurrentFileStamp);
     } catch (const Failure &failure) {
         abandonOpen(failure, readingBegun);
     } catch (const std::bad_alloc &) {
@@ -144,6 +148,7 @@ void Form1::saveDocument(TextEncoding encoding)
     FileSize = Text1.textLength() + 1;
     Me.setCaption(savedCaption());
     TextChanged = false;
+    Journal.settle(CurrentFile, CurrentFileStamp);
 }
 
 // Writes under the given name, in the document's encoding or, if the user agrees, in UTF-8 where
@@ -183,6 +188,7 @@ void Form1::File_Save_Click()
             return;
         if (!TextChanged) {
             CurrentFile = fileName;
+            Journal.setFile(CurrentFile, CurrentFileStamp);
             return;
         }
         storeAs(fileName);

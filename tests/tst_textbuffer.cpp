@@ -238,7 +238,8 @@ void TestTextBuffer::undoStepsFollowTheTyping()
 // Edits anywhere, also inside a line break or a surrogate pair and past the end, with breaks in
 // every form, long lines and many lines, several ranges at once, undone and redone at random,
 // with look-ups and conversions at random places in between. A slice taken at random keeps its
-// text whatever happens later, and goes back in as it is.
+// text whatever happens later, and goes back in as it is. The changes the buffer tells, replayed
+// on a copy, give its text at every step.
 void TestTextBuffer::randomEditsMatchAPlainString()
 {
     QString manyLines;
@@ -264,6 +265,16 @@ void TestTextBuffer::randomEditsMatchAPlainString()
     TextBuffer::setRewriteSlice(3000); // several slices to a rewrite, its undo and its redo
     TextBuffer buffer;
     QString model;
+    QString replayed;
+    buffer.setChangeListener([&](const TextChange &change) {
+        if (const auto *renewed = std::get_if<TextRenewed>(&change)) {
+            replayed = renewed->text.toString();
+            return;
+        }
+        const auto &replaced = std::get<TextReplaced>(change);
+        QVERIFY(replaced.position + replaced.removed <= replayed.size());
+        replayed.replace(replaced.position, replaced.removed, replaced.inserted.toString());
+    });
     QStringList history { model };
     QStringList undone;
     const auto piece = [&] { return pieces[random.bounded(int(std::size(pieces)))]; };
@@ -350,6 +361,7 @@ void TestTextBuffer::randomEditsMatchAPlainString()
         }
         QCOMPARE(buffer.canRedo(), !undone.isEmpty());
         QCOMPARE(buffer.length(), model.size());
+        QCOMPARE(replayed, model);
         // Look-ups at a random place.
         const qsizetype at = snap(model, random.bounded(int(model.size()) + 1));
         const QByteArray before = model.left(at).toUtf8();
@@ -376,6 +388,7 @@ void TestTextBuffer::randomEditsMatchAPlainString()
     buffer.redo();
     buffer.setText(model); // forgets the history
     QVERIFY(!buffer.canUndo() && !buffer.canRedo());
+    QCOMPARE(replayed, model);
     compareSlice();
     TextBuffer::setRewriteSlice(0);
 }

@@ -1,6 +1,7 @@
 #include "rope.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <limits>
 #include <new>
@@ -10,7 +11,10 @@ namespace rope {
 namespace {
 
 qint64 allocationsLeft = -1;
-NodeCount nodes;
+// Texts are made and let go on more than one thread (a journal written or rebuilt in the
+// background), so the counts are atomic.
+std::atomic<qint64> liveNodes = 0;
+std::atomic<qint64> peakNodes = 0;
 
 bool isContinuation(char c) { return (uchar(c) & 0xC0) == 0x80; }
 
@@ -188,13 +192,17 @@ Summary operator+(const Summary &a, const Summary &b)
     return sum;
 }
 
-Node::Node() { nodes.peak = std::max(nodes.peak, ++nodes.live); }
+Node::Node()
+{
+    const qint64 live = ++liveNodes;
+    for (qint64 peak = peakNodes; live > peak && !peakNodes.compare_exchange_weak(peak, live);) { }
+}
 
-Node::~Node() { --nodes.live; }
+Node::~Node() { --liveNodes; }
 
-NodeCount nodeCount() { return nodes; }
+NodeCount nodeCount() { return { liveNodes, peakNodes }; }
 
-void resetPeak() { nodes.peak = nodes.live; }
+void resetPeak() { peakNodes = liveNodes.load(); }
 
 void failAllocationAfter(qint64 count) { allocationsLeft = count; }
 

@@ -157,6 +157,14 @@ bool visitBackward(const rope::Node &node, qint64 start, qint64 beforeByte,
 
 TextSlice::TextSlice(QStringView text) : m_tree(treeOf(text)) { }
 
+TextSlice TextSlice::fromUtf8(QByteArrayView utf8)
+{
+    Builder builder;
+    bool endedWithCr = false;
+    appendWithCrLf(builder, utf8.data(), utf8.size(), endedWithCr);
+    return TextSlice(builder.tree());
+}
+
 qsizetype TextSlice::length() const { return rope::units(m_tree); }
 
 QString TextSlice::toString() const
@@ -171,6 +179,14 @@ QString TextSlice::toString() const
         });
     }
     return text;
+}
+
+qint64 TextSlice::byteLength() const { return rope::bytes(m_tree); }
+
+void TextSlice::readUtf8(const std::function<bool(QByteArrayView)> &visit) const
+{
+    if (m_tree)
+        visitForward(*m_tree, 0, 0, [&](QByteArrayView bytes, qint64) { return visit(bytes); });
 }
 
 QByteArray TextSlice::toUtf8() const
@@ -244,6 +260,26 @@ void TextBuffer::setText(const QString &text)
     NodePtr tree = treeOf(text);
     commit(std::move(tree));
     clearUndo();
+    tellRenewed();
+}
+
+void TextBuffer::adopt(const TextSlice &text)
+{
+    commit(text.m_tree);
+    clearUndo();
+    tellRenewed();
+}
+
+void TextBuffer::endLoad()
+{
+    clearUndo();
+    tellRenewed();
+}
+
+void TextBuffer::tell(const TextChange &change) const
+{
+    if (m_listener)
+        m_listener(change);
 }
 
 void TextBuffer::appendLoaded(QByteArrayView utf8)
@@ -532,8 +568,20 @@ qsizetype TextBuffer::replace(qsizetype position, qsizetype count, const TextSli
     const qsizetype after = start + rope::units(inserted);
     NodePtr removed = rope::slice(root(), start, end);
     NodePtr next = rope::replaced(root(), start, end, inserted);
-    commitEdit(std::move(next), { start, std::move(removed), std::move(inserted) }, merge);
+    commitEdit(std::move(next), { start, std::move(removed), inserted }, merge);
+    tell(TextReplaced { start, end - start, TextSlice(std::move(inserted)) });
     return after;
+}
+
+void TextBuffer::apply(qsizetype position, qsizetype count, const TextSlice &text)
+{
+    const qsizetype start = snapped(position);
+    const qsizetype end
+        = std::max(start, snapped(start + std::clamp<qsizetype>(count, 0, length())));
+    if (end == start && !text.m_tree)
+        return;
+    commit(rope::replaced(root(), start, end, text.m_tree));
+    tell(TextReplaced { start, end - start, text });
 }
 
 // The changes of a rewrite, in order: for each, the bytes between it and the one before in the
@@ -706,6 +754,7 @@ qsizetype TextBuffer::finishRewrite(Rewrite rewrite,
     commitEdit(root(), std::move(edit), Merge::Never, std::move(room));
     // The group, if any, goes on in a step after this one.
     m_groupStarted = false;
+    tellRenewed();
     if (complete)
         return span.position;
     PartialRewrite partial;
@@ -785,6 +834,7 @@ TextBuffer::Span TextBuffer::moveRewriteStep(std::vector<Step> &from, std::vecto
     Edit &edit = from.back().front();
     const Walk walk = walkRun(*edit.changes, edit.run, forward, false);
     m_mergeOpen = false;
+    tellRenewed();
     const Span span { edit.position, positionOfByte(walk.end) - edit.position };
     if (walk.reached.index == edit.run.end) {
         to.push_back(std::move(from.back()));
@@ -900,9 +950,12 @@ TextBuffer::Span TextBuffer::moveStep(std::vector<Step> &from, std::vector<Step>
         return moveRewriteStep(from, to, forward);
     NodePtr next = root();
     Span span;
+    std::vector<TextReplaced> changes;
+    changes.reserve(step.size());
     const auto apply = [&](const Edit &edit, const NodePtr &out, const NodePtr &in) {
         next = rope::replaced(next, edit.position, edit.position + rope::units(out), in);
         span = { edit.position, rope::units(in) };
+        changes.push_back({ edit.position, rope::units(out), TextSlice(in) });
     };
     if (forward) {
         for (const Edit &edit : step)
@@ -917,5 +970,7 @@ TextBuffer::Span TextBuffer::moveStep(std::vector<Step> &from, std::vector<Step>
     to.push_back(std::move(from.back()));
     from.pop_back();
     m_mergeOpen = false;
+    for (const TextReplaced &change : changes)
+        tell(change);
     return span;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "textchange.h"
 #include "textslice.h"
 
 #include <QByteArrayView>
@@ -44,12 +45,21 @@ public:
 
     // Replaces the whole text and forgets the undo history.
     void setText(const QString &text);
+    // The same with a text made elsewhere, whose chunks it takes over.
+    void adopt(const TextSlice &text);
     // Add text at the end without undo records, for loading after setText({}). A CR at the
     // end of one call and an LF at the start of the next form one line break.
     void appendLoaded(QByteArrayView utf8); // valid UTF-8
     void appendLoaded(QStringView text);
 
+    // Every change of the text from now on, as it is made (see TextChange).
+    void setChangeListener(TextChangeListener listener) { m_listener = std::move(listener); }
+    // Ends a load: the text as appended is told as a whole new text.
+    void endLoad();
+
     QString text() const;
+    // The whole text as it is now, sharing the chunks: O(1).
+    TextSlice whole() const { return TextSlice(root()); }
     // The text handed to sink in pieces of up to about 64K units, decoded into one reused buffer,
     // so that the whole text is never held twice. No piece ends between the two halves of a
     // surrogate pair or between CR and LF.
@@ -92,6 +102,9 @@ public:
     // The same with a slice, which goes in as it is: its chunks are shared, not copied.
     qsizetype replace(qsizetype position, qsizetype count, const TextSlice &text,
                       Merge merge = Merge::Never);
+    // The same as no step of the history, which it leaves as it was (a text rebuilt from a
+    // record of its changes).
+    void apply(qsizetype position, qsizetype count, const TextSlice &text);
     // Where an undo or redo left the text: the span of text it put back (empty for a removal).
     struct Span
     {
@@ -230,7 +243,10 @@ private:
     void appendLoading(const std::function<void(rope::Builder &, bool &endedWithCr)> &append,
                        qint64 mostBytes);
     Span moveStep(std::vector<Step> &from, std::vector<Step> &to, bool forward);
+    void tell(const TextChange &change) const;
+    void tellRenewed() const { tell(TextRenewed { whole() }); }
 
+    TextChangeListener m_listener;
     // Loading keeps the tree under construction and makes the whole tree of it only when it is
     // looked at.
     mutable NodePtr m_root;

@@ -11,6 +11,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QScreen>
+#include <QTimer>
 #include <QWindow>
 #if QT_CONFIG(sessionmanager)
 #include <QSessionManager>
@@ -43,6 +44,7 @@ void QtForm::build(const FormDesign &design)
     setWindowTitle(design.caption);
     m_client->setObjectName(design.name + QStringLiteral("_client"));
     m_resize = design.resize;
+    m_shown = design.shown;
     m_queryUnload = design.queryUnload;
     m_fileDrop = design.fileDrop;
     setAcceptDrops(bool(m_fileDrop));
@@ -119,6 +121,9 @@ void QtForm::start(const FormDesign &design)
     show();
     m_textBox->setFocus();
     dispatch(m_resize);
+    // Once the window is on the screen, so that what the handler asks has it as its parent.
+    if (m_shown)
+        QTimer::singleShot(0, this, [this] { dispatch(m_shown); });
 }
 
 // A window description made for another screen, or a large scale factor, can make the window

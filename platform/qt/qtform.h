@@ -57,6 +57,7 @@ private:
     QtTextArea *m_textBox;
     QtFindDialog *m_findDialog;
     std::function<void()> m_resize;
+    std::function<void()> m_shown;
     std::function<void(qint16 &)> m_queryUnload;
     std::function<void(const QString &)> m_fileDrop;
     bool m_ended = false;

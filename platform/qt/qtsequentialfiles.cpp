@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <limits>
 #include <new>
 
 #ifdef Q_OS_UNIX
@@ -223,6 +224,15 @@ qint64 QtSequentialFiles::availableMemory()
 #else
     return -1;
 #endif
+}
+
+qint64 QtSequentialFiles::largestText()
+{
+    const qint64 available = availableMemory();
+    if (available < 0)
+        return std::numeric_limits<qint64>::max();
+    // The inverse of memoryToOpen.
+    return std::max<qint64>(0, (available - memoryToOpen(0)) / 9 * 8);
 }
 
 qint16 QtSequentialFiles::freeFile()

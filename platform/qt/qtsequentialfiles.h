@@ -29,6 +29,8 @@ public:
     static qint64 memoryToOpen(qint64 fileSize) { return fileSize + fileSize / 8 + (32 << 20); }
     // Bytes the process can still take, or -1 where that cannot be told.
     static qint64 availableMemory();
+    // The longest text, in bytes of UTF-8, that would fit in that memory now.
+    static qint64 largestText();
 
     QtSequentialFiles();
     ~QtSequentialFiles() override;
