@@ -234,7 +234,9 @@ Sample plainWriteSynced(const QString &source, const QString &target)
 Sample encodeOnly(const QString &source)
 {
     const QString text = QString::fromUtf8(readFile(source));
-    return measure([&] { encodeItem(text, [](QByteArrayView piece) { sink += piece.size(); }); });
+    return measure([&] {
+        encodeItem(text, TextEncoding::Utf8, [](QByteArrayView piece) { sink += piece.size(); });
+    });
 }
 
 // The fastest of the runs, and the largest peak among them.
@@ -291,8 +293,10 @@ int main(int argc, char *argv[])
                 runs);
     std::printf("%-7s %-28s %10s %10s %10s   %s\n", "file", "work", "time ms", "peak MB",
                 "added MB", "vs floor");
-    std::printf("(floors: reading vs plain read + fromUtf8; encoding vs plain write; writing the "
-                "document, which syncs, vs plain write + fsync)\n");
+    std::printf(
+        "(floors: reading vs plain read + fromUtf8; the other encodings in bulk vs UTF-8 in "
+        "bulk; encoding vs plain write; writing the document, which syncs, vs plain write "
+        "+ fsync)\n");
     for (const QString &size : sizes) {
         const qint64 megabytes = size.toLongLong();
         if (megabytes <= 0)
@@ -306,10 +310,30 @@ int main(int argc, char *argv[])
                 return 1;
             }
         }
+        // The same text in the other encodings Open reads: Windows-1252 (its accented letters
+        // one byte each, so the file is not UTF-8) and UTF-16 LE with its mark.
+        const QString source1252 = dir.filePath(u"doc-%1mb-1252.txt"_s.arg(megabytes));
+        const QString source16 = dir.filePath(u"doc-%1mb-utf16.txt"_s.arg(megabytes));
+        {
+            const QByteArray utf8 = readFile(source);
+            QFile file1252(source1252);
+            QFile file16(source16);
+            const QString text = QString::fromUtf8(utf8);
+            const QByteArray utf16 = "\xff\xfe"
+                + QByteArray(reinterpret_cast<const char *>(text.utf16()), text.size() * 2);
+            if (!file1252.open(QIODevice::WriteOnly) || !file16.open(QIODevice::WriteOnly)
+                || file1252.write(QByteArray(utf8).replace("\xc3\xa9", "\xe9")) < 0
+                || file16.write(utf16) < 0) {
+                std::fprintf(stderr, "cannot write the other encodings\n");
+                return 1;
+            }
+        }
         const QByteArray label = (size + u" MB"_s).toUtf8();
         const Sample decode = best(runs, [&] { return plainDecode(source); });
         const Sample items = best(runs, [&] { return readItems(source); });
         const Sample bulk = best(runs, [&] { return readItemsInBulk(source); });
+        const Sample bulk1252 = best(runs, [&] { return readItemsInBulk(source1252); });
+        const Sample bulk16 = best(runs, [&] { return readItemsInBulk(source16); });
         const Sample write = best(runs, [&] { return plainWrite(source, target); });
         const Sample synced = best(runs, [&] { return plainWriteSynced(source, target); });
         const Sample encode = best(runs, [&] { return encodeOnly(source); });
@@ -324,6 +348,8 @@ int main(int argc, char *argv[])
         printRow(label.constData(), "plain read + fromUtf8", decode, nullptr);
         printRow(label.constData(), "read all items", items, &decode);
         printRow(label.constData(), "read all items in bulk", bulk, &decode);
+        printRow(label.constData(), "in bulk, Windows-1252", bulk1252, &bulk);
+        printRow(label.constData(), "in bulk, UTF-16 (2x the bytes)", bulk16, &bulk);
         printRow(label.constData(), "plain write", write, nullptr);
         printRow(label.constData(), "plain write + fsync", synced, nullptr);
         printRow(label.constData(), "encode written form only", encode, &write);
@@ -336,6 +362,8 @@ int main(int argc, char *argv[])
         printRow(label.constData(), "written: its item in bulk", writtenBulk, &writtenDecode);
         std::fflush(stdout);
         QFile::remove(source);
+        QFile::remove(source1252);
+        QFile::remove(source16);
         QFile::remove(target);
     }
     return sink == -1 ? 1 : 0;

@@ -1,7 +1,7 @@
 // Times Find, Replace All and its undo in the real text box on a comma-dense text (one short
 // field per line, as Open makes of a spreadsheet export), against memmem over the same bytes.
 //
-//   bench_search [--mb SIZE] [--runs N] [--replace-only]
+//   bench_search [--mb SIZE] [--runs N] [--replace-only] [--expressions-only]
 #include "generatedfields.h"
 #include "qttextarea.h"
 
@@ -85,6 +85,41 @@ void row(const char *name, double value, const char *unit, double target, const 
                 against, value <= target ? "met" : "NOT met");
 }
 
+// Replace All of a regular expression: its time per match on texts of growing size, which must
+// stay flat, and against the plain pattern with the same matches.
+void expressionRows(const QByteArray &bytes, QtTextArea &area, int runs)
+{
+    const auto replaceAll = [&](QByteArrayView text, const SearchRequest &request,
+                                const QString &replaceWith, qint64 &matches) {
+        std::vector<double> times;
+        for (int run = 0; run < runs; ++run) {
+            area.setText(QString::fromUtf8(text));
+            const double start = cpuMilliseconds();
+            matches = area.replaceAll(request, replaceWith);
+            times.push_back(cpuMilliseconds() - start);
+        }
+        return median(times);
+    };
+    std::printf("Replace All of the regular expression \\b by \"\u00e9\" (every word's edges):\n");
+    for (const double megabytes : { 0.3, 0.7, 1.3, 10.0 }) {
+        const QByteArrayView text
+            = QByteArrayView(bytes).first(std::min<qsizetype>(bytes.size(), megabytes * (1 << 20)));
+        qint64 matches = 0;
+        const double time = replaceAll(text, { u"\\b"_s, true, false, true }, u"\u00e9"_s, matches);
+        std::printf("  %5.1f MB: %8lld matches, %9.1f ms, %.3f us per match\n", megabytes,
+                    qlonglong(matches), time, time * 1000 / double(std::max<qint64>(1, matches)));
+    }
+    qint64 plainMatches = 0, expressionMatches = 0;
+    const double plain
+        = replaceAll(bytes, { u"ember"_s, true, false, false }, u"amber"_s, plainMatches);
+    std::printf("%-44s %9.1f ms, %lld matches\n", "Replace All of \"ember\", plain", plain,
+                qlonglong(plainMatches));
+    const double expression
+        = replaceAll(bytes, { u"emb(e)r"_s, true, false, true }, u"amb\\1r"_s, expressionMatches);
+    std::printf("Replace All of emb(e)r by amb\\1r: %lld matches\n", qlonglong(expressionMatches));
+    row("  time", expression, "ms", 3 * plain, "ms (3x the plain pattern)");
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -105,6 +140,10 @@ int main(int argc, char *argv[])
     std::printf("comma-dense text: %.1f MB, %lld lines; processor time, median of %d runs\n",
                 double(bytes.size()) / (1024 * 1024), qlonglong(area.lineCount()), runs);
 
+    if (args.contains(u"--expressions-only"_s)) {
+        expressionRows(bytes, area, runs);
+        return 0;
+    }
     const bool finds = !args.contains(u"--replace-only"_s);
     const QByteArray absent = "zebra-quokka";
     const double floor = millisecondsOf(finds ? runs : 1, [&] {
@@ -180,5 +219,6 @@ int main(int argc, char *argv[])
     replaceAll(u"7"_s, u"8"_s);
     replaceAll(u"7"_s, u"seven"_s);
     replaceAll(u"e"_s, u"E"_s);
+    expressionRows(bytes, area, runs);
     return 0;
 }

@@ -6,7 +6,6 @@
 #include <QStringEncoder>
 
 #include <algorithm>
-#include <cstring>
 
 using namespace Qt::StringLiterals;
 
@@ -31,18 +30,29 @@ qsizetype firstLoneSurrogate(QStringView text)
     return -1;
 }
 
-Failure unrepresentable(QStringView text, qsizetype offset)
+// Without an early exit, so that the compiler checks many units a step.
+bool hasSurrogate(QStringView text)
 {
-    const qsizetype at = firstLoneSurrogate(text);
-    if (at < 0) {
-        return Failure(FailureNumber::InvalidProcedureCall,
-                       u"The text holds a character that the system's encoding cannot represent, "
-                       "so it was not written."_s);
-    }
+    const char16_t *units = text.utf16();
+    bool found = false;
+    for (qsizetype i = 0; i < text.size(); ++i)
+        found |= (units[i] & 0xF800) == 0xD800;
+    return found;
+}
+
+qsizetype firstUnstorable(TextEncoding encoding, QStringView text)
+{
+    return encoding == TextEncoding::Windows1252 ? firstUnstorableIn1252(text)
+                                                 : firstLoneSurrogate(text);
+}
+
+Failure unrepresentable(TextEncoding encoding, QStringView text, qsizetype offset)
+{
+    const qsizetype at = firstUnstorable(encoding, text);
     const QString code = u"%1"_s.arg(text[at].unicode(), 4, 16, QLatin1Char('0')).toUpper();
     return Failure(FailureNumber::InvalidProcedureCall,
-                   u"The text holds a character that the system's encoding cannot represent "
-                   "(U+%1 at character %2), so it was not written."_s.arg(code)
+                   u"The text holds a character that %1 cannot represent (U+%2 at character %3), "
+                   "so it was not written."_s.arg(encodingName(encoding), code)
                        .arg(offset + at + 1));
 }
 
@@ -56,16 +66,6 @@ qsizetype pieceEnd(QStringView text, qsizetype start)
     return end;
 }
 
-// Qt takes the system's 8-bit encoding to be UTF-8 everywhere but on Windows; naming it outright
-// selects Qt's fast UTF-8 converter instead of the generic locale one (three times slower here,
-// and twice the memory while decoding).
-constexpr QStringConverter::Encoding SystemEncoding =
-#ifdef Q_OS_WIN
-    QStringConverter::System;
-#else
-    QStringConverter::Utf8;
-#endif
-
 void keepPiece(QList<QString> &pieces, QString &piece, qsizetype used)
 {
     if (used > 0) {
@@ -75,96 +75,43 @@ void keepPiece(QList<QString> &pieces, QString &piece, qsizetype used)
     piece = QString();
 }
 
-// Decodes the file into pieces of at most pieceLength characters, or fails at the first bytes
-// that are not valid in the encoding. Each read is cut before a character it does not hold whole
-// (the converter is stateless: an incomplete sequence is an error, not held back), and that tail
-// starts the next read. The cut assumes UTF-8, the only multi-byte encoding read here.
-bool decodePieces(const ReadBytes &read, qsizetype pieceLength, QStringConverter::Encoding encoding,
-                  QList<QString> &pieces)
-{
-    static constexpr QByteArrayView Bom("\xEF\xBB\xBF");
-    const bool utf8 = encoding != QStringConverter::Latin1;
-    QStringDecoder decoder(
-        encoding, QStringConverter::Flag::Stateless | QStringConverter::Flag::ConvertInitialBom);
-    const qsizetype readSize = std::min(pieceLength, DocumentReadSize);
-    QByteArray buffer(readSize + 3, Qt::Uninitialized);
-    QString piece;
-    qsizetype used = 0; // characters of piece decoded so far
-    qint64 offset = 0;
-    qsizetype carried = 0;
-    bool atStart = utf8;
-    for (;;) {
-        const qsizetype count = read(offset, buffer.data() + carried, readSize);
-        offset += count;
-        QByteArrayView bytes(buffer.constData(), carried + count);
-        if (count == 0) {
-            if (carried > 0)
-                return false; // the file ends inside a character
-            break;
-        }
-        if (atStart) {
-            if (bytes.size() < Bom.size() && Bom.startsWith(bytes)) {
-                carried = bytes.size();
-                continue;
-            }
-            atStart = false;
-            if (bytes.startsWith(Bom))
-                bytes = bytes.sliced(Bom.size());
-        }
-        const qsizetype cut = utf8 ? utf8Boundary(bytes) : bytes.size();
-        if (cut > 0) {
-            const qsizetype space = decoder.requiredSpace(cut);
-            if (piece.size() - used < space) {
-                keepPiece(pieces, piece, used);
-                piece = QString(std::max(pieceLength, space), Qt::Uninitialized);
-                used = 0;
-            }
-            used
-                = decoder.appendToBuffer(piece.data() + used, bytes.first(cut)) - piece.constData();
-            if (decoder.hasError())
-                return false;
-        }
-        carried = bytes.size() - cut;
-        std::memmove(buffer.data(), bytes.data() + cut, size_t(carried));
-    }
-    keepPiece(pieces, piece, used);
-    return true;
-}
-
 } // namespace
 
-qsizetype utf8Boundary(QByteArrayView bytes)
-{
-    const qsizetype size = bytes.size();
-    for (qsizetype i = size - 1; i >= 0 && i >= size - 4; --i) {
-        if (isUtf8Continuation(bytes[i]))
-            continue;
-        const uchar lead = uchar(bytes[i]);
-        const qsizetype length = lead < 0xC0 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
-        return i + length > size ? i : size;
-    }
-    return size;
-}
-
-QString decodeDocument(QByteArrayView bytes)
+QString decodeDocument(QByteArrayView bytes, TextEncoding *encoding)
 {
     const ReadBytes read = [bytes](qint64 offset, char *buffer, qsizetype size) {
         const qsizetype count = std::min(size, bytes.size() - qsizetype(offset));
         std::copy_n(bytes.data() + offset, count, buffer);
         return count;
     };
-    QList<QString> pieces = decodeDocument(read, std::max(bytes.size(), qsizetype(1)));
+    QList<QString> pieces = decodeDocument(read, std::max(bytes.size(), qsizetype(1)), encoding);
     return pieces.size() == 1 ? std::move(pieces.first()) : pieces.join(QString());
 }
 
-QList<QString> decodeDocument(const ReadBytes &read, qsizetype pieceLength)
+// The text as UTF-8 goes into pieces of at most pieceLength characters; each block of it goes into
+// one piece whole.
+QList<QString> decodeDocument(const ReadBytes &read, qsizetype pieceLength, TextEncoding *encoding)
 {
+    // A mark that the encoding did not take as its own is a character of the text.
+    QStringDecoder decoder(QStringConverter::Utf8,
+                           QStringConverter::Flag::Stateless
+                               | QStringConverter::Flag::ConvertInitialBom);
     QList<QString> pieces;
-    if (!decodePieces(read, pieceLength, SystemEncoding, pieces)) {
-        // Not valid in the encoding: every byte of the file becomes the character of that code.
-        pieces = QList<QString>();
-        decodePieces(read, pieceLength, QStringConverter::Latin1, pieces);
-    }
+    QString piece;
+    qsizetype used = 0; // characters of piece decoded so far
+    const TextEncoding found = readDocumentText(
+        read, std::min(pieceLength, DocumentReadSize), [&](QByteArrayView bytes) {
+            const qsizetype space = decoder.requiredSpace(bytes.size());
+            if (piece.size() - used < space) {
+                keepPiece(pieces, piece, used);
+                piece = QString(std::max(pieceLength, space), Qt::Uninitialized);
+                used = 0;
+            }
+            used = decoder.appendToBuffer(piece.data() + used, bytes) - piece.constData();
+        });
+    keepPiece(pieces, piece, used);
+    if (encoding)
+        *encoding = found;
     return pieces;
 }
 
@@ -201,21 +148,21 @@ void encodeUtf8Item(const std::function<void(const Utf8Sink &)> &text,
     sink(buffer);
 }
 
-} // namespace
+// Writes the characters and returns the end of what it wrote, or null when one of them cannot be
+// stored.
+using Encode = std::function<char *(char *out, QStringView text)>;
 
-void encodeItem(const TextSource &text, const std::function<void(QByteArrayView)> &sink)
+// The written form from characters, through encode.
+void encodeChars(const TextSource &text, TextEncoding encoding, const Encode &encode,
+                 const std::function<void(QByteArrayView)> &sink)
 {
-    if (SystemEncoding == QStringConverter::Utf8 && text.readUtf8) {
-        encodeUtf8Item(text.readUtf8, sink);
-        return;
-    }
-    QStringEncoder encoder(SystemEncoding, QStringConverter::Flag::Stateless);
     static constexpr char16_t Mark[] = u"\"";
     static constexpr char16_t Closing[] = u"\"\r\n";
-    // A piece of n characters becomes at most 2n with its marks doubled, plus the enclosing form.
-    QByteArray buffer(encoder.requiredSpace(2 * PieceLength + 4), Qt::Uninitialized);
+    // A piece of n characters becomes at most 2n with its marks doubled, plus the enclosing form,
+    // and a character takes at most three bytes.
+    QByteArray buffer(3 * (2 * PieceLength + 4), Qt::Uninitialized);
     char *const begin = buffer.data();
-    char *out = encoder.appendToBuffer(begin, Mark);
+    char *out = encode(begin, Mark);
     qint64 offset = 0; // characters of the text before the given piece
 
     text([&](QStringView given) {
@@ -223,27 +170,76 @@ void encodeItem(const TextSource &text, const std::function<void(QByteArrayView)
             const qsizetype end = pieceEnd(given, start);
             const QStringView piece = given.sliced(start, end - start);
             qsizetype from = 0;
-            for (qsizetype mark; (mark = piece.indexOf(u'"', from)) >= 0; from = mark + 1) {
-                out = encoder.appendToBuffer(out, piece.sliced(from, mark + 1 - from));
-                out = encoder.appendToBuffer(out, Mark);
+            for (qsizetype mark; out && (mark = piece.indexOf(u'"', from)) >= 0; from = mark + 1) {
+                out = encode(out, piece.sliced(from, mark + 1 - from));
+                out = out ? encode(out, Mark) : out;
             }
-            out = encoder.appendToBuffer(out, piece.sliced(from));
-            if (encoder.hasError())
-                throw unrepresentable(piece, offset + start);
+            out = out ? encode(out, piece.sliced(from)) : out;
+            if (!out)
+                throw unrepresentable(encoding, piece, offset + start);
             sink(QByteArrayView(begin, out - begin));
             out = begin;
             start = end;
         }
         offset += given.size();
     });
-    out = encoder.appendToBuffer(out, Closing);
+    out = encode(out, Closing);
     sink(QByteArrayView(begin, out - begin));
 }
 
-QByteArray encodeItem(QStringView text)
+QStringConverter::Encoding converterFor(TextEncoding encoding)
+{
+    switch (encoding) {
+    case TextEncoding::Utf16LE:
+        return QStringConverter::Utf16LE;
+    case TextEncoding::Utf16BE:
+        return QStringConverter::Utf16BE;
+    default:
+        return QStringConverter::Utf8;
+    }
+}
+
+} // namespace
+
+void encodeItem(const TextSource &text, TextEncoding encoding,
+                const std::function<void(QByteArrayView)> &sink)
+{
+    const QByteArrayView mark = byteOrderMark(encoding);
+    if (!mark.isEmpty())
+        sink(mark);
+    const bool utf8 = encoding == TextEncoding::Utf8 || encoding == TextEncoding::Utf8WithBom;
+    if (utf8 && text.readUtf8) {
+        encodeUtf8Item(text.readUtf8, sink);
+    } else if (encoding == TextEncoding::Windows1252) {
+        encodeChars(text, encoding, toWindows1252, sink);
+    } else {
+        // The UTF-8 converter reports lone surrogates, the UTF-16 ones copy them.
+        QStringEncoder encoder(converterFor(encoding), QStringConverter::Flag::Stateless);
+        const Encode encode = [&encoder, utf8](char *out, QStringView piece) {
+            if (!utf8 && hasSurrogate(piece) && firstLoneSurrogate(piece) >= 0)
+                return static_cast<char *>(nullptr);
+            out = encoder.appendToBuffer(out, piece);
+            return encoder.hasError() ? nullptr : out;
+        };
+        encodeChars(text, encoding, encode, sink);
+    }
+}
+
+QByteArray encodeItem(QStringView text, TextEncoding encoding)
 {
     QByteArray bytes;
     bytes.reserve(text.size() + 4);
-    encodeItem(text, [&bytes](QByteArrayView piece) { bytes.append(piece); });
+    encodeItem(text, encoding, [&bytes](QByteArrayView piece) { bytes.append(piece); });
     return bytes;
+}
+
+bool canStore(TextEncoding encoding, const TextSource &text)
+{
+    if (encoding != TextEncoding::Windows1252)
+        return true;
+    bool storable = true;
+    text([&storable](QStringView piece) {
+        storable = storable && firstUnstorableIn1252(piece) < 0;
+    });
+    return storable;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "encodings.h"
 #include "text.h"
 
 #include <QByteArray>
@@ -10,22 +11,11 @@
 
 #include <functional>
 
-// Bytes of a document file <-> characters, in the system's encoding.
+// Bytes of a document file <-> characters, in the file's encoding (see encodings.h).
 
-inline bool isUtf8Continuation(char byte) { return (uchar(byte) & 0xC0) == 0x80; }
-
-// Where UTF-8 bytes can be cut without splitting a character: before a last sequence that its
-// first byte says is not whole, else at their end. Invalid bytes are left to the decoder.
-qsizetype utf8Boundary(QByteArrayView bytes);
-
-// Decodes a whole file. A leading UTF-8 byte-order mark is skipped. Bytes that are not valid in
-// the system's encoding (a truncated multi-byte tail included) make the whole file read as
-// Latin-1, one character per byte, so that nothing is replaced or dropped.
-QString decodeDocument(QByteArrayView bytes);
-
-// Reads up to size bytes of the file, from offset bytes after its start, into buffer; returns how
-// many, 0 at the end of the file. Throws a Failure when the file cannot be read.
-using ReadBytes = std::function<qsizetype(qint64 offset, char *buffer, qsizetype size)>;
+// Decodes a whole file, in the encoding its bytes tell, its byte-order mark skipped; nothing is
+// replaced or dropped. The encoding goes to encoding when given.
+QString decodeDocument(QByteArrayView bytes, TextEncoding *encoding = nullptr);
 
 constexpr qsizetype DocumentReadSize = 1 << 20;
 
@@ -36,18 +26,27 @@ constexpr qsizetype DocumentPieceLength = 16 * DocumentReadSize + (64 << 10);
 
 // The same decoding for a file read DocumentReadSize bytes at a time, so that its bytes are never
 // held whole: the text comes back in pieces of at most pieceLength characters, none of them
-// empty. The Latin-1 case reads the file again from its start.
-QList<QString> decodeDocument(const ReadBytes &read, qsizetype pieceLength = DocumentPieceLength);
+// empty. The file is read twice, the first time to settle its encoding. Throws a Failure when it
+// cannot be read or changes between the two.
+QList<QString> decodeDocument(const ReadBytes &read, qsizetype pieceLength = DocumentPieceLength,
+                              TextEncoding *encoding = nullptr);
 
-// Hands the encoded written form of one item to the sink, piece by piece in order: a mark, the
-// text with each of its marks doubled, a mark, CR LF. The text is encoded as its source hands it
-// over, so neither it nor the encoded form is ever held whole. A character the system's encoding
-// cannot represent throws a Failure before the piece holding it reaches the sink; so does the sink.
-void encodeItem(const TextSource &text, const std::function<void(QByteArrayView)> &sink);
-inline void encodeItem(QStringView text, const std::function<void(QByteArrayView)> &sink)
+// Hands the written form of one item in the encoding to the sink, piece by piece in order: the
+// encoding's byte-order mark if it has one, a quotation mark, the text with each of its marks
+// doubled, a mark, CR LF. The text is encoded as its source hands it over, so neither it nor the
+// encoded form is ever held whole. A character the encoding cannot store throws a Failure
+// before the piece holding it reaches the sink; so does the sink.
+void encodeItem(const TextSource &text, TextEncoding encoding,
+                const std::function<void(QByteArrayView)> &sink);
+inline void encodeItem(QStringView text, TextEncoding encoding,
+                       const std::function<void(QByteArrayView)> &sink)
 {
-    encodeItem(wholeText(text), sink);
+    encodeItem(wholeText(text), encoding, sink);
 }
 
 // The same, gathered into one array.
-QByteArray encodeItem(QStringView text);
+QByteArray encodeItem(QStringView text, TextEncoding encoding = TextEncoding::Utf8);
+
+// Whether the encoding can store every character of the text: only Windows-1252 lacks some. A
+// lone half of a surrogate pair, which no encoding stores, is reported where it is written.
+bool canStore(TextEncoding encoding, const TextSource &text);

@@ -30,10 +30,10 @@ private:
 } // namespace
 
 void writeDocument(SequentialFiles &files, qint16 number, const QString &path,
-                   const TextSource &text)
+                   const TextSource &text, TextEncoding encoding)
 {
     OpenNumber guard(files, number);
-    files.openForOutput(path, number);
+    files.openForOutput(path, number, encoding);
     files.writeItem(number, text);
     files.close(number);
 }

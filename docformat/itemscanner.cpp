@@ -50,29 +50,11 @@ const char *findMark(const char *from, const char *end)
     return mark ? static_cast<const char *>(mark) : end;
 }
 
-// Latin-1 to UTF-8: one or two bytes per character.
-void latin1ToUtf8(QByteArrayView bytes, QByteArray &out)
-{
-    out.resize(2 * bytes.size());
-    char *to = out.data();
-    for (const char c : bytes) {
-        const uchar code = uchar(c);
-        if (code < 0x80) {
-            *to++ = c;
-        } else {
-            *to++ = char(0xC0 | (code >> 6));
-            *to++ = char(0x80 | (code & 0x3F));
-        }
-    }
-    out.truncate(to - out.constData());
-}
-
 } // namespace
 
-ItemScanner::ItemScanner(Encoding encoding, QStringView lineBreak, Sink sink, qsizetype runSize)
-    : m_encoding(encoding),
-      m_lineBreak(encoding == Encoding::Utf8 ? lineBreak.toUtf8() : lineBreak.toLatin1()),
-      m_lineBreakCharacters(lineBreak.size()), m_sink(std::move(sink)), m_runSize(runSize),
+ItemScanner::ItemScanner(QStringView lineBreak, Sink sink, qsizetype runSize)
+    : m_lineBreak(lineBreak.toUtf8()), m_lineBreakCharacters(lineBreak.size()),
+      m_sink(std::move(sink)), m_runSize(runSize),
       m_out(runSize + Spare + m_lineBreak.size(), Qt::Uninitialized)
 {
 }
@@ -206,10 +188,6 @@ void ItemScanner::handOver(qsizetype size, qsizetype items)
         m_partCharacters = run.characters;
         run.characters = 0;
     }
-    if (m_encoding == Encoding::Latin1) {
-        latin1ToUtf8(text, m_converted);
-        text = m_converted;
-    }
     run.text = text;
     m_sink(run);
     std::memmove(m_out.data(), m_out.constData() + size, size_t(m_used - size));
@@ -225,14 +203,12 @@ void ItemScanner::handOverPart()
     if (m_items > 0)
         handOver(m_itemsEnd, m_items);
     const QByteArrayView part(m_out.constData(), m_used);
-    handOver(m_encoding == Encoding::Utf8 ? utf8Boundary(part) : m_used, 0);
+    handOver(utf8Boundary(part), 0);
 }
 
 // UTF-16 units of the bytes: one per character, two for one outside the basic plane.
-qint64 ItemScanner::characters(QByteArrayView bytes) const
+qint64 ItemScanner::characters(QByteArrayView bytes)
 {
-    if (m_encoding == Encoding::Latin1)
-        return bytes.size();
     qint64 count = 0;
     for (const char c : bytes)
         count += qint64(!isUtf8Continuation(c)) + qint64(uchar(c) >= 0xF0);
@@ -260,63 +236,14 @@ void ItemScanner::finish()
         handOver(m_used, m_items);
 }
 
-namespace {
-
-constexpr QByteArrayView Bom("\xEF\xBB\xBF");
-
-Failure changedWhileRead()
-{
-    return Failure(FailureNumber::DeviceIOError,
-                   u"Device I/O error: the file changed while it was being read."_s);
-}
-
-// Reads the file from offset to its end, blockSize bytes at a time, and hands each block
-// on cut at a UTF-8 character boundary (the rest starts the next block). Returns false when the
-// bytes are not valid UTF-8; with check off, every block is handed on as it is.
-bool readBlocks(const ReadBytes &read, qsizetype blockSize, qint64 offset, bool check,
-                const std::function<void(QByteArrayView)> &take)
-{
-    QByteArray buffer(blockSize + 3, Qt::Uninitialized);
-    qsizetype carried = 0;
-    for (;;) {
-        const qsizetype count = read(offset, buffer.data() + carried, blockSize);
-        offset += count;
-        if (count == 0)
-            return carried == 0;
-        const QByteArrayView bytes(buffer.constData(), carried + count);
-        const qsizetype cut = check ? utf8Boundary(bytes) : bytes.size();
-        if (check && !bytes.first(cut).isValidUtf8())
-            return false;
-        take(bytes.first(cut));
-        carried = bytes.size() - cut;
-        std::memmove(buffer.data(), bytes.data() + cut, size_t(carried));
-    }
-}
-
-// Whether the file is valid UTF-8, and where its text starts (after a byte-order mark).
-bool isUtf8(const ReadBytes &read, qsizetype blockSize, qint64 &start)
-{
-    char head[3];
-    qsizetype size = 0;
-    for (qsizetype count = 1; size < 3 && count > 0; size += count)
-        count = read(size, head + size, 3 - size);
-    start = QByteArrayView(head, size) == Bom ? Bom.size() : 0;
-    return readBlocks(read, blockSize, start, true, [](QByteArrayView) {});
-}
-
-} // namespace
-
-void scanDocument(const ReadBytes &read, QStringView lineBreak, const ItemScanner::Sink &sink,
-                  qsizetype runSize)
+TextEncoding scanDocument(const ReadBytes &read, QStringView lineBreak,
+                          const ItemScanner::Sink &sink, qsizetype runSize)
 {
     // A few stretches' worth per read: the whole read size for the usual stretches.
     const qsizetype blockSize = std::min(DocumentReadSize, 4 * runSize);
-    qint64 start = 0;
-    const bool utf8 = isUtf8(read, blockSize, start);
-    ItemScanner scanner(utf8 ? ItemScanner::Encoding::Utf8 : ItemScanner::Encoding::Latin1,
-                        lineBreak, sink, runSize);
-    if (!readBlocks(read, blockSize, utf8 ? start : 0, utf8,
-                    [&scanner](QByteArrayView bytes) { scanner.scan(bytes); }))
-        throw changedWhileRead();
+    ItemScanner scanner(lineBreak, sink, runSize);
+    const TextEncoding encoding = readDocumentText(
+        read, blockSize, [&scanner](QByteArrayView bytes) { scanner.scan(bytes); });
     scanner.finish();
+    return encoding;
 }

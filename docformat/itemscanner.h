@@ -9,20 +9,16 @@
 
 #include <functional>
 
-// Splits the bytes of a document file into items by the rules of ItemReader, many bytes at a
-// time, and hands them on as one text without a string per item: each item followed by the line
-// break, in stretches (ItemRun) of UTF-8 of about runSize bytes, cut only at character boundaries.
-// Latin-1 bytes are turned into UTF-8 on the way.
+// Splits the text of a document file, as UTF-8, into items by the rules of ItemReader, many bytes
+// at a time, and hands them on as one text without a string per item: each item followed by the
+// line break, in stretches (ItemRun) of about runSize bytes, cut only at character boundaries.
 class ItemScanner
 {
 public:
-    enum class Encoding { Utf8, Latin1 };
     using Sink = std::function<void(const ItemRun &)>;
     static constexpr qsizetype DefaultRunSize = DocumentReadSize / 4;
 
-    // The line break holds Latin-1 characters only.
-    ItemScanner(Encoding encoding, QStringView lineBreak, Sink sink,
-                qsizetype runSize = DefaultRunSize);
+    ItemScanner(QStringView lineBreak, Sink sink, qsizetype runSize = DefaultRunSize);
 
     // The next bytes of the file, cut anywhere. UTF-8 must be valid once the pieces are joined.
     void scan(QByteArrayView bytes);
@@ -40,10 +36,9 @@ private:
     void endItem();
     void handOver(qsizetype size, qsizetype items);
     void handOverPart();
-    qint64 characters(QByteArrayView bytes) const;
+    static qint64 characters(QByteArrayView bytes);
 
-    Encoding m_encoding;
-    QByteArray m_lineBreak; // in the encoding being read
+    QByteArray m_lineBreak;
     qsizetype m_lineBreakCharacters;
     Sink m_sink;
     State m_state = State::ItemStart;
@@ -54,12 +49,12 @@ private:
     qsizetype m_itemsEnd = 0; // after the line break of the last item in m_out
     qsizetype m_items = 0; // items in m_out
     qint64 m_partCharacters = 0; // of the item under way, in stretches handed over already
-    QByteArray m_converted; // a Latin-1 stretch in UTF-8
 };
 
-// Reads a whole document file through read and hands its items to the sink, as ItemScanner does:
-// a first pass settles the encoding (UTF-8 with its byte-order mark skipped when every byte is
-// valid, else Latin-1), the second one scans. Throws a Failure when the file cannot be read, when
-// it changes between the passes, and when it ends inside a quoted item.
-void scanDocument(const ReadBytes &read, QStringView lineBreak, const ItemScanner::Sink &sink,
-                  qsizetype runSize = ItemScanner::DefaultRunSize);
+// Reads a whole document file through read and hands its items to the sink, as ItemScanner does,
+// and returns the file's encoding: a first pass settles it (readDocumentText), the second one
+// scans. Throws a Failure when the file cannot be read, when it changes between the passes, and
+// when it ends inside a quoted item.
+TextEncoding scanDocument(const ReadBytes &read, QStringView lineBreak,
+                          const ItemScanner::Sink &sink,
+                          qsizetype runSize = ItemScanner::DefaultRunSize);

@@ -55,6 +55,7 @@ void Form1::abandonOpen(const Failure &failure, bool readingBegun)
     if (readingBegun) {
         CurrentFile.clear();
         CurrentFileStamp = {};
+        FileEncoding = TextEncoding::Utf8;
         TextChanged = false;
         Journal.settle(CurrentFile, CurrentFileStamp);
     }
@@ -72,7 +73,19 @@ void Form1::File_Open_Click()
     const QString fileName = CommonDialog1.fileName();
     if (trimSpaces(fileName).isEmpty())
         return;
+    openFile(fileName);
+}
 
+void Form1::Form_DropFile(const QString &fileName)
+{
+    if (TextChanged && !confirmDiscard())
+        return;
+    openFile(fileName);
+}
+
+// The reading of Open, once the user has agreed to drop the changes and chosen the file.
+void Form1::openFile(const QString &fileName)
+{
     // Taken before reading, so that a change made meanwhile shows as one.
     const FileStamp stamp = Files.fileStamp(fileName);
     bool readingBegun = false;
@@ -103,6 +116,7 @@ void Form1::File_Open_Click()
                 throw;
             }
             Text1.endLoad();
+            FileEncoding = Files.encoding(FileNumber);
             Files.close(FileNumber);
         }
         CurrentFile = fileName;
@@ -117,14 +131,19 @@ void Form1::File_Open_Click()
     }
 }
 
-// The text goes to the file in pieces as it is encoded: a large document is never held a second
-// time, neither as one string nor as the file's bytes.
-void Form1::saveDocument()
+// The text box's text, handed over in pieces: a large document is never held a second time,
+// neither as one string nor as the file's bytes.
+TextSource Form1::documentText()
+{
+    return { [this](const TextSink &sink) { Text1.readText(sink); },
+             [this](const Utf8Sink &sink) { Text1.readUtf8(sink); } };
+}
+
+void Form1::saveDocument(TextEncoding encoding)
 {
     FileNumber = Files.freeFile();
-    writeDocument(Files, FileNumber, CurrentFile,
-                  { [this](const TextSink &sink) { Text1.readText(sink); },
-                    [this](const Utf8Sink &sink) { Text1.readUtf8(sink); } });
+    writeDocument(Files, FileNumber, CurrentFile, documentText(), encoding);
+    FileEncoding = encoding;
     CurrentFileStamp = Files.fileStamp(CurrentFile);
     FileSize = Text1.textLength() + 1;
     Me.setCaption(savedCaption());
@@ -132,12 +151,19 @@ void Form1::saveDocument()
     Journal.settle(CurrentFile, CurrentFileStamp);
 }
 
-// Writes under the given name; when that fails, or the user would rather keep another program's
-// changes to the file, the document keeps its name and its changes.
+// Writes under the given name, in the document's encoding or, if the user agrees, in UTF-8 where
+// that encoding cannot store the text; when that fails, or the user would rather keep another
+// program's changes to the file or its encoding, the document keeps its name and its changes.
 void Form1::storeAs(const QString &fileName)
 {
     if (fileName == CurrentFile && changedOnDisk() && !confirmReplaceChanged())
         return;
+    TextEncoding encoding = FileEncoding;
+    if (!Files.canStore(encoding, documentText())) {
+        if (!confirmUtf8(fileName))
+            return;
+        encoding = TextEncoding::Utf8;
+    }
     // A failed save that wrote over the file puts the old bytes back, which changes its times:
     // it is still the version this program knows, not another program's change.
     const bool knownOnDisk = fileName == CurrentFile && CurrentFileStamp.exists
@@ -151,7 +177,7 @@ void Form1::storeAs(const QString &fileName)
     };
     CurrentFile = fileName;
     try {
-        saveDocument();
+        saveDocument(encoding);
     } catch (const Failure &failure) {
         failed(failure);
     } catch (const std::bad_alloc &) {

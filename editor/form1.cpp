@@ -28,6 +28,7 @@ void Form1::ResetDocument()
     Me.setCaption(blankCaption());
     CurrentFile.clear();
     CurrentFileStamp = {};
+    FileEncoding = TextEncoding::Utf8;
     TextChanged = false;
     Journal.settle(CurrentFile, CurrentFileStamp);
 }
@@ -85,6 +86,15 @@ bool Form1::confirmReplaceChanged()
     Answer = Prompts.msgBox(
         CurrentFile
             + u" was changed by another program since it was opened. Replace it with this text?"_s,
+        MessageBoxes::YesNo + MessageBoxes::Exclamation + MessageBoxes::DefaultButton2, AppTitle);
+    return Answer == MessageBoxes::Yes;
+}
+
+bool Form1::confirmUtf8(const QString &fileName)
+{
+    Answer = Prompts.msgBox(
+        fileName + u" holds characters that "_s + encodingName(FileEncoding)
+            + u" cannot store. Save it as UTF-8?"_s,
         MessageBoxes::YesNo + MessageBoxes::Exclamation + MessageBoxes::DefaultButton2, AppTitle);
     return Answer == MessageBoxes::Yes;
 }

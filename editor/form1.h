@@ -21,6 +21,8 @@ public:
     void Form_Resize();
     void Text1_KeyPress(qint16 KeyAscii);
     void File_Open_Click();
+    // A file dropped on the window: opened as File > Open opens the file chosen in its dialog.
+    void Form_DropFile(const QString &fileName);
     void File_Save_Click();
     void File_Save_As_Click();
     void File_New_Click();
@@ -48,15 +50,19 @@ public:
     QString currentFile() const { return CurrentFile; }
     bool textChanged() const { return TextChanged; }
     qint64 fileSize() const { return FileSize; }
+    TextEncoding fileEncoding() const { return FileEncoding; }
 
 private:
     void ResetDocument();
-    void saveDocument();
+    void saveDocument(TextEncoding encoding);
     void storeAs(const QString &fileName);
+    TextSource documentText();
+    bool confirmUtf8(const QString &fileName);
     bool confirmDiscard();
     bool changedOnDisk();
     bool confirmReplaceChanged();
     void reportFailure(const class Failure &failure);
+    void openFile(const QString &fileName);
     void abandonOpen(const Failure &failure, bool readingBegun);
     void showFindReplace(FindDialog::Mode mode);
     void searchFor(const SearchRequest &request, bool up);
@@ -77,6 +83,8 @@ private:
     qint64 FileSize = 0;
     // CurrentFile as this program last read or wrote it.
     FileStamp CurrentFileStamp;
+    // How the document's file stores its text; UTF-8 for a document of no file.
+    TextEncoding FileEncoding = TextEncoding::Utf8;
 
     Window &Me;
     TextArea &Text1;

@@ -14,6 +14,7 @@ FormDesign Form1::design()
     form.shown = [this] { Form_Shown(); };
     form.resize = [this] { Form_Resize(); };
     form.queryUnload = [this](qint16 &cancel) { Form_QueryUnload(cancel); };
+    form.fileDrop = [this](const QString &fileName) { Form_DropFile(fileName); };
 
     form.commonDialogName = u"CommonDialog1"_s;
 

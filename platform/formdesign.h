@@ -66,4 +66,6 @@ struct FormDesign
     // The window is asked to close by the user or the session (not by the program); setting
     // the argument to non-zero keeps it open.
     std::function<void(qint16 &cancel)> queryUnload;
+    // A file was dropped on the window (from a file manager, say); raised once the drop is over.
+    std::function<void(const QString &fileName)> fileDrop;
 };

@@ -9,6 +9,28 @@
 
 #include <functional>
 
+// How a file stores its characters as bytes. The byte-order marks are part of the form: a file
+// read with one is written back with it.
+enum class TextEncoding { Utf8, Utf8WithBom, Utf16LE, Utf16BE, Windows1252 };
+
+// The name the user is shown.
+inline QString encodingName(TextEncoding encoding)
+{
+    switch (encoding) {
+    case TextEncoding::Utf8:
+        return QStringLiteral("UTF-8");
+    case TextEncoding::Utf8WithBom:
+        return QStringLiteral("UTF-8 with BOM");
+    case TextEncoding::Utf16LE:
+        return QStringLiteral("UTF-16 LE");
+    case TextEncoding::Utf16BE:
+        return QStringLiteral("UTF-16 BE");
+    case TextEncoding::Windows1252:
+        return QStringLiteral("Windows-1252");
+    }
+    return QString();
+}
+
 // Tells one version of a file's contents from the next: which file it is (device and inode), its
 // size, and its modification and change times. A user can set the first time back but not the
 // second, so bytes replaced without a change of size or modification time still show.
@@ -46,8 +68,18 @@ public:
     // The lowest number not in use; fails with TooManyFiles when none is left.
     virtual qint16 freeFile() = 0;
     virtual void openForInput(const QString &path, qint16 number) = 0;
-    // Creates the file, or replaces its contents when it exists.
-    virtual void openForOutput(const QString &path, qint16 number) = 0;
+    // Creates the file, or replaces its contents when it exists; its items are written in the
+    // encoding, after the encoding's byte-order mark if it has one.
+    virtual void openForOutput(const QString &path, qint16 number, TextEncoding encoding) = 0;
+    void openForOutput(const QString &path, qint16 number)
+    {
+        openForOutput(path, number, TextEncoding::Utf8);
+    }
+    // For input, how the file's text is stored, as its bytes tell; for output, how it is written.
+    virtual TextEncoding encoding(qint16 number) = 0;
+    // Whether the encoding can store every character of the text. Writing a character it cannot
+    // store fails.
+    virtual bool canStore(TextEncoding encoding, const TextSource &text) const = 0;
     virtual bool atEnd(qint16 number) = 0;
     // The next item, its delimiter consumed and its enclosing marks removed.
     virtual QString readItem(qint16 number) = 0;

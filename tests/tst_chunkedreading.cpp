@@ -42,8 +42,8 @@ void TestChunkedReading::piecesLetGo()
     QVERIFY(reader.atEnd());
 }
 
-// A file grown past the limit after it was opened fails at the next reading, item by item or in
-// bulk, and is closed.
+// A file grown past the memory there is after it was opened fails at the next reading, item by
+// item or in bulk, and is closed.
 void TestChunkedReading::grownPastTheLimit()
 {
     QTemporaryDir folder;
@@ -52,7 +52,7 @@ void TestChunkedReading::grownPastTheLimit()
     for (const bool bulk : { false, true }) {
         writeBytes(grows, "a");
         files.openForInput(grows, 1);
-        QVERIFY(QFile::resize(grows, QtSequentialFiles::LargestInput + 1));
+        QVERIFY(QFile::resize(grows, qint64(1) << 42)); // sparse: costs no disk
         QCOMPARE(failureOf([&] {
                      bulk ? files.readAllItems(1, u"\r\n"_s, [](const ItemRun &) {})
                           : void(files.atEnd(1));

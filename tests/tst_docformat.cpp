@@ -1,8 +1,12 @@
 // The document format on its own: written bytes, and how files decode and split into items; the
 // fuzzer tries the round trip of every text and the readers against each other.
+#include "support/encodedtext.h"
+#include "support/files.h"
 #include "support/itemruns.h"
 
 #include <QTest>
+
+Q_DECLARE_METATYPE(TextEncoding)
 
 using namespace Qt::StringLiterals;
 
@@ -16,6 +20,10 @@ private Q_SLOTS:
     void reading_data();
     void reading();
     void delimiterAtEveryOffset();
+    void encodings_data();
+    void encodings();
+    void unstorable_data();
+    void unstorable();
 };
 
 // The written form, or where the failure for a character that cannot be written points.
@@ -65,7 +73,7 @@ void TestDocFormat::writtenBytes()
             }
         };
         QByteArray fromBytes;
-        encodeItem({ wholeText(text).read, bytes },
+        encodeItem({ wholeText(text).read, bytes }, TextEncoding::Utf8,
                    [&fromBytes](QByteArrayView piece) { fromBytes.append(piece); });
         QCOMPARE(fromBytes, written);
     } catch (const Failure &failure) {
@@ -109,7 +117,7 @@ void TestDocFormat::reading_data()
         pastEnd);
     row("doubled mark as the last thing", "\"x\"\""_ba, {}, pastEnd);
 
-    // Decoding: the system's encoding (UTF-8), else every byte as Latin-1.
+    // Decoding: UTF-8, else every byte as a character of Windows-1252.
     row("only one BOM skipped", "\xef\xbb\xbf\xef\xbb\xbfz"_ba, { u"\ufeffz"_s });
     row("invalid after a BOM keeps the BOM bytes", "\xef\xbb\xbf\xff"_ba,
         { u"\u00ef\u00bb\u00bf\u00ff"_s });
@@ -119,10 +127,18 @@ void TestDocFormat::reading_data()
     row("two-, three- and four-byte characters", "\"\xc3\xa9\xe2\x82\xac\",\xf0\x9f\x98\x80\r\n"_ba,
         { u"\u00e9\u20ac"_s, u"\U0001F600"_s });
     row("BOM alone", "\xef\xbb\xbf"_ba, {});
-    row("truncated three-byte character", "ab\xe2\x82"_ba, { u"ab\u00e2\u0082"_s });
+    row("truncated three-byte character", "ab\xe2\x82"_ba, { u"ab\u00e2\u201a"_s });
     row("invalid late", "\xc3\xa9 abcdefgh\xff"_ba, { u"\u00c3\u00a9 abcdefgh\u00ff"_s });
-    row("encoded surrogate", "\xed\xa0\x80"_ba, { u"\u00ed\u00a0\u0080"_s });
-    row("Latin-1 with marks", "\"caf\xe9\",x"_ba, { u"caf\u00e9"_s, u"x"_s });
+    row("encoded surrogate", "\xed\xa0\x80"_ba, { u"\u00ed\u00a0\u20ac"_s });
+    row("Windows-1252 with marks", "\"caf\xe9\",x"_ba, { u"caf\u00e9"_s, u"x"_s });
+    // UTF-16: delimiters and marks are characters like any other, whatever their bytes.
+    row("UTF-16 LE items", "\xff\xfe\"\0a\0,\0b\0\"\0\r\0\n\0c\0,\0"_ba, { u"a,b"_s, u"c"_s });
+    row("UTF-16 BE, a comma's byte inside a character",
+        "\xfe\xff\x00"
+        "a\x2c\x00\x00,\x00"
+        "b"_ba,
+        { u"a\u2c00"_s, u"b"_s });
+    row("UTF-16 LE, unterminated", "\xff\xfe\"\0a\0"_ba, {}, pastEnd);
 }
 
 void TestDocFormat::reading()
@@ -158,6 +174,120 @@ void TestDocFormat::delimiterAtEveryOffset()
                 QCOMPARE(scanned(file), fromItems(items, Pilcrow, 0));
             }
         }
+    }
+}
+
+// A file of one item: the encoding its bytes tell, the item, and the bytes written back from it
+// in that encoding, the file itself when it is in the written form. Invalid forms fall back to
+// Windows-1252, which keeps every byte.
+void TestDocFormat::encodings_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<TextEncoding>("encoding");
+    QTest::addColumn<QString>("item");
+    QTest::addColumn<QByteArray>("written");
+
+    const auto row = [](const char *name, const QByteArray &file, TextEncoding encoding,
+                        const QString &item, const QByteArray &written = {}) {
+        QTest::addRow("%s", name) << file << encoding << item
+                                  << (written.isNull() ? file : written);
+    };
+    const QString text = u"\"caf\u00e9\" \u20ac\U0001F600\r\nx"_s;
+    const QString form = u"\"\"\"caf\u00e9\"\" \u20ac\U0001F600\r\nx\"\r\n"_s;
+    row("UTF-8", form.toUtf8(), TextEncoding::Utf8, text);
+    row("UTF-8 with BOM", "\xef\xbb\xbf" + form.toUtf8(), TextEncoding::Utf8WithBom, text);
+    row("UTF-16 LE", utf16(form, false), TextEncoding::Utf16LE, text);
+    row("UTF-16 BE", utf16(form, true), TextEncoding::Utf16BE, text);
+    row("Windows-1252", "\"\x93hi\x94 \x80 \x81\x8d\x8f\x90\x9d \xff\"\r\n"_ba,
+        TextEncoding::Windows1252,
+        u"\u201chi\u201d \u20ac \u0081\u008d\u008f\u0090\u009d \u00ff"_s);
+    const QByteArray all = everyByte();
+    // Its item (null here) is checked by its length: one character a byte.
+    row("every byte", '"' + all + "\"\r\n", TextEncoding::Windows1252, QString());
+    row("UTF-16 LE of an odd length",
+        "\xff\xfe"
+        "a\0b"_ba,
+        TextEncoding::Windows1252,
+        u"\u00ff\u00fe"
+        "a\0b"_s,
+        "\"\xff\xfe"
+        "a\0b\"\r\n"_ba);
+    row("UTF-16 LE, lone surrogate",
+        "\xff\xfe\x3d\xd8"
+        "a\0"_ba,
+        TextEncoding::Windows1252, u"\u00ff\u00fe=\u00d8a\0"_s,
+        "\"\xff\xfe\x3d\xd8"
+        "a\0\"\r\n"_ba);
+    row("UTF-16 BE, pair cut at the end", "\xfe\xff\xd8\x3d"_ba, TextEncoding::Windows1252,
+        u"\u00fe\u00ff\u00d8="_s, "\"\xfe\xff\xd8\x3d\"\r\n"_ba);
+    row("UTF-8 with BOM, invalid later", "\xef\xbb\xbf\xc3("_ba, TextEncoding::Windows1252,
+        u"\u00ef\u00bb\u00bf\u00c3("_s, "\"\xef\xbb\xbf\xc3(\"\r\n"_ba);
+}
+
+void TestDocFormat::encodings()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(TextEncoding, encoding);
+    QFETCH(QString, item);
+    QFETCH(QByteArray, written);
+    TextEncoding decoded = TextEncoding::Utf8;
+    ItemReader reader(decodeDocument(file, &decoded));
+    QCOMPARE(decoded, encoding);
+    if (item.isNull()) {
+        item = reader.next();
+        QCOMPARE(item.size(), file.size() - 4);
+    } else {
+        QCOMPARE(reader.next(), item);
+    }
+    QVERIFY(reader.atEnd());
+    // Reads of every size cut characters and marks anywhere.
+    for (qsizetype readSize = 1; readSize <= 5; ++readSize) {
+        QCOMPARE(readAll(file, readSize).items, QStringList { item });
+        Gathered bulk;
+        QCOMPARE(scanDocument(
+                     readFrom(file, readSize), Pilcrow,
+                     [&bulk](const ItemRun &run) {
+                         bulk.text += QString::fromUtf8(run.text);
+                         bulk.items += run.items;
+                         bulk.characters += run.characters;
+                     },
+                     4 * readSize),
+                 encoding);
+        QCOMPARE(bulk, fromItems({ item }, Pilcrow, 0));
+    }
+    QCOMPARE(encodeItem(item, encoding), written);
+}
+
+void TestDocFormat::unstorable_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<TextEncoding>("encoding");
+    QTest::addColumn<int>("at"); // the character the writing fails at, from 1; 0 when it works
+
+    QTest::addRow("euro sign and U+0081 in Windows-1252")
+        << u"\u20ac\u0081\u00ff"_s << TextEncoding::Windows1252 << 0;
+    QTest::addRow("U+0080 in Windows-1252") << u"ab\u0080"_s << TextEncoding::Windows1252 << 3;
+    QTest::addRow("CJK in a later piece of Windows-1252")
+        << QString(70000, u'x') + u"\u4e2d"_s << TextEncoding::Windows1252 << 70001;
+    QTest::addRow("CJK in UTF-16 BE") << u"\u4e2d"_s << TextEncoding::Utf16BE << 0;
+    QTest::addRow("lone surrogate in UTF-16 LE") << u"a\xdc00"_s << TextEncoding::Utf16LE << 2;
+}
+
+// What an encoding cannot store is told before writing, and writing it fails saying where.
+void TestDocFormat::unstorable()
+{
+    QFETCH(QString, text);
+    QFETCH(TextEncoding, encoding);
+    QFETCH(int, at);
+    const bool surrogate = text.contains(QChar(0xDC00));
+    QCOMPARE(canStore(encoding, wholeText(text)), at == 0 || surrogate);
+    QString description;
+    QCOMPARE(failureOf([&] { encodeItem(text, encoding); }, &description),
+             at ? int(FailureNumber::InvalidProcedureCall) : 0);
+    if (at) {
+        QVERIFY2(description.contains(u"%1 cannot represent"_s.arg(encodingName(encoding)))
+                     && description.contains(u"at character %1)"_s.arg(at)),
+                 qPrintable(description));
     }
 }
 

@@ -2,9 +2,12 @@
 // and message boxes: what ends up on disk, in the caption and in the document state, and that
 // no failed save costs the file on disk or the text.
 #include "editorfixture.h"
+#include "encodedtext.h"
 #include "files.h"
 
-#include <QGuiApplication>
+#include <QApplication>
+#include <QDropEvent>
+#include <QMimeData>
 
 #include <optional>
 
@@ -168,6 +171,12 @@ private Q_SLOTS:
     void failedSaveKeepsEverything();
     void saveThenOpen_data();
     void saveThenOpen();
+    void encodingKept_data();
+    void encodingKept();
+    void unstorableAsked_data();
+    void unstorableAsked();
+    void dropped_data();
+    void dropped();
 
 private:
     // What a file changed now gets as its change time, in nanoseconds.
@@ -445,6 +454,157 @@ void TestFileCommands::saveThenOpen()
     QVERIFY(f.text().text() == text + u"\r\n"_s);
     QCOMPARE(f.form.currentFile(), full);
     QCOMPARE(f.window.caption(), caption(full, text.size() + 1, true));
+}
+
+void TestFileCommands::encodingKept_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QByteArray>("saved"); // once a letter is typed at the end of the text
+    QTest::addColumn<bool>("saveAs");
+
+    const QByteArray bom = "\xef\xbb\xbf";
+    QTest::addRow("UTF-8") << "caf\xc3\xa9"_ba
+                           << "\"caf\xc3\xa9\r\nz\"\r\n"_ba << false;
+    QTest::addRow("UTF-8 with BOM") << bom + "caf\xc3\xa9" << bom + "\"caf\xc3\xa9\r\nz\"\r\n"
+                                    << false;
+    QTest::addRow("UTF-16 LE") << utf16(u"a,\u20ac"_s, false)
+                               << utf16(u"\"a\r\n\u20ac\r\nz\"\r\n"_s, false) << false;
+    QTest::addRow("UTF-16 BE, save as")
+        << utf16(u"\U0001F600"_s, true) << utf16(u"\"\U0001F600\r\nz\"\r\n"_s, true) << true;
+    QTest::addRow("Windows-1252, save as") << "\x93hi\x94 \x80"_ba
+                                           << "\"\x93hi\x94 \x80\r\nz\"\r\n"_ba << true;
+    const QByteArray all = everyByte();
+    QTest::addRow("every byte") << all << '"' + all + "\r\nz\"\r\n" << false;
+}
+
+// Save and Save As write the text in the encoding the file was read in.
+void TestFileCommands::encodingKept()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(QByteArray, saved);
+    QFETCH(bool, saveAs);
+    writeBytes(path(u"doc.txt"_s), file);
+    EditorFixture f;
+    f.start();
+    f.dialog.fileAnswers = { path(u"doc.txt"_s), path(u"other.txt"_s) };
+    f.form.File_Open_Click();
+    f.text().setSelStart(f.text().textLength());
+    f.text().setSelText(u"z"_s);
+    f.form.Text1_KeyPress(u'z');
+    saveAs ? f.form.File_Save_As_Click() : f.form.File_Save_Click();
+    QCOMPARE(boxes(f.messageBoxes.calls), QString());
+    QCOMPARE(fileBytes(path(saveAs ? u"other.txt"_s : u"doc.txt"_s)), saved);
+}
+
+void TestFileCommands::unstorableAsked_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QList<int>>("replies");
+    QTest::addColumn<bool>("written"); // in UTF-8
+
+    QTest::addRow("save, no") << u"save"_s << QList<int> { N } << false;
+    QTest::addRow("save, yes") << u"save"_s << QList<int> { Y } << true;
+    QTest::addRow("save as, yes") << u"save as"_s << QList<int> { Y } << true;
+    QTest::addRow("new, no, then keep the changes") << u"new"_s << QList<int> { N, N } << false;
+}
+
+// A character that the file's encoding cannot store: Yes writes the file in UTF-8 and the
+// document keeps UTF-8; No writes nothing and keeps the changes and the encoding.
+void TestFileCommands::unstorableAsked()
+{
+    QFETCH(QString, command);
+    QFETCH(QList<int>, replies);
+    QFETCH(bool, written);
+    const QString doc = path(u"doc.txt"_s);
+    const QString target = command == u"save as" ? path(u"other.txt"_s) : doc;
+    writeBytes(doc, "caf\xe9");
+    EditorFixture f;
+    f.start();
+    f.dialog.fileAnswers = { doc, target };
+    f.form.File_Open_Click();
+    QCOMPARE(f.form.fileEncoding(), TextEncoding::Windows1252);
+    const QString text = u"caf\u00e9 \u4e2d\r\n"_s;
+    f.text().setText(text);
+    f.form.Text1_KeyPress(u'x');
+    const QString captionBefore = f.window.caption();
+    f.messageBoxes.replies = replies;
+
+    command == u"save"      ? f.form.File_Save_Click()
+        : command == u"new" ? f.form.File_New_Click()
+                            : f.form.File_Save_As_Click();
+
+    QVERIFY(!f.messageBoxes.calls.isEmpty());
+    const auto &asked = f.messageBoxes.calls.first();
+    QCOMPARE(asked.prompt,
+             target + u" holds characters that Windows-1252 cannot store. Save it as UTF-8?"_s);
+    QCOMPARE(asked.style, 308);
+    QCOMPARE(asked.title, u"Quorvex"_s);
+    QCOMPARE(f.messageBoxes.calls.size(), replies.size());
+    QCOMPARE(fileBytes(target), written ? '"' + text.toUtf8() + "\"\r\n" : "caf\xe9"_ba);
+    QVERIFY(target == doc || fileBytes(doc) == "caf\xe9"_ba);
+    QCOMPARE(f.form.textChanged(), !written);
+    QCOMPARE(f.form.fileEncoding(), written ? TextEncoding::Utf8 : TextEncoding::Windows1252);
+    QCOMPARE(f.window.caption(), written ? caption(target, text.size() + 1) : captionBefore);
+    QCOMPARE(f.text().text(), text);
+}
+
+void TestFileCommands::dropped_data()
+{
+    QTest::addColumn<QString>("url"); // a file of the test folder, or an address as it is
+    QTest::addColumn<bool>("changed");
+    QTest::addColumn<QList<int>>("replies");
+    QTest::addColumn<QString>("text"); // the text box's text afterwards
+
+    const QString opened = u"a\r\nb\r\n"_s;
+    QTest::addRow("file") << u"dropped.txt"_s << false << QList<int>() << opened;
+    QTest::addRow("file, changed, discard")
+        << u"dropped.txt"_s << true << QList<int> { Y } << opened;
+    QTest::addRow("file, changed, keep")
+        << u"dropped.txt"_s << true << QList<int> { N } << u"hello"_s;
+    QTest::addRow("missing file") << u"missing.txt"_s << false << QList<int> { K } << u"hello"_s;
+    // The address goes in as text at the drop point, the end of the short text.
+    QTest::addRow("web address") << u"https://example.org/a.txt"_s << false << QList<int>()
+                                 << u"hellohttps://example.org/a.txt"_s;
+    QTest::addRow("text") << QString() << false << QList<int>() << u"hellodropped text"_s;
+}
+
+// A file dropped on the text box is opened as Open opens it, the discard question first; text,
+// and an address that is no local file, go into the text.
+void TestFileCommands::dropped()
+{
+    QFETCH(QString, url);
+    QFETCH(bool, changed);
+    QFETCH(QList<int>, replies);
+    QFETCH(QString, text);
+    writeBytes(path(u"dropped.txt"_s), "a,b");
+    EditorFixture f;
+    prepare(f, false, changed);
+    f.messageBoxes.replies = replies;
+    const bool isFile = url.endsWith(u".txt") && !url.contains(u':');
+    QMimeData data;
+    if (!url.isEmpty())
+        data.setUrls({ isFile ? QUrl::fromLocalFile(path(url)) : QUrl(url) });
+    data.setText(url.isEmpty() ? u"dropped text"_s : isFile ? path(url) : url);
+
+    QWidget *const viewport = f.text().viewport();
+    const QPoint at = viewport->rect().center();
+    const Qt::DropActions actions = Qt::CopyAction | Qt::MoveAction;
+    QDragEnterEvent enter(at, actions, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(viewport, &enter);
+    QVERIFY(enter.isAccepted());
+    QDragMoveEvent move(at, actions, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(viewport, &move);
+    QVERIFY(move.isAccepted());
+    QDropEvent drop(at, actions, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(viewport, &drop);
+    QVERIFY(drop.isAccepted());
+    QCOMPARE(drop.dropAction(), Qt::CopyAction);
+
+    QTRY_COMPARE(f.messageBoxes.calls.size(), replies.size());
+    QTRY_COMPARE(f.text().text(), text);
+    const bool opened = text.startsWith(u'a');
+    QCOMPARE(f.form.currentFile(), opened ? path(url) : QString());
+    QCOMPARE(f.form.textChanged(), !opened && (changed || !isFile));
 }
 
 QTEST_MAIN(TestFileCommands)

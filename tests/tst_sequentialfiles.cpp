@@ -10,6 +10,7 @@
 
 #include <QElapsedTimer>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 
 #include <functional>
 #include <optional>
@@ -107,6 +108,21 @@ int saveInChild(SavePath how, const QString &doc, const QByteArray &bytes, int s
     });
 }
 
+// Sparse files of this size cost no disk and fit in no memory.
+constexpr qint64 HugeFile = qint64(1) << 42;
+
+qint64 mappedBytes()
+{
+    QFile status(u"/proc/self/status"_s);
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmSize:"))
+            return line.mid(7).trimmed().split(' ').value(0).toLongLong() * 1024;
+    }
+    return -1;
+}
+
 } // namespace
 
 class TestSequentialFiles : public QObject, TestFolder
@@ -119,6 +135,7 @@ private Q_SLOTS:
     void numbers();
     void openFails_data();
     void openFails();
+    void refusedBeforeReading();
     void outputReplacesOnlyOnClose();
     void linksSurvive();
     void fileStaysItself_data();
@@ -231,8 +248,8 @@ void TestSequentialFiles::openFails()
     QCOMPARE(::symlink("loop", encoded(path(u"loop"_s)).constData()), 0);
     // A reader that opened this FIFO would wait for a writer forever.
     QCOMPARE(::mkfifo(encoded(path(u"fifo"_s)).constData(), 0600), 0);
-    QFile huge(path(u"huge.txt"_s)); // sparse: costs no disk
-    QVERIFY(huge.open(QIODevice::WriteOnly) && huge.resize(QtSequentialFiles::LargestInput + 1));
+    QFile huge(path(u"huge.txt"_s)); // sparse, larger than any memory: costs no disk
+    QVERIFY(huge.open(QIODevice::WriteOnly) && huge.resize(HugeFile));
     huge.close();
     const QString target = name.startsWith(u'/') || name.isEmpty() ? name : path(name);
     const QStringList before = entries(folder());
@@ -256,6 +273,34 @@ void TestSequentialFiles::openFails()
     QCOMPARE(fileBytes(path(u"plain.txt"_s)), QByteArray("x"));
     QCOMPARE(entries(folder()), before);
     QVERIFY(entries(path(u"locked"_s)).isEmpty());
+}
+
+// A file whose text cannot fit in the memory left under the address-space limit is refused when
+// it is opened, with its size and that memory named; with the limit gone, it opens.
+void TestSequentialFiles::refusedBeforeReading()
+{
+    const QString big = path(u"big.txt"_s);
+    writeBytes(big, "x");
+    QVERIFY(QFile::resize(big, 256 << 20)); // sparse: costs no disk
+    const qint64 mapped = mappedBytes();
+    QVERIFY(mapped > 0);
+    QtSequentialFiles files;
+    QString description;
+    {
+        const Limit limit(RLIMIT_AS, rlim_t(mapped + (64 << 20)));
+        QVERIFY(limit.set());
+        QCOMPARE(failureOf([&] { files.openForInput(big, 1); }, &description),
+                 int(FailureNumber::OutOfMemory));
+    }
+    const QRegularExpression told(u"^Out of memory: (.+) holds 256 MB, and only (\\d+) MB of "
+                                  "memory are available to read it\\.$"_s);
+    const QRegularExpressionMatch match = told.match(description);
+    QVERIFY2(match.hasMatch(), qPrintable(description));
+    QCOMPARE(match.captured(1), QDir::toNativeSeparators(big));
+    QVERIFY2(match.captured(2).toInt() <= 64, qPrintable(description));
+    QCOMPARE(files.freeFile(), 1);
+    files.openForInput(big, 1);
+    files.close(1);
 }
 
 // Numbers are handed out lowest first up to the highest; a failure on a number in use frees it,

@@ -4,6 +4,7 @@
 #include "textbuffer.h"
 #include "textsearch.h"
 
+#include <QElapsedTimer>
 #include <QTest>
 
 using namespace Qt::StringLiterals;
@@ -31,6 +32,8 @@ private Q_SLOTS:
     void replaceAll_data();
     void replaceAll();
     void stopsWhenAsked();
+    void stopsBetweenMatches_data();
+    void stopsBetweenMatches();
 };
 
 void TestTextSearch::findNext_data()
@@ -182,6 +185,50 @@ void TestTextSearch::stopsWhenAsked()
     asked = 0;
     QVERIFY(!search.findAll(
         chunks, u"c"_s, [](auto, auto) { return true; }, stop));
+}
+
+void TestTextSearch::stopsBetweenMatches_data()
+{
+    QTest::addColumn<int>("flags");
+    QTest::addColumn<bool>("replace");
+    QTest::addRow("Replace All, plain") << int(Case) << true;
+    QTest::addRow("Replace All, expression") << int(Expression) << true;
+    QTest::addRow("Find Previous, expression") << int(Expression | Up) << false;
+}
+
+// Many matches in one slice: once the polling interval has passed, the next ones ask whether to
+// go on, and the work stops there. A Find Previous reads every match of the slice; two million
+// of them take longer than the interval on any machine.
+void TestTextSearch::stopsBetweenMatches()
+{
+    QFETCH(int, flags);
+    QFETCH(bool, replace);
+    const Utf8Chunks chunks(QByteArray("a ").repeated(replace ? 200000 : 2000000));
+    const TextSearch search(query(flags & Expression ? u"\\ba"_s : u"a"_s, flags));
+    int asked = 0;
+    const auto stop = [&asked] { return ++asked == 0; };
+    if (!replace) {
+        const auto result = search.findNext(chunks, { chunks.byteLength(), chunks.byteLength() },
+                                            TextSearch::Direction::Backward, false, stop);
+        QVERIFY(result.stopped);
+        QVERIFY(!result.match.found());
+        QCOMPARE(asked, 1);
+        return;
+    }
+    int visited = 0;
+    QVERIFY(!search.findAll(
+        chunks, u"b"_s,
+        [&visited](auto, auto) {
+            if (++visited == 1) {
+                QElapsedTimer clock;
+                clock.start();
+                while (clock.elapsed() <= TextSearch::PollMilliseconds) { }
+            }
+            return true;
+        },
+        stop));
+    QCOMPARE(asked, 1);
+    QVERIFY2(visited <= 256, qPrintable(QString::number(visited)));
 }
 
 QTEST_MAIN(TestTextSearch)

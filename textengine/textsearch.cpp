@@ -2,6 +2,8 @@
 
 #include "textbuffer.h"
 
+#include <QElapsedTimer>
+
 #include <algorithm>
 #include <cstring>
 #include <type_traits>
@@ -84,6 +86,31 @@ private:
     const QString &m_window;
     qsizetype m_offset = 0;
     qint64 m_byte;
+};
+
+// Asks keepGoing between matches once PollMilliseconds have passed, so that a slice with many
+// matches (each with its replacement to make) is stopped as soon as one without. The clock is
+// read only every so many matches: they can come every few hundred nanoseconds.
+class MatchPacer
+{
+public:
+    explicit MatchPacer(const TextSearch::KeepGoing &keepGoing) : m_keepGoing(keepGoing)
+    {
+        m_clock.start();
+    }
+    bool keepGoing()
+    {
+        if (!m_keepGoing || ++m_matches % 256 != 0
+            || m_clock.elapsed() < TextSearch::PollMilliseconds)
+            return true;
+        m_clock.restart();
+        return m_keepGoing();
+    }
+
+private:
+    const TextSearch::KeepGoing &m_keepGoing;
+    QElapsedTimer m_clock;
+    quint32 m_matches = 0;
 };
 
 } // namespace
@@ -320,6 +347,10 @@ bool TextSearch::scanExpression(const ByteSource &text, qint64 from, qint64 unti
                                 const QString *replaceWith, const OnMatch &onMatch) const
 {
     const qint64 size = text.byteLength();
+    // A replacement that refers to no group is the same for every match: made once.
+    const bool fixed = replaceWith && !replaceWith->contains(u'\\');
+    const QString fixedReplacement
+        = fixed ? expand(QRegularExpressionMatch(), *replaceWith) : QString();
     qint64 position = from;
     qint64 reach = Context;
     qint64 growTo = 0; // a match touched the window's end: the next window reaches this far
@@ -354,21 +385,26 @@ bool TextSearch::scanExpression(const ByteSource &text, qint64 from, qint64 unti
                 --windowEnd;
         }
         bytes.truncate(windowEnd - windowStart);
-        QString window = QString::fromUtf8(bytes);
-        window.remove(u'\r');
+        qsizetype offset = windowOffset(QByteArrayView(bytes).first(position - windowStart));
+        // Line breaks read as "\n": the CRs go from the bytes, which costs less than from the
+        // characters.
+        bytes.removeIf([](char byte) { return byte == '\r'; });
+        const QString window = QString::fromUtf8(bytes);
+        bytes.clear();
         const bool more = windowEnd < size;
         const qint64 share = more ? target : size + 1;
 
         ByteMap map(window, windowStart);
-        qsizetype offset = windowOffset(QByteArrayView(bytes).first(position - windowStart));
-        bytes.clear();
         bool grow = false;
         // Where more text could change a match (or make one), the match stops at the window's
         // end as a partial one, which grows the window instead of missing the match.
         const auto matchType
             = more ? QRegularExpression::PartialPreferFirstMatch : QRegularExpression::NormalMatch;
         while (offset <= window.size()) {
-            const QRegularExpressionMatch match = m_expression.match(window, offset, matchType);
+            // The window came from valid UTF-8, so it is valid UTF-16: checked again at every
+            // match, it would cost the rest of the window each time.
+            const QRegularExpressionMatch match = m_expression.match(
+                window, offset, matchType, QRegularExpression::DontCheckSubjectStringMatchOption);
             if (!match.hasMatch() && !match.hasPartialMatch())
                 break;
             const qsizetype start16 = match.capturedStart();
@@ -386,7 +422,10 @@ bool TextSearch::scanExpression(const ByteSource &text, qint64 from, qint64 unti
             }
             const Range range { startByte, map.byteAt(end16) };
             if (!m_query.wholeWords || wholeWordAt(text, range)) {
-                if (!onMatch(range, replaceWith ? expand(match, *replaceWith) : QString()))
+                if (!onMatch(range,
+                             fixed             ? fixedReplacement
+                                 : replaceWith ? expand(match, *replaceWith)
+                                               : QString()))
                     return false;
             }
             offset = end16;
@@ -420,8 +459,9 @@ TextSearch::Result TextSearch::findNext(const ByteSource &text, Range selection,
         return result;
     const qint64 end = text.byteLength() + 1; // an empty match may stand at the very end
     // After each slice: a match ends the search, and so does the user stopping it.
+    MatchPacer pacer(keepGoing);
     const auto sliceDone = [&] {
-        if (result.match.found())
+        if (result.match.found() || result.stopped)
             return true;
         result.stopped = keepGoing && !keepGoing();
         return result.stopped;
@@ -445,8 +485,12 @@ TextSearch::Result TextSearch::findNext(const ByteSource &text, Range selection,
         for (qint64 sliceEnd = until; sliceEnd > from; sliceEnd -= SliceBytes) {
             scan(text, std::max(from, sliceEnd - SliceBytes), sliceEnd, nullptr,
                  [&](Range match, const QString &) {
+                     // Every match of the slice is read to find its last one.
                      result.match = match;
-                     return true;
+                     if (pacer.keepGoing())
+                         return true;
+                     result = { {}, true };
+                     return false;
                  });
             if (sliceDone())
                 return true;
@@ -484,6 +528,7 @@ bool TextSearch::findAll(const ByteSource &text, const QString &replaceWith,
     const qint64 end = text.byteLength() + 1;
     Range previous;
     bool goOn = true;
+    MatchPacer pacer(keepGoing);
     for (qint64 slice = 0; slice < end && goOn; slice += SliceBytes) {
         // A match may run into the next slice; the next one starts after it.
         const qint64 from = std::max(slice, previous.end);
@@ -492,7 +537,7 @@ bool TextSearch::findAll(const ByteSource &text, const QString &replaceWith,
                         if (match == previous)
                             return true;
                         previous = match;
-                        return visit(match, replacement);
+                        return visit(match, replacement) && pacer.keepGoing();
                     });
         if (goOn && keepGoing && !keepGoing())
             return false;

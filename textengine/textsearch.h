@@ -61,8 +61,10 @@ public:
     bool findAll(const ByteSource &text, const QString &replaceWith, const MatchVisitor &visit,
                  const KeepGoing &keepGoing = {}) const;
 
-    // How much text one slice of work covers between calls of KeepGoing.
+    // How much text one slice of work covers between calls of KeepGoing; within a slice, the
+    // matches found ask it too, once this much time has passed since it was last asked.
     static constexpr qint64 SliceBytes = 8 * 1024 * 1024;
+    static constexpr qint64 PollMilliseconds = 20;
 
 private:
     enum class Kind { Bytes, FoldedBytes, Expression };

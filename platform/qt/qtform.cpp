@@ -1,11 +1,13 @@
 #include "qtform.h"
 
+#include "droppedfile.h"
 #include "eventdispatch.h"
 #include "twips.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDropEvent>
 #include <QMenu>
 #include <QMenuBar>
 #include <QScreen>
@@ -44,6 +46,8 @@ void QtForm::build(const FormDesign &design)
     m_resize = design.resize;
     m_shown = design.shown;
     m_queryUnload = design.queryUnload;
+    m_fileDrop = design.fileDrop;
+    setAcceptDrops(bool(m_fileDrop));
     buildMenus(design.menus);
     m_textBox->applyDesign(design.textBox);
     m_findDialog->applyDesign(design.findDialog,
@@ -149,6 +153,36 @@ bool QtForm::eventFilter(QObject *watched, QEvent *event)
         fitToScreen();
     }
     return QMainWindow::eventFilter(watched, event);
+}
+
+// Files dragged over the text box come here too: it declines them.
+void QtForm::dragEnterEvent(QDragEnterEvent *event)
+{
+    dragMoveEvent(event);
+}
+
+void QtForm::dragMoveEvent(QDragMoveEvent *event)
+{
+    if (droppedFile(event->mimeData()).isEmpty())
+        event->ignore();
+    else
+        event->acceptProposedAction();
+}
+
+// The handler runs once the drop is over, so that the program the file came from is not kept
+// waiting by the questions and the reading.
+void QtForm::dropEvent(QDropEvent *event)
+{
+    const QString file = droppedFile(event->mimeData());
+    if (file.isEmpty()) {
+        event->ignore();
+        return;
+    }
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
+    QMetaObject::invokeMethod(
+            this, [this, file] { dispatch([this, file] { m_fileDrop(file); }); },
+            Qt::QueuedConnection);
 }
 
 QString QtForm::caption() const

@@ -40,6 +40,9 @@ protected:
     void resizeEvent(QResizeEvent *event) override;
     void changeEvent(QEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dragMoveEvent(QDragMoveEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
 
 private:
     void buildMenus(const QList<MenuItemDesign> &menus);
@@ -56,5 +59,6 @@ private:
     std::function<void()> m_resize;
     std::function<void()> m_shown;
     std::function<void(qint16 &)> m_queryUnload;
+    std::function<void(const QString &)> m_fileDrop;
     bool m_ended = false;
 };

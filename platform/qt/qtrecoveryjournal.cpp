@@ -38,7 +38,7 @@ Failure tooLarge(const QString &path)
     return Failure(FailureNumber::OutOfMemory,
                    u"Out of memory: the unsaved text of %1 is too large to open (the limit is "
                    "%2 MB)."_s.arg(path.isEmpty() ? u"a new document"_s : FileFailures::shown(path),
-                                   QString::number(QtSequentialFiles::LargestInput >> 20)));
+                                   QString::number(QtSequentialFiles::largestText() >> 20)));
 }
 
 // Pieces of UTF-8 go into the storage ending at whole characters; the rest waits for the next.
@@ -81,8 +81,10 @@ void QtRecoveryJournal::LeftOver::startRebuilding()
         try {
             auto text = std::make_unique<TextBuffer>();
             Utf8Pieces base(*text);
+            // Taken before the text takes its share of the memory.
+            const qint64 largest = QtSequentialFiles::largestText();
             const JournalContents read = readJournal(
-                *held.front(), QtSequentialFiles::LargestInput, MostUnits,
+                *held.front(), largest, MostUnits,
                 [&](QByteArrayView piece) {
                     if (stop)
                         throw Stopped();
@@ -93,7 +95,7 @@ void QtRecoveryJournal::LeftOver::startRebuilding()
                         throw Stopped();
                     text->apply(edit.position, edit.removed, TextSlice::fromUtf8(edit.inserted));
                 });
-            if (read.tooLarge || text->byteLength() > QtSequentialFiles::LargestInput)
+            if (read.tooLarge || text->byteLength() > largest)
                 contents.tooLarge = true;
             else if (read.usable)
                 rebuilt = std::move(text);
@@ -214,7 +216,7 @@ std::optional<LeftOverText> QtRecoveryJournal::findLeftOver()
               [](const Candidate &a, const Candidate &b) { return a.modified > b.modified; });
     for (Candidate &candidate : candidates) {
         const JournalContents contents
-            = readJournal(*candidate.file, QtSequentialFiles::LargestInput, MostUnits);
+            = readJournal(*candidate.file, QtSequentialFiles::largestText(), MostUnits);
         if (!contents.usable && !contents.tooLarge)
             continue;
         auto leftOver = std::make_unique<LeftOver>();

@@ -11,11 +11,14 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cerrno>
+#include <limits>
 #include <new>
 
 #ifdef Q_OS_UNIX
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -31,6 +34,7 @@ struct QtSequentialFiles::OpenFile
     QString path;
     std::unique_ptr<QFile> unread; // input opened, not read yet
     ItemReader items;
+    TextEncoding encoding = TextEncoding::Utf8;
     std::unique_ptr<SafeFileWriter> output;
 };
 
@@ -38,11 +42,21 @@ namespace {
 
 constexpr Step Input = Step::OpenInput;
 
-Failure tooLargeToOpen(const QString &path)
+QString megabytes(qint64 bytes) { return QString::number((bytes + (1 << 20) - 1) >> 20); }
+
+Failure tooLargeToOpen(const QString &path, qint64 size, qint64 available)
 {
     return Failure(FailureNumber::OutOfMemory,
-                   u"Out of memory: %1 is too large to open (the limit is %2 MB)."_s.arg(
-                       shown(path), QString::number(QtSequentialFiles::LargestInput >> 20)));
+                   u"Out of memory: %1 holds %2 MB, and only %3 MB of memory are available to "
+                   "read it."_s.arg(shown(path), megabytes(size), megabytes(available)));
+}
+
+// Refuses, before reading, a file whose text cannot fit.
+void requireRoom(const QString &path, qint64 size)
+{
+    const qint64 available = QtSequentialFiles::availableMemory();
+    if (available >= 0 && QtSequentialFiles::memoryToOpen(size) > available)
+        throw tooLargeToOpen(path, size, available);
 }
 
 Failure numberOutOfRange(qint16 number)
@@ -82,8 +96,7 @@ void openInput(QFile &file, const QString &path)
     if (::stat(QFile::encodeName(path).constData(), &before) != 0)
         throw fromErrno(errno, path, Input);
     requireRegularFile(before, path);
-    if (before.st_size > QtSequentialFiles::LargestInput)
-        throw tooLargeToOpen(path);
+    requireRoom(path, before.st_size);
     // Non-blocking, in case the name was switched to a pipe after the check; checked again below.
     const int fd
         = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
@@ -105,8 +118,7 @@ void openInput(QFile &file, const QString &path)
         throw folderGivenAsFile(path);
     if (!info.isFile())
         throw notARegularFile(path);
-    if (info.size() > QtSequentialFiles::LargestInput)
-        throw tooLargeToOpen(path);
+    requireRoom(path, info.size());
     file.setFileName(path);
     if (!file.open(QIODevice::ReadOnly))
         throw info.isReadable() ? accessError(path, file.errorString(), Input)
@@ -123,20 +135,21 @@ std::unique_ptr<QFile> openDocument(const QString &path)
     return file;
 }
 
-// Reads the file at any offset, refusing it once it has grown past the limit since it was opened.
+// Reads the file at any offset. One that has grown since it was opened is checked again, and
+// refused once it grows past its size when reading began.
 ReadBytes readerOf(QFile &file, const QString &path)
 {
-    if (file.size() > QtSequentialFiles::LargestInput)
-        throw tooLargeToOpen(path);
-    return [&file, &path](qint64 offset, char *buffer, qsizetype size) {
+    const qint64 size = file.size();
+    requireRoom(path, size);
+    return [&file, &path, size](qint64 offset, char *buffer, qsizetype count) {
         if (file.pos() != offset && !file.seek(offset))
             throw deviceIOError(path, file.errorString(), Input);
-        const qint64 count = file.read(buffer, size);
-        if (count < 0)
+        const qint64 read = file.read(buffer, count);
+        if (read < 0)
             throw deviceIOError(path, file.errorString(), Input);
-        if (offset + count > QtSequentialFiles::LargestInput)
-            throw tooLargeToOpen(path);
-        return qsizetype(count);
+        if (offset + read > size)
+            requireRoom(path, offset + read);
+        return qsizetype(read);
     };
 }
 
@@ -159,6 +172,73 @@ QtSequentialFiles::QtSequentialFiles(std::shared_ptr<StateFolder> state)
 
 // Output still open here was never closed: its QSaveFile discards it, leaving the old file.
 QtSequentialFiles::~QtSequentialFiles() = default;
+
+namespace {
+
+// A number of bytes from a line "Name: value kB" of a file like /proc/meminfo, or -1.
+qint64 kilobytesField(const QString &file, QByteArrayView name)
+{
+    QFile info(file);
+    if (!info.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : info.readAll().split('\n')) {
+        if (line.startsWith(name) && line.size() > name.size() && line.at(name.size()) == ':')
+            return line.mid(name.size() + 1).trimmed().split(' ').value(0).toLongLong() * 1024;
+    }
+    return -1;
+}
+
+// The first number in the file, or -1 (for "max", say).
+qint64 numberIn(const QString &file)
+{
+    QFile info(file);
+    bool ok = false;
+    const qint64 value
+        = info.open(QIODevice::ReadOnly) ? info.readAll().trimmed().toLongLong(&ok) : -1;
+    return ok ? value : -1;
+}
+
+} // namespace
+
+qint64 QtSequentialFiles::availableMemory()
+{
+#ifdef Q_OS_LINUX
+    qint64 available = kilobytesField(u"/proc/meminfo"_s, "MemAvailable");
+    const auto within = [&available](qint64 room) {
+        if (room >= 0)
+            available = available < 0 ? room : std::min(available, room);
+    };
+    struct rlimit limit;
+    const qint64 mapped = kilobytesField(u"/proc/self/status"_s, "VmSize");
+    if (::getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY && mapped >= 0)
+        within(std::max<qint64>(0, qint64(limit.rlim_cur) - mapped));
+    // A memory group of the unified hierarchy ("0::/path").
+    QFile group(u"/proc/self/cgroup"_s);
+    if (group.open(QIODevice::ReadOnly)) {
+        for (const QByteArray &line : group.readAll().split('\n')) {
+            if (!line.startsWith("0::"))
+                continue;
+            const QString folder = u"/sys/fs/cgroup"_s + QString::fromUtf8(line.mid(3));
+            const qint64 most = numberIn(folder + u"/memory.max"_s);
+            const qint64 used = numberIn(folder + u"/memory.current"_s);
+            if (most >= 0 && used >= 0)
+                within(std::max<qint64>(0, most - used));
+        }
+    }
+    return available;
+#else
+    return -1;
+#endif
+}
+
+qint64 QtSequentialFiles::largestText()
+{
+    const qint64 available = availableMemory();
+    if (available < 0)
+        return std::numeric_limits<qint64>::max();
+    // The inverse of memoryToOpen.
+    return std::max<qint64>(0, (available - memoryToOpen(0)) / 9 * 8);
+}
 
 qint16 QtSequentialFiles::freeFile()
 {
@@ -246,17 +326,18 @@ void QtSequentialFiles::openForInput(const QString &path, qint16 number)
     try {
         file->unread = openDocument(path);
     } catch (const std::bad_alloc &) {
-        throw tooLargeToOpen(path);
+        throw outOfMemory(path);
     }
     slot = std::move(file);
 }
 
-void QtSequentialFiles::openForOutput(const QString &path, qint16 number)
+void QtSequentialFiles::openForOutput(const QString &path, qint16 number, TextEncoding encoding)
 {
     std::unique_ptr<OpenFile> &slot = slotFor(number);
     if (slot)
         throw numberAlreadyOpen(number);
     auto file = std::make_unique<OpenFile>(Mode::Output, path);
+    file->encoding = encoding;
     file->output = std::make_unique<SafeFileWriter>(path, m_state.get());
     file->output->open();
     slot = std::move(file);
@@ -267,11 +348,12 @@ QtSequentialFiles::OpenFile &QtSequentialFiles::inputFile(qint16 number)
     OpenFile &file = openFile(number, Mode::Input);
     if (file.unread) {
         try {
-            file.items = ItemReader(decodeDocument(readerOf(*file.unread, file.path)));
+            file.items = ItemReader(decodeDocument(readerOf(*file.unread, file.path),
+                                                   DocumentPieceLength, &file.encoding));
         } catch (const Failure &failure) {
             releaseAndThrow(number, failure);
         } catch (const std::bad_alloc &) {
-            releaseAndThrow(number, tooLargeToOpen(file.path));
+            releaseAndThrow(number, outOfMemory(file.path));
         }
         file.unread.reset();
     }
@@ -304,7 +386,7 @@ void QtSequentialFiles::readAllItems(qint16 number, const QString &lineBreak,
     OpenFile &file = openFile(number, Mode::Input);
     try {
         if (file.unread) {
-            scanDocument(readerOf(*file.unread, file.path), lineBreak, sink);
+            file.encoding = scanDocument(readerOf(*file.unread, file.path), lineBreak, sink);
             file.unread.reset();
             return;
         }
@@ -326,13 +408,34 @@ void QtSequentialFiles::writeItem(qint16 number, const TextSource &text)
 {
     OpenFile &file = openFile(number, Mode::Output);
     try {
-        encodeItem(text, [&file](QByteArrayView piece) { file.output->write(piece); });
+        encodeItem(text, file.encoding,
+                   [&file](QByteArrayView piece) { file.output->write(piece); });
     } catch (const Failure &failure) {
         releaseAndThrow(number, failure);
     } catch (const std::bad_alloc &) {
         // Nothing reaches the file before close().
         releaseAndThrow(number, outOfMemory(file.path, Step::Write));
     }
+}
+
+TextEncoding QtSequentialFiles::encoding(qint16 number)
+{
+    std::unique_ptr<OpenFile> &slot = slotFor(number);
+    if (!slot)
+        throw numberNotOpen(number);
+    if (slot->unread) {
+        try {
+            slot->encoding = detectEncoding(readerOf(*slot->unread, slot->path), DocumentReadSize);
+        } catch (const Failure &failure) {
+            releaseAndThrow(number, failure);
+        }
+    }
+    return slot->encoding;
+}
+
+bool QtSequentialFiles::canStore(TextEncoding encoding, const TextSource &text) const
+{
+    return ::canStore(encoding, text);
 }
 
 void QtSequentialFiles::close(qint16 number)

@@ -9,11 +9,13 @@ class StateFolder;
 
 // Sequential files through QFile and QSaveFile, under the numbers 1 to 511.
 //
-// Input opens regular files only, of at most LargestInput bytes, and reads the file at the first
-// look at its items, so that a caller replacing a document can let go of the old one first. It is
-// read and decoded once, in pieces, and its items are handed out one by one; or read in bulk,
-// straight from its bytes (readAllItems). Output goes through a
-// SafeFileWriter: the file on disk changes only when close() commits, so a failed write or close
+// Input opens regular files only, whose text fits in the memory the process can still take (the
+// system's available memory, within its address-space and memory-group limits), and reads the
+// file at the first look at its items, so that a caller replacing a document can let go of the
+// old one first. It is
+// read and decoded in pieces, and its items are handed out one by one; or read in bulk, straight
+// from its bytes (readAllItems). Either way a first pass settles its encoding. Output goes through
+// a SafeFileWriter: the file on disk changes only when close() commits, so a failed write or close
 // leaves it as it was (or names the backup that holds it). Each save records its steps in the
 // state folder beforehand (by default $XDG_STATE_HOME/quorvex), so that one cut short is put right
 // at the next start.
@@ -26,7 +28,13 @@ class QtSequentialFiles : public SequentialFiles
 public:
     static constexpr qint16 LowestNumber = 1;
     static constexpr qint16 HighestNumber = 511;
-    static constexpr qint64 LargestInput = qint64(1) << 30;
+    // What a file's text is taken to need once read: its UTF-8 in the storage, the storage's
+    // tree, and the reading's buffers.
+    static qint64 memoryToOpen(qint64 fileSize) { return fileSize + fileSize / 8 + (32 << 20); }
+    // Bytes the process can still take, or -1 where that cannot be told.
+    static qint64 availableMemory();
+    // The longest text, in bytes of UTF-8, that would fit in that memory now.
+    static qint64 largestText();
 
     // Saves record their steps in the given state folder, or in the default one.
     explicit QtSequentialFiles(std::shared_ptr<StateFolder> state = nullptr);
@@ -34,7 +42,10 @@ public:
 
     qint16 freeFile() override;
     void openForInput(const QString &path, qint16 number) override;
-    void openForOutput(const QString &path, qint16 number) override;
+    using SequentialFiles::openForOutput;
+    void openForOutput(const QString &path, qint16 number, TextEncoding encoding) override;
+    TextEncoding encoding(qint16 number) override;
+    bool canStore(TextEncoding encoding, const TextSource &text) const override;
     bool atEnd(qint16 number) override;
     QString readItem(qint16 number) override;
     void readAllItems(qint16 number, const QString &lineBreak,

@@ -2,6 +2,7 @@
 
 #include "busywork.h"
 #include "colorvalue.h"
+#include "droppedfile.h"
 #include "notice.h"
 #include "qttextsnapshot.h"
 #include "textsearch.h"
@@ -10,6 +11,7 @@
 #include "twips.h"
 
 #include <QApplication>
+#include <QDropEvent>
 #include <QKeyEvent>
 
 #include <limits>
@@ -68,6 +70,22 @@ void QtTextArea::applyDesign(const TextBoxDesign &design)
     m_width = design.width;
     m_height = design.height;
     placeInPixels();
+}
+
+void QtTextArea::dragEnterEvent(QDragEnterEvent *event)
+{
+    if (droppedFile(event->mimeData()).isEmpty())
+        TextView::dragEnterEvent(event);
+    else
+        event->ignore();
+}
+
+void QtTextArea::dragMoveEvent(QDragMoveEvent *event)
+{
+    if (droppedFile(event->mimeData()).isEmpty())
+        TextView::dragMoveEvent(event);
+    else
+        event->ignore();
 }
 
 void QtTextArea::setMenuShortcuts(const QList<QKeySequence> &shortcuts)

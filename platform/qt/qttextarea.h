@@ -86,6 +86,10 @@ public:
 protected:
     bool event(QEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
+    // A file dragged here is the window's to open, not text to insert: declined, it goes to the
+    // window, and so does its drop.
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dragMoveEvent(QDragMoveEvent *event) override;
     void runUserAction(const std::function<void()> &action) override { dispatch(action); }
 
 private:

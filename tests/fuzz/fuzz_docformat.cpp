@@ -1,8 +1,11 @@
 // libFuzzer target for the document format. The first byte picks what the rest is:
-// even - a text (UTF-16), written and read back, which must give exactly that text;
+// even - a text (UTF-16), written in the encoding the byte also picks and read back, which must
+//        give exactly that text in that encoding;
 // odd  - a file, decoded and read to its end, which must neither crash nor lose a byte, and
 //        must read the same when taken in pieces, and the same again through the bulk scanner.
 #include "itemruns.h"
+
+#include <QStringEncoder>
 
 #include <cstdint>
 #include <cstdlib>
@@ -16,29 +19,49 @@ void check(bool condition)
         std::abort();
 }
 
-void roundTrip(const QByteArray &input)
+void roundTrip(const QByteArray &input, TextEncoding encoding)
 {
     QString text(input.size() / 2, Qt::Uninitialized);
     std::memcpy(text.data(), input.constData(), size_t(text.size()) * 2);
     QByteArray written;
     try {
-        written = encodeItem(text);
+        written = encodeItem(text, encoding);
     } catch (const Failure &) {
-        check(!text.isValidUtf16());
+        check(!text.isValidUtf16() || !canStore(encoding, wholeText(text)));
         return;
     }
-    check(text.isValidUtf16());
-    const ReadResult read = readAll(written);
-    check(read.failure == 0 && read.items == QStringList { text });
+    check(text.isValidUtf16() && canStore(encoding, wholeText(text)));
+    TextEncoding read = TextEncoding::Utf8;
+    decodeDocument(written, &read);
+    // Single bytes that happen to be valid UTF-8 read as UTF-8: a guess, not a loss.
+    if (read != encoding) {
+        check(encoding == TextEncoding::Windows1252 && read == TextEncoding::Utf8);
+        return;
+    }
+    const ReadResult items = readAll(written);
+    check(items.failure == 0 && items.items == QStringList { text });
+}
+
+// The text in the encoding, without the mark.
+QByteArray encoded(const QString &text, TextEncoding encoding)
+{
+    if (encoding == TextEncoding::Windows1252) {
+        QByteArray bytes(text.size(), Qt::Uninitialized);
+        toWindows1252(bytes.data(), text);
+        return bytes;
+    }
+    return QStringEncoder(encoding == TextEncoding::Utf16LE       ? QStringConverter::Utf16LE
+                              : encoding == TextEncoding::Utf16BE ? QStringConverter::Utf16BE
+                                                                  : QStringConverter::Utf8)
+        .encode(text);
 }
 
 void readFile(const QByteArray &file)
 {
-    const QString text = decodeDocument(file);
-    // Decoding keeps every byte: either as valid UTF-8 or one character per byte.
-    const QByteArray bom("\xEF\xBB\xBF");
-    const QByteArray body = file.startsWith(bom) ? file.sliced(3) : file;
-    check(text.toUtf8() == body || text == QString::fromLatin1(file));
+    TextEncoding encoding = TextEncoding::Utf8;
+    const QString text = decodeDocument(file, &encoding);
+    // Decoding keeps every byte: encoded again, the text gives the file back.
+    check(byteOrderMark(encoding).toByteArray() + encoded(text, encoding) == file);
 
     // Whole, in pieces of a size the input picks, and through the bulk scanner in stretches of
     // a size it picks too: the same items at the same places, ended by no failure but one.
@@ -57,7 +80,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         return 0;
     const QByteArray rest(reinterpret_cast<const char *>(data) + 1, qsizetype(size - 1));
     if (data[0] % 2 == 0)
-        roundTrip(rest);
+        roundTrip(rest, TextEncoding(data[0] / 2 % 5));
     else
         readFile(rest);
     return 0;

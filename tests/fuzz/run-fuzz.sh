@@ -33,6 +33,7 @@ mkdir -p "$corpus"
 printf '\001a,b\r\n"x"\r\n"a""b"\r\n\r\nc\rd\n' >"$corpus/seed-file"
 printf '\001\357\273\277"unterminated\r\n' >"$corpus/seed-bom"
 printf '\001caf\351 "x"y,\303' >"$corpus/seed-latin1"
+printf '\001\377\376"\000a\000,\000\r\000\n\000=\330\000\336' >"$corpus/seed-utf16"
 printf '\000"\000,\000\r\000\n\000a\000=\330\000\336' >"$corpus/seed-text"
 
 cd "$build"

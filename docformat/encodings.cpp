@@ -1,0 +1,242 @@
+#include "encodings.h"
+
+#include "failure.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QStringEncoder>
+#include <QtEndian>
+
+#include <array>
+#include <cstring>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// Windows-1252 from 0x80 to 0x9F; above, the code page agrees with Latin-1.
+constexpr char16_t High1252[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
+};
+
+struct Utf8Char
+{
+    char bytes[3];
+    quint8 size;
+};
+
+// Every byte of the code page as UTF-8, so that reading costs one look-up a byte.
+constexpr std::array<Utf8Char, 256> Utf8Of1252 = [] {
+    std::array<Utf8Char, 256> table {};
+    for (int byte = 0; byte < 256; ++byte) {
+        const char16_t c = byte >= 0x80 && byte < 0xA0 ? High1252[byte - 0x80] : char16_t(byte);
+        Utf8Char &to = table[byte];
+        if (c < 0x80) {
+            to = { { char(c) }, 1 };
+        } else if (c < 0x800) {
+            to = { { char(0xC0 | (c >> 6)), char(0x80 | (c & 0x3F)) }, 2 };
+        } else {
+            to = { { char(0xE0 | (c >> 12)), char(0x80 | ((c >> 6) & 0x3F)),
+                     char(0x80 | (c & 0x3F)) },
+                   3 };
+        }
+    }
+    return table;
+}();
+
+// The byte for the character, or -1.
+int byteIn1252(char16_t c)
+{
+    if (c < 0x80 || (c >= 0xA0 && c <= 0xFF))
+        return c;
+    for (int i = 0; i < 32; ++i) {
+        if (High1252[i] == c)
+            return 0x80 + i;
+    }
+    return -1;
+}
+
+// Hands the bytes from offset on to take, blockSize at a time, each cut where cut says (the rest
+// starts the next block); stops with false when take does.
+bool readBlocks(const ReadBytes &read, qint64 offset, qsizetype blockSize,
+                const std::function<qsizetype(QByteArrayView)> &cut,
+                const std::function<bool(QByteArrayView)> &take)
+{
+    // Room for what a block may carry over: a UTF-8 character but its last byte, or an odd byte
+    // and the first half of a UTF-16 surrogate pair.
+    QByteArray buffer(blockSize + 3, Qt::Uninitialized);
+    qsizetype carried = 0;
+    for (;;) {
+        const qsizetype count = read(offset, buffer.data() + carried, blockSize);
+        offset += count;
+        if (count == 0)
+            return carried == 0; // else the file ends inside a character
+        const QByteArrayView bytes(buffer.constData(), carried + count);
+        const qsizetype end = cut(bytes);
+        if (end > 0 && !take(bytes.first(end)))
+            return false;
+        carried = bytes.size() - end;
+        std::memmove(buffer.data(), bytes.data() + end, size_t(carried));
+    }
+}
+
+bool readUtf8(const ReadBytes &read, qint64 offset, qsizetype blockSize,
+              const std::function<void(QByteArrayView)> &take)
+{
+    return readBlocks(read, offset, blockSize, utf8Boundary, [&take](QByteArrayView bytes) {
+        if (!bytes.isValidUtf8())
+            return false;
+        if (take)
+            take(bytes);
+        return true;
+    });
+}
+
+bool readUtf16(const ReadBytes &read, bool bigEndian, qsizetype blockSize,
+               const std::function<void(QByteArrayView)> &take)
+{
+    QList<char16_t> units;
+    // Whole units, and never the first half of a pair without the second.
+    const auto cut = [&](QByteArrayView bytes) {
+        const qsizetype count = bytes.size() / 2;
+        units.resize(count);
+        if (bigEndian)
+            qFromBigEndian<char16_t>(bytes.data(), count, units.data());
+        else
+            qFromLittleEndian<char16_t>(bytes.data(), count, units.data());
+        const bool pairCut = count > 0 && QChar::isHighSurrogate(units.at(count - 1));
+        return 2 * (count - qsizetype(pairCut));
+    };
+    // The UTF-8 converter reports lone surrogates: checked and converted in one pass.
+    QStringEncoder encoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+    QByteArray utf8;
+    return readBlocks(read, 2, blockSize, cut, [&](QByteArrayView bytes) {
+        const QStringView text(units.constData(), bytes.size() / 2);
+        if (!take)
+            return text.isValidUtf16();
+        utf8.resize(encoder.requiredSpace(text.size()));
+        const char *end = encoder.appendToBuffer(utf8.data(), text);
+        if (encoder.hasError())
+            return false;
+        take(QByteArrayView(utf8.constData(), end - utf8.constData()));
+        return true;
+    });
+}
+
+void read1252(const ReadBytes &read, qsizetype blockSize,
+              const std::function<void(QByteArrayView)> &take)
+{
+    QByteArray utf8;
+    const auto whole = [](QByteArrayView bytes) { return bytes.size(); };
+    readBlocks(read, 0, blockSize, whole, [&](QByteArrayView bytes) {
+        utf8.resize(3 * bytes.size());
+        char *to = utf8.data();
+        for (const char byte : bytes) {
+            const Utf8Char &c = Utf8Of1252[uchar(byte)];
+            to[0] = c.bytes[0];
+            to[1] = c.bytes[1];
+            to[2] = c.bytes[2];
+            to += c.size;
+        }
+        take(QByteArrayView(utf8.constData(), to - utf8.constData()));
+        return true;
+    });
+}
+
+} // namespace
+
+qsizetype utf8Boundary(QByteArrayView bytes)
+{
+    const qsizetype size = bytes.size();
+    for (qsizetype i = size - 1; i >= 0 && i >= size - 4; --i) {
+        if (isUtf8Continuation(bytes[i]))
+            continue;
+        const uchar lead = uchar(bytes[i]);
+        const qsizetype length = lead < 0xC0 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+        return i + length > size ? i : size;
+    }
+    return size;
+}
+
+QByteArrayView byteOrderMark(TextEncoding encoding)
+{
+    switch (encoding) {
+    case TextEncoding::Utf8WithBom:
+        return "\xEF\xBB\xBF";
+    case TextEncoding::Utf16LE:
+        return "\xFF\xFE";
+    case TextEncoding::Utf16BE:
+        return "\xFE\xFF";
+    case TextEncoding::Utf8:
+    case TextEncoding::Windows1252:
+        break;
+    }
+    return {};
+}
+
+bool readAsUtf8(const ReadBytes &read, TextEncoding encoding, qsizetype blockSize,
+                const std::function<void(QByteArrayView)> &take)
+{
+    switch (encoding) {
+    case TextEncoding::Utf8:
+    case TextEncoding::Utf8WithBom:
+        return readUtf8(read, byteOrderMark(encoding).size(), blockSize, take);
+    case TextEncoding::Utf16LE:
+    case TextEncoding::Utf16BE:
+        return readUtf16(read, encoding == TextEncoding::Utf16BE, blockSize, take);
+    case TextEncoding::Windows1252:
+        if (take)
+            read1252(read, blockSize, take);
+        return true;
+    }
+    return false;
+}
+
+TextEncoding detectEncoding(const ReadBytes &read, qsizetype blockSize)
+{
+    char head[3];
+    qsizetype size = 0;
+    for (qsizetype count = 1; size < 3 && count > 0; size += count)
+        count = read(size, head + size, 3 - size);
+    const QByteArrayView start(head, size);
+    for (const TextEncoding marked :
+         { TextEncoding::Utf8WithBom, TextEncoding::Utf16LE, TextEncoding::Utf16BE }) {
+        if (start.startsWith(byteOrderMark(marked)))
+            return readAsUtf8(read, marked, blockSize) ? marked : TextEncoding::Windows1252;
+    }
+    return readAsUtf8(read, TextEncoding::Utf8, blockSize) ? TextEncoding::Utf8
+                                                           : TextEncoding::Windows1252;
+}
+
+TextEncoding readDocumentText(const ReadBytes &read, qsizetype blockSize,
+                              const std::function<void(QByteArrayView)> &take)
+{
+    const TextEncoding encoding = detectEncoding(read, blockSize);
+    if (!readAsUtf8(read, encoding, blockSize, take)) {
+        throw Failure(FailureNumber::DeviceIOError,
+                      u"Device I/O error: the file changed while it was being read."_s);
+    }
+    return encoding;
+}
+
+qsizetype firstUnstorableIn1252(QStringView text)
+{
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (byteIn1252(text[i].unicode()) < 0)
+            return i;
+    }
+    return -1;
+}
+
+char *toWindows1252(char *out, QStringView text)
+{
+    for (const QChar c : text) {
+        const int byte = byteIn1252(c.unicode());
+        if (byte < 0)
+            return nullptr;
+        *out++ = char(byte);
+    }
+    return out;
+}
