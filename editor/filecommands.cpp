@@ -57,7 +57,7 @@ void Form1::abandonOpen(const Failure &failure, bool readingBegun)
         CurrentFileStamp = {};
         FileEncoding = TextEncoding::Utf8;
         TextChanged = false;
-        Journal.settle(CurrentFile, CurrentFileStamp);
+        Journal.settle(CurrentFile, { CurrentFileStamp, FileEncoding });
     }
     reportFailure(failure);
 }
@@ -123,7 +123,7 @@ void Form1::openFile(const QString &fileName)
         CurrentFileStamp = stamp;
         Me.setCaption(openedCaption());
         TextChanged = false;
-        Journal.settle(CurrentFile, CurrentFileStamp);
+        Journal.settle(CurrentFile, { CurrentFileStamp, FileEncoding });
     } catch (const Failure &failure) {
         abandonOpen(failure, readingBegun);
     } catch (const std::bad_alloc &) {
@@ -148,7 +148,7 @@ void Form1::saveDocument(TextEncoding encoding)
     FileSize = Text1.textLength() + 1;
     Me.setCaption(savedCaption());
     TextChanged = false;
-    Journal.settle(CurrentFile, CurrentFileStamp);
+    Journal.settle(CurrentFile, { CurrentFileStamp, FileEncoding });
 }
 
 // Writes under the given name, in the document's encoding or, if the user agrees, in UTF-8 where
@@ -196,7 +196,7 @@ void Form1::File_Save_Click()
             return;
         if (!TextChanged) {
             CurrentFile = fileName;
-            Journal.setFile(CurrentFile, CurrentFileStamp);
+            Journal.setFile(CurrentFile, { CurrentFileStamp, FileEncoding });
             return;
         }
         storeAs(fileName);

@@ -30,7 +30,7 @@ void Form1::ResetDocument()
     CurrentFileStamp = {};
     FileEncoding = TextEncoding::Utf8;
     TextChanged = false;
-    Journal.settle(CurrentFile, CurrentFileStamp);
+    Journal.settle(CurrentFile, { CurrentFileStamp, FileEncoding });
 }
 
 void Form1::Form_Resize()

@@ -32,9 +32,10 @@ void Form1::Form_Shown()
         return;
     }
     try {
-        const FileStamp stamp = Journal.recoverLeftOver();
+        const JournalFile file = Journal.recoverLeftOver();
         CurrentFile = leftOver->path;
-        CurrentFileStamp = stamp;
+        CurrentFileStamp = file.stamp;
+        FileEncoding = file.encoding;
         TextChanged = true;
         FileSize = Text1.textLength() + 1;
         Me.setCaption(CurrentFile.isEmpty() ? blankCaption() : openedCaption());

@@ -9,6 +9,14 @@
 
 class Failure;
 
+// The document's file as the journal keeps it: the stamp it had when this program last read or
+// wrote it, and how it stores its text.
+struct JournalFile
+{
+    FileStamp stamp;
+    TextEncoding encoding = TextEncoding::Utf8;
+};
+
 // The text an earlier run of the program left unsaved when it ended without closing.
 struct LeftOverText
 {
@@ -26,17 +34,17 @@ public:
 
     // The text as it stands is safe in its file, or the user agreed to lose it: the journal goes.
     // A later change starts a new one, for the given file (empty for none) as stamped.
-    virtual void settle(const QString &path, const FileStamp &stamp) = 0;
+    virtual void settle(const QString &path, const JournalFile &file) = 0;
     // The document's unsaved text belongs to another file from now on.
-    virtual void setFile(const QString &path, const FileStamp &stamp) = 0;
+    virtual void setFile(const QString &path, const JournalFile &file) = 0;
 
     // The newest text that a program no longer running left; it is kept from other programs
     // until it is recovered, discarded or kept.
     virtual std::optional<LeftOverText> findLeftOver() = 0;
     // Makes it the text box's text, as a program's change, and the journal goes on as this
-    // document's. Gives the stamp its file had when the text was last read or written there.
-    // Throws a Failure when it cannot be read, or is larger than a file Open would accept.
-    virtual FileStamp recoverLeftOver() = 0;
+    // document's. Gives its file's stamp and encoding as they were kept. Throws a Failure when
+    // it cannot be read, or is larger than a file Open would accept.
+    virtual JournalFile recoverLeftOver() = 0;
     virtual void discardLeftOver() = 0;
     // Leaves it for a later start.
     virtual void keepLeftOver() = 0;

@@ -73,14 +73,14 @@ struct Recorded
     QStringList texts;
 };
 
-Recorded recordJournal(const QString &path, int edits, const FileStamp &stamp = { true, 6, 1234 })
+Recorded recordJournal(const QString &path, int edits, const JournalFile &file = {})
 {
     Recorded recorded;
     QTemporaryDir state;
     PosixStateFolder folder(state.path());
     QtTextArea area;
     QtRecoveryJournal journal(folder, area);
-    journal.settle(path, stamp);
+    journal.settle(path, file);
     EditScript script(7, true);
     QString last = area.text();
     while (recorded.texts.size() < edits) {
@@ -496,7 +496,7 @@ void TestRecovery::saveAfterRecoveryAsksWhenTheFileChanged_data()
 }
 
 // The journal keeps the stamp the file had, so Save after a recovery asks about a change made
-// since the crash, as it does for one made since Open.
+// since the crash, as it does for one made since Open; and its encoding, which Save keeps.
 void TestRecovery::saveAfterRecoveryAsksWhenTheFileChanged()
 {
     QFETCH(QString, meanwhile);
@@ -504,7 +504,8 @@ void TestRecovery::saveAfterRecoveryAsksWhenTheFileChanged()
     QTemporaryDir docs;
     const QString file = docs.filePath(u"notes.txt"_s);
     writeBytes(file, "\"hello\"\r\n");
-    const Recorded recorded = recordJournal(file, 2, QtSequentialFiles().fileStamp(file));
+    const Recorded recorded = recordJournal(
+        file, 2, { QtSequentialFiles().fileStamp(file), TextEncoding::Utf8WithBom });
     if (meanwhile == u"changed")
         writeBytes(file, "\"other bytes\"\r\n");
     else if (meanwhile == u"deleted")
@@ -515,6 +516,7 @@ void TestRecovery::saveAfterRecoveryAsksWhenTheFileChanged()
     editor.messageBoxes.replies = { MessageBoxes::Yes, MessageBoxes::No };
     editor.start();
     QTRY_COMPARE(editor.messageBoxes.calls.size(), 1);
+    QCOMPARE(editor.form.fileEncoding(), TextEncoding::Utf8WithBom);
     editor.form.File_Save_Click();
     QCOMPARE(editor.messageBoxes.calls.size(), asked ? 2 : 1);
     if (asked) {
@@ -522,7 +524,7 @@ void TestRecovery::saveAfterRecoveryAsksWhenTheFileChanged()
         QCOMPARE(fileBytes(file), before);
         QVERIFY(editor.form.textChanged());
     } else {
-        QCOMPARE(fileBytes(file), "\"" + recorded.texts.last().toUtf8() + "\"\r\n");
+        QCOMPARE(fileBytes(file), "\xef\xbb\xbf\"" + recorded.texts.last().toUtf8() + "\"\r\n");
         QVERIFY(!editor.form.textChanged());
     }
 }

@@ -137,33 +137,42 @@ QtRecoveryJournal::QtRecoveryJournal(StateFolder &folder, QtTextArea &textArea)
 
 QtRecoveryJournal::~QtRecoveryJournal() { m_textArea.setChangeListener({}); }
 
-QByteArray QtRecoveryJournal::stampBytes(const FileStamp &stamp)
+QByteArray QtRecoveryJournal::bytesOf(const JournalFile &file)
 {
     QByteArray bytes;
     QDataStream out(&bytes, QIODevice::WriteOnly);
+    const FileStamp &stamp = file.stamp;
     out << stamp.exists << stamp.size << stamp.modified << stamp.changed << stamp.device
-        << stamp.inode;
+        << stamp.inode << int(file.encoding);
     return bytes;
 }
 
-FileStamp QtRecoveryJournal::stampOf(const QByteArray &bytes)
+// What a journal does not tell, or tells wrongly, is taken as unknown: a file of no stamp, and
+// UTF-8, as a new document is written.
+JournalFile QtRecoveryJournal::fileOf(const QByteArray &bytes)
 {
-    FileStamp stamp;
+    JournalFile file;
+    FileStamp &stamp = file.stamp;
+    int encoding = 0;
     QDataStream in(bytes);
     in >> stamp.exists >> stamp.size >> stamp.modified >> stamp.changed >> stamp.device
-        >> stamp.inode;
-    return in.status() == QDataStream::Ok ? stamp : FileStamp();
+        >> stamp.inode >> encoding;
+    if (in.status() != QDataStream::Ok)
+        return {};
+    if (encoding >= int(TextEncoding::Utf8) && encoding <= int(TextEncoding::Windows1252))
+        file.encoding = TextEncoding(encoding);
+    return file;
 }
 
-void QtRecoveryJournal::settle(const QString &path, const FileStamp &stamp)
+void QtRecoveryJournal::settle(const QString &path, const JournalFile &file)
 {
     m_writer.settle();
-    m_writer.setDocument(path, stampBytes(stamp));
+    m_writer.setDocument(path, bytesOf(file));
 }
 
-void QtRecoveryJournal::setFile(const QString &path, const FileStamp &stamp)
+void QtRecoveryJournal::setFile(const QString &path, const JournalFile &file)
 {
-    m_writer.setDocument(path, stampBytes(stamp));
+    m_writer.setDocument(path, bytesOf(file));
 }
 
 void QtRecoveryJournal::setFailureHandler(std::function<void(const Failure &)> handler)
@@ -237,7 +246,7 @@ std::optional<LeftOverText> QtRecoveryJournal::findLeftOver()
     return std::nullopt;
 }
 
-FileStamp QtRecoveryJournal::recoverLeftOver()
+JournalFile QtRecoveryJournal::recoverLeftOver()
 {
     if (!m_leftOver)
         return {};
@@ -250,13 +259,13 @@ FileStamp QtRecoveryJournal::recoverLeftOver()
         throw unreadable(path);
     m_textArea.setContents(m_leftOver->rebuilt->whole());
     m_leftOver->rebuilt.reset();
-    const FileStamp stamp = stampOf(contents.stamp);
+    const JournalFile file = fileOf(contents.stamp);
     m_writer.setDocument(path, contents.stamp);
     m_writer.protect(journalText(m_textArea.buffer().whole()), m_leftOver->names);
     for (std::unique_ptr<StateFile> &file : m_leftOver->held)
         m_recovered.push_back(std::move(file));
     m_leftOver.reset();
-    return stamp;
+    return file;
 }
 
 void QtRecoveryJournal::discardLeftOver()

@@ -24,10 +24,10 @@ public:
     QtRecoveryJournal(StateFolder &folder, QtTextArea &textArea);
     ~QtRecoveryJournal() override;
 
-    void settle(const QString &path, const FileStamp &stamp) override;
-    void setFile(const QString &path, const FileStamp &stamp) override;
+    void settle(const QString &path, const JournalFile &file) override;
+    void setFile(const QString &path, const JournalFile &file) override;
     std::optional<LeftOverText> findLeftOver() override;
-    FileStamp recoverLeftOver() override;
+    JournalFile recoverLeftOver() override;
     void discardLeftOver() override;
     void keepLeftOver() override;
     void setFailureHandler(std::function<void(const Failure &)> handler) override;
@@ -36,8 +36,8 @@ public:
     void flush() { m_writer.flush(); }
     JournalWriter::Figures figures() const { return m_writer.figures(); }
 
-    static QByteArray stampBytes(const FileStamp &stamp);
-    static FileStamp stampOf(const QByteArray &bytes);
+    static QByteArray bytesOf(const JournalFile &file);
+    static JournalFile fileOf(const QByteArray &bytes);
 
 private:
     struct LeftOver
