@@ -1,6 +1,6 @@
 // The text view alone on a large text of short lines, or on one long line: the time of each
 // page turned with PageDown and of each single edit (a key, a Return, a jump and a key, an undo
-// step), painted.
+// step), painted; and of a caret move with and without the status bar's count of its place.
 // Usage: bench_view [megabytes, default 100] [--line]
 #include "textview.h"
 
@@ -125,5 +125,20 @@ int main(int argc, char *argv[])
         view.setSelection(view.caretPosition(), view.caretPosition()); // ends the step
     }
     timeKeys(undo, 100, nothing, Qt::Key_Z, Qt::ControlModifier);
+
+    // The status bar's work on each move: the caret's place, counted and written out. The
+    // first move into the middle of a long line counts the line up to there once.
+    QString status;
+    Figures right { "Right in the middle", {} };
+    const qsizetype middle = view.buffer().length() / 2;
+    view.setSelection(middle, middle);
+    timeKeys(right, 300, nothing, Qt::Key_Right);
+    QObject::connect(&view, &TextView::caretMoved, &view, [&] {
+        const TextView::CaretPlace place = view.caretPlace();
+        status = QStringLiteral("Ln %1, Col %2").arg(place.line).arg(place.column);
+    });
+    Figures rightShown { "Right in the middle, place shown", {} };
+    view.setSelection(middle, middle);
+    timeKeys(rightShown, 300, nothing, Qt::Key_Right);
     return 0;
 }

@@ -61,6 +61,7 @@ void TextView::showNewContents(qsizetype oldLength)
 {
     m_caret = m_anchor = 0;
     m_preferredX = -1;
+    m_clusters.changed(0);
     forgetAllLayouts();
     m_widestMeasured = 0;
     verticalScrollBar()->setValue(0);
@@ -81,6 +82,11 @@ void TextView::setSelection(qsizetype anchor, qsizetype caret)
 {
     m_anchor = m_buffer.snapped(anchor);
     moveCaret(caret, Move::Select);
+}
+
+TextView::CaretPlace TextView::caretPlace() const
+{
+    return { m_buffer.lineAt(m_caret) + 1, m_clusters.column(m_caret) + 1 };
 }
 
 TextSlice TextView::selectedSlice() const
@@ -117,6 +123,7 @@ void TextView::afterEdit(qsizetype position, qsizetype removed, qsizetype added,
 {
     const qsizetype line = m_buffer.lineAt(position);
     // An undo step may have changed several places.
+    m_clusters.changed(linesBefore < 0 ? 0 : position);
     if (linesBefore < 0) {
         forgetAllLayouts();
     } else {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "clustercount.h"
 #include "textbuffer.h"
 
 #include <QAbstractScrollArea>
@@ -82,6 +83,20 @@ public:
     qsizetype positionAt(const QPoint &point) const;
     // The position of a line and column, for tests and the accessibility interface.
     QRect characterRect(qsizetype position) const;
+
+    // Where the caret stands as a reader counts: line and column from 1, the column in what the
+    // user sees as characters (ClusterCounter).
+    struct CaretPlace
+    {
+        qsizetype line = 1;
+        qsizetype column = 1;
+    };
+    CaretPlace caretPlace() const;
+    // What the user sees as characters between two positions, a piece at a time (ClusterCounter).
+    ClusterCounter::Progress countClusters(qsizetype from, qsizetype to, qsizetype budget) const
+    {
+        return m_clusters.count(from, to, budget);
+    }
 
     QVariant inputMethodQuery(Qt::InputMethodQuery query) const override;
 
@@ -190,6 +205,7 @@ private:
     void notifyAccessibility(qsizetype position, qsizetype removed, qsizetype added);
 
     TextBuffer m_buffer;
+    mutable ClusterCounter m_clusters { m_buffer };
     qsizetype m_caret = 0;
     qsizetype m_anchor = 0;
     qreal m_preferredX = -1; // kept while moving up and down
