@@ -1,5 +1,6 @@
 // The text box's own behaviours: keys, mouse, undo, context menu, drops, input methods and
 // accessibility, on the real widget under the offscreen platform.
+#include "textsearch.h"
 #include "textview.h"
 
 #include <QAccessible>
@@ -8,8 +9,10 @@
 #include <QInputMethodEvent>
 #include <QMenu>
 #include <QMimeData>
+#include <QRandomGenerator>
 #include <QScrollBar>
 #include <QTest>
+#include <QTextBoundaryFinder>
 
 #include <memory>
 
@@ -93,6 +96,9 @@ private Q_SLOTS:
     void pageKeysMoveByAScreen();
     void dragSelectsAndScrolls();
     void horizontalRangeFollowsTheLongestLine();
+    void longLinesAreCutBetweenWords_data();
+    void longLinesAreCutBetweenWords();
+    void randomStepsOverLongMixedLines();
     void preeditDrawnWithItsFormats();
     void whatToolsRead();
 };
@@ -196,6 +202,8 @@ void TestTextView::actions_data()
         { u"a|b\r\ncd"_s, u"|ab\r\ncd"_s, u"|ab\r\ncd"_s, u"[ab|\r\ncd"_s });
     row("down keeps the column, then goes to the end", u"abc|d\r\nx\r\nabcd"_s,
         u"Down, Down; Down"_s, { u"abcd\r\nx\r\nabc|d"_s, u"abcd\r\nx\r\nabcd|"_s });
+    row("a click in the right half of a flag lands after it", u"|ab🇫🇷cd"_s, u"click 6"_s,
+        { u"ab🇫🇷|cd"_s });
     row("ctrl right, backspace and left by words and punctuation", u"|one two, x"_s,
         u"Ctrl+Right; Ctrl+Right; Ctrl+Backspace; End; Ctrl+Left"_s,
         { u"one |two, x"_s, u"one two|, x"_s, u"one |, x"_s, u"one , x|"_s, u"one , |x"_s });
@@ -272,6 +280,14 @@ void TestTextView::actions_data()
         row(prefix + "right, backspace", before, u"Right; Backspace"_s,
             { after, a + backspaced + b }, at + backspaced.size() - 1);
     }
+    // A run of flags pairs from its start, however far before the edge that is.
+    const QString flags = u"🇫🇷"_s.repeated(300);
+    const QString a(102, u'a');
+    const auto caretAt = [&](qsizetype at) { return QString(a + flags).insert(at, u'|'); };
+    row("a run of flags across an edge", caretAt(1022), u"Right; Right; Left; Del"_s,
+        { caretAt(1026), caretAt(1030), caretAt(1026),
+          QString(a + flags).remove(1026, 4).insert(1026, u'|') },
+        1026);
 }
 
 void TestTextView::actions()
@@ -372,6 +388,104 @@ void TestTextView::horizontalRangeFollowsTheLongestLine()
 }
 
 // Text being composed is drawn underlined, or with the format sent with it (a background).
+// A long line is laid out in pieces: each begins after a space where the line has spaces, at a
+// break opportunity where its script has them, and never inside a cluster.
+enum class Cut { AfterSpace, BreakOpportunity, Cluster };
+
+void TestTextView::longLinesAreCutBetweenWords_data()
+{
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<Cut>("cut");
+    QTest::addRow("arabic words") << u"مرحبا بالعالم "_s.repeated(300) << Cut::AfterSpace;
+    QTest::addRow("latin words, a mark after some spaces")
+        << u"word  \u0301x "_s.repeated(600) << Cut::AfterSpace;
+    QTest::addRow("ideographs") << u"漢字かな"_s.repeated(1000) << Cut::BreakOpportunity;
+    QTest::addRow("accented letters") << u"e\u0301\u0302"_s.repeated(1500) << Cut::Cluster;
+    QTest::addRow("a run of flags") << u"a"_s + u"🇫🇷"_s.repeated(1500) << Cut::Cluster;
+}
+
+void TestTextView::longLinesAreCutBetweenWords()
+{
+    QFETCH(QString, line);
+    QFETCH(Cut, cut);
+    view->setContents(u"short\r\n"_s + line);
+    const std::vector<qsizetype> starts = view->pieceStarts(1);
+    QVERIFY(starts.size() >= 4);
+    QTextBoundaryFinder clusters(QTextBoundaryFinder::Grapheme, line);
+    QTextBoundaryFinder breaks(QTextBoundaryFinder::Line, line);
+    for (size_t i = 1; i < starts.size(); ++i) {
+        const qsizetype at = starts[i];
+        QVERIFY(at > starts[i - 1]);
+        clusters.setPosition(int(at));
+        QVERIFY2(clusters.isAtBoundary(), qPrintable(QString::number(at)));
+        breaks.setPosition(int(at));
+        if (cut != Cut::Cluster)
+            QVERIFY(breaks.boundaryReasons() & QTextBoundaryFinder::BreakOpportunity);
+        if (cut == Cut::AfterSpace)
+            QCOMPARE(line.at(at - 1), u' ');
+    }
+}
+
+// Keys, clicks, edits and searches with long matches, at random over long lines of mixed
+// scripts: every step paints, places the caret, and leaves it between clusters after a move.
+void TestTextView::randomStepsOverLongMixedLines()
+{
+    QRandomGenerator random(20261207);
+    const QStringList parts { u"مرحبا بالعالم "_s, u"😀"_s,         u"\u2028"_s, u"\u202e"_s,
+                              u"🇫🇷🇩🇪"_s,           u"e\u0301"_s,   u"word "_s,  u"\t"_s,
+                              u"漢字"_s,           u"abcdefghij"_s };
+    QString text;
+    for (int line = 0; line < 60; ++line) {
+        const int length = int(random.bounded(line % 3 ? 4000 : 40));
+        while (text.size() % 5000 < length) // lines start at multiples of 5000 or so
+            text += parts.at(random.bounded(int(parts.size())));
+        text += u"\r\n"_s;
+    }
+    view->setContents(text);
+    const QList<QKeyCombination> keys {
+        Qt::Key_Left,   Qt::Key_Right,     Qt::Key_Up,       Qt::Key_Down,
+        Qt::Key_Home,   Qt::Key_End,       Qt::Key_PageDown, Qt::Key_PageUp,
+        Qt::Key_Delete, Qt::Key_Backspace, Qt::Key_X,        Qt::ControlModifier | Qt::Key_Z
+    };
+    const TextSearch search({ u".{1000}"_s, false, false, true });
+    for (int step = 0; step < 300; ++step) {
+        const int kind = int(random.bounded(4));
+        if (kind == 0) {
+            const auto bytes = searchableBytes(view->buffer());
+            const TextSearch::Range selection { bytes->byteOfPosition(view->selectionStart()),
+                                                bytes->byteOfPosition(view->selectionEnd()) };
+            const auto direction = random.bounded(2) ? TextSearch::Direction::Forward
+                                                     : TextSearch::Direction::Backward;
+            const auto found = search.findNext(*bytes, selection, direction, true).match;
+            if (found.found())
+                view->setSelection(bytes->positionOfByte(found.start),
+                                   bytes->positionOfByte(found.end));
+        } else if (kind == 1) {
+            const QPoint point(int(random.bounded(viewport()->width())),
+                               int(random.bounded(viewport()->height())));
+            QTest::mouseClick(viewport(), Qt::LeftButton, {}, point);
+        } else {
+            const QKeyCombination key = keys.at(random.bounded(int(keys.size())));
+            // A match may end inside a cluster; Left and Right then go to its ends.
+            const bool fromSelection = view->hasSelection();
+            QTest::keyClick(view.get(), key.key(), key.keyboardModifiers());
+            if ((key.key() == Qt::Key_Left || key.key() == Qt::Key_Right) && !fromSelection) {
+                const TextBuffer &buffer = view->buffer();
+                const qsizetype line = buffer.lineAt(view->caretPosition());
+                const QString lineText = buffer.lineText(line);
+                const qsizetype column = view->caretPosition() - buffer.lineStart(line);
+                QTextBoundaryFinder clusters(QTextBoundaryFinder::Grapheme, lineText);
+                clusters.setPosition(int(column));
+                QVERIFY2(column == 0 || column == lineText.size() || clusters.isAtBoundary(),
+                         qPrintable(QString::number(step)));
+            }
+        }
+        viewport()->repaint();
+        QVERIFY(view->caretPosition() >= 0 && view->caretPosition() <= view->buffer().length());
+        view->caretRect();
+    }
+}
+
 void TestTextView::preeditDrawnWithItsFormats()
 {
     QPalette colors = view->palette();

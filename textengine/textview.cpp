@@ -131,9 +131,12 @@ void TextView::afterEdit(qsizetype position, qsizetype removed, qsizetype added,
         relineLayouts(line, m_buffer.lineAt(position + added) - delta, delta);
         const auto widths = m_chunkWidths.find(line);
         if (widths != m_chunkWidths.end()) {
-            // Chunks before the edit keep their place and their measured width.
-            const qsizetype from = chunkIndexOf(line, position - m_buffer.lineStart(line));
-            widths->second.resize(size_t(chunkCount(line)), 0);
+            // Chunks before the edit keep their place and their measured width, but for the one
+            // just before, whose end may move with the text after it.
+            const LinePieces pieces = piecesOf(line);
+            const qsizetype from
+                = std::max<qsizetype>(0, chunkIndexOf(pieces, position - pieces.start) - 1);
+            widths->second.resize(size_t(pieces.count), 0);
             std::fill(widths->second.begin() + from, widths->second.end(), 0);
         }
     }

@@ -84,6 +84,9 @@ public:
     // The position of a line and column, for tests and the accessibility interface.
     QRect characterRect(qsizetype position) const;
 
+    // Where a long line is cut into the pieces it is laid out in, for tests.
+    std::vector<qsizetype> pieceStarts(qsizetype line) const;
+
     // Where the caret stands as a reader counts: line and column from 1, the column in what the
     // user sees as characters (ClusterCounter).
     struct CaretPlace
@@ -163,14 +166,24 @@ private:
     bool handleEditing(QKeyEvent *event);
     static bool isNavigationOrEditKey(QKeyEvent *event);
 
-    // Geometry of lines and chunks
-    qsizetype chunkCount(qsizetype line) const;
-    Chunk chunk(qsizetype line, qsizetype index) const;
-    qsizetype chunkIndexOf(qsizetype line, qsizetype column) const;
-    qsizetype graphemeEdge(qsizetype lineStart, qsizetype length, qsizetype column) const;
-    qreal chunkX(qsizetype line, qsizetype index) const;
-    qreal chunkWidth(qsizetype line, qsizetype index) const;
-    QTextLayout *layoutFor(qsizetype line, qsizetype index) const;
+    // Geometry of lines and chunks. A line is looked up once per call into its pieces, and
+    // every piece index is checked against them.
+    struct LinePieces
+    {
+        qsizetype line = 0;
+        qsizetype start = 0; // position of the line's first character
+        qsizetype length = 0;
+        qsizetype count = 1;
+    };
+    LinePieces piecesOf(qsizetype line) const;
+    static qsizetype checkedIndex(const LinePieces &pieces, qsizetype index);
+    Chunk chunk(const LinePieces &pieces, qsizetype index) const;
+    qsizetype pieceEdge(const LinePieces &pieces, qsizetype index) const;
+    qsizetype chunkIndexOf(const LinePieces &pieces, qsizetype column) const;
+    qsizetype graphemeEdge(const LinePieces &pieces, qsizetype column) const;
+    qreal chunkX(const LinePieces &pieces, qsizetype index) const;
+    qreal chunkWidth(const LinePieces &pieces, qsizetype index) const;
+    QTextLayout *layoutFor(const LinePieces &pieces, qsizetype index) const;
     void forgetLayouts(qsizetype line);
     void forgetAllLayouts();
     // The lines first to oldLast were replaced, and those after them moved by delta.

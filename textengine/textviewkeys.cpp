@@ -64,11 +64,12 @@ qsizetype TextView::nextCharacter(qsizetype position) const
     const qsizetype end = m_buffer.lineEnd(line);
     if (position >= end)
         return position < m_buffer.length() ? end + 2 : position;
-    const qsizetype column = position - m_buffer.lineStart(line);
-    const qsizetype index = chunkIndexOf(line, column);
-    const qsizetype chunkStart = chunk(line, index).start;
-    const int next = layoutFor(line, index)->nextCursorPosition(int(column - chunkStart));
-    return std::max(position + 1, m_buffer.lineStart(line) + chunkStart + next);
+    const LinePieces pieces = piecesOf(line);
+    const qsizetype column = position - pieces.start;
+    const qsizetype index = chunkIndexOf(pieces, column);
+    const qsizetype chunkStart = chunk(pieces, index).start;
+    const int next = layoutFor(pieces, index)->nextCursorPosition(int(column - chunkStart));
+    return std::max(position + 1, pieces.start + chunkStart + next);
 }
 
 qsizetype TextView::previousCharacter(qsizetype position) const
@@ -78,11 +79,12 @@ qsizetype TextView::previousCharacter(qsizetype position) const
     if (position <= start)
         return line > 0 ? start - 2 : 0;
     const qsizetype column = position - start;
-    qsizetype index = chunkIndexOf(line, column);
-    if (index > 0 && column == chunk(line, index).start)
+    const LinePieces pieces = piecesOf(line);
+    qsizetype index = chunkIndexOf(pieces, column);
+    if (index > 0 && column == chunk(pieces, index).start)
         --index;
-    const qsizetype chunkStart = chunk(line, index).start;
-    const int previous = layoutFor(line, index)->previousCursorPosition(int(column - chunkStart));
+    const qsizetype chunkStart = chunk(pieces, index).start;
+    const int previous = layoutFor(pieces, index)->previousCursorPosition(int(column - chunkStart));
     return std::min(position - 1, start + chunkStart + previous);
 }
 

@@ -35,51 +35,161 @@ QString shownText(QString text)
 
 // ----- chunks and layouts -----
 
-qsizetype TextView::chunkCount(qsizetype line) const
+namespace {
+
+// How far before its nominal place a piece's edge may move back to fall at a break opportunity.
+constexpr qsizetype BreakReach = 256;
+
+bool isRegionalIndicator(char32_t code) { return code >= 0x1f1e6 && code <= 0x1f1ff; }
+
+// Characters that join the one before them into a cluster: marks, joiners, emoji modifiers
+// and tags.
+bool extendsCluster(char32_t code)
 {
-    const qsizetype length = m_buffer.lineLength(line);
-    return length <= ChunkLength ? 1 : (length + ChunkLength - 1) / ChunkLength;
+    switch (QChar::category(code)) {
+    case QChar::Mark_NonSpacing:
+    case QChar::Mark_SpacingCombining:
+    case QChar::Mark_Enclosing:
+        return true;
+    default:
+        return code == 0x200c || code == 0x200d || (code >= 0x1f3fb && code <= 0x1f3ff)
+            || (code >= 0xe0020 && code <= 0xe007f);
+    }
 }
 
-TextView::Chunk TextView::chunk(qsizetype line, qsizetype index) const
+char32_t codeAt(QStringView text, qsizetype i)
 {
-    const qsizetype length = m_buffer.lineLength(line);
-    const qsizetype count = chunkCount(line);
-    const qsizetype lineStart = m_buffer.lineStart(line);
-    const auto startOf = [&](qsizetype k) -> qsizetype {
-        if (k <= 0)
-            return 0;
-        if (k >= count)
-            return length;
-        return graphemeEdge(lineStart, length, k * ChunkLength);
-    };
-    const qsizetype start = startOf(index);
-    return { start, startOf(index + 1) - start };
+    if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate())
+        return QChar::surrogateToUcs4(text[i], text[i + 1]);
+    return text[i].unicode();
+}
+
+// The cursor position nearest to x. Qt answers the end of the line for a point in the right half
+// of a cluster drawn as several boxes (a flag without its glyph); that answer is checked and,
+// when wrong, the position found again by halving.
+int columnAt(const QTextLayout &layout, qreal x)
+{
+    const QTextLine line = layout.lineAt(0);
+    const int end = int(layout.text().size());
+    const int column = line.xToCursor(x);
+    if (column < end || x >= line.naturalTextWidth() || layout.text().isRightToLeft())
+        return column;
+    // Between low and high lie the point and no other cursor position once done.
+    int low = 0;
+    int high = end;
+    while (layout.nextCursorPosition(low) < high) {
+        int middle = layout.nextCursorPosition(low + (high - low) / 2 - 1);
+        if (middle <= low || middle >= high)
+            middle = layout.nextCursorPosition(low);
+        if (line.cursorToX(middle) >= x)
+            high = middle;
+        else
+            low = middle;
+    }
+    return x - line.cursorToX(low) <= line.cursorToX(high) - x ? low : high;
+}
+
+} // namespace
+
+TextView::LinePieces TextView::piecesOf(qsizetype line) const
+{
+    line = std::clamp<qsizetype>(line, 0, m_buffer.lineCount() - 1);
+    const qsizetype start = m_buffer.lineStart(line);
+    const qsizetype length = m_buffer.lineEnd(line) - start;
+    const qsizetype count = length <= ChunkLength ? 1 : (length + ChunkLength - 1) / ChunkLength;
+    return { line, start, length, count };
+}
+
+std::vector<qsizetype> TextView::pieceStarts(qsizetype line) const
+{
+    const LinePieces pieces = piecesOf(line);
+    std::vector<qsizetype> starts;
+    for (qsizetype index = 0; index < pieces.count; ++index)
+        starts.push_back(chunk(pieces, index).start);
+    return starts;
+}
+
+// An index past the pieces is a fault of the caller: stopped in a debug build, held to the
+// pieces otherwise, so that it never reads outside them.
+qsizetype TextView::checkedIndex(const LinePieces &pieces, qsizetype index)
+{
+    Q_ASSERT(index >= 0 && index < pieces.count);
+    return std::clamp<qsizetype>(index, 0, pieces.count - 1);
+}
+
+TextView::Chunk TextView::chunk(const LinePieces &pieces, qsizetype index) const
+{
+    index = checkedIndex(pieces, index);
+    const qsizetype start = pieceEdge(pieces, index);
+    const qsizetype end = std::max(start, pieceEdge(pieces, index + 1));
+    return { start, end - start };
+}
+
+// Where piece `index` starts: near index * ChunkLength, after a space where one is near, else at
+// another break opportunity, else between two clusters; never inside a word, a cluster or a
+// joining run where that can be helped.
+qsizetype TextView::pieceEdge(const LinePieces &pieces, qsizetype index) const
+{
+    if (index <= 0)
+        return 0;
+    if (index >= pieces.count)
+        return pieces.length;
+    const qsizetype nominal = index * ChunkLength;
+    const qsizetype from = nominal - BreakReach;
+    const QString context = m_buffer.mid(pieces.start + from, BreakReach + 2);
+    const qsizetype last = std::min<qsizetype>(BreakReach, context.size() - 1);
+    for (qsizetype i = last; i >= 1; --i) {
+        const auto blank = [](QChar c) { return c == u' ' || c == u'\t'; };
+        if (blank(context[i - 1]) && !blank(context[i]) && !extendsCluster(codeAt(context, i)))
+            return from + i;
+    }
+    // Scripts written without spaces break between words or syllables.
+    const qsizetype lead = std::min<qsizetype>(from, 32);
+    const QString wider = m_buffer.mid(pieces.start + from - lead, lead + BreakReach + 2);
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Line, wider);
+    finder.setPosition(int(lead + last + 1));
+    for (qsizetype at = finder.toPreviousBoundary(); at > lead; at = finder.toPreviousBoundary()) {
+        const bool betweenIndicators = at >= 2 && at + 1 < wider.size()
+            && isRegionalIndicator(codeAt(wider, at - 2)) && isRegionalIndicator(codeAt(wider, at));
+        if ((finder.boundaryReasons() & QTextBoundaryFinder::BreakOpportunity) && !betweenIndicators
+            && !extendsCluster(codeAt(wider, at)))
+            return from + at - lead;
+    }
+    return graphemeEdge(pieces, nominal);
 }
 
 // The first grapheme boundary at or after column: a chunk edge inside a cluster (a letter and
 // its accent, the two halves of a flag) would let the caret stop inside it.
-qsizetype TextView::graphemeEdge(qsizetype lineStart, qsizetype length, qsizetype column) const
+qsizetype TextView::graphemeEdge(const LinePieces &pieces, qsizetype column) const
 {
+    const qsizetype lineStart = pieces.start;
+    const qsizetype length = pieces.length;
     const auto plain = [](QChar c) { return c.unicode() < 0x300; };
     if (plain(m_buffer.at(lineStart + column - 1)) && plain(m_buffer.at(lineStart + column)))
         return column;
-    const auto isRegionalIndicator = [&](qsizetype at) {
-        const char32_t code
-            = QChar::surrogateToUcs4(m_buffer.at(lineStart + at), m_buffer.at(lineStart + at + 1));
-        return code >= 0x1f1e6 && code <= 0x1f1ff;
+    if (m_buffer.at(lineStart + column).isLowSurrogate())
+        ++column;
+    const auto indicatorAt = [&](qsizetype at) {
+        return at >= 0 && at + 1 < length
+            && isRegionalIndicator(QChar::surrogateToUcs4(m_buffer.at(lineStart + at),
+                                                          m_buffer.at(lineStart + at + 1)));
     };
-    // Marks and joiners need a little context before the edge; flags pair up from the start of
-    // their run.
+    // Flags pair up from the start of their run, however long: an odd count of indicators
+    // before the edge puts it inside a flag.
+    if (indicatorAt(column - 2) && indicatorAt(column)) {
+        qsizetype before = 0;
+        for (qsizetype at = column - 2; indicatorAt(at); at -= 2)
+            ++before;
+        return before % 2 ? column + 2 : column;
+    }
+    // Marks and joiners need a little context before the edge.
     qsizetype from = std::max<qsizetype>(0, column - 32);
     if (from > 0 && m_buffer.at(lineStart + from).isLowSurrogate())
         --from;
-    while (from >= 2 && column - from < ChunkLength / 2 && isRegionalIndicator(from - 2))
-        from -= 2;
     const qsizetype to = std::min(length, column + 64);
     const QString context = m_buffer.mid(lineStart + from, to - from);
     QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, context);
-    finder.setPosition(column - from);
+    finder.setPosition(int(column - from));
     if (finder.isAtBoundary())
         return column;
     const qsizetype next = finder.toNextBoundary();
@@ -89,54 +199,60 @@ qsizetype TextView::graphemeEdge(qsizetype lineStart, qsizetype length, qsizetyp
     return m_buffer.at(lineStart + column - 1).isHighSurrogate() ? column + 1 : column;
 }
 
-qsizetype TextView::chunkIndexOf(qsizetype line, qsizetype column) const
+// Edges lie within BreakReach before or a little after their nominal place, so the piece is
+// the nominal one or a neighbour.
+qsizetype TextView::chunkIndexOf(const LinePieces &pieces, qsizetype column) const
 {
-    const qsizetype count = chunkCount(line);
-    if (count == 1)
+    if (pieces.count == 1)
         return 0;
-    qsizetype index = std::min(column / ChunkLength, count - 1);
-    if (index > 0 && column < chunk(line, index).start)
+    qsizetype index = std::clamp<qsizetype>(column / ChunkLength, 0, pieces.count - 1);
+    if (index > 0 && column < pieceEdge(pieces, index))
         --index;
+    else if (index + 1 < pieces.count && column >= pieceEdge(pieces, index + 1))
+        ++index;
     return index;
 }
 
-qreal TextView::chunkWidth(qsizetype line, qsizetype index) const
+qreal TextView::chunkWidth(const LinePieces &pieces, qsizetype index) const
 {
-    const qsizetype count = chunkCount(line);
-    if (count == 1) {
+    index = checkedIndex(pieces, index);
+    if (pieces.count == 1) {
         // Widths are kept only for long lines, so scrolling through many short ones keeps none.
-        const auto found = m_layouts.find({ line, 0 });
+        const auto found = m_layouts.find({ pieces.line, 0 });
         if (found != m_layouts.end() && found->second.layout->lineCount() > 0)
             return found->second.layout->lineAt(0).naturalTextWidth();
-        return qreal(m_buffer.lineLength(line)) * m_charWidth;
+        return qreal(pieces.length) * m_charWidth;
     }
-    auto &widths = m_chunkWidths[line];
-    if (qsizetype(widths.size()) != count)
-        widths.resize(size_t(count), 0);
+    auto &widths = m_chunkWidths[pieces.line];
+    if (qsizetype(widths.size()) != pieces.count)
+        widths.resize(size_t(pieces.count), 0);
     if (widths[size_t(index)] > 0)
         return widths[size_t(index)];
     // An estimate until laid out, which needs no look-up of where the piece really ends.
     const qsizetype length
-        = index + 1 < count ? ChunkLength : m_buffer.lineLength(line) - index * ChunkLength;
-    return qreal(length) * m_charWidth;
+        = index + 1 < pieces.count ? ChunkLength : pieces.length - index * ChunkLength;
+    return qreal(std::max<qsizetype>(length, 1)) * m_charWidth;
 }
 
-qreal TextView::chunkX(qsizetype line, qsizetype index) const
+qreal TextView::chunkX(const LinePieces &pieces, qsizetype index) const
 {
+    index = checkedIndex(pieces, index);
     if (index == 0)
         return 0;
     // Thousands of pieces lie before the end of a line of megabytes: their widths are summed
     // from the list, without looking the line up again for each.
-    chunkWidth(line, 0); // sizes the list
-    const std::vector<qreal> &widths = m_chunkWidths[line];
+    chunkWidth(pieces, 0); // sizes the list
+    const std::vector<qreal> &widths = m_chunkWidths[pieces.line];
     qreal x = 0;
     for (qsizetype k = 0; k < index; ++k) // none of them is the last, shorter one
         x += widths[size_t(k)] > 0 ? widths[size_t(k)] : qreal(ChunkLength) * m_charWidth;
     return x;
 }
 
-QTextLayout *TextView::layoutFor(qsizetype line, qsizetype index) const
+QTextLayout *TextView::layoutFor(const LinePieces &pieces, qsizetype index) const
 {
+    index = checkedIndex(pieces, index);
+    const qsizetype line = pieces.line;
     const LayoutKey key { line, index };
     const auto found = m_layouts.find(key);
     if (found != m_layouts.end()) {
@@ -144,17 +260,17 @@ QTextLayout *TextView::layoutFor(qsizetype line, qsizetype index) const
         return found->second.layout.get();
     }
 
-    const Chunk piece = chunk(line, index);
+    const Chunk piece = chunk(pieces, index);
     auto layout = std::make_unique<QTextLayout>(
-        shownText(m_buffer.mid(m_buffer.lineStart(line) + piece.start, piece.length)), font());
+        shownText(m_buffer.mid(pieces.start + piece.start, piece.length)), font());
     QTextOption option;
     option.setWrapMode(QTextOption::NoWrap);
     option.setTabStopDistance(QFontMetricsF(font()).horizontalAdvance(u' ') * 8);
     layout->setTextOption(option);
     layout->setCacheEnabled(true);
     if (!m_preedit.isEmpty() && line == m_buffer.lineAt(m_caret)
-        && index == chunkIndexOf(line, m_caret - m_buffer.lineStart(line))) {
-        const int at = int(m_caret - m_buffer.lineStart(line) - piece.start);
+        && index == chunkIndexOf(pieces, m_caret - pieces.start)) {
+        const int at = int(m_caret - pieces.start - piece.start);
         layout->setPreeditArea(at, m_preedit);
         QList<QTextLayout::FormatRange> formats = m_preeditFormats;
         for (QTextLayout::FormatRange &range : formats)
@@ -170,8 +286,8 @@ QTextLayout *TextView::layoutFor(qsizetype line, qsizetype index) const
     layout->endLayout();
 
     const qreal width = textLine.isValid() ? textLine.naturalTextWidth() : 0;
-    if (chunkCount(line) > 1) {
-        chunkWidth(line, index); // sizes the list
+    if (pieces.count > 1) {
+        chunkWidth(pieces, index); // sizes the list
         m_chunkWidths[line][size_t(index)] = std::max<qreal>(width, 1);
     } else if (width > m_widestMeasured) {
         m_widestMeasured = width;
@@ -255,30 +371,30 @@ void TextView::relineLayouts(qsizetype first, qsizetype oldLast, qsizetype delta
 
 qreal TextView::xOfPosition(qsizetype position) const
 {
-    const qsizetype line = m_buffer.lineAt(position);
-    const qsizetype column = position - m_buffer.lineStart(line);
-    const qsizetype index = chunkIndexOf(line, column);
-    const Chunk piece = chunk(line, index);
-    const QTextLayout *layout = layoutFor(line, index);
+    const LinePieces pieces = piecesOf(m_buffer.lineAt(position));
+    const qsizetype column = std::clamp<qsizetype>(position - pieces.start, 0, pieces.length);
+    const qsizetype index = chunkIndexOf(pieces, column);
+    const Chunk piece = chunk(pieces, index);
+    const QTextLayout *layout = layoutFor(pieces, index);
     const qreal inChunk
         = layout->lineCount() > 0 ? layout->lineAt(0).cursorToX(int(column - piece.start)) : 0;
-    return chunkX(line, index) + inChunk;
+    return chunkX(pieces, index) + inChunk;
 }
 
 qsizetype TextView::positionInLine(qsizetype line, qreal x) const
 {
-    const qsizetype count = chunkCount(line);
+    const LinePieces pieces = piecesOf(line);
     qreal left = 0;
-    for (qsizetype index = 0; index < count; ++index) {
-        const qreal width = chunkWidth(line, index);
-        if (x < left + width || index == count - 1) {
-            const QTextLayout *layout = layoutFor(line, index);
-            const int column = layout->lineCount() > 0 ? layout->lineAt(0).xToCursor(x - left) : 0;
-            return m_buffer.lineStart(line) + chunk(line, index).start + column;
+    for (qsizetype index = 0; index < pieces.count; ++index) {
+        const qreal width = chunkWidth(pieces, index);
+        if (x < left + width || index == pieces.count - 1) {
+            const QTextLayout *layout = layoutFor(pieces, index);
+            const int column = layout->lineCount() > 0 ? columnAt(*layout, x - left) : 0;
+            return pieces.start + chunk(pieces, index).start + column;
         }
         left += width;
     }
-    return m_buffer.lineStart(line);
+    return pieces.start;
 }
 
 int TextView::visibleLines() const
@@ -343,18 +459,19 @@ void TextView::paintEvent(QPaintEvent *event)
 
     for (qsizetype line = first; line <= last; ++line) {
         const qreal y = TopMargin + qreal(line - topLine()) * m_lineHeight;
-        const qsizetype lineStart = m_buffer.lineStart(line);
-        const qsizetype lineEnd = m_buffer.lineEnd(line);
-        const qsizetype count = chunkCount(line);
+        const LinePieces pieces = piecesOf(line);
+        const qsizetype lineStart = pieces.start;
+        const qsizetype lineEnd = pieces.start + pieces.length;
+        const qsizetype count = pieces.count;
         qreal left = 0;
         for (qsizetype index = 0; index < count && left < visibleRight; ++index) {
-            const qreal width = chunkWidth(line, index);
+            const qreal width = chunkWidth(pieces, index);
             if (left + width < visibleLeft && index + 1 < count) {
                 left += width;
                 continue;
             }
-            QTextLayout *layout = layoutFor(line, index);
-            const Chunk piece = chunk(line, index);
+            QTextLayout *layout = layoutFor(pieces, index);
+            const Chunk piece = chunk(pieces, index);
             const qsizetype pieceStart = lineStart + piece.start;
             QList<QTextLayout::FormatRange> selections;
             const qsizetype from = std::max(selStart, pieceStart);
@@ -377,7 +494,7 @@ void TextView::paintEvent(QPaintEvent *event)
                     = int(m_caret - pieceStart) + (m_preedit.isEmpty() ? 0 : m_preeditCursor);
                 layout->drawCursor(&painter, at, column, CaretWidth);
             }
-            left += layout->lineCount() ? chunkWidth(line, index) : width;
+            left += layout->lineCount() ? chunkWidth(pieces, index) : width;
         }
     }
     if (m_dropCaret >= 0) {
