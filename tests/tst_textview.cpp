@@ -13,6 +13,7 @@
 #include <QScrollBar>
 #include <QTest>
 #include <QTextBoundaryFinder>
+#include <QTextLayout>
 
 #include <memory>
 
@@ -99,6 +100,8 @@ private Q_SLOTS:
     void longLinesAreCutBetweenWords_data();
     void longLinesAreCutBetweenWords();
     void randomStepsOverLongMixedLines();
+    void paragraphsReadInTheirDirection_data();
+    void paragraphsReadInTheirDirection();
     void preeditDrawnWithItsFormats();
     void whatToolsRead();
 };
@@ -484,6 +487,56 @@ void TestTextView::randomStepsOverLongMixedLines()
         QVERIFY(view->caretPosition() >= 0 && view->caretPosition() <= view->buffer().length());
         view->caretRect();
     }
+}
+
+// A paragraph takes its direction from its first strong character and starts at that side; the
+// pieces of a long one sit where a layout of the whole line puts their text.
+void TestTextView::paragraphsReadInTheirDirection_data()
+{
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<bool>("rightToLeft");
+    QTest::addRow("arabic, five pieces") << u"مرحبا بالعالم "_s.repeated(300) << true;
+    QTest::addRow("arabic, one piece") << u"مرحبا بالعالم"_s << true;
+    QTest::addRow("digits, then hebrew") << u"123 שלום עולם abc"_s << true;
+    QTest::addRow("latin with arabic words") << u"abc مرحبا def"_s << false;
+}
+
+void TestTextView::paragraphsReadInTheirDirection()
+{
+    QFETCH(QString, line);
+    QFETCH(bool, rightToLeft);
+    view->setContents(line);
+    QTextLayout whole(line, view->font());
+    QTextOption option;
+    option.setWrapMode(QTextOption::NoWrap);
+    option.setTextDirection(rightToLeft ? Qt::RightToLeft : Qt::LeftToRight);
+    option.setAlignment(Qt::AlignLeft | Qt::AlignAbsolute);
+    whole.setTextOption(option);
+    whole.beginLayout();
+    QTextLine wholeLine = whole.createLine();
+    wholeLine.setLineWidth(1e9);
+    whole.endLayout();
+
+    // Where the caret stands in the text, whatever the scrolling.
+    const auto caretX = [&](qsizetype position) {
+        view->setSelection(position, position);
+        return view->caretRect().x() + view->horizontalScrollBar()->value();
+    };
+    const int start = caretX(0);
+    for (qsizetype at = 0; at <= line.size(); at += line.size() > 100 ? 97 : 1) {
+        while (line.size() > 100 && at > 0 && at < line.size() && line.at(at - 1) != u' ')
+            ++at;
+        const int x = caretX(at);
+        const qreal expected = wholeLine.cursorToX(int(at)) - wholeLine.cursorToX(0);
+        QVERIFY2(qAbs(x - start - expected) <= 2,
+                 qPrintable(u"%1: %2, not %3"_s.arg(at).arg(x - start).arg(expected)));
+    }
+    // The line's start side is at the view's side, but for the margin.
+    const int right = viewport()->width() + view->horizontalScrollBar()->maximum();
+    const qreal fromSide = rightToLeft
+        ? right - start - (wholeLine.naturalTextWidth() - wholeLine.cursorToX(0))
+        : start - wholeLine.cursorToX(0);
+    QVERIFY2(fromSide >= 0 && fromSide <= 8, qPrintable(QString::number(fromSide)));
 }
 
 void TestTextView::preeditDrawnWithItsFormats()

@@ -174,6 +174,8 @@ private:
         qsizetype start = 0; // position of the line's first character
         qsizetype length = 0;
         qsizetype count = 1;
+        // The paragraph's direction, from its first strong character.
+        bool rightToLeft = false;
     };
     LinePieces piecesOf(qsizetype line) const;
     static qsizetype checkedIndex(const LinePieces &pieces, qsizetype index);
@@ -182,6 +184,10 @@ private:
     qsizetype chunkIndexOf(const LinePieces &pieces, qsizetype column) const;
     qsizetype graphemeEdge(const LinePieces &pieces, qsizetype column) const;
     qreal chunkX(const LinePieces &pieces, qsizetype index) const;
+    // Where a piece's left edge is drawn: pieces follow their paragraph's direction, and a
+    // right-to-left paragraph ends at the right side of the text.
+    qreal pieceLeft(const LinePieces &pieces, qsizetype index) const;
+    qreal textWidth() const;
     qreal chunkWidth(const LinePieces &pieces, qsizetype index) const;
     QTextLayout *layoutFor(const LinePieces &pieces, qsizetype index) const;
     void forgetLayouts(qsizetype line);

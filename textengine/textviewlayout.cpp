@@ -97,7 +97,11 @@ TextView::LinePieces TextView::piecesOf(qsizetype line) const
     const qsizetype start = m_buffer.lineStart(line);
     const qsizetype length = m_buffer.lineEnd(line) - start;
     const qsizetype count = length <= ChunkLength ? 1 : (length + ChunkLength - 1) / ChunkLength;
-    return { line, start, length, count };
+    // A paragraph's first strong character is near its start but for odd texts; past the first
+    // piece's length it is taken to run left to right.
+    const bool rightToLeft
+        = length > 0 && m_buffer.mid(start, std::min(length, ChunkLength)).isRightToLeft();
+    return { line, start, length, count, rightToLeft };
 }
 
 std::vector<qsizetype> TextView::pieceStarts(qsizetype line) const
@@ -234,6 +238,18 @@ qreal TextView::chunkWidth(const LinePieces &pieces, qsizetype index) const
     return qreal(std::max<qsizetype>(length, 1)) * m_charWidth;
 }
 
+qreal TextView::textWidth() const
+{
+    return qreal(horizontalScrollBar()->maximum() + viewport()->width() - 2 * m_margin
+                 - CaretWidth);
+}
+
+qreal TextView::pieceLeft(const LinePieces &pieces, qsizetype index) const
+{
+    const qreal before = chunkX(pieces, index);
+    return pieces.rightToLeft ? textWidth() - before - chunkWidth(pieces, index) : before;
+}
+
 qreal TextView::chunkX(const LinePieces &pieces, qsizetype index) const
 {
     index = checkedIndex(pieces, index);
@@ -265,6 +281,9 @@ QTextLayout *TextView::layoutFor(const LinePieces &pieces, qsizetype index) cons
         shownText(m_buffer.mid(pieces.start + piece.start, piece.length)), font());
     QTextOption option;
     option.setWrapMode(QTextOption::NoWrap);
+    // Every piece of a paragraph takes its direction; the view places the pieces itself.
+    option.setTextDirection(pieces.rightToLeft ? Qt::RightToLeft : Qt::LeftToRight);
+    option.setAlignment(Qt::AlignLeft | Qt::AlignAbsolute);
     option.setTabStopDistance(QFontMetricsF(font()).horizontalAdvance(u' ') * 8);
     layout->setTextOption(option);
     layout->setCacheEnabled(true);
@@ -378,21 +397,24 @@ qreal TextView::xOfPosition(qsizetype position) const
     const QTextLayout *layout = layoutFor(pieces, index);
     const qreal inChunk
         = layout->lineCount() > 0 ? layout->lineAt(0).cursorToX(int(column - piece.start)) : 0;
-    return chunkX(pieces, index) + inChunk;
+    return pieceLeft(pieces, index) + inChunk;
 }
 
 qsizetype TextView::positionInLine(qsizetype line, qreal x) const
 {
     const LinePieces pieces = piecesOf(line);
-    qreal left = 0;
+    // Measured from the paragraph's start side.
+    const qreal fromStart = pieces.rightToLeft ? textWidth() - x : x;
+    qreal before = 0;
     for (qsizetype index = 0; index < pieces.count; ++index) {
         const qreal width = chunkWidth(pieces, index);
-        if (x < left + width || index == pieces.count - 1) {
+        if (fromStart < before + width || index == pieces.count - 1) {
             const QTextLayout *layout = layoutFor(pieces, index);
-            const int column = layout->lineCount() > 0 ? columnAt(*layout, x - left) : 0;
+            const qreal inPiece = x - pieceLeft(pieces, index);
+            const int column = layout->lineCount() > 0 ? columnAt(*layout, inPiece) : 0;
             return pieces.start + chunk(pieces, index).start + column;
         }
-        left += width;
+        before += width;
     }
     return pieces.start;
 }
@@ -463,14 +485,19 @@ void TextView::paintEvent(QPaintEvent *event)
         const qsizetype lineStart = pieces.start;
         const qsizetype lineEnd = pieces.start + pieces.length;
         const qsizetype count = pieces.count;
-        qreal left = 0;
-        for (qsizetype index = 0; index < count && left < visibleRight; ++index) {
+        // Pieces are walked from the paragraph's start side; `before` is how far from it.
+        const qreal rightSide = pieces.rightToLeft ? textWidth() : 0;
+        const qreal visibleBegin = pieces.rightToLeft ? rightSide - visibleRight : visibleLeft;
+        const qreal visibleEnd = pieces.rightToLeft ? rightSide - visibleLeft : visibleRight;
+        qreal before = 0;
+        for (qsizetype index = 0; index < count && before < visibleEnd; ++index) {
             const qreal width = chunkWidth(pieces, index);
-            if (left + width < visibleLeft && index + 1 < count) {
-                left += width;
+            if (before + width < visibleBegin && index + 1 < count) {
+                before += width;
                 continue;
             }
             QTextLayout *layout = layoutFor(pieces, index);
+            const qreal drawnWidth = layout->lineCount() ? chunkWidth(pieces, index) : width;
             const Chunk piece = chunk(pieces, index);
             const qsizetype pieceStart = lineStart + piece.start;
             QList<QTextLayout::FormatRange> selections;
@@ -478,13 +505,15 @@ void TextView::paintEvent(QPaintEvent *event)
             const qsizetype to = std::min(selEnd, pieceStart + piece.length);
             if (from < to)
                 selections.append({ int(from - pieceStart), int(to - from), selectedFormat });
+            const qreal left = pieces.rightToLeft ? rightSide - before - drawnWidth : before;
             const QPointF at(origin + left, y);
             layout->draw(&painter, at, selections);
             const bool lastPiece = index + 1 == count;
             if (lastPiece && selStart <= lineEnd && selEnd > lineEnd) {
-                // A selected line break shows as a little selected space.
+                // A selected line break shows as a little selected space, at the line's end side.
                 const qreal endX = layout->lineCount() ? layout->lineAt(0).naturalTextWidth() : 0;
-                painter.fillRect(QRectF(at.x() + endX, y, m_charWidth / 2, m_lineHeight),
+                const qreal markX = pieces.rightToLeft ? at.x() - m_charWidth / 2 : at.x() + endX;
+                painter.fillRect(QRectF(markX, y, m_charWidth / 2, m_lineHeight),
                                  colors.brush(QPalette::Highlight));
             }
             const bool caretHere = m_caret >= pieceStart
@@ -494,7 +523,7 @@ void TextView::paintEvent(QPaintEvent *event)
                     = int(m_caret - pieceStart) + (m_preedit.isEmpty() ? 0 : m_preeditCursor);
                 layout->drawCursor(&painter, at, column, CaretWidth);
             }
-            left += layout->lineCount() ? chunkWidth(pieces, index) : width;
+            before += drawnWidth;
         }
     }
     if (m_dropCaret >= 0) {
