@@ -73,6 +73,7 @@ FormDesign Form1::design()
     item(u"Search_GoToLine"_s, u"&Go To Line..."_s, u"Ctrl+G"_s, &Form1::Search_GoToLine_Click);
 
     menu(u"View"_s, u"&View"_s);
+    check(u"View_WordWrap"_s, u"&Word Wrap"_s, &Form1::View_WordWrap_Click);
     check(u"View_StatusBar"_s, u"&Status Bar"_s, &Form1::View_StatusBar_Click);
 
     FindDialogDesign &find = form.findDialog;

@@ -7,6 +7,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QScreen>
+#include <QScrollBar>
 #include <QStatusBar>
 #include <QTest>
 
@@ -24,6 +25,7 @@ private Q_SLOTS:
     void textBoxFitsTheWindow_data();
     void textBoxFitsTheWindow();
     void untrappedFailureIsReportedAndTheProgramGoesOn();
+    void wordWrapItemWrapsTheTextBox();
     void statusBarTakesTheBottom();
     void statusBarCountsWhatTheUserSees_data();
     void statusBarCountsWhatTheUserSees();
@@ -78,7 +80,7 @@ void TestForm1::menuTree()
                            u"&Edit|&Copy|&Cut|&Paste|-|Select &All|-|Text Appearance..."_s,
                            u"&Search|&Find...|Find &Next|Find &Previous|&Replace...|-|"
                            "&Go To Line..."_s,
-                           u"&View|&Status Bar"_s }));
+                           u"&View|&Word Wrap|&Status Bar"_s }));
 }
 
 // Each key reaches KeyPress with its code (-1: none), and only those that edit, or reach
@@ -235,6 +237,26 @@ void TestForm1::untrappedFailureIsReportedAndTheProgramGoesOn()
     QCOMPARE(f.messageBoxes.calls.at(0).prompt, u"Device I/O error"_s);
     QCOMPARE(f.messageBoxes.calls.at(0).title, u"57"_s);
     QCOMPARE(f.text().text(), u"kept"_s);
+}
+
+// The item's mark and the text box's wrapping go together; unwrapped, the box has its
+// horizontal scroll bar again.
+void TestForm1::wordWrapItemWrapsTheTextBox()
+{
+    EditorFixture f;
+    f.start();
+    QAction *item = f.window.findChild<QAction *>(u"View_WordWrap"_s);
+    QVERIFY(item && item->isCheckable() && !item->isChecked());
+    QVERIFY(!f.text().wordWrap());
+    f.text().setText(u"word "_s.repeated(400));
+    for (const bool wrapped : { true, false }) {
+        item->trigger();
+        QCOMPARE(item->isChecked(), wrapped);
+        QCOMPARE(f.text().wordWrap(), wrapped);
+        QCOMPARE(f.text().horizontalScrollBarPolicy(),
+                 wrapped ? Qt::ScrollBarAlwaysOff : Qt::ScrollBarAlwaysOn);
+        QCOMPARE(f.text().horizontalScrollBar()->maximum() > 0, !wrapped);
+    }
 }
 
 // The bar comes and goes with its menu item's mark; while shown, the text box ends where the bar

@@ -2,6 +2,7 @@
 // accessibility, on the real widget under the offscreen platform.
 #include "textsearch.h"
 #include "textview.h"
+#include "visualrows.h"
 
 #include <QAccessible>
 #include <QApplication>
@@ -9,6 +10,7 @@
 #include <QInputMethodEvent>
 #include <QMenu>
 #include <QMimeData>
+#include <QPlainTextEdit>
 #include <QRandomGenerator>
 #include <QScrollBar>
 #include <QTest>
@@ -99,9 +101,14 @@ private Q_SLOTS:
     void horizontalRangeFollowsTheLongestLine();
     void longLinesAreCutBetweenWords_data();
     void longLinesAreCutBetweenWords();
+    void randomStepsOverLongMixedLines_data();
     void randomStepsOverLongMixedLines();
     void paragraphsReadInTheirDirection_data();
     void paragraphsReadInTheirDirection();
+    void wrappedMovesAsInQPlainTextEdit();
+    void wrapKeepsTheTextInView_data();
+    void wrapKeepsTheTextInView();
+    void rowsSumOverLines();
     void preeditDrawnWithItsFormats();
     void whatToolsRead();
 };
@@ -431,8 +438,17 @@ void TestTextView::longLinesAreCutBetweenWords()
 
 // Keys, clicks, edits and searches with long matches, at random over long lines of mixed
 // scripts: every step paints, places the caret, and leaves it between clusters after a move.
+void TestTextView::randomStepsOverLongMixedLines_data()
+{
+    QTest::addColumn<bool>("wrap");
+    QTest::addRow("unwrapped") << false;
+    QTest::addRow("wrapped") << true;
+}
+
 void TestTextView::randomStepsOverLongMixedLines()
 {
+    QFETCH(bool, wrap);
+    view->setWordWrap(wrap);
     QRandomGenerator random(20261207);
     const QStringList parts { u"مرحبا بالعالم "_s, u"😀"_s,         u"\u2028"_s, u"\u202e"_s,
                               u"🇫🇷🇩🇪"_s,           u"e\u0301"_s,   u"word "_s,  u"\t"_s,
@@ -537,6 +553,159 @@ void TestTextView::paragraphsReadInTheirDirection()
         ? right - start - (wholeLine.naturalTextWidth() - wholeLine.cursorToX(0))
         : start - wholeLine.cursorToX(0);
     QVERIFY2(fromSide >= 0 && fromSide <= 8, qPrintable(QString::number(fromSide)));
+}
+
+// With wrapping on, keys move by rows as they do in QPlainTextEdit with the same width and font.
+void TestTextView::wrappedMovesAsInQPlainTextEdit()
+{
+    QString paragraph;
+    for (int word = 0; word < 120; ++word)
+        paragraph += QString(1 + (word * 7) % 11, QChar(u'a' + word % 26)) + u' ';
+    const QStringList lines { paragraph, u"short"_s, paragraph.repeated(2) };
+    view->resize(320, 240);
+    view->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    view->setWordWrap(true);
+    view->setContents(lines.join(u"\r\n"_s));
+    QPlainTextEdit edit;
+    edit.setFont(view->font());
+    edit.setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    edit.setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    edit.setPlainText(lines.join(u'\n'));
+    edit.resize(view->size());
+    edit.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&edit));
+    // Its text is one unit shorter per line break.
+    const auto editPosition = [&] {
+        const QTextCursor cursor = edit.textCursor();
+        return cursor.position() + cursor.blockNumber();
+    };
+    const QList<Qt::Key> keys { Qt::Key_Down, Qt::Key_Down, Qt::Key_End,  Qt::Key_Down,
+                                Qt::Key_Home, Qt::Key_Down, Qt::Key_Down, Qt::Key_Down,
+                                Qt::Key_End,  Qt::Key_Down, Qt::Key_Down, Qt::Key_Up,
+                                Qt::Key_Down, Qt::Key_Down, Qt::Key_Down, Qt::Key_Down,
+                                Qt::Key_End,  Qt::Key_Down, Qt::Key_Home, Qt::Key_Up };
+    for (qsizetype i = 0; i < keys.size(); ++i) {
+        QTest::keyClick(view.get(), keys[i]);
+        QTest::keyClick(&edit, keys[i]);
+        QVERIFY2(
+            view->caretPosition() == editPosition(),
+            qPrintable(
+                u"key %1: %2, not %3"_s.arg(i).arg(view->caretPosition()).arg(editPosition())));
+    }
+}
+
+// With wrapping on, what the user looks at stays in view: the end after Ctrl+End or with the
+// thumb at the bottom, however the rows above were estimated; the text at the top when the
+// width, the font or the wrapping change.
+enum class WrapStep { CtrlEnd, ThumbAtBottom, Narrower, Font, Off, Typed };
+
+void TestTextView::wrapKeepsTheTextInView_data()
+{
+    QTest::addColumn<WrapStep>("step");
+    QTest::addRow("ctrl+end") << WrapStep::CtrlEnd;
+    QTest::addRow("thumb at the bottom") << WrapStep::ThumbAtBottom;
+    QTest::addRow("narrower") << WrapStep::Narrower;
+    QTest::addRow("larger font") << WrapStep::Font;
+    QTest::addRow("wrap turned off") << WrapStep::Off;
+    QTest::addRow("returns typed above the top") << WrapStep::Typed;
+}
+
+void TestTextView::wrapKeepsTheTextInView()
+{
+    QFETCH(WrapStep, step);
+    QString text;
+    for (int paragraph = 0; paragraph < 300; ++paragraph)
+        text += u"paragraph %1 "_s.arg(paragraph)
+            + u"of words that wrap "_s.repeated(paragraph % 7 * 4) + u"\r\n"_s;
+    text += QString(3000, u'w'); // one word wider than the view
+    view->setWordWrap(true);
+    view->setContents(text);
+    QCOMPARE(view->horizontalScrollBar()->maximum(), 0);
+    QVERIFY(!view->horizontalScrollBar()->isVisible());
+    const auto shown = [&](qsizetype position) {
+        return viewport()->rect().contains(view->characterRect(position).center());
+    };
+    if (step == WrapStep::CtrlEnd || step == WrapStep::ThumbAtBottom) {
+        if (step == WrapStep::CtrlEnd)
+            QTest::keyClick(view.get(), Qt::Key_End, Qt::ControlModifier);
+        else
+            view->verticalScrollBar()->setValue(view->verticalScrollBar()->maximum());
+        viewport()->repaint();
+        QVERIFY(shown(view->buffer().length()));
+        QVERIFY(view->characterRect(view->buffer().length()).bottom()
+                >= viewport()->height() - 3 * view->characterRect(0).height());
+        return;
+    }
+    // A paragraph's start at the top, the caret off screen.
+    const qsizetype top = view->buffer().lineStart(150);
+    QScrollBar *vertical = view->verticalScrollBar();
+    int low = 0;
+    for (int high = vertical->maximum(); low < high;) {
+        vertical->setValue((low + high) / 2);
+        if (view->positionAt(QPoint(4, 3)) < top)
+            low = vertical->value() + 1;
+        else
+            high = vertical->value();
+    }
+    vertical->setValue(low);
+    for (int tries = 0; tries < 20 && view->positionAt(QPoint(4, 3)) != top; ++tries)
+        vertical->setValue(vertical->value() + (view->positionAt(QPoint(4, 3)) < top ? 1 : -1));
+    QCOMPARE(view->positionAt(QPoint(4, 3)), top);
+    if (step == WrapStep::Narrower) {
+        view->resize(view->width() - 90, view->height());
+    } else if (step == WrapStep::Font) {
+        QFont font = view->font();
+        font.setPointSizeF(font.pointSizeF() * 1.5);
+        view->setFont(font);
+    } else if (step == WrapStep::Off) {
+        view->setWordWrap(false);
+        QVERIFY(view->horizontalScrollBar()->maximum() > 0);
+    } else {
+        view->setSelection(0, 0);
+        view->verticalScrollBar()->setValue(0);
+        QTest::keyClick(view.get(), Qt::Key_Return);
+        QTest::keyClick(view.get(), Qt::Key_Return);
+        view->setSelection(top + 4, top + 4);
+        QCOMPARE(view->positionAt(QPoint(4, view->caretRect().center().y())) <= top + 4, true);
+        return;
+    }
+    viewport()->repaint();
+    QCOMPARE(view->positionAt(QPoint(4, 3)), top);
+}
+
+// The rows of lines, summed, against a plain list of every line's rows.
+void TestTextView::rowsSumOverLines()
+{
+    QRandomGenerator random(7);
+    VisualRows rows;
+    std::vector<qsizetype> model(5000, 1);
+    rows.reset(qsizetype(model.size()));
+    for (int step = 0; step < 400; ++step) {
+        const qsizetype line = random.bounded(int(model.size()));
+        if (step % 5 == 4) {
+            const qsizetype last = std::min<qsizetype>(line + random.bounded(3), model.size() - 1);
+            const qsizetype delta = random.bounded(-2, 3);
+            const qsizetype replaced = last - line + 1 + delta;
+            if (replaced < 0 || qsizetype(model.size()) + delta < 1)
+                continue;
+            model.erase(model.begin() + line, model.begin() + last + 1);
+            model.insert(model.begin() + line, size_t(replaced), 1);
+            rows.linesReplaced(line, last, delta);
+        } else {
+            model[size_t(line)] = 1 + random.bounded(6);
+            rows.setRows(line, model[size_t(line)]);
+        }
+        qsizetype row = 0;
+        for (qsizetype at = 0; at < qsizetype(model.size()); row += model[size_t(at++)]) {
+            if (at % 97 && at + 1 < qsizetype(model.size()))
+                continue;
+            QCOMPARE(rows.rowOfLine(at), row);
+            const VisualRows::Place place = rows.placeOfRow(row + model[size_t(at)] - 1);
+            QCOMPARE(place.line, at);
+            QCOMPARE(place.row, model[size_t(at)] - 1);
+        }
+        QCOMPARE(rows.total(), row);
+    }
 }
 
 void TestTextView::preeditDrawnWithItsFormats()

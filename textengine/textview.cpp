@@ -28,6 +28,7 @@ TextView::TextView(QWidget *parent) : QAbstractScrollArea(parent)
     viewport()->setBackgroundRole(QPalette::Base);
     viewport()->setAutoFillBackground(true);
     updateMetrics();
+    forgetRows();
     updateScrollBars();
 }
 
@@ -63,6 +64,7 @@ void TextView::showNewContents(qsizetype oldLength)
     m_preferredX = -1;
     m_clusters.changed(0);
     forgetAllLayouts();
+    forgetRows();
     m_widestMeasured = 0;
     verticalScrollBar()->setValue(0);
     horizontalScrollBar()->setValue(0);
@@ -126,9 +128,13 @@ void TextView::afterEdit(qsizetype position, qsizetype removed, qsizetype added,
     m_clusters.changed(linesBefore < 0 ? 0 : position);
     if (linesBefore < 0) {
         forgetAllLayouts();
+        if (m_wrap)
+            forgetRows();
     } else {
         const qsizetype delta = m_buffer.lineCount() - linesBefore;
         relineLayouts(line, m_buffer.lineAt(position + added) - delta, delta);
+        if (m_wrap)
+            m_rows.linesReplaced(line, m_buffer.lineAt(position + added) - delta, delta);
         const auto widths = m_chunkWidths.find(line);
         if (widths != m_chunkWidths.end()) {
             // Chunks before the edit keep their place and their measured width, but for the one

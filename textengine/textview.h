@@ -2,6 +2,7 @@
 
 #include "clustercount.h"
 #include "textbuffer.h"
+#include "visualrows.h"
 
 #include <QAbstractScrollArea>
 #include <QBasicTimer>
@@ -84,6 +85,11 @@ public:
     // The position of a line and column, for tests and the accessibility interface.
     QRect characterRect(qsizetype position) const;
 
+    // Lines wrap at the view's width, at word boundaries, with no horizontal scrolling; the
+    // vertical scroll bar counts rows of the screen. The text at the top stays when it changes.
+    void setWordWrap(bool on);
+    bool wordWrap() const { return m_wrap; }
+
     // Where a long line is cut into the pieces it is laid out in, for tests.
     std::vector<qsizetype> pieceStarts(qsizetype line) const;
 
@@ -142,6 +148,9 @@ protected:
 private:
     friend class TextViewAccessible;
     enum class Move { Keep, Select };
+    // Lines longer than this are laid out in pieces of about this many characters.
+    static constexpr qsizetype ChunkLength = 1024;
+    static constexpr int TopMargin = 2;
 
     struct Chunk
     {
@@ -195,6 +204,22 @@ private:
     // The lines first to oldLast were replaced, and those after them moved by delta.
     void relineLayouts(qsizetype first, qsizetype oldLast, qsizetype delta);
     qreal xOfPosition(qsizetype position) const;
+    // With wrapping: rows of pieces and lines (measured when laid out, estimated before), the
+    // row of a position among all rows, and the position in a row nearest to x.
+    qsizetype pieceRows(const LinePieces &pieces, qsizetype index) const;
+    qsizetype lineRows(const LinePieces &pieces) const;
+    qsizetype rowOfPosition(qsizetype position) const;
+    QTextLine textLineOf(qsizetype position, qsizetype *rowInLine = nullptr) const;
+    qsizetype positionInRow(qsizetype row, qreal x) const;
+    // The first and last caret places of the row holding position.
+    std::pair<qsizetype, qsizetype> rowBounds(qsizetype position) const;
+    // The first position of the top row, kept while the rows are counted again.
+    qsizetype topPosition() const;
+    void showFromTop(qsizetype position);
+    void forgetRows();
+    void measureScreenAbove(qsizetype position) const;
+    void rewrap(const std::function<void()> &change);
+    int yOfPosition(qsizetype position) const;
     qsizetype positionInLine(qsizetype line, qreal x) const;
     int lineHeight() const { return m_lineHeight; }
     int visibleLines() const;
@@ -236,6 +261,9 @@ private:
     mutable qreal m_widestMeasured = 0;
     qsizetype m_longestLine = 0;
     int m_margin = 4;
+    bool m_wrap = false;
+    Qt::ScrollBarPolicy m_horizontalPolicy = Qt::ScrollBarAsNeeded;
+    mutable VisualRows m_rows;
 
     struct LayoutKey
     {
@@ -259,7 +287,8 @@ private:
     mutable LayoutCache m_layouts;
     mutable std::list<LayoutKey> m_layoutAges; // the least recently used first
     LayoutCache::iterator eraseLayout(LayoutCache::iterator entry) const;
-    // Measured widths of the chunks of long lines; zero where not yet measured.
+    // Measured widths of the chunks of long lines (their rows when wrapping); zero where not yet
+    // measured.
     mutable std::unordered_map<qsizetype, std::vector<qreal>> m_chunkWidths;
 
     QString m_preedit;

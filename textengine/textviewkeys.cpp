@@ -150,6 +150,13 @@ qsizetype TextView::lineMove(qsizetype position, qsizetype lines)
 {
     if (m_preferredX < 0)
         m_preferredX = xOfPosition(position);
+    if (m_wrap) {
+        const qsizetype row = rowOfPosition(position);
+        const qsizetype target = std::clamp<qsizetype>(row + lines, 0, m_rows.total() - 1);
+        if (target == row && lines != 0)
+            return lines < 0 ? 0 : m_buffer.length();
+        return positionInRow(target, m_preferredX);
+    }
     const qsizetype line = m_buffer.lineAt(position);
     const qsizetype target = std::clamp<qsizetype>(line + lines, 0, m_buffer.lineCount() - 1);
     if (target == line) {
@@ -309,10 +316,13 @@ bool TextView::handleNavigation(QKeyEvent *event)
             break;
         }
         case LineStart:
-            target = m_buffer.lineStart(line);
-            break;
         case LineEnd:
-            target = m_buffer.lineEnd(line);
+            target
+                = binding.target == LineStart ? m_buffer.lineStart(line) : m_buffer.lineEnd(line);
+            if (m_wrap) {
+                const auto [start, end] = rowBounds(m_caret);
+                target = binding.target == LineStart ? start : end;
+            }
             break;
         case TextStart:
             target = 0;

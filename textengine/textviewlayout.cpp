@@ -14,9 +14,6 @@
 
 namespace {
 
-// Lines longer than this are laid out in pieces of this many characters.
-constexpr qsizetype ChunkLength = 1024;
-constexpr int TopMargin = 2;
 constexpr int CaretWidth = 1;
 // Layouts kept for lines and chunks: several screens.
 constexpr size_t MaxLayouts = 1000;
@@ -240,6 +237,9 @@ qreal TextView::chunkWidth(const LinePieces &pieces, qsizetype index) const
 
 qreal TextView::textWidth() const
 {
+    // Rows wrap where QPlainTextEdit wraps them: the caret may stand in the margin.
+    if (m_wrap)
+        return qreal(std::max(1, viewport()->width() - 2 * m_margin));
     return qreal(horizontalScrollBar()->maximum() + viewport()->width() - 2 * m_margin
                  - CaretWidth);
 }
@@ -280,10 +280,11 @@ QTextLayout *TextView::layoutFor(const LinePieces &pieces, qsizetype index) cons
     auto layout = std::make_unique<QTextLayout>(
         shownText(m_buffer.mid(pieces.start + piece.start, piece.length)), font());
     QTextOption option;
-    option.setWrapMode(QTextOption::NoWrap);
+    option.setWrapMode(m_wrap ? QTextOption::WrapAtWordBoundaryOrAnywhere : QTextOption::NoWrap);
     // Every piece of a paragraph takes its direction; the view places the pieces itself.
     option.setTextDirection(pieces.rightToLeft ? Qt::RightToLeft : Qt::LeftToRight);
-    option.setAlignment(Qt::AlignLeft | Qt::AlignAbsolute);
+    const Qt::Alignment side = m_wrap && pieces.rightToLeft ? Qt::AlignRight : Qt::AlignLeft;
+    option.setAlignment(side | Qt::AlignAbsolute);
     option.setTabStopDistance(QFontMetricsF(font()).horizontalAdvance(u' ') * 8);
     layout->setTextOption(option);
     layout->setCacheEnabled(true);
@@ -299,13 +300,28 @@ QTextLayout *TextView::layoutFor(const LinePieces &pieces, qsizetype index) cons
     layout->beginLayout();
     QTextLine textLine = layout->createLine();
     if (textLine.isValid()) {
-        textLine.setLineWidth(qreal(INT_MAX / 4));
+        textLine.setLineWidth(m_wrap ? textWidth() : qreal(INT_MAX / 4));
         textLine.setPosition(QPointF(0, 0));
+    }
+    if (m_wrap) {
+        // Every row takes the same height, so rows and pixels convert by one figure.
+        for (int row = 1;; ++row) {
+            QTextLine next = layout->createLine();
+            if (!next.isValid())
+                break;
+            next.setLineWidth(textWidth());
+            next.setPosition(QPointF(0, qreal(row) * m_lineHeight));
+        }
     }
     layout->endLayout();
 
     const qreal width = textLine.isValid() ? textLine.naturalTextWidth() : 0;
-    if (pieces.count > 1) {
+    if (m_wrap) {
+        if (pieces.count > 1) {
+            chunkWidth(pieces, index); // sizes the list, which holds rows when wrapping
+            m_chunkWidths[line][size_t(index)] = std::max(1, layout->lineCount());
+        }
+    } else if (pieces.count > 1) {
         chunkWidth(pieces, index); // sizes the list
         m_chunkWidths[line][size_t(index)] = std::max<qreal>(width, 1);
     } else if (width > m_widestMeasured) {
@@ -390,6 +406,13 @@ void TextView::relineLayouts(qsizetype first, qsizetype oldLast, qsizetype delta
 
 qreal TextView::xOfPosition(qsizetype position) const
 {
+    if (m_wrap) {
+        const LinePieces pieces = piecesOf(m_buffer.lineAt(position));
+        const qsizetype column = std::clamp<qsizetype>(position - pieces.start, 0, pieces.length);
+        const qsizetype start = chunk(pieces, chunkIndexOf(pieces, column)).start;
+        const QTextLine row = textLineOf(position);
+        return row.isValid() ? row.cursorToX(int(column - start)) : 0;
+    }
     const LinePieces pieces = piecesOf(m_buffer.lineAt(position));
     const qsizetype column = std::clamp<qsizetype>(position - pieces.start, 0, pieces.length);
     const qsizetype index = chunkIndexOf(pieces, column);
@@ -436,21 +459,22 @@ QRect TextView::characterRect(qsizetype position) const
     const qreal next = position < m_buffer.lineEnd(line) ? xOfPosition(nextCharacter(position))
                                                          : x + m_charWidth;
     const int left = m_margin - leftOffset() + int(std::floor(std::min(x, next)));
-    const int top = TopMargin + int(line - topLine()) * m_lineHeight;
+    const int top = yOfPosition(position);
     return QRect(left, top, std::max(1, int(std::ceil(std::abs(next - x)))), m_lineHeight);
 }
 
 QRect TextView::caretRect() const
 {
-    const qsizetype line = m_buffer.lineAt(m_caret);
     const int x = m_margin - leftOffset() + int(std::floor(xOfPosition(m_caret)));
-    const int y = TopMargin + int(line - topLine()) * m_lineHeight;
+    const int y = yOfPosition(m_caret);
     return QRect(x, y, CaretWidth, m_lineHeight);
 }
 
 qsizetype TextView::positionAt(const QPoint &point) const
 {
     const qsizetype row = point.y() < TopMargin ? -1 : (point.y() - TopMargin) / m_lineHeight;
+    if (m_wrap)
+        return positionInRow(std::max<qsizetype>(0, topLine() + row), qreal(point.x() - m_margin));
     const qsizetype line = std::clamp<qsizetype>(topLine() + row, 0, m_buffer.lineCount() - 1);
     return positionInLine(line, qreal(point.x() - m_margin + leftOffset()));
 }
@@ -479,11 +503,63 @@ void TextView::paintEvent(QPaintEvent *event)
     const qsizetype selEnd = selectionEnd();
     const bool caretVisible = (m_caretShown && hasFocus()) || !m_preedit.isEmpty();
 
-    for (qsizetype line = first; line <= last; ++line) {
+    // One piece of a line, drawn with its part of the selection, the caret and, after the
+    // line's last piece, a selected line break.
+    const auto drawPiece
+        = [&](const LinePieces &pieces, qsizetype index, QTextLayout *layout, QPointF at) {
+              const Chunk piece = chunk(pieces, index);
+              const qsizetype pieceStart = pieces.start + piece.start;
+              const qsizetype lineEnd = pieces.start + pieces.length;
+              QList<QTextLayout::FormatRange> selections;
+              const qsizetype from = std::max(selStart, pieceStart);
+              const qsizetype to = std::min(selEnd, pieceStart + piece.length);
+              if (from < to)
+                  selections.append({ int(from - pieceStart), int(to - from), selectedFormat });
+              layout->draw(&painter, at, selections);
+              const bool lastPiece = index + 1 == pieces.count;
+              if (lastPiece && selStart <= lineEnd && selEnd > lineEnd && layout->lineCount() > 0) {
+                  // A selected line break shows as a little selected space, at the line's end side.
+                  const QTextLine end = layout->lineAt(layout->lineCount() - 1);
+                  // A right-to-left line ends at its left, which wrapping aligns to the right.
+                  const qreal endX = !pieces.rightToLeft ? end.naturalTextWidth()
+                      : m_wrap                           ? end.width() - end.naturalTextWidth()
+                                                         : 0;
+                  const qreal markX
+                      = pieces.rightToLeft ? at.x() + endX - m_charWidth / 2 : at.x() + endX;
+                  painter.fillRect(QRectF(markX, at.y() + end.y(), m_charWidth / 2, m_lineHeight),
+                                   colors.brush(QPalette::Highlight));
+              }
+              const bool caretHere = m_caret >= pieceStart
+                  && (m_caret < pieceStart + piece.length || (lastPiece && m_caret == lineEnd));
+              if (caretVisible && caretHere) {
+                  const int column
+                      = int(m_caret - pieceStart) + (m_preedit.isEmpty() ? 0 : m_preeditCursor);
+                  layout->drawCursor(&painter, at, column, CaretWidth);
+              }
+          };
+
+    if (m_wrap) {
+        // Rows from the top one down, each line's pieces one under the other.
+        const VisualRows::Place top = m_rows.placeOfRow(topLine());
+        qreal y = TopMargin - qreal(top.row) * m_lineHeight;
+        for (qsizetype line = top.line; line < m_buffer.lineCount() && y <= area.bottom(); ++line) {
+            const LinePieces pieces = piecesOf(line);
+            lineRows(pieces);
+            for (qsizetype index = 0; index < pieces.count && y <= area.bottom(); ++index) {
+                const qreal height = qreal(pieceRows(pieces, index)) * m_lineHeight;
+                if (y + height < area.top() && index + 1 < pieces.count) {
+                    y += height;
+                    continue;
+                }
+                QTextLayout *layout = layoutFor(pieces, index);
+                drawPiece(pieces, index, layout, QPointF(origin, y));
+                y += qreal(std::max(1, layout->lineCount())) * m_lineHeight;
+            }
+        }
+    }
+    for (qsizetype line = first; !m_wrap && line <= last; ++line) {
         const qreal y = TopMargin + qreal(line - topLine()) * m_lineHeight;
         const LinePieces pieces = piecesOf(line);
-        const qsizetype lineStart = pieces.start;
-        const qsizetype lineEnd = pieces.start + pieces.length;
         const qsizetype count = pieces.count;
         // Pieces are walked from the paragraph's start side; `before` is how far from it.
         const qreal rightSide = pieces.rightToLeft ? textWidth() : 0;
@@ -498,38 +574,14 @@ void TextView::paintEvent(QPaintEvent *event)
             }
             QTextLayout *layout = layoutFor(pieces, index);
             const qreal drawnWidth = layout->lineCount() ? chunkWidth(pieces, index) : width;
-            const Chunk piece = chunk(pieces, index);
-            const qsizetype pieceStart = lineStart + piece.start;
-            QList<QTextLayout::FormatRange> selections;
-            const qsizetype from = std::max(selStart, pieceStart);
-            const qsizetype to = std::min(selEnd, pieceStart + piece.length);
-            if (from < to)
-                selections.append({ int(from - pieceStart), int(to - from), selectedFormat });
             const qreal left = pieces.rightToLeft ? rightSide - before - drawnWidth : before;
-            const QPointF at(origin + left, y);
-            layout->draw(&painter, at, selections);
-            const bool lastPiece = index + 1 == count;
-            if (lastPiece && selStart <= lineEnd && selEnd > lineEnd) {
-                // A selected line break shows as a little selected space, at the line's end side.
-                const qreal endX = layout->lineCount() ? layout->lineAt(0).naturalTextWidth() : 0;
-                const qreal markX = pieces.rightToLeft ? at.x() - m_charWidth / 2 : at.x() + endX;
-                painter.fillRect(QRectF(markX, y, m_charWidth / 2, m_lineHeight),
-                                 colors.brush(QPalette::Highlight));
-            }
-            const bool caretHere = m_caret >= pieceStart
-                && (m_caret < pieceStart + piece.length || (lastPiece && m_caret == lineEnd));
-            if (caretVisible && caretHere) {
-                const int column
-                    = int(m_caret - pieceStart) + (m_preedit.isEmpty() ? 0 : m_preeditCursor);
-                layout->drawCursor(&painter, at, column, CaretWidth);
-            }
+            drawPiece(pieces, index, layout, QPointF(origin + left, y));
             before += drawnWidth;
         }
     }
     if (m_dropCaret >= 0) {
-        const qsizetype line = m_buffer.lineAt(m_dropCaret);
-        const QRectF mark(origin + xOfPosition(m_dropCaret),
-                          TopMargin + qreal(line - topLine()) * m_lineHeight, 2, m_lineHeight);
+        const QRectF mark(origin + xOfPosition(m_dropCaret), yOfPosition(m_dropCaret), 2,
+                          m_lineHeight);
         painter.fillRect(mark, colors.brush(QPalette::Text));
     }
 }
@@ -547,9 +599,14 @@ void TextView::updateScrollBars()
 {
     const int lines = visibleLines();
     QScrollBar *vertical = verticalScrollBar();
-    vertical->setRange(0, int(std::max<qsizetype>(0, m_buffer.lineCount() - lines)));
+    const qsizetype rows = m_wrap ? m_rows.total() : m_buffer.lineCount();
+    vertical->setRange(0, int(std::clamp<qsizetype>(rows - lines, 0, INT_MAX)));
     vertical->setPageStep(lines);
     vertical->setSingleStep(1);
+    if (m_wrap) {
+        horizontalScrollBar()->setRange(0, 0);
+        return;
+    }
 
     // The widest line is estimated from the longest one, and raised as lines are measured.
     const qsizetype longest = m_buffer.longestLine();
@@ -568,13 +625,17 @@ void TextView::updateScrollBars()
 
 void TextView::ensureCaretVisible()
 {
-    const qsizetype line = m_buffer.lineAt(m_caret);
     const int lines = visibleLines();
+    if (m_wrap && rowOfPosition(m_caret) >= topLine() + lines)
+        measureScreenAbove(m_caret);
+    const qsizetype line = m_wrap ? rowOfPosition(m_caret) : m_buffer.lineAt(m_caret);
     QScrollBar *vertical = verticalScrollBar();
     if (line < topLine())
         vertical->setValue(int(line));
     else if (line >= topLine() + lines)
         vertical->setValue(int(line - lines + 1));
+    if (m_wrap)
+        return;
 
     const qreal x = xOfPosition(m_caret);
     const int width = std::max(1, viewport()->width() - 2 * m_margin - CaretWidth);
@@ -594,11 +655,36 @@ void TextView::ensureCaretVisible()
 void TextView::resizeEvent(QResizeEvent *event)
 {
     QAbstractScrollArea::resizeEvent(event);
-    updateScrollBars();
+    if (m_wrap && event->size().width() != event->oldSize().width())
+        rewrap([] {});
+    else
+        updateScrollBars();
+}
+
+// Lines wrap again (after `change`, at a new width or in a new font), with the same text at
+// the top, and the caret in view if it was.
+void TextView::rewrap(const std::function<void()> &change)
+{
+    const qsizetype caretRow = rowOfPosition(m_caret);
+    const bool caretShown = caretRow >= topLine() && caretRow < topLine() + visibleLines();
+    const qsizetype top = topPosition();
+    change();
+    forgetAllLayouts();
+    forgetRows();
+    showFromTop(top);
+    if (caretShown)
+        ensureCaretVisible();
 }
 
 void TextView::scrollContentsBy(int, int)
 {
+    // The thumb at the bottom shows the end of the text, however the rows above were estimated.
+    QScrollBar *vertical = verticalScrollBar();
+    if (m_wrap && vertical->value() == vertical->maximum() && vertical->maximum() > 0) {
+        measureScreenAbove(m_buffer.length());
+        const QSignalBlocker blocker(vertical);
+        vertical->setValue(vertical->maximum());
+    }
     viewport()->update();
     if (hasFocus())
         QGuiApplication::inputMethod()->update(Qt::ImCursorRectangle);
@@ -608,6 +694,10 @@ void TextView::changeEvent(QEvent *event)
 {
     QAbstractScrollArea::changeEvent(event);
     if (event->type() == QEvent::FontChange || event->type() == QEvent::ApplicationFontChange) {
+        if (m_wrap) {
+            rewrap([this] { updateMetrics(); });
+            return;
+        }
         updateMetrics();
         updateScrollBars();
         viewport()->update();
