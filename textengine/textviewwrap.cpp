@@ -34,8 +34,7 @@ qsizetype TextView::topPosition() const
     return positionInRow(topLine(), 0);
 }
 
-// The row holding position becomes the top one, unless the caret was in view: then the caret's
-// row stays in view.
+// The row holding position becomes the top one.
 void TextView::showFromTop(qsizetype position)
 {
     updateScrollBars();
