@@ -574,6 +574,17 @@ void TestTextView::wrappedMovesAsInQPlainTextEdit()
     edit.resize(view->size());
     edit.show();
     QVERIFY(QTest::qWaitForWindowExposed(&edit));
+    // Assistive tools read rows as lines, as QPlainTextEdit tells them.
+    const auto rowAt = [](QObject *editor, int offset) {
+        int start = 0;
+        int end = 0;
+        const QString row
+            = QAccessible::queryAccessibleInterface(editor)->textInterface()->textAtOffset(
+                offset, QAccessible::LineBoundary, &start, &end);
+        return u"%1-%2 %3"_s.arg(start).arg(end).arg(row);
+    };
+    for (const int offset : { 0, 38, 39, 40, 100, 250, int(paragraph.size()) - 1 })
+        QCOMPARE(rowAt(view.get(), offset), rowAt(&edit, offset));
     // Its text is one unit shorter per line break.
     const auto editPosition = [&] {
         const QTextCursor cursor = edit.textCursor();

@@ -211,7 +211,8 @@ private:
     qsizetype rowOfPosition(qsizetype position) const;
     QTextLine textLineOf(qsizetype position, qsizetype *rowInLine = nullptr) const;
     qsizetype positionInRow(qsizetype row, qreal x) const;
-    // The first and last caret places of the row holding position.
+    // The first and last caret places of the row holding position: where Home and End go, and
+    // the line assistive tools read, as in QPlainTextEdit.
     std::pair<qsizetype, qsizetype> rowBounds(qsizetype position) const;
     // The first position of the top row, kept while the rows are counted again.
     qsizetype topPosition() const;
