@@ -208,6 +208,7 @@ private:
     // row of a position among all rows, and the position in a row nearest to x.
     qsizetype pieceRows(const LinePieces &pieces, qsizetype index) const;
     qsizetype lineRows(const LinePieces &pieces) const;
+    void noteRows(qsizetype line, qsizetype rows) const;
     qsizetype rowOfPosition(qsizetype position) const;
     QTextLine textLineOf(qsizetype position, qsizetype *rowInLine = nullptr) const;
     qsizetype positionInRow(qsizetype row, qreal x) const;

@@ -318,8 +318,14 @@ QTextLayout *TextView::layoutFor(const LinePieces &pieces, qsizetype index) cons
     const qreal width = textLine.isValid() ? textLine.naturalTextWidth() : 0;
     if (m_wrap) {
         if (pieces.count > 1) {
-            chunkWidth(pieces, index); // sizes the list, which holds rows when wrapping
-            m_chunkWidths[line][size_t(index)] = std::max(1, layout->lineCount());
+            // The list holds rows when wrapping; a line counted already takes the difference
+            // from what its piece counted for.
+            const qsizetype counted = pieceRows(pieces, index);
+            chunkWidth(pieces, index); // sizes the list
+            const qsizetype rows = std::max(1, layout->lineCount());
+            m_chunkWidths[line][size_t(index)] = qreal(rows);
+            if (m_rows.rowsOf(line) > 1 && rows != counted)
+                noteRows(line, m_rows.rowsOf(line) + rows - counted);
         }
     } else if (pieces.count > 1) {
         chunkWidth(pieces, index); // sizes the list

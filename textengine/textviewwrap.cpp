@@ -64,27 +64,37 @@ qsizetype TextView::pieceRows(const LinePieces &pieces, qsizetype index) const
 
 qsizetype TextView::lineRows(const LinePieces &pieces) const
 {
-    qsizetype rows = 0;
-    if (pieces.count == 1)
-        rows = std::max(1, layoutFor(pieces, 0)->lineCount());
-    else
-        for (qsizetype index = 0; index < pieces.count; ++index)
-            rows += pieceRows(pieces, index);
-    // A line above the top one measured again moves the rows below it: the scroll bar follows,
-    // so that the text on screen stays where it is.
-    const qsizetype oldRows = m_rows.rowsOf(pieces.line);
-    const qsizetype added = m_rows.setRows(pieces.line, rows);
-    if (added != 0) {
-        const qsizetype topRow = topLine();
-        const bool aboveTop = m_rows.rowOfLine(pieces.line) + oldRows <= topRow;
-        QScrollBar *vertical = verticalScrollBar();
-        const QSignalBlocker blocker(vertical);
-        vertical->setRange(0,
-                           int(std::clamp<qsizetype>(m_rows.total() - visibleLines(), 0, INT_MAX)));
-        if (aboveTop)
-            vertical->setValue(int(std::min<qsizetype>(topRow + added, INT_MAX)));
+    if (pieces.count == 1) {
+        const qsizetype rows = std::max(1, layoutFor(pieces, 0)->lineCount());
+        noteRows(pieces.line, rows);
+        return rows;
     }
+    // Each piece of a long line starts a row, so a long line counted before has several rows;
+    // its count follows its pieces as they are laid out, without summing them again.
+    if (m_rows.rowsOf(pieces.line) > 1)
+        return m_rows.rowsOf(pieces.line);
+    qsizetype rows = 0;
+    for (qsizetype index = 0; index < pieces.count; ++index)
+        rows += pieceRows(pieces, index);
+    noteRows(pieces.line, rows);
     return rows;
+}
+
+// A line above the top one measured again moves the rows below it: the scroll bar follows, so
+// that the text on screen stays where it is.
+void TextView::noteRows(qsizetype line, qsizetype rows) const
+{
+    const qsizetype oldRows = m_rows.rowsOf(line);
+    const qsizetype added = m_rows.setRows(line, rows);
+    if (added == 0)
+        return;
+    const qsizetype topRow = topLine();
+    const bool aboveTop = m_rows.rowOfLine(line) + oldRows <= topRow;
+    QScrollBar *vertical = verticalScrollBar();
+    const QSignalBlocker blocker(vertical);
+    vertical->setRange(0, int(std::clamp<qsizetype>(m_rows.total() - visibleLines(), 0, INT_MAX)));
+    if (aboveTop)
+        vertical->setValue(int(std::min<qsizetype>(topRow + added, INT_MAX)));
 }
 
 QTextLine TextView::textLineOf(qsizetype position, qsizetype *rowInLine) const
