@@ -132,19 +132,15 @@ void TextView::afterEdit(qsizetype position, qsizetype removed, qsizetype added,
             forgetRows();
     } else {
         const qsizetype delta = m_buffer.lineCount() - linesBefore;
-        relineLayouts(line, m_buffer.lineAt(position + added) - delta, delta);
+        const qsizetype oldLast = m_buffer.lineAt(position + added) - delta;
+        m_layouts.linesReplaced(line, oldLast, delta);
         if (m_wrap)
-            m_rows.linesReplaced(line, m_buffer.lineAt(position + added) - delta, delta);
-        const auto widths = m_chunkWidths.find(line);
-        if (widths != m_chunkWidths.end()) {
-            // Chunks before the edit keep their place and their measured width, but for the one
-            // just before, whose end may move with the text after it.
-            const LinePieces pieces = piecesOf(line);
-            const qsizetype from
-                = std::max<qsizetype>(0, chunkIndexOf(pieces, position - pieces.start) - 1);
-            widths->second.resize(size_t(pieces.count), 0);
-            std::fill(widths->second.begin() + from, widths->second.end(), 0);
-        }
+            m_rows.linesReplaced(line, oldLast, delta);
+        // Chunks before the edit keep their place and their measures, but for the one just
+        // before, whose end may move with the text after it.
+        const LinePieces pieces = piecesOf(line);
+        m_layouts.piecesChanged(line, chunkIndexOf(pieces, position - pieces.start) - 1,
+                                pieces.count);
     }
     updateScrollBars();
     ensureCaretVisible();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "clustercount.h"
+#include "layoutcache.h"
 #include "textbuffer.h"
 #include "visualrows.h"
 
@@ -10,9 +11,7 @@
 #include <QTextLayout>
 
 #include <functional>
-#include <list>
 #include <memory>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -199,10 +198,7 @@ private:
     qreal textWidth() const;
     qreal chunkWidth(const LinePieces &pieces, qsizetype index) const;
     QTextLayout *layoutFor(const LinePieces &pieces, qsizetype index) const;
-    void forgetLayouts(qsizetype line);
     void forgetAllLayouts();
-    // The lines first to oldLast were replaced, and those after them moved by delta.
-    void relineLayouts(qsizetype first, qsizetype oldLast, qsizetype delta);
     qreal xOfPosition(qsizetype position) const;
     // With wrapping: rows of pieces and lines (measured when laid out, estimated before), the
     // row of a position among all rows, and the position in a row nearest to x.
@@ -267,31 +263,7 @@ private:
     Qt::ScrollBarPolicy m_horizontalPolicy = Qt::ScrollBarAsNeeded;
     mutable VisualRows m_rows;
 
-    struct LayoutKey
-    {
-        qsizetype line;
-        qsizetype chunk;
-        bool operator==(const LayoutKey &) const = default;
-    };
-    struct LayoutKeyHash
-    {
-        size_t operator()(const LayoutKey &key) const
-        {
-            return std::hash<qsizetype>()(key.line * 1000003 + key.chunk);
-        }
-    };
-    struct CachedLayout
-    {
-        std::unique_ptr<QTextLayout> layout;
-        std::list<LayoutKey>::iterator age;
-    };
-    using LayoutCache = std::unordered_map<LayoutKey, CachedLayout, LayoutKeyHash>;
     mutable LayoutCache m_layouts;
-    mutable std::list<LayoutKey> m_layoutAges; // the least recently used first
-    LayoutCache::iterator eraseLayout(LayoutCache::iterator entry) const;
-    // Measured widths of the chunks of long lines (their rows when wrapping); zero where not yet
-    // measured.
-    mutable std::unordered_map<qsizetype, std::vector<qreal>> m_chunkWidths;
 
     QString m_preedit;
     int m_preeditCursor = 0;

@@ -458,7 +458,7 @@ void TextView::inputMethodEvent(QInputMethodEvent *event)
         underlined.setFontUnderline(true);
         m_preeditFormats.append({ 0, int(m_preedit.size()), underlined });
     }
-    forgetLayouts(m_buffer.lineAt(m_caret));
+    m_layouts.lineRedrawn(m_buffer.lineAt(m_caret));
     viewport()->update();
     event->accept();
 }

@@ -15,8 +15,6 @@
 namespace {
 
 constexpr int CaretWidth = 1;
-// Layouts kept for lines and chunks: several screens.
-constexpr size_t MaxLayouts = 1000;
 
 // A line separator inside a line would end the laid-out line early; it is shown as a mark.
 QString shownText(QString text)
@@ -219,16 +217,14 @@ qreal TextView::chunkWidth(const LinePieces &pieces, qsizetype index) const
     index = checkedIndex(pieces, index);
     if (pieces.count == 1) {
         // Widths are kept only for long lines, so scrolling through many short ones keeps none.
-        const auto found = m_layouts.find({ pieces.line, 0 });
-        if (found != m_layouts.end() && found->second.layout->lineCount() > 0)
-            return found->second.layout->lineAt(0).naturalTextWidth();
+        const QTextLayout *layout = m_layouts.peek(pieces.line, 0);
+        if (layout && layout->lineCount() > 0)
+            return layout->lineAt(0).naturalTextWidth();
         return qreal(pieces.length) * m_charWidth;
     }
-    auto &widths = m_chunkWidths[pieces.line];
-    if (qsizetype(widths.size()) != pieces.count)
-        widths.resize(size_t(pieces.count), 0);
-    if (widths[size_t(index)] > 0)
-        return widths[size_t(index)];
+    const qreal measured = m_layouts.measure(pieces.line, index);
+    if (measured > 0)
+        return measured;
     // An estimate until laid out, which needs no look-up of where the piece really ends.
     const qsizetype length
         = index + 1 < pieces.count ? ChunkLength : pieces.length - index * ChunkLength;
@@ -257,8 +253,7 @@ qreal TextView::chunkX(const LinePieces &pieces, qsizetype index) const
         return 0;
     // Thousands of pieces lie before the end of a line of megabytes: their widths are summed
     // from the list, without looking the line up again for each.
-    chunkWidth(pieces, 0); // sizes the list
-    const std::vector<qreal> &widths = m_chunkWidths[pieces.line];
+    const std::vector<qreal> &widths = m_layouts.measures(pieces.line, pieces.count);
     qreal x = 0;
     for (qsizetype k = 0; k < index; ++k) // none of them is the last, shorter one
         x += widths[size_t(k)] > 0 ? widths[size_t(k)] : qreal(ChunkLength) * m_charWidth;
@@ -269,12 +264,8 @@ QTextLayout *TextView::layoutFor(const LinePieces &pieces, qsizetype index) cons
 {
     index = checkedIndex(pieces, index);
     const qsizetype line = pieces.line;
-    const LayoutKey key { line, index };
-    const auto found = m_layouts.find(key);
-    if (found != m_layouts.end()) {
-        m_layoutAges.splice(m_layoutAges.end(), m_layoutAges, found->second.age);
-        return found->second.layout.get();
-    }
+    if (QTextLayout *kept = m_layouts.find(line, index))
+        return kept;
 
     const Chunk piece = chunk(pieces, index);
     auto layout = std::make_unique<QTextLayout>(
@@ -321,94 +312,20 @@ QTextLayout *TextView::layoutFor(const LinePieces &pieces, qsizetype index) cons
             // The list holds rows when wrapping; a line counted already takes the difference
             // from what its piece counted for.
             const qsizetype counted = pieceRows(pieces, index);
-            chunkWidth(pieces, index); // sizes the list
             const qsizetype rows = std::max(1, layout->lineCount());
-            m_chunkWidths[line][size_t(index)] = qreal(rows);
+            m_layouts.measures(line, pieces.count)[size_t(index)] = qreal(rows);
             if (m_rows.rowsOf(line) > 1 && rows != counted)
                 noteRows(line, m_rows.rowsOf(line) + rows - counted);
         }
     } else if (pieces.count > 1) {
-        chunkWidth(pieces, index); // sizes the list
-        m_chunkWidths[line][size_t(index)] = std::max<qreal>(width, 1);
+        m_layouts.measures(line, pieces.count)[size_t(index)] = std::max<qreal>(width, 1);
     } else if (width > m_widestMeasured) {
         m_widestMeasured = width;
     }
-    // Several screens are kept; past that the least recently used goes, one for each new one,
-    // so that no paint pays for dropping many.
-    if (m_layouts.size() >= MaxLayouts)
-        eraseLayout(m_layouts.find(m_layoutAges.front()));
-    QTextLayout *result = layout.get();
-    m_layoutAges.push_back(key);
-    try {
-        m_layouts.emplace(key, CachedLayout { std::move(layout), std::prev(m_layoutAges.end()) });
-    } catch (...) {
-        m_layoutAges.pop_back();
-        throw;
-    }
-    return result;
+    return m_layouts.keep(line, index, std::move(layout));
 }
 
-TextView::LayoutCache::iterator TextView::eraseLayout(LayoutCache::iterator entry) const
-{
-    m_layoutAges.erase(entry->second.age);
-    return m_layouts.erase(entry);
-}
-
-void TextView::forgetLayouts(qsizetype line)
-{
-    for (auto entry = m_layouts.begin(); entry != m_layouts.end();)
-        entry = entry->first.line == line ? eraseLayout(entry) : std::next(entry);
-}
-
-void TextView::forgetAllLayouts()
-{
-    m_layouts.clear();
-    m_layoutAges.clear();
-    m_chunkWidths.clear();
-}
-
-// The layouts of lines an edit did not touch stay, under their new numbers: a Return at the top
-// lays out one line, not the screen. The measured widths of the first line stay too; the edit
-// decides which of them still hold.
-void TextView::relineLayouts(qsizetype first, qsizetype oldLast, qsizetype delta)
-{
-    try {
-        std::vector<LayoutCache::node_type> moved;
-        moved.reserve(m_layouts.size());
-        for (auto entry = m_layouts.begin(); entry != m_layouts.end();) {
-            const qsizetype line = entry->first.line;
-            if (line < first || (line > oldLast && delta == 0))
-                ++entry;
-            else if (line <= oldLast)
-                entry = eraseLayout(entry);
-            else
-                moved.push_back(m_layouts.extract(entry++));
-        }
-        for (LayoutCache::node_type &node : moved) {
-            node.key().line += delta;
-            *node.mapped().age = node.key();
-            m_layouts.insert(std::move(node));
-        }
-
-        std::vector<decltype(m_chunkWidths)::node_type> movedWidths;
-        movedWidths.reserve(m_chunkWidths.size());
-        for (auto entry = m_chunkWidths.begin(); entry != m_chunkWidths.end();) {
-            const qsizetype line = entry->first;
-            if (line <= first || (line > oldLast && delta == 0))
-                ++entry;
-            else if (line <= oldLast)
-                entry = m_chunkWidths.erase(entry);
-            else
-                movedWidths.push_back(m_chunkWidths.extract(entry++));
-        }
-        for (auto &node : movedWidths) {
-            node.key() += delta;
-            m_chunkWidths.insert(std::move(node));
-        }
-    } catch (const std::bad_alloc &) {
-        forgetAllLayouts(); // they are only a cache
-    }
-}
+void TextView::forgetAllLayouts() { m_layouts.clear(); }
 
 qreal TextView::xOfPosition(qsizetype position) const
 {

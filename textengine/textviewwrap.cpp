@@ -46,15 +46,10 @@ void TextView::showFromTop(qsizetype position)
 qsizetype TextView::pieceRows(const LinePieces &pieces, qsizetype index) const
 {
     index = checkedIndex(pieces, index);
-    const auto found = m_layouts.find({ pieces.line, index });
-    if (found != m_layouts.end())
-        return std::max(1, found->second.layout->lineCount());
-    if (pieces.count > 1) {
-        const auto rows = m_chunkWidths.find(pieces.line);
-        if (rows != m_chunkWidths.end() && size_t(index) < rows->second.size()
-            && rows->second[size_t(index)] > 0)
-            return qsizetype(rows->second[size_t(index)]);
-    }
+    if (const QTextLayout *layout = m_layouts.peek(pieces.line, index))
+        return std::max(1, layout->lineCount());
+    if (pieces.count > 1 && m_layouts.measure(pieces.line, index) > 0)
+        return qsizetype(m_layouts.measure(pieces.line, index));
     // An estimate until laid out.
     const qsizetype length = pieces.count == 1 ? pieces.length
         : index + 1 < pieces.count             ? ChunkLength
