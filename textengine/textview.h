@@ -20,9 +20,9 @@ class QMenu;
 class QMimeData;
 
 // A plain-text editing widget for texts of any size: the text lives in a TextBuffer, and only
-// the lines on screen are laid out and painted. Lines are not wrapped. A very long line is laid
-// out in chunks, only the ones on screen, so typing in a line of millions of characters costs
-// no more than typing in a short one.
+// the lines on screen are laid out and painted. Lines wrap only when asked (setWordWrap). A very
+// long line is laid out in chunks cut between words, only the ones on screen, so typing in a
+// line of millions of characters costs no more than typing in a short one.
 //
 // Positions are those of the buffer: the text has CR LF between lines, and a position never
 // falls between the CR and the LF.
