@@ -108,6 +108,7 @@ private Q_SLOTS:
     void wrappedMovesAsInQPlainTextEdit();
     void wrapKeepsTheTextInView_data();
     void wrapKeepsTheTextInView();
+    void wrapKeepsTheCaretInView();
     void rowsSumOverLines();
     void preeditDrawnWithItsFormats();
     void whatToolsRead();
@@ -682,6 +683,21 @@ void TestTextView::wrapKeepsTheTextInView()
     }
     viewport()->repaint();
     QCOMPARE(view->positionAt(QPoint(4, 3)), top);
+}
+
+// Turning wrap on with the caret on the bottom line in view: its line stays in view, though the
+// lines above it now take many rows.
+void TestTextView::wrapKeepsTheCaretInView()
+{
+    view->setContents(
+        (u"words that wrap at the width of the view "_s.repeated(3) + u"\r\n"_s).repeated(300));
+    view->verticalScrollBar()->setValue(100);
+    const qsizetype caret = view->positionAt(QPoint(4, viewport()->height() - 8));
+    view->setSelection(caret, caret);
+    QCOMPARE(view->verticalScrollBar()->value(), 100);
+    view->setWordWrap(true);
+    viewport()->repaint();
+    QVERIFY(viewport()->rect().contains(view->caretRect().center()));
 }
 
 // The rows of lines, summed, against a plain list of every line's rows.

@@ -11,6 +11,8 @@ void TextView::setWordWrap(bool on)
 {
     if (on == m_wrap)
         return;
+    const qsizetype caretRow = m_wrap ? rowOfPosition(m_caret) : m_buffer.lineAt(m_caret);
+    const bool caretShown = caretRow >= topLine() && caretRow < topLine() + visibleLines();
     const qsizetype top = topPosition();
     if (on) {
         m_horizontalPolicy = horizontalScrollBarPolicy();
@@ -23,6 +25,8 @@ void TextView::setWordWrap(bool on)
     if (!on)
         setHorizontalScrollBarPolicy(m_horizontalPolicy);
     showFromTop(top);
+    if (caretShown)
+        ensureCaretVisible();
 }
 
 void TextView::forgetRows() { m_rows.reset(m_buffer.lineCount()); }
