@@ -1,8 +1,10 @@
 // The composition root: the one place that knows both the window class and the Qt platform.
 #include "appidentity.h"
 #include "form1.h"
+#include "posixstatefolder.h"
 #include "qtcommondialog.h"
 #include "qtform.h"
+#include "qtrecoveryjournal.h"
 #include "qtsequentialfiles.h"
 #include "qtservices.h"
 
@@ -21,9 +23,11 @@ int main(int argc, char *argv[])
     QtForm window(messageBoxes);
     QtCommonDialog commonDialog(&window);
     QtNumberInput numberInput;
+    PosixStateFolder stateFolder;
+    QtRecoveryJournal journal(stateFolder, window.textBox());
 
     Form1 form({ window, window.textBox(), commonDialog, clipboard, screen, messageBoxes, files,
-                 window.findDialog(), numberInput });
+                 window.findDialog(), numberInput, journal });
     window.start(form.design());
     // For timing start-up from outside: end once the window has been shown.
     if (qEnvironmentVariableIsSet("QUORVEX_EXIT_AFTER_SHOW"))

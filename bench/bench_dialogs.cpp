@@ -9,8 +9,10 @@
 //          draws (10240 KB unless set).
 #include "appidentity.h"
 #include "form1.h"
+#include "posixstatefolder.h"
 #include "qtcommondialog.h"
 #include "qtform.h"
+#include "qtrecoveryjournal.h"
 #include "qtsequentialfiles.h"
 #include "qtservices.h"
 
@@ -94,8 +96,10 @@ int main(int argc, char *argv[])
     QtForm window(messageBoxes);
     QtCommonDialog commonDialog(&window);
     QtNumberInput numberInput;
+    PosixStateFolder stateFolder;
+    QtRecoveryJournal journal(stateFolder, window.textBox());
     Form1 form({ window, window.textBox(), commonDialog, clipboard, screen, messageBoxes, files,
-                 window.findDialog(), numberInput });
+                 window.findDialog(), numberInput, journal });
     window.start(form.design());
     QAction *open = window.findChild<QAction *>(u"File_Open"_s);
     if (!open)

@@ -8,7 +8,9 @@
 #include "commondialog.h"
 #include "form1.h"
 #include "generatedfields.h"
+#include "posixstatefolder.h"
 #include "qtform.h"
+#include "qtrecoveryjournal.h"
 #include "qtsequentialfiles.h"
 #include "qtservices.h"
 #include "qttextarea.h"
@@ -177,8 +179,9 @@ class Scenario
 public:
     Scenario(const QString &path, const QString &folder)
         : m_path(path), m_savePath(folder + u"/saved.txt"_s), m_window(m_messageBoxes),
+          m_stateFolder(folder + u"/state"_s), m_journal(m_stateFolder, m_window.textBox()),
           m_form({ m_window, m_window.textBox(), m_dialog, m_clipboard, m_screen, m_messageBoxes,
-                   m_files, m_window.findDialog(), m_numberInput }),
+                   m_files, m_window.findDialog(), m_numberInput, m_journal }),
           m_text(m_window.textBox())
     {
         m_window.start(m_form.design());
@@ -360,6 +363,8 @@ private:
     QtSequentialFiles m_files;
     QtNumberInput m_numberInput;
     QtForm m_window;
+    PosixStateFolder m_stateFolder;
+    QtRecoveryJournal m_journal;
     Form1 m_form;
     QtTextArea &m_text;
 };

@@ -56,6 +56,7 @@ void Form1::abandonOpen(const Failure &failure, bool readingBegun)
         CurrentFile.clear();
         CurrentFileStamp = {};
         TextChanged = false;
+        Journal.settle(CurrentFile, CurrentFileStamp);
     }
     reportFailure(failure);
 }
@@ -79,6 +80,8 @@ void Form1::File_Open_Click()
         FileNumber = Files.freeFile();
         Files.openForInput(fileName, FileNumber);
         readingBegun = true;
+        // The user agreed to lose the changes, or had none: what is read needs no journal.
+        Journal.settle(QString(), {});
         FileSize = 0;
         Text1.setText(QString());
         Me.setCaption(readingCaption(fileName));
@@ -106,6 +109,7 @@ void Form1::File_Open_Click()
         CurrentFileStamp = stamp;
         Me.setCaption(openedCaption());
         TextChanged = false;
+        Journal.settle(CurrentFile, CurrentFileStamp);
     } catch (const Failure &failure) {
         abandonOpen(failure, readingBegun);
     } catch (const std::bad_alloc &) {
@@ -125,6 +129,7 @@ void Form1::saveDocument()
     FileSize = Text1.textLength() + 1;
     Me.setCaption(savedCaption());
     TextChanged = false;
+    Journal.settle(CurrentFile, CurrentFileStamp);
 }
 
 // Writes under the given name; when that fails, or the user would rather keep another program's
@@ -157,6 +162,7 @@ void Form1::File_Save_Click()
             return;
         if (!TextChanged) {
             CurrentFile = fileName;
+            Journal.setFile(CurrentFile, CurrentFileStamp);
             return;
         }
         storeAs(fileName);

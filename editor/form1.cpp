@@ -8,7 +8,8 @@ using namespace Qt::StringLiterals;
 Form1::Form1(const FormServices &services)
     : Me(services.window), Text1(services.textBox), CommonDialog1(services.commonDialog),
       ClipboardService(services.clipboard), Screen(services.screen), Prompts(services.messageBoxes),
-      Files(services.files), FindReplace(services.findDialog), Numbers(services.numberInput)
+      Files(services.files), FindReplace(services.findDialog), Numbers(services.numberInput),
+      Journal(services.journal)
 {
 }
 
@@ -16,6 +17,8 @@ void Form1::Form_Load()
 {
     AppTitle = Me.caption();
     NewLine = chr(13) + chr(10);
+    // Typing goes on when the journal cannot be written; the user is told once.
+    Journal.setFailureHandler([this](const Failure &failure) { reportFailure(failure); });
     ResetDocument();
 }
 
@@ -26,6 +29,7 @@ void Form1::ResetDocument()
     CurrentFile.clear();
     CurrentFileStamp = {};
     TextChanged = false;
+    Journal.settle(CurrentFile, CurrentFileStamp);
 }
 
 void Form1::Form_Resize()

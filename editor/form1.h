@@ -16,6 +16,8 @@ public:
     FormDesign design();
 
     void Form_Load();
+    // Offers the text an earlier run left unsaved when it ended without closing.
+    void Form_Shown();
     void Form_Resize();
     void Text1_KeyPress(qint16 KeyAscii);
     void File_Open_Click();
@@ -87,4 +89,5 @@ private:
     SequentialFiles &Files;
     FindDialog &FindReplace;
     NumberInput &Numbers;
+    RecoveryJournal &Journal;
 };

@@ -11,6 +11,7 @@ FormDesign Form1::design()
     form.clientWidth = 13815;
     form.clientHeight = 10020;
     form.load = [this] { Form_Load(); };
+    form.shown = [this] { Form_Shown(); };
     form.resize = [this] { Form_Resize(); };
     form.queryUnload = [this](qint16 &cancel) { Form_QueryUnload(cancel); };
 

@@ -61,7 +61,8 @@ void Form1::FindReplace_ReplaceAll_Click()
     }
     if (count > 0)
         TextChanged = true;
-    FindReplace.setMessage(QString::number(count) + u" replacements"_s);
+    FindReplace.setMessage(QString::number(count)
+                           + (count == 1 ? u" replacement"_s : u" replacements"_s));
 }
 
 bool Form1::checkPattern(const SearchRequest &request)

@@ -61,6 +61,8 @@ struct FormDesign
     FindDialogDesign findDialog;
     QList<MenuItemDesign> menus;
     std::function<void()> load;
+    // The window has been shown and its first size set.
+    std::function<void()> shown;
     std::function<void()> resize;
     // The window is asked to close by the user or the session (not by the program); setting
     // the argument to non-zero keeps it open.

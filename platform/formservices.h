@@ -2,6 +2,7 @@
 
 #include "commondialog.h"
 #include "finddialog.h"
+#include "recoveryjournal.h"
 #include "sequentialfiles.h"
 #include "services.h"
 #include "textarea.h"
@@ -19,4 +20,5 @@ struct FormServices
     SequentialFiles &files;
     FindDialog &findDialog;
     NumberInput &numberInput;
+    RecoveryJournal &journal;
 };

@@ -9,8 +9,10 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "small editor for plain text files")
 string(CONCAT CPACK_PACKAGE_DESCRIPTION
     "Quorvex is a small desktop editor for plain text files.\n"
     "One window holds the text; the File menu creates, opens and saves\n"
-    "documents, and the Edit menu copies, cuts, pastes and selects text and\n"
-    "chooses the font and colour the whole text is shown in.\n"
+    "documents, the Edit menu copies, cuts, pastes and selects text and\n"
+    "chooses the font and colour the whole text is shown in, the Search menu\n"
+    "finds and replaces text and goes to a line, and the View menu turns word\n"
+    "wrap and the status bar on and off.\n"
     "\n"
     "It keeps no settings and takes no command-line arguments.")
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)

@@ -11,6 +11,10 @@ PACKAGES=(
     cmake g++ make pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev
     # real-window tests, screenshots and the clipboard
     xvfb openbox xdotool wmctrl xclip x11-utils imagemagick fonts-dejavu-core
+    # what a screen reader hears, over AT-SPI
+    dbus at-spi2-core python3-pyatspi
+    # telling AT-SPI the true length of large edits, through Qt's own bridge
+    qt6-base-private-dev
     # resources, install and packaging checks
     icoutils desktop-file-utils appstream binutils-mingw-w64-x86-64 dpkg-dev file lintian
     # fuzzing the document format

@@ -7,6 +7,7 @@
 #include "rope.h"
 #include "textbuffer.h"
 
+#include <QAccessible>
 #include <QCheckBox>
 #include <QElapsedTimer>
 #include <QLabel>
@@ -14,7 +15,6 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
-#include <QToolTip>
 
 using namespace Qt::StringLiterals;
 
@@ -56,6 +56,20 @@ void fill(QtForm &window, const QString &pattern, const QString &replaceWith, in
 
 QString messageOf(QtForm &window) { return child<QLabel>(window, u"message")->text(); }
 
+// What assistive tools read of a message: a notification named by its text, as they announce
+// it when it appears (the real-window accessibility test listens to that).
+QString toolsRead(QWidget *message)
+{
+    QAccessibleInterface *tool = QAccessible::queryAccessibleInterface(message);
+    if (!tool || tool->role() != QAccessible::Notification)
+        return u"not a notification"_s;
+    const QAccessibleTextInterface *text = tool->textInterface();
+    const QString name = tool->text(QAccessible::Name);
+    if (!text || text->text(0, text->characterCount()) != name)
+        return u"a text that is not its name"_s;
+    return name;
+}
+
 // A text long enough for Replace All to go in several slices, with the Replace dialog open and
 // set to replace its 300 "word"s.
 QString startReplacingWords(EditorFixture &f)
@@ -82,6 +96,8 @@ class TestSearchCommands : public QObject
 private Q_SLOTS:
     void commands_data();
     void commands();
+    void tabReachesTheCheckedDirection_data();
+    void tabReachesTheCheckedDirection();
     void longWorkShowsBusyAndStopsOnEscape();
     void replaceAllShowsEachSlice();
     void replaceAllOutOfMemoryKeepsWhatItDid();
@@ -140,6 +156,8 @@ void TestSearchCommands::commands_data()
     const QString lines = u"a\r\nb[]\r\nc"_s;
     row("go to line 3", lines, u"3"_s, none, Plain, GoToLine, u"a\r\nb\r\n[]c"_s, none);
     row("go to line cancelled", lines, none, none, Plain, GoToLine, lines, none);
+    row("replace all of one", u"a[]b"_s, u"b"_s, u"c"_s, Plain, ReplaceAllButton, u"a[]c"_s,
+        u"1 replacement"_s);
     row("replace all of nothing", u"a[]b"_s, u"x"_s, u"y"_s, Plain, ReplaceAllButton, u"a[]b"_s,
         u"0 replacements"_s);
 }
@@ -218,9 +236,17 @@ void TestSearchCommands::commands()
     }
     QCOMPARE(marked(f.text()), expected);
     QCOMPARE(messageOf(f.window), message);
-    // Only a hidden dialog's message needs the note, which must outlive the key's release.
+    // Only a hidden dialog's message needs the note, which must outlive the key's release. It
+    // sits just below the caret's line.
     const bool hidden = command == FindNextKey || command == FindPreviousKey;
-    QCOMPARE(QToolTip::isVisible() ? QToolTip::text() : QString(), hidden ? message : QString());
+    const auto *note = f.text().findChild<QLabel *>(u"note"_s);
+    QCOMPARE(note && note->isVisible() ? note->text() : QString(), hidden ? message : QString());
+    if (note) {
+        const QRect caret = f.text().caretRect();
+        QCOMPARE(note->pos(), f.text().viewport()->mapToGlobal(caret.bottomLeft() + QPoint(0, 1)));
+        QCOMPARE(toolsRead(const_cast<QLabel *>(note)), message);
+    }
+    QCOMPARE(toolsRead(child<QLabel>(f.window, u"message")), message);
     // A replacement, one or all, is an edit of the document and one step of undo; a search is
     // neither.
     const QString given = QString(text).remove(u'[').remove(u']');
@@ -229,6 +255,49 @@ void TestSearchCommands::commands()
     QVERIFY(f.messageBoxes.calls.isEmpty());
     QTest::keyClick(&f.text(), Qt::Key_Z, Qt::ControlModifier);
     QCOMPARE(f.text().text(), given);
+}
+
+// The direction group is one stop of Tab, at its checked button, as in other dialogs; the
+// arrows choose within it.
+void TestSearchCommands::tabReachesTheCheckedDirection_data()
+{
+    QTest::addColumn<QString>("checked");
+    QTest::addColumn<QString>("arrow"); // a key pressed on the group, or none
+    QTest::addColumn<QString>("reached");
+    QTest::addRow("down checked") << u"down"_s << QString() << u"down"_s;
+    QTest::addRow("up checked") << u"up"_s << QString() << u"up"_s;
+    QTest::addRow("arrow to up") << u"down"_s << u"Left"_s << u"up"_s;
+    QTest::addRow("arrow to down") << u"up"_s << u"Right"_s << u"down"_s;
+}
+
+void TestSearchCommands::tabReachesTheCheckedDirection()
+{
+    QFETCH(QString, checked);
+    QFETCH(QString, arrow);
+    QFETCH(QString, reached);
+
+    EditorFixture f;
+    f.start();
+    f.form.Search_Replace_Click();
+    QtFindDialog &dialog = f.window.findDialog();
+    dialog.findChild<QRadioButton *>(checked)->setChecked(true);
+    dialog.activateWindow();
+    QTRY_VERIFY(dialog.isActiveWindow());
+    auto *wrapAround = child<QCheckBox>(f.window, u"wrapAround");
+    auto *findNext = child<QPushButton>(f.window, u"findNext");
+    const auto tabFrom = [&](QWidget *from, bool back) {
+        from->setFocus();
+        QTest::keyClick(from, Qt::Key_Tab, back ? Qt::ShiftModifier : Qt::NoModifier);
+        return dialog.focusWidget() ? dialog.focusWidget()->objectName() : QString();
+    };
+    if (!arrow.isEmpty()) {
+        QCOMPARE(tabFrom(wrapAround, false), checked);
+        QTest::keySequence(dialog.focusWidget(), QKeySequence(arrow));
+        QCOMPARE(dialog.up(), reached == u"up"_s);
+    }
+    QCOMPARE(tabFrom(wrapAround, false), reached);
+    QCOMPARE(tabFrom(dialog.focusWidget(), false), u"findNext"_s);
+    QCOMPARE(tabFrom(findNext, true), reached);
 }
 
 void TestSearchCommands::longWorkShowsBusyAndStopsOnEscape()

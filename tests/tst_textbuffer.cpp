@@ -10,9 +10,11 @@
 
 using namespace Qt::StringLiterals;
 
+Q_DECLARE_METATYPE(rope::NodePtr)
+
 namespace {
 
-// Compares every view of the buffer with the plain text it should hold.
+// Compares every view of the buffer with the plain text it should hold, and checks the tree.
 void compareWith(const TextBuffer &buffer, const QString &expected)
 {
     QList<qsizetype> starts { 0 };
@@ -37,6 +39,7 @@ void compareWith(const TextBuffer &buffer, const QString &expected)
     }
     QCOMPARE(buffer.longestLine(), longest);
     QCOMPARE(buffer.text(), expected);
+    QCOMPARE(buffer.whole().treeFault(), QString());
 
     // In small pieces that add up to the text, none ending inside a surrogate pair or CR LF.
     QString joined;
@@ -129,6 +132,8 @@ private Q_SLOTS:
     void everyBreakBecomesCrLf();
     void undoStepsFollowTheTyping();
     void randomEditsMatchAPlainString();
+    void brokenTreesAreFound_data();
+    void brokenTreesAreFound();
     void failedEditChangesNothing_data();
     void failedEditChangesNothing();
     void failedRewriteKeepsWhatItDid_data();
@@ -237,8 +242,10 @@ void TestTextBuffer::undoStepsFollowTheTyping()
 
 // Edits anywhere, also inside a line break or a surrogate pair and past the end, with breaks in
 // every form, long lines and many lines, several ranges at once, undone and redone at random,
-// with look-ups and conversions at random places in between. A slice taken at random keeps its
-// text whatever happens later, and goes back in as it is.
+// with look-ups and conversions at random places in between, on a text of many chunks. A slice
+// taken at random keeps its text whatever happens later, and goes back in as it is. The changes
+// the buffer tells, replayed on a copy, give its text at every step, and the tree under it keeps
+// its invariants.
 void TestTextBuffer::randomEditsMatchAPlainString()
 {
     QString manyLines;
@@ -263,7 +270,18 @@ void TestTextBuffer::randomEditsMatchAPlainString()
     QRandomGenerator random(20240607);
     TextBuffer::setRewriteSlice(3000); // several slices to a rewrite, its undo and its redo
     TextBuffer buffer;
-    QString model;
+    QString model = numberedLines(3000, u"\r\n"_s); // 13 chunks of the usual size
+    QString replayed;
+    buffer.setChangeListener([&](const TextChange &change) {
+        if (const auto *renewed = std::get_if<TextRenewed>(&change)) {
+            replayed = renewed->text.toString();
+            return;
+        }
+        const auto &replaced = std::get<TextReplaced>(change);
+        QVERIFY(replaced.position + replaced.removed <= replayed.size());
+        replayed.replace(replaced.position, replaced.removed, replaced.inserted.toString());
+    });
+    buffer.setText(model);
     QStringList history { model };
     QStringList undone;
     const auto piece = [&] { return pieces[random.bounded(int(std::size(pieces)))]; };
@@ -302,7 +320,7 @@ void TestTextBuffer::randomEditsMatchAPlainString()
                 undone.clear();
             }
             slice.reset();
-        } else if (action < 28 || model.size() > 30000) {
+        } else if (action < 28 || model.size() > 80000) {
             // Several ranges at once, in bytes, with one text for all or one each.
             TextBuffer::Rewrite rewrite = buffer.startRewrite();
             const auto shared = piece();
@@ -312,7 +330,7 @@ void TestTextBuffer::randomEditsMatchAPlainString()
             qsizetype kept = 0;
             for (qsizetype at = random.bounded(50); at < model.size();
                  at += 1 + random.bounded(int(model.size() / 4 + 1))) {
-                const qsizetype length = random.bounded(model.size() > 30000 ? 3000 : 8);
+                const qsizetype length = random.bounded(model.size() > 80000 ? 3000 : 8);
                 const auto own = action % 2 ? shared : piece();
                 const qsizetype start = std::max(snap(model, at), kept);
                 const qsizetype end = std::max(start, snap(model, start + length));
@@ -350,6 +368,11 @@ void TestTextBuffer::randomEditsMatchAPlainString()
         }
         QCOMPARE(buffer.canRedo(), !undone.isEmpty());
         QCOMPARE(buffer.length(), model.size());
+        QCOMPARE(replayed, model);
+        const QString fault = buffer.whole().treeFault();
+        QVERIFY2(fault.isEmpty(), qPrintable(u"after step %1: %2"_s.arg(step).arg(fault)));
+        if (slice)
+            QCOMPARE(slice->first.treeFault(), QString());
         // Look-ups at a random place.
         const qsizetype at = snap(model, random.bounded(int(model.size()) + 1));
         const QByteArray before = model.left(at).toUtf8();
@@ -376,8 +399,68 @@ void TestTextBuffer::randomEditsMatchAPlainString()
     buffer.redo();
     buffer.setText(model); // forgets the history
     QVERIFY(!buffer.canUndo() && !buffer.canRedo());
+    QCOMPARE(replayed, model);
     compareSlice();
     TextBuffer::setRewriteSlice(0);
+}
+
+// The check the random edits lean on finds each kind of broken tree, and passes a sound one.
+void TestTextBuffer::brokenTreesAreFound_data()
+{
+    QTest::addColumn<rope::NodePtr>("tree");
+    QTest::addColumn<QString>("fault");
+    const auto leaf
+        = [](const QByteArray &bytes) { return rope::makeLeaf(bytes.constData(), bytes.size()); };
+    // A node made as given, its counts the sum of its children's unless told otherwise.
+    const auto node = [](rope::NodePtr left, rope::NodePtr right, int height,
+                         std::optional<rope::Summary> sum = std::nullopt) {
+        auto made = std::make_shared<rope::Node>();
+        made->sum = sum.value_or(left->sum + right->sum);
+        made->height = height;
+        made->lastLeafBytes = right->lastLeafBytes;
+        made->left = std::move(left);
+        made->right = std::move(right);
+        return rope::NodePtr(made);
+    };
+    // Leaves but the last hold at least SmallLeafBytes.
+    const QByteArray pad(rope::SmallLeafBytes, 'x');
+    const rope::NodePtr a = leaf(pad + "\r\n"), b = leaf("\xc3\xa9\xf0\x9f\x98\x80" + pad);
+    const rope::NodePtr c = leaf(pad), pair = node(a, b, 1);
+
+    QTest::addRow("sound") << rope::join(pair, rope::join(c, leaf("\r\nd"))) << QString();
+    QTest::addRow("leaf ending inside a character")
+        << rope::join(leaf(pad + "\xc3"), leaf("\xa9")) << u"a leaf ending inside a character"_s;
+    QTest::addRow("leaf starting inside a character")
+        << rope::join(c, leaf("\xa9")) << u"a leaf starting inside a character"_s;
+    QTest::addRow("leaves cutting a CR LF")
+        << rope::join(leaf(pad + "\r"), leaf("\nb")) << u"a leaf ending between CR and LF"_s;
+    QTest::addRow("lone LF") << leaf("a\nb") << u"an LF without its CR"_s;
+    QTest::addRow("lone CR") << leaf("a\rb") << u"a CR without its LF"_s;
+    QTest::addRow("small leaf before the last")
+        << rope::join(leaf("c"), c) << u"a small leaf before the last"_s;
+    QTest::addRow("leaf too long") << leaf(QByteArray(rope::MostLeafBytes + 1, 'x'))
+                                   << u"a leaf of %1 bytes"_s.arg(rope::MostLeafBytes + 1);
+    QTest::addRow("out of balance") << node(node(pair, c, 2), a, 3) << u"a node out of balance"_s;
+    QTest::addRow("height not its children's")
+        << node(a, c, 2) << u"a node whose height is not its children's"_s;
+    rope::Summary wrong = pair->sum;
+    ++wrong.longest;
+    QTest::addRow("counts not the children's")
+        << node(a, b, 1, wrong) << u"a node whose counts are not its children's"_s;
+    auto miscounted = std::make_shared<rope::Node>();
+    miscounted->bytes.reset(new char[1] { 'x' });
+    miscounted->sum = leaf("x")->sum;
+    miscounted->lastLeafBytes = 1;
+    ++miscounted->sum.breaks;
+    QTest::addRow("leaf counts not its text's")
+        << rope::NodePtr(miscounted) << u"a leaf whose counts are not its text's"_s;
+}
+
+void TestTextBuffer::brokenTreesAreFound()
+{
+    QFETCH(rope::NodePtr, tree);
+    QFETCH(QString, fault);
+    QCOMPARE(QString::fromStdString(rope::faultIn(tree)), fault);
 }
 
 void TestTextBuffer::failedEditChangesNothing_data()
@@ -428,7 +511,9 @@ void TestTextBuffer::failedEditChangesNothing()
     const QString text = expected.text();
     const QStringList history = historyOf(expected);
     int allowed = 0;
-    for (;; ++allowed) {
+    // Every allocation while an edit makes few; on leaves of a few bytes, where a load makes
+    // thousands, one in a growing number of them.
+    for (;; allowed += 1 + allowed / 64) {
         TextBuffer buffer;
         prepare(buffer);
         rope::failAllocationAfter(allowed);
@@ -578,7 +663,7 @@ void TestTextBuffer::editsRebuildOnlyTheirPath_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<double>("where");
-    const QString line(1 << 20, u'a'); // chunks all of one size
+    const QString line(256 * rope::LeafBytes, u'a'); // chunks all of one size
     QTest::addRow("top") << line << 0.0;
     QTest::addRow("middle") << line << 0.5;
     QTest::addRow("end") << line << 1.0;

@@ -52,11 +52,25 @@ QString marked(const TextView &view)
 QList<std::pair<QAccessible::Event, int>> accessibilityNews;
 qsizetype longestNews = 0;
 
+// Changes too long for an event's text, as told: "inserted AT LENGTH, TOLD told".
+QStringList longNews;
+
 // A view whose accessibility news is heard, with no screen reader around.
 class ListenedView : public TextView
 {
 protected:
     bool accessibilityActive() const override { return true; }
+    void announceLongChange(AccessibleTextChange change, int offset, int length,
+                            const QString &start) override
+    {
+        longestNews = std::max(longestNews, start.size());
+        accessibilityNews.append(
+            { change == AccessibleTextChange::Inserted ? QAccessible::TextInserted : QAccessible::TextRemoved,
+              offset });
+        longNews.append(u"%1 %2 %3, %4 told"_s.arg(
+            change == AccessibleTextChange::Inserted ? u"inserted"_s : u"removed"_s, QString::number(offset),
+            QString::number(length), QString::number(start.size())));
+    }
     void announce(QAccessibleEvent *event) override
     {
         const auto news = [event](int at, const QString &inserted, const QString &removed) {
@@ -112,6 +126,8 @@ private Q_SLOTS:
     void rowsSumOverLines();
     void preeditDrawnWithItsFormats();
     void whatToolsRead();
+    void longChangesToldWhole_data();
+    void longChangesToldWhole();
 };
 
 void TestTextView::init()
@@ -803,6 +819,58 @@ void TestTextView::whatToolsRead()
         view->setSelection(caret, caret);
         QCOMPARE(accessible->text(QAccessible::Value), value);
     }
+}
+
+// A change longer than an event should carry is told with its true extent and the start of its
+// text, never ending in half a surrogate pair.
+void TestTextView::longChangesToldWhole_data()
+{
+    QTest::addColumn<QString>("before");
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QStringList>("told");
+    const QString letters(300000, u'x');
+    const QString faces = u"\U0001F600"_s.repeated(150000);
+    QTest::addRow("paste") << u"ab"_s << u"paste"_s << letters
+                           << QStringList { u"inserted 1 300000, 4096 told"_s };
+    QTest::addRow("paste ending a screenful in a pair")
+        << u"ab"_s << u"paste"_s << u"x"_s + faces
+        << QStringList { u"inserted 1 300001, 4095 told"_s };
+    QTest::addRow("select all, delete") << letters << u"delete all"_s << QString()
+                                        << QStringList { u"removed 0 300000, 4096 told"_s };
+    QTest::addRow("its undo") << letters << u"delete all, undo"_s << QString()
+                              << QStringList { u"inserted 0 300000, 4096 told"_s };
+    QTest::addRow("a whole new text")
+        << u"abc"_s << u"set"_s << letters
+        << QStringList { u"removed 0 3, 3 told"_s, u"inserted 0 300000, 4096 told"_s };
+    QTest::addRow("a short edit") << letters << u"paste"_s << u"yz"_s << QStringList();
+}
+
+void TestTextView::longChangesToldWhole()
+{
+    QFETCH(QString, before);
+    QFETCH(QString, action);
+    QFETCH(QString, text);
+    QFETCH(QStringList, told);
+
+    view->setContents(before);
+    longNews.clear();
+    longestNews = 0;
+    if (action == u"paste") {
+        view->setSelection(1, 1);
+        view->replaceSelection(text);
+    } else if (action == u"set") {
+        view->setContents(text);
+    } else {
+        view->selectAll();
+        view->deleteSelection();
+        if (action.endsWith(u"undo")) {
+            longNews.clear();
+            view->undo();
+        }
+    }
+    QCOMPARE(longNews, told);
+    QVERIFY(longestNews <= 4096);
 }
 
 QTEST_MAIN(TestTextView)

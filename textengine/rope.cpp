@@ -1,6 +1,8 @@
 #include "rope.h"
 
 #include <algorithm>
+#include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <new>
@@ -10,7 +12,10 @@ namespace rope {
 namespace {
 
 qint64 allocationsLeft = -1;
-NodeCount nodes;
+// Texts are made and let go on more than one thread (a journal written or rebuilt in the
+// background), so the counts are atomic.
+std::atomic<qint64> liveNodes = 0;
+std::atomic<qint64> peakNodes = 0;
 
 bool isContinuation(char c) { return (uchar(c) & 0xC0) == 0x80; }
 
@@ -83,6 +88,7 @@ NodePtr makeNode(const NodePtr &left, const NodePtr &right)
     auto node = std::make_shared<Node>();
     node->sum = left->sum + right->sum;
     node->height = std::max(left->height, right->height) + 1;
+    node->lastLeafBytes = right->lastLeafBytes;
     node->left = left;
     node->right = right;
     return node;
@@ -172,6 +178,62 @@ void appendBytesOf(const Node &node, std::string &out)
     appendBytesOf(*node.right, out);
 }
 
+// What a check has seen of the leaves before the one it looks at.
+struct LeavesBefore
+{
+    char lastByte = 0;
+    bool lastSmall = false;
+};
+
+std::string leafFault(const Node &leaf, LeavesBefore &before)
+{
+    const char *data = leaf.data();
+    const qint64 size = leaf.sum.bytes;
+    if (!data || size <= 0)
+        return "an empty leaf";
+    if (size > MostLeafBytes)
+        return "a leaf of " + std::to_string(size) + " bytes";
+    if (before.lastSmall)
+        return "a small leaf before the last";
+    if (isContinuation(data[0]))
+        return "a leaf starting inside a character";
+    if (data[0] == '\n' && before.lastByte == '\r')
+        return "a leaf starting between CR and LF";
+    for (qint64 i = 0; i < size; ++i) {
+        if (data[i] == '\r' && i + 1 == size)
+            return "a leaf ending between CR and LF";
+        if (data[i] == '\r' && data[i + 1] != '\n')
+            return "a CR without its LF";
+        if (data[i] == '\n' && (i == 0 || data[i - 1] != '\r'))
+            return "an LF without its CR";
+        const uchar c = uchar(data[i]);
+        const qint64 length = c < 0x80 ? 1 : c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 0;
+        if (length > 1 && i + length > size)
+            return "a leaf ending inside a character";
+    }
+    if (!(leaf.sum == leafSummary(data, size)) || leaf.lastLeafBytes != size)
+        return "a leaf whose counts are not its text's";
+    before = { data[size - 1], size < SmallLeafBytes };
+    return {};
+}
+
+std::string check(const Node &node, LeavesBefore &before)
+{
+    if (node.isLeaf())
+        return node.left || node.right ? "a leaf with children" : leafFault(node, before);
+    if (!node.left || !node.right || node.bytes)
+        return "a node without two children";
+    if (node.height != std::max(node.left->height, node.right->height) + 1)
+        return "a node whose height is not its children's";
+    if (std::abs(node.left->height - node.right->height) > 1)
+        return "a node out of balance";
+    if (!(node.sum == node.left->sum + node.right->sum)
+        || node.lastLeafBytes != node.right->lastLeafBytes)
+        return "a node whose counts are not its children's";
+    std::string fault = check(*node.left, before);
+    return fault.empty() ? check(*node.right, before) : fault;
+}
+
 } // namespace
 
 Summary operator+(const Summary &a, const Summary &b)
@@ -188,13 +250,17 @@ Summary operator+(const Summary &a, const Summary &b)
     return sum;
 }
 
-Node::Node() { nodes.peak = std::max(nodes.peak, ++nodes.live); }
+Node::Node()
+{
+    const qint64 live = ++liveNodes;
+    for (qint64 peak = peakNodes; live > peak && !peakNodes.compare_exchange_weak(peak, live);) { }
+}
 
-Node::~Node() { --nodes.live; }
+Node::~Node() { --liveNodes; }
 
-NodeCount nodeCount() { return nodes; }
+NodeCount nodeCount() { return { liveNodes, peakNodes }; }
 
-void resetPeak() { nodes.peak = nodes.live; }
+void resetPeak() { peakNodes = liveNodes.load(); }
 
 void failAllocationAfter(qint64 count) { allocationsLeft = count; }
 
@@ -214,6 +280,7 @@ NodePtr makeLeaf(const char *data, qint64 size)
     node->bytes.reset(new char[size_t(size)]);
     std::memcpy(node->bytes.get(), data, size_t(size));
     node->sum = leafSummary(data, size);
+    node->lastLeafBytes = int(size);
     return node;
 }
 
@@ -228,6 +295,12 @@ NodePtr join(const NodePtr &a, const NodePtr &b)
     if (b->height > a->height + 1)
         return joinLeft(a, b);
     return makeNode(a, b);
+}
+
+std::string faultIn(const NodePtr &root)
+{
+    LeavesBefore before;
+    return root ? check(*root, before) : std::string();
 }
 
 // Walks down to the leaf where goLeft() first fails to send the walk left, adding up what lies
@@ -287,10 +360,12 @@ qint64 unitOfByte(const Node &leaf, qint64 byte, qint64 fromByte, qint64 fromUni
     return fromUnit + unitsIn(leaf.data() + fromByte, byte - fromByte);
 }
 
-Builder::Builder() { m_pending.reserve(size_t(LeafBytes + 16)); }
+Builder::Builder() { m_pending.reserve(size_t(MostLeafBytes)); }
 
 void Builder::appendBytes(const char *data, qint64 size)
 {
+    if (size > 0)
+        reopenSmallEnd();
     while (size > 0) {
         // A leaf is cut only when more bytes come: cut as soon as the pending bytes fill up,
         // a few bytes would be left over, and every full leaf appended after them would be
@@ -338,6 +413,7 @@ void Builder::appendTree(const NodePtr &node)
 {
     if (!node)
         return;
+    reopenSmallEnd();
     const qint64 pending = qint64(m_pending.size());
     const bool smallPending = pending > 0 && pending < SmallLeafBytes;
     if (node->isLeaf() && (smallPending || node->sum.bytes < SmallLeafBytes)) {
@@ -351,6 +427,21 @@ void Builder::appendTree(const NodePtr &node)
     }
     appendTree(node->left);
     appendTree(node->right);
+}
+
+// A subtree is taken over whole even when its last leaf is small; once more text follows, that
+// leaf is taken back into the pending bytes for the text to join, so that edits leave no small
+// leaf behind (typing at the end of a text would leave one a key).
+void Builder::reopenSmallEnd()
+{
+    if (!m_pending.empty() || m_stack.empty() || m_stack.back()->lastLeafBytes >= SmallLeafBytes)
+        return;
+    const NodePtr top = std::move(m_stack.back());
+    m_stack.pop_back();
+    const Node *at = top.get();
+    for (; !at->isLeaf(); at = at->right.get())
+        push(at->left);
+    m_pending.assign(at->data(), size_t(at->sum.bytes));
 }
 
 // Merges a leaf into the pending bytes; when the two do not fit in one leaf and the pending

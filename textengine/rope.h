@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArrayView>
 #include <QtGlobal>
 
 #include <algorithm>
@@ -27,6 +28,7 @@ struct Summary
     qint64 longest = 0; // the longest line between two breaks of the piece
 
     qint64 longestLine() const { return std::max({ first, last, longest }); }
+    bool operator==(const Summary &) const = default;
 };
 
 Summary operator+(const Summary &a, const Summary &b);
@@ -43,6 +45,7 @@ struct Node
 
     Summary sum;
     int height = 0; // 0 for a leaf
+    int lastLeafBytes = 0; // the size of the last leaf under the node
     NodePtr left;
     NodePtr right;
     std::unique_ptr<char[]> bytes; // a leaf's text
@@ -51,10 +54,19 @@ struct Node
     const char *data() const { return bytes.get(); }
 };
 
-// Leaves are filled to about this many bytes when text is appended.
+// Leaves are filled to about this many bytes when text is appended. A test build makes them a
+// few bytes long, so that small texts have many leaves and every edit meets their joins.
+#ifdef QUORVEX_LEAF_BYTES
+constexpr qint64 LeafBytes = QUORVEX_LEAF_BYTES;
+static_assert(LeafBytes >= 4, "a leaf must hold a character of four bytes");
+#else
 constexpr qint64 LeafBytes = 4096;
+#endif
+// The longest leaf: a leaf is cut at a character outside a CR LF at or before LeafBytes, and
+// the bytes up to here give room to find one.
+constexpr qint64 MostLeafBytes = LeafBytes + 16;
 // A leaf smaller than this is merged with what follows it when the text around it is rebuilt.
-constexpr qint64 SmallLeafBytes = 1024;
+constexpr qint64 SmallLeafBytes = LeafBytes / 4;
 
 inline qint64 units(const NodePtr &node) { return node ? node->sum.units : 0; }
 inline qint64 bytes(const NodePtr &node) { return node ? node->sum.bytes : 0; }
@@ -66,6 +78,13 @@ inline const Summary &summary(const NodePtr &node)
 
 NodePtr makeLeaf(const char *data, qint64 size);
 NodePtr join(const NodePtr &a, const NodePtr &b);
+
+// Debug helper: the first fault found in the tree's invariants, or an empty string. Every node
+// is balanced (its children's heights differ by one at most) and its counts are the sums of its
+// children's; every leaf holds 1 to MostLeafBytes bytes of text in CR LF form (at least
+// SmallLeafBytes but for the last) with counts that are its text's, and neither starts nor ends
+// inside a character or between CR and LF. O(n).
+std::string faultIn(const NodePtr &root);
 
 // Testing seam: the given number of node allocations from now succeed and the next one throws
 // std::bad_alloc; a negative count turns it off.
@@ -111,8 +130,10 @@ qint64 unitOfByte(const Node &leaf, qint64 byte, qint64 fromByte = 0, qint64 fro
 
 // Gathers pieces of text in order into a new tree. Whole subtrees are taken over as they are;
 // bytes are packed into full leaves; a small piece next to a subtree is merged with that
-// subtree's first leaf, so edits do not leave a trail of small leaves. Leaves are joined as
-// they come, so a build costs O(pieces * log n) and appending leaf after leaf is linear.
+// subtree's first leaf, and a subtree's small last leaf with what follows it, so edits do not
+// leave a trail of small leaves: all leaves but the last hold SmallLeafBytes at least. Leaves
+// are joined as they come, so a build costs O(pieces * log n) and appending leaf after leaf is
+// linear.
 class Builder
 {
 public:
@@ -123,8 +144,9 @@ public:
     void appendSlice(const NodePtr &node, qint64 fromUnit, qint64 toUnit);
     // The tree of everything appended so far; the builder can go on after it.
     NodePtr tree() const;
-    // How many bytes can be appended without making a leaf, and so without allocating.
-    qint64 room() const { return LeafBytes + 16 - qint64(m_pending.size()); }
+    // How many bytes can be appended without making a leaf, and so without allocating, once
+    // some are pending.
+    qint64 room() const { return MostLeafBytes - qint64(m_pending.size()); }
 
     // What a failed append restores.
     struct State
@@ -138,6 +160,7 @@ public:
 private:
     void appendLeaf(const Node &leaf);
     void push(NodePtr node);
+    void reopenSmallEnd();
     void cutLeaf();
     void flush();
 
@@ -184,6 +207,32 @@ private:
     qint64 m_leafStart = 0;
     qint64 m_at = 0;
 };
+
+// Hands the leaves of the tree under node, which starts at byte start, in order to
+// visit(bytes, startByte): from the one holding fromByte on, until visit returns false.
+template<typename Visit>
+bool visitForward(const Node &node, qint64 start, qint64 fromByte, const Visit &visit)
+{
+    if (node.isLeaf())
+        return visit(QByteArrayView(node.data(), node.sum.bytes), start);
+    const qint64 leftBytes = node.left->sum.bytes;
+    if (fromByte < start + leftBytes && !visitForward(*node.left, start, fromByte, visit))
+        return false;
+    return visitForward(*node.right, start + leftBytes, fromByte, visit);
+}
+
+// The same backwards, from the leaf holding the byte before beforeByte.
+template<typename Visit>
+bool visitBackward(const Node &node, qint64 start, qint64 beforeByte, const Visit &visit)
+{
+    if (node.isLeaf())
+        return visit(QByteArrayView(node.data(), node.sum.bytes), start);
+    const qint64 leftBytes = node.left->sum.bytes;
+    if (beforeByte > start + leftBytes
+        && !visitBackward(*node.right, start + leftBytes, beforeByte, visit))
+        return false;
+    return visitBackward(*node.left, start, beforeByte, visit);
+}
 
 // The text between two positions, sharing what it can.
 NodePtr slice(const NodePtr &root, qint64 fromUnit, qint64 toUnit);

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "editrecord.h"
+#include "textchange.h"
+#include "texthistory.h"
 #include "textslice.h"
 
 #include <QByteArrayView>
@@ -30,12 +33,14 @@ class Builder;
 // history as they were. A rewrite, its undo and its redo alone keep what they finished (see
 // finishRewrite()).
 //
-// Edits are recorded for undo. Consecutive typed insertions (or deletions) at the caret merge
-// into one step until breakUndoMerge() is called or an edit of another kind comes.
+// Every edit makes a record (see EditRecord): the history keeps it for undo, and the change
+// listener is told it, so both follow one stream of changes. Consecutive typed insertions (or
+// deletions) at the caret merge into one undo step until breakUndoMerge() is called or an edit of
+// another kind comes.
 class TextBuffer
 {
 public:
-    enum class Merge { Never, Typing };
+    using Merge = TextHistory::Merge;
 
     TextBuffer();
     ~TextBuffer();
@@ -44,12 +49,21 @@ public:
 
     // Replaces the whole text and forgets the undo history.
     void setText(const QString &text);
+    // The same with a text made elsewhere, whose chunks it takes over.
+    void adopt(const TextSlice &text);
     // Add text at the end without undo records, for loading after setText({}). A CR at the
     // end of one call and an LF at the start of the next form one line break.
     void appendLoaded(QByteArrayView utf8); // valid UTF-8
     void appendLoaded(QStringView text);
 
+    // Every change of the text from now on, as it is made (see TextChange).
+    void setChangeListener(TextChangeListener listener) { m_listener = std::move(listener); }
+    // Ends a load: the text as appended is told as a whole new text.
+    void endLoad();
+
     QString text() const;
+    // The whole text as it is now, sharing the chunks: O(1).
+    TextSlice whole() const { return TextSlice(root()); }
     // The text handed to sink in pieces of up to about 64K units, decoded into one reused buffer,
     // so that the whole text is never held twice. No piece ends between the two halves of a
     // surrogate pair or between CR and LF.
@@ -92,6 +106,9 @@ public:
     // The same with a slice, which goes in as it is: its chunks are shared, not copied.
     qsizetype replace(qsizetype position, qsizetype count, const TextSlice &text,
                       Merge merge = Merge::Never);
+    // The same as no step of the history, which it leaves as it was (a text rebuilt from a
+    // record of its changes).
+    void apply(qsizetype position, qsizetype count, const TextSlice &text);
     // Where an undo or redo left the text: the span of text it put back (empty for a removal).
     struct Span
     {
@@ -140,10 +157,10 @@ public:
     // Several edits that undo and redo as one step, between begin and end.
     void beginUndoGroup();
     void endUndoGroup();
-    void breakUndoMerge() { m_mergeOpen = false; }
-    void clearUndo();
-    bool canUndo() const { return !m_undo.empty(); }
-    bool canRedo() const { return !m_redo.empty(); }
+    void breakUndoMerge() { m_history.breakMerge(); }
+    void clearUndo() { m_history.clear(); }
+    bool canUndo() const { return m_history.canUndo(); }
+    bool canRedo() const { return m_history.canRedo(); }
 
     Span undo();
     Span redo();
@@ -153,43 +170,6 @@ public:
 
 private:
     using NodePtr = std::shared_ptr<const rope::Node>;
-    struct Changes;
-    // Where a walk of a rewrite's changes stands: the change, and where each of the two pools of
-    // texts (the replaced and the replacing) is read.
-    struct TextsRead
-    {
-        qint64 at = 0;
-        qint64 lastAt = 0;
-        qint64 lastSize = 0;
-    };
-    struct ChangeCursor
-    {
-        size_t index = 0;
-        qint64 code = 0; // where the change's place is written
-        qint64 kept = 0; // where the change before it ends
-        TextsRead olds;
-        TextsRead news;
-    };
-    // A run of a rewrite's changes that undo and redo together. A change's start is a byte of
-    // the text before the rewrite; shift is what to add to it in the text as it stands without
-    // the run's changes made.
-    struct Run
-    {
-        ChangeCursor begin;
-        size_t end = 0;
-        qint64 shift = 0;
-    };
-    // An edit keeps the text it removed and the text it inserted, or, for a rewrite, a run of
-    // its changes.
-    struct Edit
-    {
-        qsizetype position;
-        NodePtr removed;
-        NodePtr inserted;
-        std::shared_ptr<Changes> changes = {};
-        Run run = {};
-    };
-    using Step = std::vector<Edit>;
     struct Loading;
     // Where a position lies: its leaf, where the leaf starts, and the byte and unit of the
     // position's character in the leaf (inPair when the position is its second unit).
@@ -207,30 +187,24 @@ private:
     const NodePtr &root() const;
     Place place(qsizetype position) const;
     void commit(NodePtr root);
-    // Room in the history for one more step, taken before the text changes.
-    struct Room
-    {
-        Step alone;
-        bool grouped = false;
-    };
-    Room makeRoom(bool mayGroup = true);
     // How far a walk of a run got: to the change after the last one done, what the changes done
     // added to the length, and the byte where the last one ends in the text made.
     struct Walk
     {
-        ChangeCursor reached;
+        RewriteLog::Cursor reached;
         qint64 added = 0;
         qint64 end = 0;
     };
-    Walk walkRun(Changes &changes, const Run &run, bool forward, bool recordOld,
+    Walk walkRun(const RewriteRun &run, bool forward, bool recordOld,
                  const std::function<void()> &sliceDone = {});
-    Span moveRewriteStep(std::vector<Step> &from, std::vector<Step> &to, bool forward);
-    void commitEdit(NodePtr root, Edit edit, Merge merge);
-    void commitEdit(NodePtr root, Edit edit, Merge merge, Room room);
     void appendLoading(const std::function<void(rope::Builder &, bool &endedWithCr)> &append,
                        qint64 mostBytes);
-    Span moveStep(std::vector<Step> &from, std::vector<Step> &to, bool forward);
+    Span replay(bool forward);
+    Span replayRewrite(const RewriteRun &run, bool forward);
+    void tell(const EditRecord &record) const;
+    void tellRenewed() const;
 
+    TextChangeListener m_listener;
     // Loading keeps the tree under construction and makes the whole tree of it only when it is
     // looked at.
     mutable NodePtr m_root;
@@ -246,9 +220,5 @@ private:
     };
     mutable LineHint m_lastLine;
 
-    std::vector<Step> m_undo;
-    std::vector<Step> m_redo;
-    int m_groupDepth = 0;
-    bool m_groupStarted = false;
-    bool m_mergeOpen = false;
+    TextHistory m_history;
 };

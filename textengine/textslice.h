@@ -1,8 +1,10 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 namespace rope {
@@ -18,12 +20,21 @@ public:
     TextSlice() = default;
     // A text of its own, with line breaks in any form turned into CR LF.
     explicit TextSlice(QStringView text);
+    // The same from valid UTF-8, with nothing decoded.
+    static TextSlice fromUtf8(QByteArrayView utf8);
 
     qsizetype length() const;
     bool isEmpty() const { return length() == 0; }
     QString toString() const;
     // Copied straight from the chunks, with nothing decoded.
     QByteArray toUtf8() const;
+    // The text as stored, in UTF-8, and its chunks in order until visit returns false. The
+    // chunks never change, so any thread may read them while the text is edited elsewhere.
+    qint64 byteLength() const;
+    void readUtf8(const std::function<bool(QByteArrayView)> &visit) const;
+    // Debug helper: the first invariant that the storage's tree under the text breaks (see
+    // rope::faultIn), or an empty text when it breaks none.
+    QString treeFault() const;
 
 private:
     friend class TextBuffer;

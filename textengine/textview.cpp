@@ -43,6 +43,13 @@ void TextView::setContents(const QString &text)
     showNewContents(oldLength);
 }
 
+void TextView::setContents(const TextSlice &text)
+{
+    const qsizetype oldLength = m_buffer.length();
+    m_buffer.adopt(text);
+    showNewContents(oldLength);
+}
+
 void TextView::beginLoad()
 {
     setContents(QString());
@@ -54,7 +61,7 @@ void TextView::endLoad()
     const qsizetype length = m_buffer.length();
     if (length > m_loadKept)
         m_buffer.replace(m_loadKept, length - m_loadKept, QString());
-    m_buffer.clearUndo();
+    m_buffer.endLoad();
     showNewContents(0);
 }
 

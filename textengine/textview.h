@@ -1,5 +1,6 @@
 #pragma once
 
+#include "atspitextchange.h"
 #include "clustercount.h"
 #include "layoutcache.h"
 #include "textbuffer.h"
@@ -35,9 +36,15 @@ public:
     ~TextView() override;
 
     const TextBuffer &buffer() const { return m_buffer; }
+    // Every change of the text, whoever makes it, exactly as the storage makes it.
+    void setChangeListener(TextChangeListener listener)
+    {
+        m_buffer.setChangeListener(std::move(listener));
+    }
 
     // Replaces the whole text, puts the caret at its start and forgets the undo history.
     void setContents(const QString &text);
+    void setContents(const TextSlice &text);
     // The same for a text given in runs as it is read: beginLoad() empties the text, appendLoaded()
     // adds to it (TextBuffer::appendLoaded), keepLoaded() marks what is there as whole, and
     // endLoad() drops what came after the last mark and shows the text.
@@ -140,9 +147,12 @@ protected:
     // Runs what the user started in the view itself (keys, input methods, the context menu,
     // pastes with the mouse, drops); a subclass may report its failures its own way.
     virtual void runUserAction(const std::function<void()> &action) { action(); }
-    // Whether assistive tools listen, and the way their news goes out.
+    // Whether assistive tools listen, and the way their news goes out; a change longer than an
+    // event should carry is told by its extent and the start of its text.
     virtual bool accessibilityActive() const;
     virtual void announce(QAccessibleEvent *event);
+    virtual void announceLongChange(AccessibleTextChange change, int offset, int length,
+                                    const QString &start);
 
 private:
     friend class TextViewAccessible;

@@ -199,9 +199,10 @@ QAccessibleInterface *accessibleTextView(const QString &className, QObject *obje
 }
 
 // Tells assistive tools what changed and where the caret is. The old text is gone, so it is
-// given as spaces, as Qt's own editors do. A change tells at most the start of its text, about
+// given as spaces, as Qt's own editors do. A change carries at most the start of its text, about
 // a screenful: a whole new text of 100 MB would otherwise be copied into the news, at twice its
-// size; the tool reads the rest through the text interface.
+// size; the tool reads the rest through the text interface. A longer change is told by its true
+// extent all the same, so that a tool that keeps a copy of the text stays right.
 void TextView::notifyAccessibility(qsizetype position, qsizetype removed, qsizetype added)
 {
     if (!accessibilityActive())
@@ -209,21 +210,24 @@ void TextView::notifyAccessibility(qsizetype position, qsizetype removed, qsizet
     constexpr qsizetype MostTold = 4096;
     try {
         const int at = clampedOffset(position);
-        if (removed > 0 || added > 0) {
-            const QString oldText(std::min(removed, MostTold), u' ');
-            QString newText = m_buffer.mid(position, std::min(added, MostTold));
-            if (added > MostTold && newText.back().isHighSurrogate())
-                newText.chop(1);
-            if (removed == 0) {
-                QAccessibleTextInsertEvent inserted(this, at, newText);
-                announce(&inserted);
-            } else if (added == 0) {
-                QAccessibleTextRemoveEvent gone(this, at, oldText);
-                announce(&gone);
-            } else {
-                QAccessibleTextUpdateEvent updated(this, at, oldText, newText);
-                announce(&updated);
-            }
+        const QString oldText(std::min(removed, MostTold), u' ');
+        QString newText = m_buffer.mid(position, std::min(added, MostTold));
+        if (added > MostTold && newText.back().isHighSurrogate())
+            newText.chop(1);
+        if (removed > MostTold || added > MostTold) {
+            if (removed > 0)
+                announceLongChange(AccessibleTextChange::Removed, at, clampedOffset(removed), oldText);
+            if (added > 0)
+                announceLongChange(AccessibleTextChange::Inserted, at, clampedOffset(added), newText);
+        } else if (removed > 0 && added > 0) {
+            QAccessibleTextUpdateEvent updated(this, at, oldText, newText);
+            announce(&updated);
+        } else if (removed > 0) {
+            QAccessibleTextRemoveEvent gone(this, at, oldText);
+            announce(&gone);
+        } else if (added > 0) {
+            QAccessibleTextInsertEvent inserted(this, at, newText);
+            announce(&inserted);
         }
         QAccessibleTextCursorEvent moved(this, clampedOffset(m_caret));
         announce(&moved);
@@ -234,6 +238,21 @@ void TextView::notifyAccessibility(qsizetype position, qsizetype removed, qsizet
         }
     } catch (const std::bad_alloc &) {
         // The edit is done; only the news of it is lost.
+    }
+}
+
+// Where there is no AT-SPI bridge to tell the extent, the start of the text is all that is told.
+void TextView::announceLongChange(AccessibleTextChange change, int offset, int length, const QString &start)
+{
+    if (tellLongTextChange(QAccessible::queryAccessibleInterface(this), change, offset, length,
+                           start))
+        return;
+    if (change == AccessibleTextChange::Removed) {
+        QAccessibleTextRemoveEvent gone(this, offset, start);
+        announce(&gone);
+    } else {
+        QAccessibleTextInsertEvent inserted(this, offset, start);
+        announce(&inserted);
     }
 }
 

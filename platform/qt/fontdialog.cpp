@@ -152,7 +152,11 @@ void FontDialog::setSelectedFont(const QFont &font)
     m_given = font;
     if (font.pointSizeF() <= 0)
         m_given.setPointSizeF(QFontInfo(font).pointSizeF());
-    m_fonts->setCurrentFont(font);
+    // A family that is not installed is drawn in another, which the chooser shows instead of
+    // one of its own choosing.
+    QFont shown = font;
+    shown.setFamily(QFontInfo(font).family());
+    m_fonts->setCurrentFont(shown);
     m_shown = m_fonts->currentFont();
     const QSignalBlocker blockStrikeOut(m_strikeOut);
     const QSignalBlocker blockUnderline(m_underline);
@@ -160,8 +164,8 @@ void FontDialog::setSelectedFont(const QFont &font)
     m_underline->setChecked(font.underline());
 }
 
-// The chooser shows another family and style for one that is not installed, and only whole
-// sizes: what it shows in their place is applied only when the user picks something else.
+// The chooser shows the family in effect for one that is not installed, and only whole sizes:
+// what it shows in their place is applied only when the user picks something else.
 QFont FontDialog::selectedFont() const
 {
     const QFont current = m_fonts->currentFont();

@@ -1,5 +1,7 @@
 #include "qtfinddialog.h"
 
+#include "notice.h"
+
 #include <QAction>
 
 #include <QCheckBox>
@@ -40,8 +42,7 @@ QtFindDialog::QtFindDialog(QWidget *parent)
       m_findNext(button(u"findNext"_s, u"Find &Next"_s)),
       m_replace(button(u"replace"_s, u"&Replace"_s)),
       m_replaceAll(button(u"replaceAll"_s, u"Replace &All"_s)),
-      m_close(button(u"close"_s, u"Close"_s)),
-      m_message(named(new QLabel, u"message"_s, u"Search result"_s))
+      m_close(button(u"close"_s, u"Close"_s)), m_message(new Notice)
 {
     setModal(false);
     auto *findLabel = new QLabel(u"Find &what:"_s);
@@ -50,7 +51,8 @@ QtFindDialog::QtFindDialog(QWidget *parent)
     m_down->setChecked(true);
     m_wrapAround->setChecked(true);
     m_findNext->setDefault(true);
-    m_message->setTextFormat(Qt::PlainText);
+    m_message->setObjectName(u"message"_s);
+    m_message->setAccessibleDescription(u"Search result"_s);
 
     auto *direction = new QGroupBox(u"Direction"_s);
     direction->setObjectName(u"direction"_s);
@@ -87,12 +89,19 @@ QtFindDialog::QtFindDialog(QWidget *parent)
     setTabOrder(m_wrapAround, m_up);
     setTabOrder(m_up, m_down);
     setTabOrder(m_down, m_findNext);
+    // The direction group is one stop of Tab, at its checked button; the arrows move within it.
+    for (QRadioButton *direction : { m_up, m_down }) {
+        connect(direction, &QRadioButton::toggled, this, [direction](bool checked) {
+            direction->setFocusPolicy(checked ? Qt::StrongFocus : Qt::ClickFocus);
+        });
+        direction->setFocusPolicy(direction->isChecked() ? Qt::StrongFocus : Qt::ClickFocus);
+    }
     setTabOrder(m_findNext, m_replace);
     setTabOrder(m_replace, m_replaceAll);
     setTabOrder(m_replaceAll, m_close);
     connect(m_close, &QPushButton::clicked, this, &QDialog::reject);
     // A new pattern or option makes the last result stale.
-    connect(m_findWhat, &QLineEdit::textEdited, this, [this] { m_message->clear(); });
+    connect(m_findWhat, &QLineEdit::textEdited, this, [this] { m_message->setMessage(QString()); });
 }
 
 QPushButton *QtFindDialog::button(const QString &name, const QString &caption)
@@ -151,7 +160,7 @@ void QtFindDialog::show(Mode mode, const QString &seed)
         widget->setVisible(replacing);
     if (!seed.isEmpty())
         m_findWhat->setText(seed);
-    m_message->clear();
+    m_message->setMessage(QString());
     adjustSize();
     QDialog::show();
     raise();
@@ -172,4 +181,4 @@ bool QtFindDialog::wrapAround() const { return m_wrapAround->isChecked(); }
 
 bool QtFindDialog::up() const { return m_up->isChecked(); }
 
-void QtFindDialog::setMessage(const QString &message) { m_message->setText(message); }
+void QtFindDialog::setMessage(const QString &message) { m_message->setMessage(message); }

@@ -11,6 +11,7 @@
 class QCheckBox;
 class QLabel;
 class QLineEdit;
+class Notice;
 class QPushButton;
 class QRadioButton;
 
@@ -54,6 +55,6 @@ private:
     QPushButton *m_replace;
     QPushButton *m_replaceAll;
     QPushButton *m_close;
-    QLabel *m_message;
+    Notice *m_message;
     std::function<void(const std::function<void()> &)> m_dispatcher;
 };

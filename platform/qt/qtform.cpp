@@ -12,6 +12,7 @@
 #include <QMenuBar>
 #include <QScreen>
 #include <QStatusBar>
+#include <QTimer>
 #include <QWindow>
 #if QT_CONFIG(sessionmanager)
 #include <QSessionManager>
@@ -44,6 +45,7 @@ void QtForm::build(const FormDesign &design)
     setWindowTitle(design.caption);
     m_client->setObjectName(design.name + QStringLiteral("_client"));
     m_resize = design.resize;
+    m_shown = design.shown;
     m_queryUnload = design.queryUnload;
     buildMenus(design.menus);
     m_textBox->applyDesign(design.textBox);
@@ -125,6 +127,9 @@ void QtForm::start(const FormDesign &design)
     show();
     m_textBox->setFocus();
     dispatch(m_resize);
+    // Once the window is on the screen, so that what the handler asks has it as its parent.
+    if (m_shown)
+        QTimer::singleShot(0, this, [this] { dispatch(m_shown); });
 }
 
 // A window description made for another screen, or a large scale factor, can make the window

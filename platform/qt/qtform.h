@@ -64,6 +64,7 @@ private:
     CaretStatus *m_caretStatus = nullptr;
     QHash<QString, QAction *> m_menuItems;
     std::function<void()> m_resize;
+    std::function<void()> m_shown;
     std::function<void(qint16 &)> m_queryUnload;
     bool m_ended = false;
 };

@@ -2,6 +2,7 @@
 
 #include "busywork.h"
 #include "colorvalue.h"
+#include "notice.h"
 #include "qttextsnapshot.h"
 #include "textsearch.h"
 
@@ -10,7 +11,6 @@
 
 #include <QApplication>
 #include <QKeyEvent>
-#include <QToolTip>
 
 #include <limits>
 
@@ -94,7 +94,7 @@ QString QtTextArea::text() const { return buffer().text(); }
 void QtTextArea::setText(const QString &text)
 {
     ProgramEdit edit(this);
-    setContents(text);
+    TextView::setContents(text);
 }
 
 qsizetype QtTextArea::textLength() const { return buffer().length(); }
@@ -128,6 +128,12 @@ void QtTextArea::endLoad()
 {
     ProgramEdit edit(this);
     TextView::endLoad();
+}
+
+void QtTextArea::setContents(const TextSlice &text)
+{
+    ProgramEdit edit(this);
+    TextView::setContents(text);
 }
 
 void QtTextArea::placeInPixels()
@@ -276,10 +282,14 @@ qint64 QtTextArea::replaceAll(const SearchRequest &request, const QString &repla
 void QtTextArea::showNote(const QString &note)
 {
     QApplication::beep();
-    // Just below the caret, so that it covers neither the caret nor the line being read.
+    if (!m_note) {
+        m_note = new Notice(this, Qt::ToolTip);
+        m_note->setObjectName(u"note"_s);
+    }
+    // Just below the caret's line, so that it covers neither the caret nor the line being read.
     const QRect caret = caretRect();
-    const QPoint at = viewport()->mapToGlobal(caret.bottomLeft() + QPoint(0, 2));
-    QToolTip::showText(at, note, viewport(), {}, 2500);
+    m_note->popUp(note, viewport()->mapToGlobal(QPoint(caret.left(), caret.top() + caret.height())),
+                  2500);
 }
 
 quint32 QtTextArea::foreColor() const

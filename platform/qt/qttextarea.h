@@ -9,6 +9,8 @@
 
 #include <functional>
 
+class Notice;
+
 // The text box, on TextView, which holds the text in the CR LF form the editor sees, so text and
 // positions pass through unchanged.
 class QtTextArea : public TextView, public TextArea
@@ -33,6 +35,8 @@ public:
     void appendLoaded(QByteArrayView utf8) override;
     void keepLoaded() override { TextView::keepLoaded(); }
     void endLoad() override;
+    // A whole new text made elsewhere (a recovered one), set as a change of the program's.
+    void setContents(const TextSlice &text);
 
     int left() const override { return m_left; }
     int top() const override { return m_top; }
@@ -98,6 +102,7 @@ private:
     std::function<void()> m_userEdit;
     std::function<void(const std::function<void()> &)> m_dispatcher;
     QList<QKeySequence> m_menuShortcuts;
+    Notice *m_note = nullptr;
     int m_programEdits = 0;
     int m_left = 0;
     int m_top = 0;

@@ -65,8 +65,14 @@ rw_start() {
     rw_wait_for 20 test -e "$RW_TMP/wm-ready" || rw_fail "the window manager did not start"
     unset QT_QPA_PLATFORM
     export XDG_RUNTIME_DIR="$RW_TMP/runtime"
+    export XDG_STATE_HOME="$RW_TMP/state"
     mkdir -p -m 700 "$XDG_RUNTIME_DIR"
-    "$1" >"$RW_TMP/app.log" 2>&1 &
+    rw_launch "$1"
+}
+
+# Starts the program (again) on the display rw_start made.
+rw_launch() {
+    "$1" >>"$RW_TMP/app.log" 2>&1 &
     RW_APP_PID=$!
     RW_PIDS+=($RW_APP_PID)
     # xdotool matches names without regard to case: the space keeps Qt's hidden "quorvex"

@@ -51,6 +51,9 @@ field() { dpkg-deb -f "$deb" "$1"; }
 [[ $(field Package) == quorvex ]] || { echo "FAIL: package name $(field Package)"; status=1; }
 [[ $(field Version) == "$version" ]] || { echo "FAIL: version $(field Version)"; status=1; }
 [[ $(field Section) == editors ]] || { echo "FAIL: section $(field Section)"; status=1; }
+for menu in File Edit Search View; do
+    grep -q "the $menu menu" <<<"$(field Description)" || { echo "FAIL: the description does not name the $menu menu"; status=1; }
+done
 # Without its Qt libraries among the dependencies the package installs but does not start.
 grep -q libqt6widgets6 <<<"$(field Depends)" || { echo "FAIL: depends on '$(field Depends)'"; status=1; }
 changelog=$(dpkg-deb --fsys-tarfile "$deb" | tar -xOf - ./usr/share/doc/quorvex/changelog.gz | gzip -dc | head -n 1)

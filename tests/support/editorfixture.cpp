@@ -4,8 +4,10 @@
 
 EditorFixture::EditorFixture()
     : window(messageBoxes),
+      stateFolder(state.path()),
+      journal(stateFolder, window.textBox()),
       form({ window, window.textBox(), dialog, clipboard, screen, messageBoxes, files,
-              window.findDialog(), numberInput })
+              window.findDialog(), numberInput, journal })
 {
 }
 

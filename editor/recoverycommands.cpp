@@ -1,0 +1,43 @@
+// What an earlier run left unsaved, offered once the window is shown.
+#include "form1.h"
+
+#include "failure.h"
+
+#include <new>
+
+using namespace Qt::StringLiterals;
+
+void Form1::Form_Shown()
+{
+    const std::optional<LeftOverText> leftOver = Journal.findLeftOver();
+    if (!leftOver)
+        return;
+    Answer = Prompts.msgBox(
+        u"The text of %1 was not saved when %2 last closed. %3"_s.arg(
+            leftOver->path.isEmpty() ? u"a new document"_s : leftOver->path, AppTitle,
+            leftOver->complete ? u"Recover it?"_s : u"Recover what could be read?"_s),
+        MessageBoxes::YesNoCancel + MessageBoxes::Question, AppTitle);
+    if (Answer == MessageBoxes::No) {
+        Journal.discardLeftOver();
+        return;
+    }
+    if (Answer != MessageBoxes::Yes) {
+        Journal.keepLeftOver();
+        return;
+    }
+    try {
+        const FileStamp stamp = Journal.recoverLeftOver();
+        CurrentFile = leftOver->path;
+        CurrentFileStamp = stamp;
+        TextChanged = true;
+        FileSize = Text1.textLength() + 1;
+        Me.setCaption(CurrentFile.isEmpty() ? blankCaption() : openedCaption());
+    } catch (const Failure &failure) {
+        Journal.keepLeftOver();
+        reportFailure(failure);
+    } catch (const std::bad_alloc &) {
+        Journal.keepLeftOver();
+        reportFailure(Failure(FailureNumber::OutOfMemory,
+                              u"Out of memory: the unsaved text is too large to recover."_s));
+    }
+}
