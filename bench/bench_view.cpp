@@ -1,11 +1,14 @@
 // The text view alone on a large text of short lines, or on one long line: the time of each
 // page turned with PageDown and of each single edit (a key, a Return, a jump and a key, an undo
-// step), painted.
-// Usage: bench_view [megabytes, default 100] [--line]
+// step), painted; and of a caret move with and without the status bar's count of its place.
+// With --wrap, lines wrap: turning wrap on, Ctrl+End right after, a step of a resize and steps of
+// dragging the thumb are timed too, and --prose gives paragraphs of 200 to 5,000 characters.
+// Usage: bench_view [megabytes, default 100] [--line | --prose] [--wrap]
 #include "textview.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QScrollBar>
 #include <QTest>
 
 #include <algorithm>
@@ -34,8 +37,21 @@ struct Figures
 
 // Lines of five characters, as a comma-separated export becomes once each field is a line; or
 // one line of such words between spaces, as a long paragraph or a minified file.
-QString generatedText(qint64 megabytes, bool oneLine)
+QString generatedText(qint64 megabytes, bool oneLine, bool prose)
 {
+    if (prose) {
+        QString text;
+        const qint64 size = megabytes * 1000 * 1000;
+        text.reserve(size + 8000);
+        for (qint64 paragraph = 0; text.size() < size; ++paragraph) {
+            const qint64 length = 200 + (paragraph * 7919) % 4801;
+            const qsizetype end = text.size() + length;
+            for (qint64 word = paragraph; text.size() < end; ++word)
+                text += QStringLiteral("word%1 ").arg(word % 1000);
+            text += QStringLiteral("\r\n");
+        }
+        return text;
+    }
     const QString form = oneLine ? QStringLiteral("w%1 ") : QStringLiteral("f%1\r\n");
     QString text;
     const qint64 size = megabytes * 1000 * 1000;
@@ -64,6 +80,8 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     const QStringList args = QCoreApplication::arguments();
     const bool line = args.contains(u"--line"_qs);
+    const bool prose = args.contains(u"--prose"_qs);
+    const bool wrap = args.contains(u"--wrap"_qs);
     qint64 megabytes = line ? 10 : 100;
     for (const QString &arg : args.sliced(1))
         if (arg.toLongLong() > 0)
@@ -78,12 +96,36 @@ int main(int argc, char *argv[])
 
     QElapsedTimer timer;
     {
-        const QString text = generatedText(megabytes, line);
+        const QString text = generatedText(megabytes, line, prose);
         timer.start();
         view.setContents(text);
     }
     std::printf("%lld MB, %lld lines, set in %.0f ms\n", megabytes,
                 qint64(view.buffer().lineCount()), msSince(timer));
+
+    if (wrap) {
+        const auto once = [&](const char *name, const auto &work) {
+            const double start = cpuMs();
+            work();
+            view.viewport()->repaint();
+            std::printf("%-34s CPU %7.3f ms\n", name, cpuMs() - start);
+        };
+        once("wrap turned on", [&] { view.setWordWrap(true); });
+        once("Ctrl+End right after",
+             [&] { QTest::keyClick(&view, Qt::Key_End, Qt::ControlModifier); });
+        once("wrap turned off", [&] { view.setWordWrap(false); });
+        once("wrap turned on again", [&] { view.setWordWrap(true); });
+        once("a step of a resize", [&] { view.resize(880, 700); });
+        Figures thumb { "a step of dragging the thumb", {} };
+        QScrollBar *vertical = view.verticalScrollBar();
+        for (int i = 0; i <= 60; ++i) {
+            const double start = cpuMs();
+            vertical->setValue(int(qint64(vertical->maximum()) * ((i * 37) % 61) / 60));
+            view.viewport()->repaint();
+            thumb.ms.push_back(cpuMs() - start);
+        }
+        thumb.print();
+    }
 
     const auto timeKeys = [&](Figures &figures, int times, const auto &before, Qt::Key key,
                               Qt::KeyboardModifiers modifiers = {}) {
@@ -125,5 +167,23 @@ int main(int argc, char *argv[])
         view.setSelection(view.caretPosition(), view.caretPosition()); // ends the step
     }
     timeKeys(undo, 100, nothing, Qt::Key_Z, Qt::ControlModifier);
+
+    // The status bar's work on each move: the caret's place, counted and written out. The
+    // first move into the middle of a long line counts the line up to there once.
+    QString status;
+    Figures right { "Right in the middle", {} };
+    const qsizetype middle = view.buffer().length() / 2;
+    view.setSelection(middle, middle);
+    timeKeys(right, 300, nothing, Qt::Key_Right);
+    QObject::connect(&view, &TextView::caretMoved, &view, [&] {
+        const TextView::CaretPlace place = view.caretPlace();
+        status = QStringLiteral("Ln %1, Col %2").arg(place.line).arg(place.column);
+    });
+    Figures rightShown { "Right in the middle, place shown", {} };
+    view.setSelection(0, 0);
+    const double firstStart = cpuMs();
+    view.setSelection(middle, middle);
+    std::printf("%-34s CPU %.3f ms\n", "first move to the middle, shown", cpuMs() - firstStart);
+    timeKeys(rightShown, 300, nothing, Qt::Key_Right);
     return 0;
 }

@@ -45,7 +45,10 @@ void Form1::Form_Resize()
     attempt([&] { Text1.setLeft(50); });
     attempt([&] { Text1.setTop(50); });
     attempt([&] { Text1.setWidth(Me.width() - 250); });
-    attempt([&] { Text1.setHeight(Me.height() - 950); });
+    // The status bar takes the bottom of the window; the text box ends above it.
+    attempt([&] {
+        Text1.setHeight(Me.statusBarVisible() ? Me.clientHeight() - 50 : Me.height() - 950);
+    });
 }
 
 void Form1::Text1_KeyPress(qint16 KeyAscii)

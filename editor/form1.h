@@ -37,6 +37,8 @@ public:
     void Search_FindPrevious_Click();
     void Search_Replace_Click();
     void Search_GoToLine_Click();
+    void View_WordWrap_Click();
+    void View_StatusBar_Click();
     void FindReplace_FindNext_Click();
     void FindReplace_Replace_Click();
     void FindReplace_ReplaceAll_Click();

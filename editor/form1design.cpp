@@ -37,6 +37,10 @@ FormDesign Form1::design()
                           void (Form1::*handler)()) {
         form.menus.append({ name, caption, shortcut, 1, [this, handler] { (this->*handler)(); } });
     };
+    const auto check = [&](const QString &name, const QString &caption, void (Form1::*handler)()) {
+        item(name, caption, QString(), handler);
+        form.menus.last().checkable = true;
+    };
     const auto separator = [&](const QString &name) {
         form.menus.append({ name, u"-"_s, QString(), 1, {} });
     };
@@ -69,6 +73,10 @@ FormDesign Form1::design()
     item(u"Search_Replace"_s, u"&Replace..."_s, u"Ctrl+H"_s, &Form1::Search_Replace_Click);
     separator(u"Sep_Search_Replace_GoToLine"_s);
     item(u"Search_GoToLine"_s, u"&Go To Line..."_s, u"Ctrl+G"_s, &Form1::Search_GoToLine_Click);
+
+    menu(u"View"_s, u"&View"_s);
+    check(u"View_WordWrap"_s, u"&Word Wrap"_s, &Form1::View_WordWrap_Click);
+    check(u"View_StatusBar"_s, u"&Status Bar"_s, &Form1::View_StatusBar_Click);
 
     FindDialogDesign &find = form.findDialog;
     find.name = u"FindReplace"_s;

@@ -16,6 +16,7 @@ struct MenuItemDesign
     QString shortcut; // portable key sequence text such as "Ctrl+N"; empty for none
     int level = 0; // 0 for a menu on the bar, 1 for an item of the last menu above it
     std::function<void()> click;
+    bool checkable = false; // the item shows a mark, unchecked at first
 
     bool isSeparator() const { return caption == QStringLiteral("-"); }
 };

@@ -77,6 +77,10 @@ public:
     // neither the focus nor a click.
     virtual void showNote(const QString &note) = 0;
 
+    // Lines wrap at the box's width, with no horizontal scroll bar; off, the box scrolls sideways.
+    virtual bool wordWrap() const = 0;
+    virtual void setWordWrap(bool on) = 0;
+
     // Red in the low byte, then green, then blue.
     virtual quint32 foreColor() const = 0;
     virtual void setForeColor(quint32 color) = 0;

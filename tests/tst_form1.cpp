@@ -3,9 +3,12 @@
 #include "twips.h"
 
 #include <QAction>
+#include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QScreen>
+#include <QScrollBar>
+#include <QStatusBar>
 #include <QTest>
 
 using namespace Qt::StringLiterals;
@@ -22,6 +25,10 @@ private Q_SLOTS:
     void textBoxFitsTheWindow_data();
     void textBoxFitsTheWindow();
     void untrappedFailureIsReportedAndTheProgramGoesOn();
+    void wordWrapItemWrapsTheTextBox();
+    void statusBarTakesTheBottom();
+    void statusBarCountsWhatTheUserSees_data();
+    void statusBarCountsWhatTheUserSees();
 
 private:
     // The fixture started with `click` run by the menu item `item` in place of its handler.
@@ -72,7 +79,8 @@ void TestForm1::menuTree()
              QStringList({ u"&File|&New|-|&Open|-|&Save|&Save As|-|&Exit"_s,
                            u"&Edit|&Copy|&Cut|&Paste|-|Select &All|-|Text Appearance..."_s,
                            u"&Search|&Find...|Find &Next|Find &Previous|&Replace...|-|"
-                           "&Go To Line..."_s }));
+                           "&Go To Line..."_s,
+                           u"&View|&Word Wrap|&Status Bar"_s }));
 }
 
 // Each key reaches KeyPress with its code (-1: none), and only those that edit, or reach
@@ -229,6 +237,119 @@ void TestForm1::untrappedFailureIsReportedAndTheProgramGoesOn()
     QCOMPARE(f.messageBoxes.calls.at(0).prompt, u"Device I/O error"_s);
     QCOMPARE(f.messageBoxes.calls.at(0).title, u"57"_s);
     QCOMPARE(f.text().text(), u"kept"_s);
+}
+
+// The item's mark and the text box's wrapping go together; unwrapped, the box has its
+// horizontal scroll bar again.
+void TestForm1::wordWrapItemWrapsTheTextBox()
+{
+    EditorFixture f;
+    f.start();
+    QAction *item = f.window.findChild<QAction *>(u"View_WordWrap"_s);
+    QVERIFY(item && item->isCheckable() && !item->isChecked());
+    QVERIFY(!f.text().wordWrap());
+    f.text().setText(u"word "_s.repeated(400));
+    for (const bool wrapped : { true, false }) {
+        item->trigger();
+        QCOMPARE(item->isChecked(), wrapped);
+        QCOMPARE(f.text().wordWrap(), wrapped);
+        QCOMPARE(f.text().horizontalScrollBarPolicy(),
+                 wrapped ? Qt::ScrollBarAlwaysOff : Qt::ScrollBarAlwaysOn);
+        QCOMPARE(f.text().horizontalScrollBar()->maximum() > 0, !wrapped);
+    }
+}
+
+// The bar comes and goes with its menu item's mark; while shown, the text box ends where the bar
+// begins, and the resize rule still places the rest.
+void TestForm1::statusBarTakesTheBottom()
+{
+    EditorFixture f;
+    f.start();
+    QAction *item = f.window.findChild<QAction *>(u"View_StatusBar"_s);
+    QVERIFY(item && item->isCheckable() && !item->isChecked());
+    QVERIFY(!f.window.findChild<QStatusBar *>());
+    const QRect unwrappedRule = f.text().geometry();
+
+    for (const QSize size : { QSize(), QSize(640, 420) }) {
+        if (size.isValid()) {
+            f.window.resize(size);
+            QTRY_COMPARE(f.window.size(), size);
+        } else {
+            item->trigger();
+        }
+        QVERIFY(item->isChecked());
+        QVERIFY(f.window.statusBar()->isVisible());
+        const int clientBottom = f.window.centralWidget()->height();
+        QVERIFY(qAbs(f.text().geometry().bottom() + 1 - clientBottom) <= 1);
+        QCOMPARE(f.text().top(), 50);
+        QCOMPARE(f.text().width(), f.window.width() - 250);
+    }
+
+    f.window.resize(unwrappedRule.size() + QSize(17, 63));
+    item->trigger();
+    QVERIFY(!item->isChecked());
+    QVERIFY(!f.window.statusBar()->isVisible());
+    QCOMPARE(f.text().height(), f.window.height() - 950);
+}
+
+// `marked` has '|' at the caret; the keys then move it, or type the row's text at the caret when
+// Key_unknown. Counted in what the user sees as one character: a surrogate pair, a letter with
+// its marks, a flag, a tab, a line break.
+void TestForm1::statusBarCountsWhatTheUserSees_data()
+{
+    QTest::addColumn<QString>("marked");
+    QTest::addColumn<QList<QKeyCombination>>("keys");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("status");
+    const auto row = [](const char *name, const QString &marked,
+                        std::initializer_list<QKeyCombination> keys, const QString &status,
+                        const QString &typed = QString()) {
+        QTest::addRow("%s", name) << marked << QList<QKeyCombination>(keys) << typed << status;
+    };
+    const Qt::Key end = Qt::Key_End;
+    const Qt::Key left = Qt::Key_Left;
+    const QKeyCombination selectHome = Qt::ShiftModifier | Qt::Key_Home;
+    row("start", u"|ab"_s, {}, u"Ln 1, Col 1"_s);
+    row("surrogate pairs", u"|a\U0001F600\U0001F600b"_s, { end, left }, u"Ln 1, Col 4"_s);
+    row("combining marks", u"|e\u0301\u0302\u0323x"_s, { end }, u"Ln 1, Col 3"_s);
+    row("tabs", u"|\t\tx"_s, { end }, u"Ln 1, Col 4"_s);
+    row("flags pair from their start", u"|\U0001F1EB\U0001F1F7\U0001F1E9\U0001F1EA\U0001F1EF"_s,
+        { end, left }, u"Ln 1, Col 3"_s);
+    row("second line", u"ab\r\n\U0001F600|c"_s, {}, u"Ln 2, Col 2"_s);
+    row("selection over a line break", u"a\U0001F600|\r\ne\u0301\tb"_s,
+        { Qt::ShiftModifier | Qt::ControlModifier | Qt::Key_End }, u"Ln 2, Col 4, 4 selected"_s);
+    row("selection back to the line start", u"e\u0301e\u0301|x"_s, { selectHome },
+        u"Ln 1, Col 1, 2 selected"_s);
+    // A long line keeps counts along it; an edit before them must drop them.
+    row("long line edited before its kept counts", u"|"_s + u"ab"_s.repeated(40000),
+        { end, Qt::Key_Home, Qt::Key_unknown, end }, u"Ln 1, Col 80002"_s, u"e\u0301"_s);
+    // Past the part counted at once, the rest is counted between events.
+    row("long selection", u"ab"_s.repeated(40000) + u"e\u0301|"_s, { selectHome },
+        u"Ln 1, Col 1, 80001 selected"_s);
+}
+
+void TestForm1::statusBarCountsWhatTheUserSees()
+{
+    QFETCH(QString, marked);
+    QFETCH(QList<QKeyCombination>, keys);
+    QFETCH(QString, typed);
+    QFETCH(QString, status);
+
+    EditorFixture f;
+    f.start();
+    f.window.findChild<QAction *>(u"View_StatusBar"_s)->trigger();
+    const QLabel *bar = f.window.statusBar()->findChild<QLabel *>(u"StatusBar_Caret"_s);
+    QVERIFY(bar);
+    const qsizetype caret = marked.indexOf(u'|');
+    f.text().setText(marked.remove(u'|'));
+    f.text().setSelStart(caret);
+    for (const QKeyCombination key : keys) {
+        if (key.key() == Qt::Key_unknown)
+            f.text().setSelText(typed);
+        else
+            QTest::keyClick(&f.text(), key.key(), key.keyboardModifiers());
+    }
+    QTRY_COMPARE(bar->text(), status);
 }
 
 QTEST_MAIN(TestForm1)

@@ -1,6 +1,8 @@
 // The text box's own behaviours: keys, mouse, undo, context menu, drops, input methods and
 // accessibility, on the real widget under the offscreen platform.
+#include "textsearch.h"
 #include "textview.h"
+#include "visualrows.h"
 
 #include <QAccessible>
 #include <QApplication>
@@ -8,8 +10,12 @@
 #include <QInputMethodEvent>
 #include <QMenu>
 #include <QMimeData>
+#include <QPlainTextEdit>
+#include <QRandomGenerator>
 #include <QScrollBar>
 #include <QTest>
+#include <QTextBoundaryFinder>
+#include <QTextLayout>
 
 #include <memory>
 
@@ -107,6 +113,17 @@ private Q_SLOTS:
     void pageKeysMoveByAScreen();
     void dragSelectsAndScrolls();
     void horizontalRangeFollowsTheLongestLine();
+    void longLinesAreCutBetweenWords_data();
+    void longLinesAreCutBetweenWords();
+    void randomStepsOverLongMixedLines_data();
+    void randomStepsOverLongMixedLines();
+    void paragraphsReadInTheirDirection_data();
+    void paragraphsReadInTheirDirection();
+    void wrappedMovesAsInQPlainTextEdit();
+    void wrapKeepsTheTextInView_data();
+    void wrapKeepsTheTextInView();
+    void wrapKeepsTheCaretInView();
+    void rowsSumOverLines();
     void preeditDrawnWithItsFormats();
     void whatToolsRead();
     void longChangesToldWhole_data();
@@ -212,6 +229,8 @@ void TestTextView::actions_data()
         { u"a|b\r\ncd"_s, u"|ab\r\ncd"_s, u"|ab\r\ncd"_s, u"[ab|\r\ncd"_s });
     row("down keeps the column, then goes to the end", u"abc|d\r\nx\r\nabcd"_s,
         u"Down, Down; Down"_s, { u"abcd\r\nx\r\nabc|d"_s, u"abcd\r\nx\r\nabcd|"_s });
+    row("a click in the right half of a flag lands after it", u"|ab🇫🇷cd"_s, u"click 6"_s,
+        { u"ab🇫🇷|cd"_s });
     row("ctrl right, backspace and left by words and punctuation", u"|one two, x"_s,
         u"Ctrl+Right; Ctrl+Right; Ctrl+Backspace; End; Ctrl+Left"_s,
         { u"one |two, x"_s, u"one two|, x"_s, u"one |, x"_s, u"one , x|"_s, u"one , |x"_s });
@@ -288,6 +307,14 @@ void TestTextView::actions_data()
         row(prefix + "right, backspace", before, u"Right; Backspace"_s,
             { after, a + backspaced + b }, at + backspaced.size() - 1);
     }
+    // A run of flags pairs from its start, however far before the edge that is.
+    const QString flags = u"🇫🇷"_s.repeated(300);
+    const QString a(102, u'a');
+    const auto caretAt = [&](qsizetype at) { return QString(a + flags).insert(at, u'|'); };
+    row("a run of flags across an edge", caretAt(1022), u"Right; Right; Left; Del"_s,
+        { caretAt(1026), caretAt(1030), caretAt(1026),
+          QString(a + flags).remove(1026, 4).insert(1026, u'|') },
+        1026);
 }
 
 void TestTextView::actions()
@@ -388,6 +415,342 @@ void TestTextView::horizontalRangeFollowsTheLongestLine()
 }
 
 // Text being composed is drawn underlined, or with the format sent with it (a background).
+// A long line is laid out in pieces: each begins after a space where the line has spaces, at a
+// break opportunity where its script has them, and never inside a cluster.
+enum class Cut { AfterSpace, BreakOpportunity, Cluster };
+
+void TestTextView::longLinesAreCutBetweenWords_data()
+{
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<Cut>("cut");
+    QTest::addRow("arabic words") << u"مرحبا بالعالم "_s.repeated(300) << Cut::AfterSpace;
+    QTest::addRow("latin words, a mark after some spaces")
+        << u"word  \u0301x "_s.repeated(600) << Cut::AfterSpace;
+    QTest::addRow("ideographs") << u"漢字かな"_s.repeated(1000) << Cut::BreakOpportunity;
+    QTest::addRow("accented letters") << u"e\u0301\u0302"_s.repeated(1500) << Cut::Cluster;
+    QTest::addRow("a run of flags") << u"a"_s + u"🇫🇷"_s.repeated(1500) << Cut::Cluster;
+}
+
+void TestTextView::longLinesAreCutBetweenWords()
+{
+    QFETCH(QString, line);
+    QFETCH(Cut, cut);
+    view->setContents(u"short\r\n"_s + line);
+    const std::vector<qsizetype> starts = view->pieceStarts(1);
+    QVERIFY(starts.size() >= 4);
+    QTextBoundaryFinder clusters(QTextBoundaryFinder::Grapheme, line);
+    QTextBoundaryFinder breaks(QTextBoundaryFinder::Line, line);
+    for (size_t i = 1; i < starts.size(); ++i) {
+        const qsizetype at = starts[i];
+        QVERIFY(at > starts[i - 1]);
+        clusters.setPosition(int(at));
+        QVERIFY2(clusters.isAtBoundary(), qPrintable(QString::number(at)));
+        breaks.setPosition(int(at));
+        if (cut != Cut::Cluster)
+            QVERIFY(breaks.boundaryReasons() & QTextBoundaryFinder::BreakOpportunity);
+        if (cut == Cut::AfterSpace)
+            QCOMPARE(line.at(at - 1), u' ');
+    }
+}
+
+// Keys, clicks, edits and searches with long matches, at random over long lines of mixed
+// scripts: every step paints, places the caret, and leaves it between clusters after a move.
+void TestTextView::randomStepsOverLongMixedLines_data()
+{
+    QTest::addColumn<bool>("wrap");
+    QTest::addRow("unwrapped") << false;
+    QTest::addRow("wrapped") << true;
+}
+
+void TestTextView::randomStepsOverLongMixedLines()
+{
+    QFETCH(bool, wrap);
+    view->setWordWrap(wrap);
+    QRandomGenerator random(20261207);
+    const QStringList parts { u"مرحبا بالعالم "_s, u"😀"_s,         u"\u2028"_s, u"\u202e"_s,
+                              u"🇫🇷🇩🇪"_s,           u"e\u0301"_s,   u"word "_s,  u"\t"_s,
+                              u"漢字"_s,           u"abcdefghij"_s };
+    QString text;
+    for (int line = 0; line < 60; ++line) {
+        const int length = int(random.bounded(line % 3 ? 4000 : 40));
+        while (text.size() % 5000 < length) // lines start at multiples of 5000 or so
+            text += parts.at(random.bounded(int(parts.size())));
+        text += u"\r\n"_s;
+    }
+    view->setContents(text);
+    const QList<QKeyCombination> keys {
+        Qt::Key_Left,   Qt::Key_Right,     Qt::Key_Up,       Qt::Key_Down,
+        Qt::Key_Home,   Qt::Key_End,       Qt::Key_PageDown, Qt::Key_PageUp,
+        Qt::Key_Delete, Qt::Key_Backspace, Qt::Key_X,        Qt::ControlModifier | Qt::Key_Z
+    };
+    const TextSearch search({ u".{1000}"_s, false, false, true });
+    for (int step = 0; step < 300; ++step) {
+        const int kind = int(random.bounded(4));
+        if (kind == 0) {
+            const auto bytes = searchableBytes(view->buffer());
+            const TextSearch::Range selection { bytes->byteOfPosition(view->selectionStart()),
+                                                bytes->byteOfPosition(view->selectionEnd()) };
+            const auto direction = random.bounded(2) ? TextSearch::Direction::Forward
+                                                     : TextSearch::Direction::Backward;
+            const auto found = search.findNext(*bytes, selection, direction, true).match;
+            if (found.found())
+                view->setSelection(bytes->positionOfByte(found.start),
+                                   bytes->positionOfByte(found.end));
+        } else if (kind == 1) {
+            const QPoint point(int(random.bounded(viewport()->width())),
+                               int(random.bounded(viewport()->height())));
+            QTest::mouseClick(viewport(), Qt::LeftButton, {}, point);
+        } else {
+            const QKeyCombination key = keys.at(random.bounded(int(keys.size())));
+            // A match may end inside a cluster; Left and Right then go to its ends.
+            const bool fromSelection = view->hasSelection();
+            QTest::keyClick(view.get(), key.key(), key.keyboardModifiers());
+            if ((key.key() == Qt::Key_Left || key.key() == Qt::Key_Right) && !fromSelection) {
+                const TextBuffer &buffer = view->buffer();
+                const qsizetype line = buffer.lineAt(view->caretPosition());
+                const QString lineText = buffer.lineText(line);
+                const qsizetype column = view->caretPosition() - buffer.lineStart(line);
+                QTextBoundaryFinder clusters(QTextBoundaryFinder::Grapheme, lineText);
+                clusters.setPosition(int(column));
+                QVERIFY2(column == 0 || column == lineText.size() || clusters.isAtBoundary(),
+                         qPrintable(QString::number(step)));
+            }
+        }
+        viewport()->repaint();
+        QVERIFY(view->caretPosition() >= 0 && view->caretPosition() <= view->buffer().length());
+        view->caretRect();
+    }
+}
+
+// A paragraph takes its direction from its first strong character and starts at that side; the
+// pieces of a long one sit where a layout of the whole line puts their text.
+void TestTextView::paragraphsReadInTheirDirection_data()
+{
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<bool>("rightToLeft");
+    QTest::addRow("arabic, five pieces") << u"مرحبا بالعالم "_s.repeated(300) << true;
+    QTest::addRow("arabic, one piece") << u"مرحبا بالعالم"_s << true;
+    QTest::addRow("digits, then hebrew") << u"123 שלום עולם abc"_s << true;
+    QTest::addRow("latin with arabic words") << u"abc مرحبا def"_s << false;
+}
+
+void TestTextView::paragraphsReadInTheirDirection()
+{
+    QFETCH(QString, line);
+    QFETCH(bool, rightToLeft);
+    view->setContents(line);
+    QTextLayout whole(line, view->font());
+    QTextOption option;
+    option.setWrapMode(QTextOption::NoWrap);
+    option.setTextDirection(rightToLeft ? Qt::RightToLeft : Qt::LeftToRight);
+    option.setAlignment(Qt::AlignLeft | Qt::AlignAbsolute);
+    whole.setTextOption(option);
+    whole.beginLayout();
+    QTextLine wholeLine = whole.createLine();
+    wholeLine.setLineWidth(1e9);
+    whole.endLayout();
+
+    // Where the caret stands in the text, whatever the scrolling.
+    const auto caretX = [&](qsizetype position) {
+        view->setSelection(position, position);
+        return view->caretRect().x() + view->horizontalScrollBar()->value();
+    };
+    const int start = caretX(0);
+    for (qsizetype at = 0; at <= line.size(); at += line.size() > 100 ? 97 : 1) {
+        while (line.size() > 100 && at > 0 && at < line.size() && line.at(at - 1) != u' ')
+            ++at;
+        const int x = caretX(at);
+        const qreal expected = wholeLine.cursorToX(int(at)) - wholeLine.cursorToX(0);
+        QVERIFY2(qAbs(x - start - expected) <= 2,
+                 qPrintable(u"%1: %2, not %3"_s.arg(at).arg(x - start).arg(expected)));
+    }
+    // The line's start side is at the view's side, but for the margin.
+    const int right = viewport()->width() + view->horizontalScrollBar()->maximum();
+    const qreal fromSide = rightToLeft
+        ? right - start - (wholeLine.naturalTextWidth() - wholeLine.cursorToX(0))
+        : start - wholeLine.cursorToX(0);
+    QVERIFY2(fromSide >= 0 && fromSide <= 8, qPrintable(QString::number(fromSide)));
+}
+
+// With wrapping on, keys move by rows as they do in QPlainTextEdit with the same width and font.
+void TestTextView::wrappedMovesAsInQPlainTextEdit()
+{
+    QString paragraph;
+    for (int word = 0; word < 120; ++word)
+        paragraph += QString(1 + (word * 7) % 11, QChar(u'a' + word % 26)) + u' ';
+    const QStringList lines { paragraph, u"short"_s, paragraph.repeated(2) };
+    view->resize(320, 240);
+    view->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    view->setWordWrap(true);
+    view->setContents(lines.join(u"\r\n"_s));
+    QPlainTextEdit edit;
+    edit.setFont(view->font());
+    edit.setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    edit.setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    edit.setPlainText(lines.join(u'\n'));
+    edit.resize(view->size());
+    edit.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&edit));
+    // Assistive tools read rows as lines, as QPlainTextEdit tells them.
+    const auto rowAt = [](QObject *editor, int offset) {
+        int start = 0;
+        int end = 0;
+        const QString row
+            = QAccessible::queryAccessibleInterface(editor)->textInterface()->textAtOffset(
+                offset, QAccessible::LineBoundary, &start, &end);
+        return u"%1-%2 %3"_s.arg(start).arg(end).arg(row);
+    };
+    for (const int offset : { 0, 38, 39, 40, 100, 250, int(paragraph.size()) - 1 })
+        QCOMPARE(rowAt(view.get(), offset), rowAt(&edit, offset));
+    // Its text is one unit shorter per line break.
+    const auto editPosition = [&] {
+        const QTextCursor cursor = edit.textCursor();
+        return cursor.position() + cursor.blockNumber();
+    };
+    const QList<Qt::Key> keys { Qt::Key_Down, Qt::Key_Down, Qt::Key_End,  Qt::Key_Down,
+                                Qt::Key_Home, Qt::Key_Down, Qt::Key_Down, Qt::Key_Down,
+                                Qt::Key_End,  Qt::Key_Down, Qt::Key_Down, Qt::Key_Up,
+                                Qt::Key_Down, Qt::Key_Down, Qt::Key_Down, Qt::Key_Down,
+                                Qt::Key_End,  Qt::Key_Down, Qt::Key_Home, Qt::Key_Up };
+    for (qsizetype i = 0; i < keys.size(); ++i) {
+        QTest::keyClick(view.get(), keys[i]);
+        QTest::keyClick(&edit, keys[i]);
+        QVERIFY2(
+            view->caretPosition() == editPosition(),
+            qPrintable(
+                u"key %1: %2, not %3"_s.arg(i).arg(view->caretPosition()).arg(editPosition())));
+    }
+}
+
+// With wrapping on, what the user looks at stays in view: the end after Ctrl+End or with the
+// thumb at the bottom, however the rows above were estimated; the text at the top when the
+// width, the font or the wrapping change.
+enum class WrapStep { CtrlEnd, ThumbAtBottom, Narrower, Font, Off, Typed };
+
+void TestTextView::wrapKeepsTheTextInView_data()
+{
+    QTest::addColumn<WrapStep>("step");
+    QTest::addRow("ctrl+end") << WrapStep::CtrlEnd;
+    QTest::addRow("thumb at the bottom") << WrapStep::ThumbAtBottom;
+    QTest::addRow("narrower") << WrapStep::Narrower;
+    QTest::addRow("larger font") << WrapStep::Font;
+    QTest::addRow("wrap turned off") << WrapStep::Off;
+    QTest::addRow("returns typed above the top") << WrapStep::Typed;
+}
+
+void TestTextView::wrapKeepsTheTextInView()
+{
+    QFETCH(WrapStep, step);
+    QString text;
+    for (int paragraph = 0; paragraph < 300; ++paragraph)
+        text += u"paragraph %1 "_s.arg(paragraph)
+            + u"of words that wrap "_s.repeated(paragraph % 7 * 4) + u"\r\n"_s;
+    text += QString(3000, u'w'); // one word wider than the view
+    view->setWordWrap(true);
+    view->setContents(text);
+    QCOMPARE(view->horizontalScrollBar()->maximum(), 0);
+    QVERIFY(!view->horizontalScrollBar()->isVisible());
+    const auto shown = [&](qsizetype position) {
+        return viewport()->rect().contains(view->characterRect(position).center());
+    };
+    if (step == WrapStep::CtrlEnd || step == WrapStep::ThumbAtBottom) {
+        if (step == WrapStep::CtrlEnd)
+            QTest::keyClick(view.get(), Qt::Key_End, Qt::ControlModifier);
+        else
+            view->verticalScrollBar()->setValue(view->verticalScrollBar()->maximum());
+        viewport()->repaint();
+        QVERIFY(shown(view->buffer().length()));
+        QVERIFY(view->characterRect(view->buffer().length()).bottom()
+                >= viewport()->height() - 3 * view->characterRect(0).height());
+        return;
+    }
+    // A paragraph's start at the top, the caret off screen.
+    const qsizetype top = view->buffer().lineStart(150);
+    QScrollBar *vertical = view->verticalScrollBar();
+    int low = 0;
+    for (int high = vertical->maximum(); low < high;) {
+        vertical->setValue((low + high) / 2);
+        if (view->positionAt(QPoint(4, 3)) < top)
+            low = vertical->value() + 1;
+        else
+            high = vertical->value();
+    }
+    vertical->setValue(low);
+    for (int tries = 0; tries < 20 && view->positionAt(QPoint(4, 3)) != top; ++tries)
+        vertical->setValue(vertical->value() + (view->positionAt(QPoint(4, 3)) < top ? 1 : -1));
+    QCOMPARE(view->positionAt(QPoint(4, 3)), top);
+    if (step == WrapStep::Narrower) {
+        view->resize(view->width() - 90, view->height());
+    } else if (step == WrapStep::Font) {
+        QFont font = view->font();
+        font.setPointSizeF(font.pointSizeF() * 1.5);
+        view->setFont(font);
+    } else if (step == WrapStep::Off) {
+        view->setWordWrap(false);
+        QVERIFY(view->horizontalScrollBar()->maximum() > 0);
+    } else {
+        view->setSelection(0, 0);
+        view->verticalScrollBar()->setValue(0);
+        QTest::keyClick(view.get(), Qt::Key_Return);
+        QTest::keyClick(view.get(), Qt::Key_Return);
+        view->setSelection(top + 4, top + 4);
+        QCOMPARE(view->positionAt(QPoint(4, view->caretRect().center().y())) <= top + 4, true);
+        return;
+    }
+    viewport()->repaint();
+    QCOMPARE(view->positionAt(QPoint(4, 3)), top);
+}
+
+// Turning wrap on with the caret on the bottom line in view: its line stays in view, though the
+// lines above it now take many rows.
+void TestTextView::wrapKeepsTheCaretInView()
+{
+    view->setContents(
+        (u"words that wrap at the width of the view "_s.repeated(3) + u"\r\n"_s).repeated(300));
+    view->verticalScrollBar()->setValue(100);
+    const qsizetype caret = view->positionAt(QPoint(4, viewport()->height() - 8));
+    view->setSelection(caret, caret);
+    QCOMPARE(view->verticalScrollBar()->value(), 100);
+    view->setWordWrap(true);
+    viewport()->repaint();
+    QVERIFY(viewport()->rect().contains(view->caretRect().center()));
+}
+
+// The rows of lines, summed, against a plain list of every line's rows.
+void TestTextView::rowsSumOverLines()
+{
+    QRandomGenerator random(7);
+    VisualRows rows;
+    std::vector<qsizetype> model(5000, 1);
+    rows.reset(qsizetype(model.size()));
+    for (int step = 0; step < 400; ++step) {
+        const qsizetype line = random.bounded(int(model.size()));
+        if (step % 5 == 4) {
+            const qsizetype last = std::min<qsizetype>(line + random.bounded(3), model.size() - 1);
+            const qsizetype delta = random.bounded(-2, 3);
+            const qsizetype replaced = last - line + 1 + delta;
+            if (replaced < 0 || qsizetype(model.size()) + delta < 1)
+                continue;
+            model.erase(model.begin() + line, model.begin() + last + 1);
+            model.insert(model.begin() + line, size_t(replaced), 1);
+            rows.linesReplaced(line, last, delta);
+        } else {
+            model[size_t(line)] = 1 + random.bounded(6);
+            rows.setRows(line, model[size_t(line)]);
+        }
+        qsizetype row = 0;
+        for (qsizetype at = 0; at < qsizetype(model.size()); row += model[size_t(at++)]) {
+            if (at % 97 && at + 1 < qsizetype(model.size()))
+                continue;
+            QCOMPARE(rows.rowOfLine(at), row);
+            const VisualRows::Place place = rows.placeOfRow(row + model[size_t(at)] - 1);
+            QCOMPARE(place.line, at);
+            QCOMPARE(place.row, model[size_t(at)] - 1);
+        }
+        QCOMPARE(rows.total(), row);
+    }
+}
+
 void TestTextView::preeditDrawnWithItsFormats()
 {
     QPalette colors = view->palette();

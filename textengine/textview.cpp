@@ -28,6 +28,7 @@ TextView::TextView(QWidget *parent) : QAbstractScrollArea(parent)
     viewport()->setBackgroundRole(QPalette::Base);
     viewport()->setAutoFillBackground(true);
     updateMetrics();
+    forgetRows();
     updateScrollBars();
 }
 
@@ -68,7 +69,9 @@ void TextView::showNewContents(qsizetype oldLength)
 {
     m_caret = m_anchor = 0;
     m_preferredX = -1;
+    m_clusters.changed(0);
     forgetAllLayouts();
+    forgetRows();
     m_widestMeasured = 0;
     verticalScrollBar()->setValue(0);
     horizontalScrollBar()->setValue(0);
@@ -88,6 +91,11 @@ void TextView::setSelection(qsizetype anchor, qsizetype caret)
 {
     m_anchor = m_buffer.snapped(anchor);
     moveCaret(caret, Move::Select);
+}
+
+TextView::CaretPlace TextView::caretPlace() const
+{
+    return { m_buffer.lineAt(m_caret) + 1, m_clusters.column(m_caret) + 1 };
 }
 
 TextSlice TextView::selectedSlice() const
@@ -124,18 +132,22 @@ void TextView::afterEdit(qsizetype position, qsizetype removed, qsizetype added,
 {
     const qsizetype line = m_buffer.lineAt(position);
     // An undo step may have changed several places.
+    m_clusters.changed(linesBefore < 0 ? 0 : position);
     if (linesBefore < 0) {
         forgetAllLayouts();
+        if (m_wrap)
+            forgetRows();
     } else {
         const qsizetype delta = m_buffer.lineCount() - linesBefore;
-        relineLayouts(line, m_buffer.lineAt(position + added) - delta, delta);
-        const auto widths = m_chunkWidths.find(line);
-        if (widths != m_chunkWidths.end()) {
-            // Chunks before the edit keep their place and their measured width.
-            const qsizetype from = chunkIndexOf(line, position - m_buffer.lineStart(line));
-            widths->second.resize(size_t(chunkCount(line)), 0);
-            std::fill(widths->second.begin() + from, widths->second.end(), 0);
-        }
+        const qsizetype oldLast = m_buffer.lineAt(position + added) - delta;
+        m_layouts.linesReplaced(line, oldLast, delta);
+        if (m_wrap)
+            m_rows.linesReplaced(line, oldLast, delta);
+        // Chunks before the edit keep their place and their measures, but for the one just
+        // before, whose end may move with the text after it.
+        const LinePieces pieces = piecesOf(line);
+        m_layouts.piecesChanged(line, chunkIndexOf(pieces, position - pieces.start) - 1,
+                                pieces.count);
     }
     updateScrollBars();
     ensureCaretVisible();

@@ -1,7 +1,10 @@
 #pragma once
 
 #include "atspitextchange.h"
+#include "clustercount.h"
+#include "layoutcache.h"
 #include "textbuffer.h"
+#include "visualrows.h"
 
 #include <QAbstractScrollArea>
 #include <QBasicTimer>
@@ -9,9 +12,7 @@
 #include <QTextLayout>
 
 #include <functional>
-#include <list>
 #include <memory>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -20,9 +21,9 @@ class QMenu;
 class QMimeData;
 
 // A plain-text editing widget for texts of any size: the text lives in a TextBuffer, and only
-// the lines on screen are laid out and painted. Lines are not wrapped. A very long line is laid
-// out in chunks, only the ones on screen, so typing in a line of millions of characters costs
-// no more than typing in a short one.
+// the lines on screen are laid out and painted. Lines wrap only when asked (setWordWrap). A very
+// long line is laid out in chunks cut between words, only the ones on screen, so typing in a
+// line of millions of characters costs no more than typing in a short one.
 //
 // Positions are those of the buffer: the text has CR LF between lines, and a position never
 // falls between the CR and the LF.
@@ -90,6 +91,28 @@ public:
     // The position of a line and column, for tests and the accessibility interface.
     QRect characterRect(qsizetype position) const;
 
+    // Lines wrap at the view's width, at word boundaries, with no horizontal scrolling; the
+    // vertical scroll bar counts rows of the screen. The text at the top stays when it changes.
+    void setWordWrap(bool on);
+    bool wordWrap() const { return m_wrap; }
+
+    // Where a long line is cut into the pieces it is laid out in, for tests.
+    std::vector<qsizetype> pieceStarts(qsizetype line) const;
+
+    // Where the caret stands as a reader counts: line and column from 1, the column in what the
+    // user sees as characters (ClusterCounter).
+    struct CaretPlace
+    {
+        qsizetype line = 1;
+        qsizetype column = 1;
+    };
+    CaretPlace caretPlace() const;
+    // What the user sees as characters between two positions, a piece at a time (ClusterCounter).
+    ClusterCounter::Progress countClusters(qsizetype from, qsizetype to, qsizetype budget) const
+    {
+        return m_clusters.count(from, to, budget);
+    }
+
     QVariant inputMethodQuery(Qt::InputMethodQuery query) const override;
 
 Q_SIGNALS:
@@ -134,6 +157,9 @@ protected:
 private:
     friend class TextViewAccessible;
     enum class Move { Keep, Select };
+    // Lines longer than this are laid out in pieces of about this many characters.
+    static constexpr qsizetype ChunkLength = 1024;
+    static constexpr int TopMargin = 2;
 
     struct Chunk
     {
@@ -158,19 +184,50 @@ private:
     bool handleEditing(QKeyEvent *event);
     static bool isNavigationOrEditKey(QKeyEvent *event);
 
-    // Geometry of lines and chunks
-    qsizetype chunkCount(qsizetype line) const;
-    Chunk chunk(qsizetype line, qsizetype index) const;
-    qsizetype chunkIndexOf(qsizetype line, qsizetype column) const;
-    qsizetype graphemeEdge(qsizetype lineStart, qsizetype length, qsizetype column) const;
-    qreal chunkX(qsizetype line, qsizetype index) const;
-    qreal chunkWidth(qsizetype line, qsizetype index) const;
-    QTextLayout *layoutFor(qsizetype line, qsizetype index) const;
-    void forgetLayouts(qsizetype line);
+    // Geometry of lines and chunks. A line is looked up once per call into its pieces, and
+    // every piece index is checked against them.
+    struct LinePieces
+    {
+        qsizetype line = 0;
+        qsizetype start = 0; // position of the line's first character
+        qsizetype length = 0;
+        qsizetype count = 1;
+        // The paragraph's direction, from its first strong character.
+        bool rightToLeft = false;
+    };
+    LinePieces piecesOf(qsizetype line) const;
+    static qsizetype checkedIndex(const LinePieces &pieces, qsizetype index);
+    Chunk chunk(const LinePieces &pieces, qsizetype index) const;
+    qsizetype pieceEdge(const LinePieces &pieces, qsizetype index) const;
+    qsizetype chunkIndexOf(const LinePieces &pieces, qsizetype column) const;
+    qsizetype graphemeEdge(const LinePieces &pieces, qsizetype column) const;
+    qreal chunkX(const LinePieces &pieces, qsizetype index) const;
+    // Where a piece's left edge is drawn: pieces follow their paragraph's direction, and a
+    // right-to-left paragraph ends at the right side of the text.
+    qreal pieceLeft(const LinePieces &pieces, qsizetype index) const;
+    qreal textWidth() const;
+    qreal chunkWidth(const LinePieces &pieces, qsizetype index) const;
+    QTextLayout *layoutFor(const LinePieces &pieces, qsizetype index) const;
     void forgetAllLayouts();
-    // The lines first to oldLast were replaced, and those after them moved by delta.
-    void relineLayouts(qsizetype first, qsizetype oldLast, qsizetype delta);
     qreal xOfPosition(qsizetype position) const;
+    // With wrapping: rows of pieces and lines (measured when laid out, estimated before), the
+    // row of a position among all rows, and the position in a row nearest to x.
+    qsizetype pieceRows(const LinePieces &pieces, qsizetype index) const;
+    qsizetype lineRows(const LinePieces &pieces) const;
+    void noteRows(qsizetype line, qsizetype rows) const;
+    qsizetype rowOfPosition(qsizetype position) const;
+    QTextLine textLineOf(qsizetype position, qsizetype *rowInLine = nullptr) const;
+    qsizetype positionInRow(qsizetype row, qreal x) const;
+    // The first and last caret places of the row holding position: where Home and End go, and
+    // the line assistive tools read, as in QPlainTextEdit.
+    std::pair<qsizetype, qsizetype> rowBounds(qsizetype position) const;
+    // The first position of the top row, kept while the rows are counted again.
+    qsizetype topPosition() const;
+    void showFromTop(qsizetype position);
+    void forgetRows();
+    void measureScreenAbove(qsizetype position) const;
+    void rewrap(const std::function<void()> &change);
+    int yOfPosition(qsizetype position) const;
     qsizetype positionInLine(qsizetype line, qreal x) const;
     int lineHeight() const { return m_lineHeight; }
     int visibleLines() const;
@@ -200,6 +257,7 @@ private:
     void notifyAccessibility(qsizetype position, qsizetype removed, qsizetype added);
 
     TextBuffer m_buffer;
+    mutable ClusterCounter m_clusters { m_buffer };
     qsizetype m_caret = 0;
     qsizetype m_anchor = 0;
     qreal m_preferredX = -1; // kept while moving up and down
@@ -211,31 +269,11 @@ private:
     mutable qreal m_widestMeasured = 0;
     qsizetype m_longestLine = 0;
     int m_margin = 4;
+    bool m_wrap = false;
+    Qt::ScrollBarPolicy m_horizontalPolicy = Qt::ScrollBarAsNeeded;
+    mutable VisualRows m_rows;
 
-    struct LayoutKey
-    {
-        qsizetype line;
-        qsizetype chunk;
-        bool operator==(const LayoutKey &) const = default;
-    };
-    struct LayoutKeyHash
-    {
-        size_t operator()(const LayoutKey &key) const
-        {
-            return std::hash<qsizetype>()(key.line * 1000003 + key.chunk);
-        }
-    };
-    struct CachedLayout
-    {
-        std::unique_ptr<QTextLayout> layout;
-        std::list<LayoutKey>::iterator age;
-    };
-    using LayoutCache = std::unordered_map<LayoutKey, CachedLayout, LayoutKeyHash>;
     mutable LayoutCache m_layouts;
-    mutable std::list<LayoutKey> m_layoutAges; // the least recently used first
-    LayoutCache::iterator eraseLayout(LayoutCache::iterator entry) const;
-    // Measured widths of the chunks of long lines; zero where not yet measured.
-    mutable std::unordered_map<qsizetype, std::vector<qreal>> m_chunkWidths;
 
     QString m_preedit;
     int m_preeditCursor = 0;

@@ -174,6 +174,11 @@ private:
             return m_view->wordAt(offset);
         case QAccessible::NoBoundary:
             return { 0, buffer.length() };
+        case QAccessible::LineBoundary:
+            // Lines are rows of the screen when they wrap, as in Qt's own editors.
+            if (m_view->wordWrap())
+                return m_view->rowBounds(offset);
+            [[fallthrough]];
         default: {
             const qsizetype line = buffer.lineAt(offset);
             const qsizetype end

@@ -64,11 +64,12 @@ qsizetype TextView::nextCharacter(qsizetype position) const
     const qsizetype end = m_buffer.lineEnd(line);
     if (position >= end)
         return position < m_buffer.length() ? end + 2 : position;
-    const qsizetype column = position - m_buffer.lineStart(line);
-    const qsizetype index = chunkIndexOf(line, column);
-    const qsizetype chunkStart = chunk(line, index).start;
-    const int next = layoutFor(line, index)->nextCursorPosition(int(column - chunkStart));
-    return std::max(position + 1, m_buffer.lineStart(line) + chunkStart + next);
+    const LinePieces pieces = piecesOf(line);
+    const qsizetype column = position - pieces.start;
+    const qsizetype index = chunkIndexOf(pieces, column);
+    const qsizetype chunkStart = chunk(pieces, index).start;
+    const int next = layoutFor(pieces, index)->nextCursorPosition(int(column - chunkStart));
+    return std::max(position + 1, pieces.start + chunkStart + next);
 }
 
 qsizetype TextView::previousCharacter(qsizetype position) const
@@ -78,11 +79,12 @@ qsizetype TextView::previousCharacter(qsizetype position) const
     if (position <= start)
         return line > 0 ? start - 2 : 0;
     const qsizetype column = position - start;
-    qsizetype index = chunkIndexOf(line, column);
-    if (index > 0 && column == chunk(line, index).start)
+    const LinePieces pieces = piecesOf(line);
+    qsizetype index = chunkIndexOf(pieces, column);
+    if (index > 0 && column == chunk(pieces, index).start)
         --index;
-    const qsizetype chunkStart = chunk(line, index).start;
-    const int previous = layoutFor(line, index)->previousCursorPosition(int(column - chunkStart));
+    const qsizetype chunkStart = chunk(pieces, index).start;
+    const int previous = layoutFor(pieces, index)->previousCursorPosition(int(column - chunkStart));
     return std::min(position - 1, start + chunkStart + previous);
 }
 
@@ -148,6 +150,13 @@ qsizetype TextView::lineMove(qsizetype position, qsizetype lines)
 {
     if (m_preferredX < 0)
         m_preferredX = xOfPosition(position);
+    if (m_wrap) {
+        const qsizetype row = rowOfPosition(position);
+        const qsizetype target = std::clamp<qsizetype>(row + lines, 0, m_rows.total() - 1);
+        if (target == row && lines != 0)
+            return lines < 0 ? 0 : m_buffer.length();
+        return positionInRow(target, m_preferredX);
+    }
     const qsizetype line = m_buffer.lineAt(position);
     const qsizetype target = std::clamp<qsizetype>(line + lines, 0, m_buffer.lineCount() - 1);
     if (target == line) {
@@ -307,10 +316,13 @@ bool TextView::handleNavigation(QKeyEvent *event)
             break;
         }
         case LineStart:
-            target = m_buffer.lineStart(line);
-            break;
         case LineEnd:
-            target = m_buffer.lineEnd(line);
+            target
+                = binding.target == LineStart ? m_buffer.lineStart(line) : m_buffer.lineEnd(line);
+            if (m_wrap) {
+                const auto [start, end] = rowBounds(m_caret);
+                target = binding.target == LineStart ? start : end;
+            }
             break;
         case TextStart:
             target = 0;
@@ -446,7 +458,7 @@ void TextView::inputMethodEvent(QInputMethodEvent *event)
         underlined.setFontUnderline(true);
         m_preeditFormats.append({ 0, int(m_preedit.size()), underlined });
     }
-    forgetLayouts(m_buffer.lineAt(m_caret));
+    m_layouts.lineRedrawn(m_buffer.lineAt(m_caret));
     viewport()->update();
     event->accept();
 }

@@ -14,12 +14,7 @@
 
 namespace {
 
-// Lines longer than this are laid out in pieces of this many characters.
-constexpr qsizetype ChunkLength = 1024;
-constexpr int TopMargin = 2;
 constexpr int CaretWidth = 1;
-// Layouts kept for lines and chunks: several screens.
-constexpr size_t MaxLayouts = 1000;
 
 // A line separator inside a line would end the laid-out line early; it is shown as a mark.
 QString shownText(QString text)
@@ -35,51 +30,165 @@ QString shownText(QString text)
 
 // ----- chunks and layouts -----
 
-qsizetype TextView::chunkCount(qsizetype line) const
+namespace {
+
+// How far before its nominal place a piece's edge may move back to fall at a break opportunity.
+constexpr qsizetype BreakReach = 256;
+
+bool isRegionalIndicator(char32_t code) { return code >= 0x1f1e6 && code <= 0x1f1ff; }
+
+// Characters that join the one before them into a cluster: marks, joiners, emoji modifiers
+// and tags.
+bool extendsCluster(char32_t code)
 {
-    const qsizetype length = m_buffer.lineLength(line);
-    return length <= ChunkLength ? 1 : (length + ChunkLength - 1) / ChunkLength;
+    switch (QChar::category(code)) {
+    case QChar::Mark_NonSpacing:
+    case QChar::Mark_SpacingCombining:
+    case QChar::Mark_Enclosing:
+        return true;
+    default:
+        return code == 0x200c || code == 0x200d || (code >= 0x1f3fb && code <= 0x1f3ff)
+            || (code >= 0xe0020 && code <= 0xe007f);
+    }
 }
 
-TextView::Chunk TextView::chunk(qsizetype line, qsizetype index) const
+char32_t codeAt(QStringView text, qsizetype i)
 {
-    const qsizetype length = m_buffer.lineLength(line);
-    const qsizetype count = chunkCount(line);
-    const qsizetype lineStart = m_buffer.lineStart(line);
-    const auto startOf = [&](qsizetype k) -> qsizetype {
-        if (k <= 0)
-            return 0;
-        if (k >= count)
-            return length;
-        return graphemeEdge(lineStart, length, k * ChunkLength);
-    };
-    const qsizetype start = startOf(index);
-    return { start, startOf(index + 1) - start };
+    if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate())
+        return QChar::surrogateToUcs4(text[i], text[i + 1]);
+    return text[i].unicode();
+}
+
+// The cursor position nearest to x. Qt answers the end of the line for a point in the right half
+// of a cluster drawn as several boxes (a flag without its glyph); that answer is checked and,
+// when wrong, the position found again by halving.
+int columnAt(const QTextLayout &layout, qreal x)
+{
+    const QTextLine line = layout.lineAt(0);
+    const int end = int(layout.text().size());
+    const int column = line.xToCursor(x);
+    if (column < end || x >= line.naturalTextWidth() || layout.text().isRightToLeft())
+        return column;
+    // Between low and high lie the point and no other cursor position once done.
+    int low = 0;
+    int high = end;
+    while (layout.nextCursorPosition(low) < high) {
+        int middle = layout.nextCursorPosition(low + (high - low) / 2 - 1);
+        if (middle <= low || middle >= high)
+            middle = layout.nextCursorPosition(low);
+        if (line.cursorToX(middle) >= x)
+            high = middle;
+        else
+            low = middle;
+    }
+    return x - line.cursorToX(low) <= line.cursorToX(high) - x ? low : high;
+}
+
+} // namespace
+
+TextView::LinePieces TextView::piecesOf(qsizetype line) const
+{
+    line = std::clamp<qsizetype>(line, 0, m_buffer.lineCount() - 1);
+    const qsizetype start = m_buffer.lineStart(line);
+    const qsizetype length = m_buffer.lineEnd(line) - start;
+    const qsizetype count = length <= ChunkLength ? 1 : (length + ChunkLength - 1) / ChunkLength;
+    // A paragraph's first strong character is near its start but for odd texts; past the first
+    // piece's length it is taken to run left to right.
+    const bool rightToLeft
+        = length > 0 && m_buffer.mid(start, std::min(length, ChunkLength)).isRightToLeft();
+    return { line, start, length, count, rightToLeft };
+}
+
+std::vector<qsizetype> TextView::pieceStarts(qsizetype line) const
+{
+    const LinePieces pieces = piecesOf(line);
+    std::vector<qsizetype> starts;
+    for (qsizetype index = 0; index < pieces.count; ++index)
+        starts.push_back(chunk(pieces, index).start);
+    return starts;
+}
+
+// An index past the pieces is a fault of the caller: stopped in a debug build, held to the
+// pieces otherwise, so that it never reads outside them.
+qsizetype TextView::checkedIndex(const LinePieces &pieces, qsizetype index)
+{
+    Q_ASSERT(index >= 0 && index < pieces.count);
+    return std::clamp<qsizetype>(index, 0, pieces.count - 1);
+}
+
+TextView::Chunk TextView::chunk(const LinePieces &pieces, qsizetype index) const
+{
+    index = checkedIndex(pieces, index);
+    const qsizetype start = pieceEdge(pieces, index);
+    const qsizetype end = std::max(start, pieceEdge(pieces, index + 1));
+    return { start, end - start };
+}
+
+// Where piece `index` starts: near index * ChunkLength, after a space where one is near, else at
+// another break opportunity, else between two clusters; never inside a word, a cluster or a
+// joining run where that can be helped.
+qsizetype TextView::pieceEdge(const LinePieces &pieces, qsizetype index) const
+{
+    if (index <= 0)
+        return 0;
+    if (index >= pieces.count)
+        return pieces.length;
+    const qsizetype nominal = index * ChunkLength;
+    const qsizetype from = nominal - BreakReach;
+    const QString context = m_buffer.mid(pieces.start + from, BreakReach + 2);
+    const qsizetype last = std::min<qsizetype>(BreakReach, context.size() - 1);
+    for (qsizetype i = last; i >= 1; --i) {
+        const auto blank = [](QChar c) { return c == u' ' || c == u'\t'; };
+        if (blank(context[i - 1]) && !blank(context[i]) && !extendsCluster(codeAt(context, i)))
+            return from + i;
+    }
+    // Scripts written without spaces break between words or syllables.
+    const qsizetype lead = std::min<qsizetype>(from, 32);
+    const QString wider = m_buffer.mid(pieces.start + from - lead, lead + BreakReach + 2);
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Line, wider);
+    finder.setPosition(int(lead + last + 1));
+    for (qsizetype at = finder.toPreviousBoundary(); at > lead; at = finder.toPreviousBoundary()) {
+        const bool betweenIndicators = at >= 2 && at + 1 < wider.size()
+            && isRegionalIndicator(codeAt(wider, at - 2)) && isRegionalIndicator(codeAt(wider, at));
+        if ((finder.boundaryReasons() & QTextBoundaryFinder::BreakOpportunity) && !betweenIndicators
+            && !extendsCluster(codeAt(wider, at)))
+            return from + at - lead;
+    }
+    return graphemeEdge(pieces, nominal);
 }
 
 // The first grapheme boundary at or after column: a chunk edge inside a cluster (a letter and
 // its accent, the two halves of a flag) would let the caret stop inside it.
-qsizetype TextView::graphemeEdge(qsizetype lineStart, qsizetype length, qsizetype column) const
+qsizetype TextView::graphemeEdge(const LinePieces &pieces, qsizetype column) const
 {
+    const qsizetype lineStart = pieces.start;
+    const qsizetype length = pieces.length;
     const auto plain = [](QChar c) { return c.unicode() < 0x300; };
     if (plain(m_buffer.at(lineStart + column - 1)) && plain(m_buffer.at(lineStart + column)))
         return column;
-    const auto isRegionalIndicator = [&](qsizetype at) {
-        const char32_t code
-            = QChar::surrogateToUcs4(m_buffer.at(lineStart + at), m_buffer.at(lineStart + at + 1));
-        return code >= 0x1f1e6 && code <= 0x1f1ff;
+    if (m_buffer.at(lineStart + column).isLowSurrogate())
+        ++column;
+    const auto indicatorAt = [&](qsizetype at) {
+        return at >= 0 && at + 1 < length
+            && isRegionalIndicator(QChar::surrogateToUcs4(m_buffer.at(lineStart + at),
+                                                          m_buffer.at(lineStart + at + 1)));
     };
-    // Marks and joiners need a little context before the edge; flags pair up from the start of
-    // their run.
+    // Flags pair up from the start of their run, however long: an odd count of indicators
+    // before the edge puts it inside a flag.
+    if (indicatorAt(column - 2) && indicatorAt(column)) {
+        qsizetype before = 0;
+        for (qsizetype at = column - 2; indicatorAt(at); at -= 2)
+            ++before;
+        return before % 2 ? column + 2 : column;
+    }
+    // Marks and joiners need a little context before the edge.
     qsizetype from = std::max<qsizetype>(0, column - 32);
     if (from > 0 && m_buffer.at(lineStart + from).isLowSurrogate())
         --from;
-    while (from >= 2 && column - from < ChunkLength / 2 && isRegionalIndicator(from - 2))
-        from -= 2;
     const qsizetype to = std::min(length, column + 64);
     const QString context = m_buffer.mid(lineStart + from, to - from);
     QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, context);
-    finder.setPosition(column - from);
+    finder.setPosition(int(column - from));
     if (finder.isAtBoundary())
         return column;
     const qsizetype next = finder.toNextBoundary();
@@ -89,72 +198,90 @@ qsizetype TextView::graphemeEdge(qsizetype lineStart, qsizetype length, qsizetyp
     return m_buffer.at(lineStart + column - 1).isHighSurrogate() ? column + 1 : column;
 }
 
-qsizetype TextView::chunkIndexOf(qsizetype line, qsizetype column) const
+// Edges lie within BreakReach before or a little after their nominal place, so the piece is
+// the nominal one or a neighbour.
+qsizetype TextView::chunkIndexOf(const LinePieces &pieces, qsizetype column) const
 {
-    const qsizetype count = chunkCount(line);
-    if (count == 1)
+    if (pieces.count == 1)
         return 0;
-    qsizetype index = std::min(column / ChunkLength, count - 1);
-    if (index > 0 && column < chunk(line, index).start)
+    qsizetype index = std::clamp<qsizetype>(column / ChunkLength, 0, pieces.count - 1);
+    if (index > 0 && column < pieceEdge(pieces, index))
         --index;
+    else if (index + 1 < pieces.count && column >= pieceEdge(pieces, index + 1))
+        ++index;
     return index;
 }
 
-qreal TextView::chunkWidth(qsizetype line, qsizetype index) const
+qreal TextView::chunkWidth(const LinePieces &pieces, qsizetype index) const
 {
-    const qsizetype count = chunkCount(line);
-    if (count == 1) {
+    index = checkedIndex(pieces, index);
+    if (pieces.count == 1) {
         // Widths are kept only for long lines, so scrolling through many short ones keeps none.
-        const auto found = m_layouts.find({ line, 0 });
-        if (found != m_layouts.end() && found->second.layout->lineCount() > 0)
-            return found->second.layout->lineAt(0).naturalTextWidth();
-        return qreal(m_buffer.lineLength(line)) * m_charWidth;
+        const QTextLayout *layout = m_layouts.peek(pieces.line, 0);
+        if (layout && layout->lineCount() > 0)
+            return layout->lineAt(0).naturalTextWidth();
+        return qreal(pieces.length) * m_charWidth;
     }
-    auto &widths = m_chunkWidths[line];
-    if (qsizetype(widths.size()) != count)
-        widths.resize(size_t(count), 0);
-    if (widths[size_t(index)] > 0)
-        return widths[size_t(index)];
+    const qreal measured = m_layouts.measure(pieces.line, index);
+    if (measured > 0)
+        return measured;
     // An estimate until laid out, which needs no look-up of where the piece really ends.
     const qsizetype length
-        = index + 1 < count ? ChunkLength : m_buffer.lineLength(line) - index * ChunkLength;
-    return qreal(length) * m_charWidth;
+        = index + 1 < pieces.count ? ChunkLength : pieces.length - index * ChunkLength;
+    return qreal(std::max<qsizetype>(length, 1)) * m_charWidth;
 }
 
-qreal TextView::chunkX(qsizetype line, qsizetype index) const
+qreal TextView::textWidth() const
 {
+    // Rows wrap where QPlainTextEdit wraps them: the caret may stand in the margin.
+    if (m_wrap)
+        return qreal(std::max(1, viewport()->width() - 2 * m_margin));
+    return qreal(horizontalScrollBar()->maximum() + viewport()->width() - 2 * m_margin
+                 - CaretWidth);
+}
+
+qreal TextView::pieceLeft(const LinePieces &pieces, qsizetype index) const
+{
+    const qreal before = chunkX(pieces, index);
+    return pieces.rightToLeft ? textWidth() - before - chunkWidth(pieces, index) : before;
+}
+
+qreal TextView::chunkX(const LinePieces &pieces, qsizetype index) const
+{
+    index = checkedIndex(pieces, index);
     if (index == 0)
         return 0;
     // Thousands of pieces lie before the end of a line of megabytes: their widths are summed
     // from the list, without looking the line up again for each.
-    chunkWidth(line, 0); // sizes the list
-    const std::vector<qreal> &widths = m_chunkWidths[line];
+    const std::vector<qreal> &widths = m_layouts.measures(pieces.line, pieces.count);
     qreal x = 0;
     for (qsizetype k = 0; k < index; ++k) // none of them is the last, shorter one
         x += widths[size_t(k)] > 0 ? widths[size_t(k)] : qreal(ChunkLength) * m_charWidth;
     return x;
 }
 
-QTextLayout *TextView::layoutFor(qsizetype line, qsizetype index) const
+QTextLayout *TextView::layoutFor(const LinePieces &pieces, qsizetype index) const
 {
-    const LayoutKey key { line, index };
-    const auto found = m_layouts.find(key);
-    if (found != m_layouts.end()) {
-        m_layoutAges.splice(m_layoutAges.end(), m_layoutAges, found->second.age);
-        return found->second.layout.get();
-    }
+    index = checkedIndex(pieces, index);
+    const qsizetype line = pieces.line;
+    if (QTextLayout *kept = m_layouts.find(line, index))
+        return kept;
 
-    const Chunk piece = chunk(line, index);
+    const Chunk piece = chunk(pieces, index);
     auto layout = std::make_unique<QTextLayout>(
-        shownText(m_buffer.mid(m_buffer.lineStart(line) + piece.start, piece.length)), font());
+        shownText(m_buffer.mid(pieces.start + piece.start, piece.length)), font());
     QTextOption option;
-    option.setWrapMode(QTextOption::NoWrap);
+    option.setWrapMode(m_wrap ? QTextOption::WrapAtWordBoundaryOrAnywhere : QTextOption::NoWrap);
+    // Every piece of a paragraph takes its direction; the view places the pieces itself.
+    option.setTextDirection(pieces.rightToLeft ? Qt::RightToLeft : Qt::LeftToRight);
+    const Qt::Alignment side = m_wrap && pieces.rightToLeft ? Qt::AlignRight : Qt::AlignLeft;
+    option.setAlignment(side | Qt::AlignAbsolute);
     option.setTabStopDistance(QFontMetricsF(font()).horizontalAdvance(u' ') * 8);
     layout->setTextOption(option);
     layout->setCacheEnabled(true);
     if (!m_preedit.isEmpty() && line == m_buffer.lineAt(m_caret)
-        && index == chunkIndexOf(line, m_caret - m_buffer.lineStart(line))) {
-        const int at = int(m_caret - m_buffer.lineStart(line) - piece.start);
+        && index == chunkIndexOf(pieces, m_caret - pieces.start)) {
+        const int at = int(m_caret - pieces.start - piece.start);
         layout->setPreeditArea(at, m_preedit);
         QList<QTextLayout::FormatRange> formats = m_preeditFormats;
         for (QTextLayout::FormatRange &range : formats)
@@ -164,121 +291,78 @@ QTextLayout *TextView::layoutFor(qsizetype line, qsizetype index) const
     layout->beginLayout();
     QTextLine textLine = layout->createLine();
     if (textLine.isValid()) {
-        textLine.setLineWidth(qreal(INT_MAX / 4));
+        textLine.setLineWidth(m_wrap ? textWidth() : qreal(INT_MAX / 4));
         textLine.setPosition(QPointF(0, 0));
+    }
+    if (m_wrap) {
+        // Every row takes the same height, so rows and pixels convert by one figure.
+        for (int row = 1;; ++row) {
+            QTextLine next = layout->createLine();
+            if (!next.isValid())
+                break;
+            next.setLineWidth(textWidth());
+            next.setPosition(QPointF(0, qreal(row) * m_lineHeight));
+        }
     }
     layout->endLayout();
 
     const qreal width = textLine.isValid() ? textLine.naturalTextWidth() : 0;
-    if (chunkCount(line) > 1) {
-        chunkWidth(line, index); // sizes the list
-        m_chunkWidths[line][size_t(index)] = std::max<qreal>(width, 1);
+    if (m_wrap) {
+        if (pieces.count > 1) {
+            // The list holds rows when wrapping; a line counted already takes the difference
+            // from what its piece counted for.
+            const qsizetype counted = pieceRows(pieces, index);
+            const qsizetype rows = std::max(1, layout->lineCount());
+            m_layouts.measures(line, pieces.count)[size_t(index)] = qreal(rows);
+            if (m_rows.rowsOf(line) > 1 && rows != counted)
+                noteRows(line, m_rows.rowsOf(line) + rows - counted);
+        }
+    } else if (pieces.count > 1) {
+        m_layouts.measures(line, pieces.count)[size_t(index)] = std::max<qreal>(width, 1);
     } else if (width > m_widestMeasured) {
         m_widestMeasured = width;
     }
-    // Several screens are kept; past that the least recently used goes, one for each new one,
-    // so that no paint pays for dropping many.
-    if (m_layouts.size() >= MaxLayouts)
-        eraseLayout(m_layouts.find(m_layoutAges.front()));
-    QTextLayout *result = layout.get();
-    m_layoutAges.push_back(key);
-    try {
-        m_layouts.emplace(key, CachedLayout { std::move(layout), std::prev(m_layoutAges.end()) });
-    } catch (...) {
-        m_layoutAges.pop_back();
-        throw;
-    }
-    return result;
+    return m_layouts.keep(line, index, std::move(layout));
 }
 
-TextView::LayoutCache::iterator TextView::eraseLayout(LayoutCache::iterator entry) const
-{
-    m_layoutAges.erase(entry->second.age);
-    return m_layouts.erase(entry);
-}
-
-void TextView::forgetLayouts(qsizetype line)
-{
-    for (auto entry = m_layouts.begin(); entry != m_layouts.end();)
-        entry = entry->first.line == line ? eraseLayout(entry) : std::next(entry);
-}
-
-void TextView::forgetAllLayouts()
-{
-    m_layouts.clear();
-    m_layoutAges.clear();
-    m_chunkWidths.clear();
-}
-
-// The layouts of lines an edit did not touch stay, under their new numbers: a Return at the top
-// lays out one line, not the screen. The measured widths of the first line stay too; the edit
-// decides which of them still hold.
-void TextView::relineLayouts(qsizetype first, qsizetype oldLast, qsizetype delta)
-{
-    try {
-        std::vector<LayoutCache::node_type> moved;
-        moved.reserve(m_layouts.size());
-        for (auto entry = m_layouts.begin(); entry != m_layouts.end();) {
-            const qsizetype line = entry->first.line;
-            if (line < first || (line > oldLast && delta == 0))
-                ++entry;
-            else if (line <= oldLast)
-                entry = eraseLayout(entry);
-            else
-                moved.push_back(m_layouts.extract(entry++));
-        }
-        for (LayoutCache::node_type &node : moved) {
-            node.key().line += delta;
-            *node.mapped().age = node.key();
-            m_layouts.insert(std::move(node));
-        }
-
-        std::vector<decltype(m_chunkWidths)::node_type> movedWidths;
-        movedWidths.reserve(m_chunkWidths.size());
-        for (auto entry = m_chunkWidths.begin(); entry != m_chunkWidths.end();) {
-            const qsizetype line = entry->first;
-            if (line <= first || (line > oldLast && delta == 0))
-                ++entry;
-            else if (line <= oldLast)
-                entry = m_chunkWidths.erase(entry);
-            else
-                movedWidths.push_back(m_chunkWidths.extract(entry++));
-        }
-        for (auto &node : movedWidths) {
-            node.key() += delta;
-            m_chunkWidths.insert(std::move(node));
-        }
-    } catch (const std::bad_alloc &) {
-        forgetAllLayouts(); // they are only a cache
-    }
-}
+void TextView::forgetAllLayouts() { m_layouts.clear(); }
 
 qreal TextView::xOfPosition(qsizetype position) const
 {
-    const qsizetype line = m_buffer.lineAt(position);
-    const qsizetype column = position - m_buffer.lineStart(line);
-    const qsizetype index = chunkIndexOf(line, column);
-    const Chunk piece = chunk(line, index);
-    const QTextLayout *layout = layoutFor(line, index);
+    if (m_wrap) {
+        const LinePieces pieces = piecesOf(m_buffer.lineAt(position));
+        const qsizetype column = std::clamp<qsizetype>(position - pieces.start, 0, pieces.length);
+        const qsizetype start = chunk(pieces, chunkIndexOf(pieces, column)).start;
+        const QTextLine row = textLineOf(position);
+        return row.isValid() ? row.cursorToX(int(column - start)) : 0;
+    }
+    const LinePieces pieces = piecesOf(m_buffer.lineAt(position));
+    const qsizetype column = std::clamp<qsizetype>(position - pieces.start, 0, pieces.length);
+    const qsizetype index = chunkIndexOf(pieces, column);
+    const Chunk piece = chunk(pieces, index);
+    const QTextLayout *layout = layoutFor(pieces, index);
     const qreal inChunk
         = layout->lineCount() > 0 ? layout->lineAt(0).cursorToX(int(column - piece.start)) : 0;
-    return chunkX(line, index) + inChunk;
+    return pieceLeft(pieces, index) + inChunk;
 }
 
 qsizetype TextView::positionInLine(qsizetype line, qreal x) const
 {
-    const qsizetype count = chunkCount(line);
-    qreal left = 0;
-    for (qsizetype index = 0; index < count; ++index) {
-        const qreal width = chunkWidth(line, index);
-        if (x < left + width || index == count - 1) {
-            const QTextLayout *layout = layoutFor(line, index);
-            const int column = layout->lineCount() > 0 ? layout->lineAt(0).xToCursor(x - left) : 0;
-            return m_buffer.lineStart(line) + chunk(line, index).start + column;
+    const LinePieces pieces = piecesOf(line);
+    // Measured from the paragraph's start side.
+    const qreal fromStart = pieces.rightToLeft ? textWidth() - x : x;
+    qreal before = 0;
+    for (qsizetype index = 0; index < pieces.count; ++index) {
+        const qreal width = chunkWidth(pieces, index);
+        if (fromStart < before + width || index == pieces.count - 1) {
+            const QTextLayout *layout = layoutFor(pieces, index);
+            const qreal inPiece = x - pieceLeft(pieces, index);
+            const int column = layout->lineCount() > 0 ? columnAt(*layout, inPiece) : 0;
+            return pieces.start + chunk(pieces, index).start + column;
         }
-        left += width;
+        before += width;
     }
-    return m_buffer.lineStart(line);
+    return pieces.start;
 }
 
 int TextView::visibleLines() const
@@ -298,21 +382,22 @@ QRect TextView::characterRect(qsizetype position) const
     const qreal next = position < m_buffer.lineEnd(line) ? xOfPosition(nextCharacter(position))
                                                          : x + m_charWidth;
     const int left = m_margin - leftOffset() + int(std::floor(std::min(x, next)));
-    const int top = TopMargin + int(line - topLine()) * m_lineHeight;
+    const int top = yOfPosition(position);
     return QRect(left, top, std::max(1, int(std::ceil(std::abs(next - x)))), m_lineHeight);
 }
 
 QRect TextView::caretRect() const
 {
-    const qsizetype line = m_buffer.lineAt(m_caret);
     const int x = m_margin - leftOffset() + int(std::floor(xOfPosition(m_caret)));
-    const int y = TopMargin + int(line - topLine()) * m_lineHeight;
+    const int y = yOfPosition(m_caret);
     return QRect(x, y, CaretWidth, m_lineHeight);
 }
 
 qsizetype TextView::positionAt(const QPoint &point) const
 {
     const qsizetype row = point.y() < TopMargin ? -1 : (point.y() - TopMargin) / m_lineHeight;
+    if (m_wrap)
+        return positionInRow(std::max<qsizetype>(0, topLine() + row), qreal(point.x() - m_margin));
     const qsizetype line = std::clamp<qsizetype>(topLine() + row, 0, m_buffer.lineCount() - 1);
     return positionInLine(line, qreal(point.x() - m_margin + leftOffset()));
 }
@@ -341,49 +426,85 @@ void TextView::paintEvent(QPaintEvent *event)
     const qsizetype selEnd = selectionEnd();
     const bool caretVisible = (m_caretShown && hasFocus()) || !m_preedit.isEmpty();
 
-    for (qsizetype line = first; line <= last; ++line) {
+    // One piece of a line, drawn with its part of the selection, the caret and, after the
+    // line's last piece, a selected line break.
+    const auto drawPiece
+        = [&](const LinePieces &pieces, qsizetype index, QTextLayout *layout, QPointF at) {
+              const Chunk piece = chunk(pieces, index);
+              const qsizetype pieceStart = pieces.start + piece.start;
+              const qsizetype lineEnd = pieces.start + pieces.length;
+              QList<QTextLayout::FormatRange> selections;
+              const qsizetype from = std::max(selStart, pieceStart);
+              const qsizetype to = std::min(selEnd, pieceStart + piece.length);
+              if (from < to)
+                  selections.append({ int(from - pieceStart), int(to - from), selectedFormat });
+              layout->draw(&painter, at, selections);
+              const bool lastPiece = index + 1 == pieces.count;
+              if (lastPiece && selStart <= lineEnd && selEnd > lineEnd && layout->lineCount() > 0) {
+                  // A selected line break shows as a little selected space, at the line's end side.
+                  const QTextLine end = layout->lineAt(layout->lineCount() - 1);
+                  // A right-to-left line ends at its left, which wrapping aligns to the right.
+                  const qreal endX = !pieces.rightToLeft ? end.naturalTextWidth()
+                      : m_wrap                           ? end.width() - end.naturalTextWidth()
+                                                         : 0;
+                  const qreal markX
+                      = pieces.rightToLeft ? at.x() + endX - m_charWidth / 2 : at.x() + endX;
+                  painter.fillRect(QRectF(markX, at.y() + end.y(), m_charWidth / 2, m_lineHeight),
+                                   colors.brush(QPalette::Highlight));
+              }
+              const bool caretHere = m_caret >= pieceStart
+                  && (m_caret < pieceStart + piece.length || (lastPiece && m_caret == lineEnd));
+              if (caretVisible && caretHere) {
+                  const int column
+                      = int(m_caret - pieceStart) + (m_preedit.isEmpty() ? 0 : m_preeditCursor);
+                  layout->drawCursor(&painter, at, column, CaretWidth);
+              }
+          };
+
+    if (m_wrap) {
+        // Rows from the top one down, each line's pieces one under the other.
+        const VisualRows::Place top = m_rows.placeOfRow(topLine());
+        qreal y = TopMargin - qreal(top.row) * m_lineHeight;
+        for (qsizetype line = top.line; line < m_buffer.lineCount() && y <= area.bottom(); ++line) {
+            const LinePieces pieces = piecesOf(line);
+            lineRows(pieces);
+            for (qsizetype index = 0; index < pieces.count && y <= area.bottom(); ++index) {
+                const qreal height = qreal(pieceRows(pieces, index)) * m_lineHeight;
+                if (y + height < area.top() && index + 1 < pieces.count) {
+                    y += height;
+                    continue;
+                }
+                QTextLayout *layout = layoutFor(pieces, index);
+                drawPiece(pieces, index, layout, QPointF(origin, y));
+                y += qreal(std::max(1, layout->lineCount())) * m_lineHeight;
+            }
+        }
+    }
+    for (qsizetype line = first; !m_wrap && line <= last; ++line) {
         const qreal y = TopMargin + qreal(line - topLine()) * m_lineHeight;
-        const qsizetype lineStart = m_buffer.lineStart(line);
-        const qsizetype lineEnd = m_buffer.lineEnd(line);
-        const qsizetype count = chunkCount(line);
-        qreal left = 0;
-        for (qsizetype index = 0; index < count && left < visibleRight; ++index) {
-            const qreal width = chunkWidth(line, index);
-            if (left + width < visibleLeft && index + 1 < count) {
-                left += width;
+        const LinePieces pieces = piecesOf(line);
+        const qsizetype count = pieces.count;
+        // Pieces are walked from the paragraph's start side; `before` is how far from it.
+        const qreal rightSide = pieces.rightToLeft ? textWidth() : 0;
+        const qreal visibleBegin = pieces.rightToLeft ? rightSide - visibleRight : visibleLeft;
+        const qreal visibleEnd = pieces.rightToLeft ? rightSide - visibleLeft : visibleRight;
+        qreal before = 0;
+        for (qsizetype index = 0; index < count && before < visibleEnd; ++index) {
+            const qreal width = chunkWidth(pieces, index);
+            if (before + width < visibleBegin && index + 1 < count) {
+                before += width;
                 continue;
             }
-            QTextLayout *layout = layoutFor(line, index);
-            const Chunk piece = chunk(line, index);
-            const qsizetype pieceStart = lineStart + piece.start;
-            QList<QTextLayout::FormatRange> selections;
-            const qsizetype from = std::max(selStart, pieceStart);
-            const qsizetype to = std::min(selEnd, pieceStart + piece.length);
-            if (from < to)
-                selections.append({ int(from - pieceStart), int(to - from), selectedFormat });
-            const QPointF at(origin + left, y);
-            layout->draw(&painter, at, selections);
-            const bool lastPiece = index + 1 == count;
-            if (lastPiece && selStart <= lineEnd && selEnd > lineEnd) {
-                // A selected line break shows as a little selected space.
-                const qreal endX = layout->lineCount() ? layout->lineAt(0).naturalTextWidth() : 0;
-                painter.fillRect(QRectF(at.x() + endX, y, m_charWidth / 2, m_lineHeight),
-                                 colors.brush(QPalette::Highlight));
-            }
-            const bool caretHere = m_caret >= pieceStart
-                && (m_caret < pieceStart + piece.length || (lastPiece && m_caret == lineEnd));
-            if (caretVisible && caretHere) {
-                const int column
-                    = int(m_caret - pieceStart) + (m_preedit.isEmpty() ? 0 : m_preeditCursor);
-                layout->drawCursor(&painter, at, column, CaretWidth);
-            }
-            left += layout->lineCount() ? chunkWidth(line, index) : width;
+            QTextLayout *layout = layoutFor(pieces, index);
+            const qreal drawnWidth = layout->lineCount() ? chunkWidth(pieces, index) : width;
+            const qreal left = pieces.rightToLeft ? rightSide - before - drawnWidth : before;
+            drawPiece(pieces, index, layout, QPointF(origin + left, y));
+            before += drawnWidth;
         }
     }
     if (m_dropCaret >= 0) {
-        const qsizetype line = m_buffer.lineAt(m_dropCaret);
-        const QRectF mark(origin + xOfPosition(m_dropCaret),
-                          TopMargin + qreal(line - topLine()) * m_lineHeight, 2, m_lineHeight);
+        const QRectF mark(origin + xOfPosition(m_dropCaret), yOfPosition(m_dropCaret), 2,
+                          m_lineHeight);
         painter.fillRect(mark, colors.brush(QPalette::Text));
     }
 }
@@ -401,9 +522,14 @@ void TextView::updateScrollBars()
 {
     const int lines = visibleLines();
     QScrollBar *vertical = verticalScrollBar();
-    vertical->setRange(0, int(std::max<qsizetype>(0, m_buffer.lineCount() - lines)));
+    const qsizetype rows = m_wrap ? m_rows.total() : m_buffer.lineCount();
+    vertical->setRange(0, int(std::clamp<qsizetype>(rows - lines, 0, INT_MAX)));
     vertical->setPageStep(lines);
     vertical->setSingleStep(1);
+    if (m_wrap) {
+        horizontalScrollBar()->setRange(0, 0);
+        return;
+    }
 
     // The widest line is estimated from the longest one, and raised as lines are measured.
     const qsizetype longest = m_buffer.longestLine();
@@ -422,13 +548,17 @@ void TextView::updateScrollBars()
 
 void TextView::ensureCaretVisible()
 {
-    const qsizetype line = m_buffer.lineAt(m_caret);
     const int lines = visibleLines();
+    if (m_wrap && rowOfPosition(m_caret) >= topLine() + lines)
+        measureScreenAbove(m_caret);
+    const qsizetype line = m_wrap ? rowOfPosition(m_caret) : m_buffer.lineAt(m_caret);
     QScrollBar *vertical = verticalScrollBar();
     if (line < topLine())
         vertical->setValue(int(line));
     else if (line >= topLine() + lines)
         vertical->setValue(int(line - lines + 1));
+    if (m_wrap)
+        return;
 
     const qreal x = xOfPosition(m_caret);
     const int width = std::max(1, viewport()->width() - 2 * m_margin - CaretWidth);
@@ -448,11 +578,36 @@ void TextView::ensureCaretVisible()
 void TextView::resizeEvent(QResizeEvent *event)
 {
     QAbstractScrollArea::resizeEvent(event);
-    updateScrollBars();
+    if (m_wrap && event->size().width() != event->oldSize().width())
+        rewrap([] {});
+    else
+        updateScrollBars();
+}
+
+// Lines wrap again (after `change`, at a new width or in a new font), with the same text at
+// the top, and the caret in view if it was.
+void TextView::rewrap(const std::function<void()> &change)
+{
+    const qsizetype caretRow = rowOfPosition(m_caret);
+    const bool caretShown = caretRow >= topLine() && caretRow < topLine() + visibleLines();
+    const qsizetype top = topPosition();
+    change();
+    forgetAllLayouts();
+    forgetRows();
+    showFromTop(top);
+    if (caretShown)
+        ensureCaretVisible();
 }
 
 void TextView::scrollContentsBy(int, int)
 {
+    // The thumb at the bottom shows the end of the text, however the rows above were estimated.
+    QScrollBar *vertical = verticalScrollBar();
+    if (m_wrap && vertical->value() == vertical->maximum() && vertical->maximum() > 0) {
+        measureScreenAbove(m_buffer.length());
+        const QSignalBlocker blocker(vertical);
+        vertical->setValue(vertical->maximum());
+    }
     viewport()->update();
     if (hasFocus())
         QGuiApplication::inputMethod()->update(Qt::ImCursorRectangle);
@@ -462,6 +617,10 @@ void TextView::changeEvent(QEvent *event)
 {
     QAbstractScrollArea::changeEvent(event);
     if (event->type() == QEvent::FontChange || event->type() == QEvent::ApplicationFontChange) {
+        if (m_wrap) {
+            rewrap([this] { updateMetrics(); });
+            return;
+        }
         updateMetrics();
         updateScrollBars();
         viewport()->update();

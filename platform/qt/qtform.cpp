@@ -1,5 +1,6 @@
 #include "qtform.h"
 
+#include "caretstatus.h"
 #include "droppedfile.h"
 #include "eventdispatch.h"
 #include "twips.h"
@@ -8,9 +9,11 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDropEvent>
+#include <QLayout>
 #include <QMenu>
 #include <QMenuBar>
 #include <QScreen>
+#include <QStatusBar>
 #include <QTimer>
 #include <QWindow>
 #if QT_CONFIG(sessionmanager)
@@ -95,6 +98,8 @@ void QtForm::buildMenus(const QList<MenuItemDesign> &menus)
         QAction *action = item.isSeparator() ? current->addSeparator()
                                              : current->addAction(item.caption);
         action->setObjectName(item.name);
+        m_menuItems.insert(item.name, action);
+        action->setCheckable(item.checkable);
         if (!item.shortcut.isEmpty()) {
             const QList<QKeySequence> keys
                     = withAlternateKeys(QKeySequence(item.shortcut, QKeySequence::PortableText));
@@ -103,7 +108,12 @@ void QtForm::buildMenus(const QList<MenuItemDesign> &menus)
         }
         if (item.click) {
             const std::function<void()> click = item.click;
-            connect(action, &QAction::triggered, this, [this, click] { dispatch(click); });
+            connect(action, &QAction::triggered, this, [this, action, click] {
+                // The handler sets the mark, as it sets any other property of the item.
+                if (action->isCheckable())
+                    action->setChecked(!action->isChecked());
+                dispatch(click);
+            });
         }
     }
     m_textBox->setMenuShortcuts(shortcuts);
@@ -203,6 +213,42 @@ int QtForm::width() const
 int QtForm::height() const
 {
     return Twips::fromPixelsY(this, frameGeometry().height());
+}
+
+int QtForm::clientHeight() const
+{
+    return Twips::fromPixelsY(this, m_client->height());
+}
+
+bool QtForm::menuChecked(const QString &item) const
+{
+    const QAction *action = m_menuItems.value(item);
+    return action && action->isChecked();
+}
+
+void QtForm::setMenuChecked(const QString &item, bool checked)
+{
+    if (QAction *action = m_menuItems.value(item))
+        action->setChecked(checked);
+}
+
+bool QtForm::statusBarVisible() const
+{
+    return m_caretStatus && !statusBar()->isHidden();
+}
+
+void QtForm::setStatusBarVisible(bool visible)
+{
+    if (!m_caretStatus) {
+        if (!visible)
+            return;
+        statusBar()->setObjectName(objectName() + QStringLiteral("_StatusBar"));
+        m_caretStatus = new CaretStatus(*m_textBox);
+        statusBar()->addWidget(m_caretStatus, 1);
+    }
+    statusBar()->setVisible(visible);
+    // The client area gives the bar its room now, for the resize rule that follows.
+    layout()->activate();
 }
 
 void QtForm::endProgram()

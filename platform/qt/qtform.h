@@ -5,8 +5,10 @@
 #include "qttextarea.h"
 #include "window.h"
 
+#include <QHash>
 #include <QMainWindow>
 
+class CaretStatus;
 class MessageBoxes;
 class QSessionManager;
 
@@ -31,6 +33,11 @@ public:
     void setCaption(const QString &caption) override;
     int width() const override;
     int height() const override;
+    int clientHeight() const override;
+    bool menuChecked(const QString &item) const override;
+    void setMenuChecked(const QString &item, bool checked) override;
+    bool statusBarVisible() const override;
+    void setStatusBarVisible(bool visible) override;
     void endProgram() override;
 
     bool hasEnded() const { return m_ended; }
@@ -56,6 +63,9 @@ private:
     QWidget *m_client;
     QtTextArea *m_textBox;
     QtFindDialog *m_findDialog;
+    // Made when first shown: until then the window is laid out as if there were none.
+    CaretStatus *m_caretStatus = nullptr;
+    QHash<QString, QAction *> m_menuItems;
     std::function<void()> m_resize;
     std::function<void()> m_shown;
     std::function<void(qint16 &)> m_queryUnload;

@@ -56,8 +56,7 @@ QtTextArea::QtTextArea(QWidget *parent) : TextView(parent)
 
 void QtTextArea::applyDesign(const TextBoxDesign &design)
 {
-    // Lines are never wrapped: a text box without a horizontal scroll bar still scrolls with
-    // the caret.
+    // Unless wrapped, a text box without a horizontal scroll bar still scrolls with the caret.
     setObjectName(design.name);
     setHorizontalScrollBarPolicy(design.horizontalScrollBar ? Qt::ScrollBarAlwaysOn
                                                             : Qt::ScrollBarAlwaysOff);

@@ -64,6 +64,9 @@ public:
     qint64 replaceAll(const SearchRequest &request, const QString &replaceWith) override;
     void showNote(const QString &note) override;
 
+    bool wordWrap() const override { return TextView::wordWrap(); }
+    void setWordWrap(bool on) override { TextView::setWordWrap(on); }
+
     quint32 foreColor() const override;
     void setForeColor(quint32 color) override;
 

@@ -1,0 +1,127 @@
+#include "clustercount.h"
+
+#include "textbuffer.h"
+
+#include <QTextBoundaryFinder>
+
+#include <algorithm>
+
+namespace {
+
+// The text is decoded and counted in pieces of this many units, and a long line keeps a count
+// at about every piece.
+constexpr qsizetype PieceLength = 4096;
+
+// Below the first combining mark, every character is a cluster of its own (but CR LF).
+bool plain(QChar c) { return c.unicode() < 0x300; }
+
+qsizetype graphemes(QStringView text)
+{
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text.data(), int(text.size()));
+    qsizetype count = 0;
+    while (finder.toNextBoundary() > 0)
+        ++count;
+    return count;
+}
+
+} // namespace
+
+ClusterCounter::Progress ClusterCounter::countText(QStringView text, bool whole)
+{
+    const qsizetype n = text.size();
+    const auto knownBoundary = [&](qsizetype k) {
+        return plain(text[k - 1]) && plain(text[k]) && !(text[k - 1] == u'\r' && text[k] == u'\n');
+    };
+    Progress progress;
+    qsizetype i = 0;
+    while (i < n) {
+        if (text[i] == u'\r' && i + 1 < n && text[i + 1] == u'\n') {
+            ++progress.clusters;
+            i += 2;
+            progress.reached = i;
+            continue;
+        }
+        if (i + 1 < n && knownBoundary(i + 1)) {
+            ++progress.clusters;
+            progress.reached = ++i;
+            continue;
+        }
+        // Marks, surrogates, joiners and scripts above the marks: the boundary finder decides,
+        // between two places known to be boundaries.
+        qsizetype k = i + 1;
+        while (k < n && !knownBoundary(k))
+            ++k;
+        if (k == n && !whole)
+            break;
+        progress.clusters += graphemes(text.sliced(i, k - i));
+        i = progress.reached = k;
+    }
+    return progress;
+}
+
+ClusterCounter::Progress ClusterCounter::count(qsizetype from, qsizetype to, qsizetype budget)
+{
+    Progress progress { 0, from };
+    qsizetype piece = PieceLength;
+    while (progress.reached < to && budget > 0) {
+        const qsizetype length = std::min(piece, to - progress.reached);
+        const QString text = m_buffer.mid(progress.reached, length);
+        if (text.isEmpty())
+            break;
+        const Progress part = countText(text, progress.reached + length >= to);
+        if (part.reached == 0) {
+            // One cluster longer than the piece.
+            piece *= 2;
+            continue;
+        }
+        progress.clusters += part.clusters;
+        progress.reached += part.reached;
+        budget -= part.reached;
+        piece = PieceLength;
+    }
+    return progress;
+}
+
+qsizetype ClusterCounter::column(qsizetype position)
+{
+    const qsizetype lineStart = m_buffer.lineStart(m_buffer.lineAt(position));
+    if (lineStart != m_lineStart) {
+        m_lineStart = lineStart;
+        m_marks.clear();
+    }
+    const qsizetype offset = position - lineStart;
+    const auto after
+        = std::upper_bound(m_marks.begin(), m_marks.end(), offset,
+                           [](qsizetype at, const auto &mark) { return at < mark.first; });
+    qsizetype from = 0;
+    qsizetype clusters = 0;
+    if (after != m_marks.begin()) {
+        from = std::prev(after)->first;
+        clusters = std::prev(after)->second;
+    }
+    // Piece by piece, so that the count reached after each is kept.
+    while (from < offset) {
+        const Progress step
+            = count(lineStart + from, position, std::min(offset - from, PieceLength));
+        if (step.reached == lineStart + from)
+            break;
+        from = step.reached - lineStart;
+        clusters += step.clusters;
+        if (from < offset && (m_marks.empty() || m_marks.back().first < from))
+            m_marks.emplace_back(from, clusters);
+    }
+    return clusters;
+}
+
+void ClusterCounter::changed(qsizetype position)
+{
+    if (position < m_lineStart) {
+        m_lineStart = -1;
+        m_marks.clear();
+        return;
+    }
+    const qsizetype offset = position - m_lineStart;
+    m_marks.erase(std::lower_bound(m_marks.begin(), m_marks.end(), offset,
+                                   [](const auto &mark, qsizetype at) { return mark.first < at; }),
+                  m_marks.end());
+}

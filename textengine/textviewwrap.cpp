@@ -1,0 +1,192 @@
+// Word wrap: lines laid out at the view's width, rows of the screen counted per line in
+// VisualRows, and the geometry of positions by rows.
+#include "textview.h"
+
+#include <QScrollBar>
+
+#include <algorithm>
+#include <cmath>
+
+void TextView::setWordWrap(bool on)
+{
+    if (on == m_wrap)
+        return;
+    const qsizetype caretRow = m_wrap ? rowOfPosition(m_caret) : m_buffer.lineAt(m_caret);
+    const bool caretShown = caretRow >= topLine() && caretRow < topLine() + visibleLines();
+    const qsizetype top = topPosition();
+    if (on) {
+        m_horizontalPolicy = horizontalScrollBarPolicy();
+        setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        horizontalScrollBar()->setValue(0);
+    }
+    m_wrap = on;
+    forgetAllLayouts();
+    forgetRows();
+    if (!on)
+        setHorizontalScrollBarPolicy(m_horizontalPolicy);
+    showFromTop(top);
+    if (caretShown)
+        ensureCaretVisible();
+}
+
+void TextView::forgetRows() { m_rows.reset(m_buffer.lineCount()); }
+
+qsizetype TextView::topPosition() const
+{
+    if (!m_wrap)
+        return m_buffer.lineStart(std::min<qsizetype>(topLine(), m_buffer.lineCount() - 1));
+    return positionInRow(topLine(), 0);
+}
+
+// The row holding position becomes the top one.
+void TextView::showFromTop(qsizetype position)
+{
+    updateScrollBars();
+    const qsizetype row = m_wrap ? rowOfPosition(position) : m_buffer.lineAt(position);
+    verticalScrollBar()->setValue(int(std::min<qsizetype>(row, INT_MAX)));
+    viewport()->update();
+}
+
+qsizetype TextView::pieceRows(const LinePieces &pieces, qsizetype index) const
+{
+    index = checkedIndex(pieces, index);
+    if (const QTextLayout *layout = m_layouts.peek(pieces.line, index))
+        return std::max(1, layout->lineCount());
+    if (pieces.count > 1 && m_layouts.measure(pieces.line, index) > 0)
+        return qsizetype(m_layouts.measure(pieces.line, index));
+    // An estimate until laid out.
+    const qsizetype length = pieces.count == 1 ? pieces.length
+        : index + 1 < pieces.count             ? ChunkLength
+                                               : pieces.length % ChunkLength;
+    return std::max<qsizetype>(1, qsizetype(std::ceil(qreal(length) * m_charWidth / textWidth())));
+}
+
+qsizetype TextView::lineRows(const LinePieces &pieces) const
+{
+    if (pieces.count == 1) {
+        const qsizetype rows = std::max(1, layoutFor(pieces, 0)->lineCount());
+        noteRows(pieces.line, rows);
+        return rows;
+    }
+    // Each piece of a long line starts a row, so a long line counted before has several rows;
+    // its count follows its pieces as they are laid out, without summing them again.
+    if (m_rows.rowsOf(pieces.line) > 1)
+        return m_rows.rowsOf(pieces.line);
+    qsizetype rows = 0;
+    for (qsizetype index = 0; index < pieces.count; ++index)
+        rows += pieceRows(pieces, index);
+    noteRows(pieces.line, rows);
+    return rows;
+}
+
+// A line above the top one measured again moves the rows below it: the scroll bar follows, so
+// that the text on screen stays where it is.
+void TextView::noteRows(qsizetype line, qsizetype rows) const
+{
+    const qsizetype oldRows = m_rows.rowsOf(line);
+    const qsizetype added = m_rows.setRows(line, rows);
+    if (added == 0)
+        return;
+    const qsizetype topRow = topLine();
+    const bool aboveTop = m_rows.rowOfLine(line) + oldRows <= topRow;
+    QScrollBar *vertical = verticalScrollBar();
+    const QSignalBlocker blocker(vertical);
+    vertical->setRange(0, int(std::clamp<qsizetype>(m_rows.total() - visibleLines(), 0, INT_MAX)));
+    if (aboveTop)
+        vertical->setValue(int(std::min<qsizetype>(topRow + added, INT_MAX)));
+}
+
+QTextLine TextView::textLineOf(qsizetype position, qsizetype *rowInLine) const
+{
+    const LinePieces pieces = piecesOf(m_buffer.lineAt(position));
+    const qsizetype column = std::clamp<qsizetype>(position - pieces.start, 0, pieces.length);
+    const qsizetype index = chunkIndexOf(pieces, column);
+    const Chunk piece = chunk(pieces, index);
+    const QTextLayout *layout = layoutFor(pieces, index);
+    const QTextLine line = layout->lineForTextPosition(int(column - piece.start));
+    // Invalid only for a layout without lines, which callers check for.
+    const QTextLine found = line.isValid() || layout->lineCount() == 0
+        ? line
+        : layout->lineAt(layout->lineCount() - 1);
+    if (rowInLine) {
+        qsizetype before = 0;
+        for (qsizetype k = 0; k < index; ++k)
+            before += pieceRows(pieces, k);
+        *rowInLine = before + std::max(0, found.lineNumber());
+    }
+    return found;
+}
+
+qsizetype TextView::rowOfPosition(qsizetype position) const
+{
+    const qsizetype line = m_buffer.lineAt(position);
+    lineRows(piecesOf(line));
+    qsizetype inLine = 0;
+    textLineOf(position, &inLine);
+    return m_rows.rowOfLine(line) + inLine;
+}
+
+qsizetype TextView::positionInRow(qsizetype row, qreal x) const
+{
+    const VisualRows::Place place = m_rows.placeOfRow(row);
+    const LinePieces pieces = piecesOf(place.line);
+    lineRows(pieces);
+    qsizetype before = 0;
+    for (qsizetype index = 0; index < pieces.count; ++index) {
+        const qsizetype rows = pieceRows(pieces, index);
+        if (place.row < before + rows || index + 1 == pieces.count) {
+            const QTextLayout *layout = layoutFor(pieces, index);
+            const int lineNumber
+                = int(std::clamp<qsizetype>(place.row - before, 0, layout->lineCount() - 1));
+            const QTextLine textLine = layout->lineAt(lineNumber);
+            if (!textLine.isValid())
+                return pieces.start + chunk(pieces, index).start;
+            int column = textLine.xToCursor(x);
+            // A row that wraps ends before the space it breaks at, so that the caret stays on it.
+            const int end = textLine.textStart() + textLine.textLength();
+            if (column >= end && lineNumber + 1 < layout->lineCount())
+                column = layout->previousCursorPosition(end);
+            return pieces.start + chunk(pieces, index).start + column;
+        }
+        before += rows;
+    }
+    return pieces.start;
+}
+
+int TextView::yOfPosition(qsizetype position) const
+{
+    const qsizetype row = m_wrap ? rowOfPosition(position) : m_buffer.lineAt(position);
+    return TopMargin
+        + int(std::clamp<qsizetype>(row - topLine(), -INT_MAX / 4 / m_lineHeight,
+                                    INT_MAX / 4 / m_lineHeight))
+        * m_lineHeight;
+}
+
+std::pair<qsizetype, qsizetype> TextView::rowBounds(qsizetype position) const
+{
+    const LinePieces pieces = piecesOf(m_buffer.lineAt(position));
+    const qsizetype column = std::clamp<qsizetype>(position - pieces.start, 0, pieces.length);
+    const qsizetype index = chunkIndexOf(pieces, column);
+    const QTextLayout *layout = layoutFor(pieces, index);
+    const QTextLine row = textLineOf(position);
+    const qsizetype offset = pieces.start + chunk(pieces, index).start;
+    if (!row.isValid())
+        return { offset, offset };
+    qsizetype end = row.textStart() + row.textLength();
+    // A row that wraps ends before the space it breaks at, so that the caret stays on it.
+    if (row.lineNumber() + 1 < layout->lineCount())
+        end = layout->previousCursorPosition(int(end));
+    return { offset + row.textStart(), offset + end };
+}
+
+// Lays out the lines that a screen ending at position's row shows, so that the rows counted
+// above it are the real ones and not estimates.
+void TextView::measureScreenAbove(qsizetype position) const
+{
+    qsizetype line = m_buffer.lineAt(position);
+    qsizetype rows = 0;
+    textLineOf(position, &rows);
+    for (++rows; rows < visibleLines() && line > 0;)
+        rows += lineRows(piecesOf(--line));
+    lineRows(piecesOf(m_buffer.lineAt(position)));
+}
