@@ -55,7 +55,7 @@ void Form1::abandonOpen(const Failure &failure, bool readingBegun)
     if (readingBegun) {
         CurrentFile.clear();
         CurrentFileStamp = {};
-        FileEncoding = TextEncoding::Utf8;
+        setFileEncoding(TextEncoding::Utf8);
         TextChanged = false;
         Journal.settle(CurrentFile, { CurrentFileStamp, FileEncoding });
     }
@@ -116,7 +116,7 @@ void Form1::openFile(const QString &fileName)
                 throw;
             }
             Text1.endLoad();
-            FileEncoding = Files.encoding(FileNumber);
+            setFileEncoding(Files.encoding(FileNumber));
             Files.close(FileNumber);
         }
         CurrentFile = fileName;
@@ -143,7 +143,7 @@ void Form1::saveDocument(TextEncoding encoding)
 {
     FileNumber = Files.freeFile();
     writeDocument(Files, FileNumber, CurrentFile, documentText(), encoding);
-    FileEncoding = encoding;
+    setFileEncoding(encoding);
     CurrentFileStamp = Files.fileStamp(CurrentFile);
     FileSize = Text1.textLength() + 1;
     Me.setCaption(savedCaption());

@@ -28,9 +28,15 @@ void Form1::ResetDocument()
     Me.setCaption(blankCaption());
     CurrentFile.clear();
     CurrentFileStamp = {};
-    FileEncoding = TextEncoding::Utf8;
+    setFileEncoding(TextEncoding::Utf8);
     TextChanged = false;
     Journal.settle(CurrentFile, { CurrentFileStamp, FileEncoding });
+}
+
+void Form1::setFileEncoding(TextEncoding encoding)
+{
+    FileEncoding = encoding;
+    Me.setStatusEncoding(encodingName(encoding));
 }
 
 void Form1::Form_Resize()

@@ -56,6 +56,8 @@ public:
 
 private:
     void ResetDocument();
+    // How the document's file stores its text, which the status bar tells too.
+    void setFileEncoding(TextEncoding encoding);
     void saveDocument(TextEncoding encoding);
     void storeAs(const QString &fileName);
     TextSource documentText();

@@ -35,7 +35,7 @@ void Form1::Form_Shown()
         const JournalFile file = Journal.recoverLeftOver();
         CurrentFile = leftOver->path;
         CurrentFileStamp = file.stamp;
-        FileEncoding = file.encoding;
+        setFileEncoding(file.encoding);
         TextChanged = true;
         FileSize = Text1.textLength() + 1;
         Me.setCaption(CurrentFile.isEmpty() ? blankCaption() : openedCaption());

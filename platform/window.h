@@ -26,6 +26,8 @@ public:
     // The bar at the bottom of the window that tells where the caret stands.
     virtual bool statusBarVisible() const = 0;
     virtual void setStatusBarVisible(bool visible) = 0;
+    // How the document's file stores its text, told in the status bar beside the caret's place.
+    virtual void setStatusEncoding(const QString &name) = 0;
 
     // Ends the program at once: no further handler runs and nothing is asked.
     virtual void endProgram() = 0;

@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDropEvent>
+#include <QLabel>
 #include <QLayout>
 #include <QMenu>
 #include <QMenuBar>
@@ -21,11 +22,8 @@
 #endif
 
 QtForm::QtForm(MessageBoxes &messageBoxes, QWidget *parent)
-    : QMainWindow(parent),
-      m_messageBoxes(messageBoxes),
-      m_client(new QWidget(this)),
-      m_textBox(new QtTextArea(m_client)),
-      m_findDialog(new QtFindDialog(this))
+    : QMainWindow(parent), m_messageBoxes(messageBoxes), m_client(new QWidget(this)),
+      m_textBox(new QtTextArea(m_client)), m_findDialog(new QtFindDialog(this))
 {
     setCentralWidget(m_client);
     m_textBox->setDispatcher([this](const std::function<void()> &handler) { dispatch(handler); });
@@ -67,8 +65,8 @@ namespace {
 QList<QKeySequence> withAlternateKeys(const QKeySequence &shortcut)
 {
     QList<QKeySequence> keys { shortcut };
-    for (const auto standard : { QKeySequence::Copy, QKeySequence::Cut, QKeySequence::Paste,
-                                 QKeySequence::SelectAll }) {
+    for (const auto standard :
+         { QKeySequence::Copy, QKeySequence::Cut, QKeySequence::Paste, QKeySequence::SelectAll }) {
         const QList<QKeySequence> bindings = QKeySequence::keyBindings(standard);
         if (!bindings.contains(shortcut))
             continue;
@@ -95,14 +93,14 @@ void QtForm::buildMenus(const QList<MenuItemDesign> &menus)
         }
         if (!current)
             continue;
-        QAction *action = item.isSeparator() ? current->addSeparator()
-                                             : current->addAction(item.caption);
+        QAction *action
+            = item.isSeparator() ? current->addSeparator() : current->addAction(item.caption);
         action->setObjectName(item.name);
         m_menuItems.insert(item.name, action);
         action->setCheckable(item.checkable);
         if (!item.shortcut.isEmpty()) {
             const QList<QKeySequence> keys
-                    = withAlternateKeys(QKeySequence(item.shortcut, QKeySequence::PortableText));
+                = withAlternateKeys(QKeySequence(item.shortcut, QKeySequence::PortableText));
             action->setShortcuts(keys);
             shortcuts.append(keys);
         }
@@ -166,10 +164,7 @@ bool QtForm::eventFilter(QObject *watched, QEvent *event)
 }
 
 // Files dragged over the text box come here too: it declines them.
-void QtForm::dragEnterEvent(QDragEnterEvent *event)
-{
-    dragMoveEvent(event);
-}
+void QtForm::dragEnterEvent(QDragEnterEvent *event) { dragMoveEvent(event); }
 
 void QtForm::dragMoveEvent(QDragMoveEvent *event)
 {
@@ -191,34 +186,18 @@ void QtForm::dropEvent(QDropEvent *event)
     event->setDropAction(Qt::CopyAction);
     event->accept();
     QMetaObject::invokeMethod(
-            this, [this, file] { dispatch([this, file] { m_fileDrop(file); }); },
-            Qt::QueuedConnection);
+        this, [this, file] { dispatch([this, file] { m_fileDrop(file); }); }, Qt::QueuedConnection);
 }
 
-QString QtForm::caption() const
-{
-    return windowTitle();
-}
+QString QtForm::caption() const { return windowTitle(); }
 
-void QtForm::setCaption(const QString &caption)
-{
-    setWindowTitle(caption);
-}
+void QtForm::setCaption(const QString &caption) { setWindowTitle(caption); }
 
-int QtForm::width() const
-{
-    return Twips::fromPixelsX(this, frameGeometry().width());
-}
+int QtForm::width() const { return Twips::fromPixelsX(this, frameGeometry().width()); }
 
-int QtForm::height() const
-{
-    return Twips::fromPixelsY(this, frameGeometry().height());
-}
+int QtForm::height() const { return Twips::fromPixelsY(this, frameGeometry().height()); }
 
-int QtForm::clientHeight() const
-{
-    return Twips::fromPixelsY(this, m_client->height());
-}
+int QtForm::clientHeight() const { return Twips::fromPixelsY(this, m_client->height()); }
 
 bool QtForm::menuChecked(const QString &item) const
 {
@@ -232,10 +211,7 @@ void QtForm::setMenuChecked(const QString &item, bool checked)
         action->setChecked(checked);
 }
 
-bool QtForm::statusBarVisible() const
-{
-    return m_caretStatus && !statusBar()->isHidden();
-}
+bool QtForm::statusBarVisible() const { return m_caretStatus && !statusBar()->isHidden(); }
 
 void QtForm::setStatusBarVisible(bool visible)
 {
@@ -245,10 +221,20 @@ void QtForm::setStatusBarVisible(bool visible)
         statusBar()->setObjectName(objectName() + QStringLiteral("_StatusBar"));
         m_caretStatus = new CaretStatus(*m_textBox);
         statusBar()->addWidget(m_caretStatus, 1);
+        m_encoding = new QLabel(m_encodingName);
+        m_encoding->setObjectName(objectName() + QStringLiteral("_Encoding"));
+        statusBar()->addPermanentWidget(m_encoding);
     }
     statusBar()->setVisible(visible);
     // The client area gives the bar its room now, for the resize rule that follows.
     layout()->activate();
+}
+
+void QtForm::setStatusEncoding(const QString &name)
+{
+    m_encodingName = name;
+    if (m_encoding)
+        m_encoding->setText(name);
 }
 
 void QtForm::endProgram()

@@ -10,6 +10,7 @@
 
 class CaretStatus;
 class MessageBoxes;
+class QLabel;
 class QSessionManager;
 
 // The main window: built from a window description, it raises the description's events
@@ -38,6 +39,7 @@ public:
     void setMenuChecked(const QString &item, bool checked) override;
     bool statusBarVisible() const override;
     void setStatusBarVisible(bool visible) override;
+    void setStatusEncoding(const QString &name) override;
     void endProgram() override;
 
     bool hasEnded() const { return m_ended; }
@@ -65,6 +67,8 @@ private:
     QtFindDialog *m_findDialog;
     // Made when first shown: until then the window is laid out as if there were none.
     CaretStatus *m_caretStatus = nullptr;
+    QLabel *m_encoding = nullptr; // made with the status bar
+    QString m_encodingName;
     QHash<QString, QAction *> m_menuItems;
     std::function<void()> m_resize;
     std::function<void()> m_shown;
