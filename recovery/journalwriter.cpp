@@ -106,6 +106,18 @@ QString JournalWriter::nameOf(const QString &prefix, qint64 generation) const
 
 // ----- the caller's side -----
 
+// Keeps the longest time a call took its caller: the journal's whole cost to the user.
+class JournalWriter::Timed
+{
+public:
+    explicit Timed(JournalWriter &writer) : m_writer(writer) { m_clock.start(); }
+    ~Timed() { m_writer.m_longestCall = std::max(m_writer.m_longestCall, m_clock.nsecsElapsed()); }
+
+private:
+    JournalWriter &m_writer;
+    QElapsedTimer m_clock;
+};
+
 void JournalWriter::push(Op op)
 {
     const bool supersedes = op.kind == Op::Start || op.kind == Op::Drop;
@@ -130,6 +142,7 @@ void JournalWriter::setDocument(const QString &path, const QByteArray &stamp)
 void JournalWriter::replaced(qint64 position, qint64 removed, JournalText inserted,
                              const std::function<JournalText()> &whole)
 {
+    const Timed timed(*this);
     if (m_broken.exchange(false)) {
         m_active = false;
         m_failedAt = now();
@@ -146,6 +159,7 @@ void JournalWriter::replaced(qint64 position, qint64 removed, JournalText insert
 
 void JournalWriter::renewed(const std::function<JournalText()> &whole)
 {
+    const Timed timed(*this);
     if (m_active)
         push({ Op::Start, whole(), 0, 0, m_path, m_stamp, {} });
 }

@@ -70,8 +70,9 @@ public:
     {
         qint64 bytes = 0;
         qint64 syncs = 0;
+        qint64 longestCall = 0; // the longest a change told here took its caller, in nanoseconds
     };
-    Figures figures() const { return { m_bytesWritten, m_syncs }; }
+    Figures figures() const { return { m_bytesWritten, m_syncs, m_longestCall }; }
 
     // The journal's files have names of these forms; the rest are another part's.
     static bool isJournalName(const QString &name);
@@ -85,6 +86,7 @@ public:
 
 private:
     struct Op;
+    class Timed;
     void push(Op op);
     void run();
     void process(std::deque<Op> &ops);
@@ -107,6 +109,7 @@ private:
     QByteArray m_stamp;
     bool m_active = false; // a journal exists or is being made
     qint64 m_failedAt = 0; // when the last failure was seen, on the caller's clock
+    qint64 m_longestCall = 0;
 
     // Shared with the thread.
     std::mutex m_mutex;

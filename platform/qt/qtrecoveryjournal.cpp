@@ -68,6 +68,56 @@ private:
     QByteArray m_carry;
 };
 
+// UTF-16 units of valid UTF-8.
+qint64 unitsOf(QByteArrayView utf8)
+{
+    qint64 units = 0;
+    for (const char c : utf8) {
+        const uchar byte = uchar(c);
+        units += (byte & 0xC0) != 0x80; // a character's first byte
+        units += byte >= 0xF0; // and the second half of a pair
+    }
+    return units;
+}
+
+// Edits go into the rebuilt text as they were made, except that a run of insertions each right
+// after the last, as typing makes them, goes in as one: a journal holds one edit per key.
+class Typing
+{
+public:
+    explicit Typing(TextBuffer &text) : m_text(text) { }
+    void add(const JournalEdit &edit)
+    {
+        if (edit.removed == 0 && m_at >= 0 && edit.position == m_at + m_units) {
+            m_typed += edit.inserted;
+            m_units += unitsOf(edit.inserted);
+            return;
+        }
+        flush();
+        if (edit.removed == 0) {
+            m_at = edit.position;
+            m_typed = edit.inserted;
+            m_units = unitsOf(edit.inserted);
+            return;
+        }
+        m_text.apply(edit.position, edit.removed, TextSlice::fromUtf8(edit.inserted));
+    }
+    void flush()
+    {
+        if (m_at >= 0)
+            m_text.apply(m_at, 0, TextSlice::fromUtf8(m_typed));
+        m_at = -1;
+        m_typed.clear();
+        m_units = 0;
+    }
+
+private:
+    TextBuffer &m_text;
+    QByteArray m_typed;
+    qint64 m_at = -1;
+    qint64 m_units = 0;
+};
+
 } // namespace
 
 // The text is rebuilt on a thread of its own while the question is asked, so that the answer
@@ -81,6 +131,7 @@ void QtRecoveryJournal::LeftOver::startRebuilding()
         try {
             auto text = std::make_unique<TextBuffer>();
             Utf8Pieces base(*text);
+            Typing typing(*text);
             // Taken before the text takes its share of the memory.
             const qint64 largest = QtSequentialFiles::largestText();
             const JournalContents read = readJournal(
@@ -93,8 +144,9 @@ void QtRecoveryJournal::LeftOver::startRebuilding()
                 [&](const JournalEdit &edit) {
                     if (stop)
                         throw Stopped();
-                    text->apply(edit.position, edit.removed, TextSlice::fromUtf8(edit.inserted));
+                    typing.add(edit);
                 });
+            typing.flush();
             if (read.tooLarge || text->byteLength() > largest)
                 contents.tooLarge = true;
             else if (read.usable)
