@@ -147,6 +147,10 @@ void JournalWriter::replaced(qint64 position, qint64 removed, JournalText insert
         m_active = false;
         m_failedAt = now();
     }
+    if (m_lost) {
+        m_active = false;
+        m_lost = false;
+    }
     if (m_active) {
         push({ Op::Edit, std::move(inserted), position, removed, {}, {}, {} });
         return;
@@ -173,11 +177,14 @@ void JournalWriter::protect(JournalText whole, const QStringList &replacing)
 
 void JournalWriter::settle()
 {
-    if (!m_active)
+    if (!m_active && !m_lost)
         return;
     m_active = false;
+    m_lost = false;
     push({ Op::Drop, {}, 0, 0, {}, {}, {} });
 }
+
+void JournalWriter::lose() { m_lost = true; }
 
 void JournalWriter::flush()
 {

@@ -59,6 +59,9 @@ public:
     void renewed(const std::function<JournalText()> &whole);
     // The text is safe in its file, or the user dropped it: the journal goes.
     void settle();
+    // A change could not be told (memory ran out): the journal starts again from a new base at
+    // the next change, and goes at the next settle.
+    void lose();
     // Starts a journal of the given text, and once it is on the disk removes the named files of
     // the folder (those of a journal recovered from an earlier run).
     void protect(JournalText whole, const QStringList &replacing);
@@ -108,6 +111,7 @@ private:
     QString m_path;
     QByteArray m_stamp;
     bool m_active = false; // a journal exists or is being made
+    bool m_lost = false; // a change could not be told
     qint64 m_failedAt = 0; // when the last failure was seen, on the caller's clock
     qint64 m_longestCall = 0;
 

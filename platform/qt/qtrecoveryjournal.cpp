@@ -176,13 +176,18 @@ QtRecoveryJournal::QtRecoveryJournal(StateFolder &folder, QtTextArea &textArea)
               m_failed(failure);
       })
 {
+    // The change is made whatever happens here: running out of memory only costs the journal.
     m_textArea.setChangeListener([this](const TextChange &change) {
         const auto whole = [this] { return journalText(m_textArea.buffer().whole()); };
-        if (const auto *replaced = std::get_if<TextReplaced>(&change)) {
-            m_writer.replaced(replaced->position, replaced->removed,
-                              journalText(replaced->inserted), whole);
-        } else {
-            m_writer.renewed(whole);
+        try {
+            if (const auto *replaced = std::get_if<TextReplaced>(&change)) {
+                m_writer.replaced(replaced->position, replaced->removed,
+                                  journalText(replaced->inserted), whole);
+            } else {
+                m_writer.renewed(whole);
+            }
+        } catch (const std::bad_alloc &) {
+            m_writer.lose();
         }
     });
 }
