@@ -10,7 +10,8 @@
 
 namespace {
 
-// Assistive tools count in int; a text beyond that is offered up to where int reaches.
+// Assistive tools count in int; a text beyond that is offered up to where int reaches, and
+// what lies beyond is not there for them.
 int clampedOffset(qsizetype position) { return int(std::min<qsizetype>(position, INT_MAX)); }
 
 } // namespace
@@ -121,7 +122,7 @@ public:
                             int *end) const override
     {
         const qsizetype unitEnd = unitAt(offset, type).second;
-        if (unitEnd >= m_view->buffer().length()) {
+        if (unitEnd >= std::min<qsizetype>(m_view->buffer().length(), INT_MAX)) {
             *start = *end = -1;
             return QString();
         }
@@ -216,9 +217,11 @@ void TextView::notifyAccessibility(qsizetype position, qsizetype removed, qsizet
             newText.chop(1);
         if (removed > MostTold || added > MostTold) {
             if (removed > 0)
-                announceLongChange(AccessibleTextChange::Removed, at, clampedOffset(removed), oldText);
+                announceLongChange(AccessibleTextChange::Removed, at, clampedOffset(removed),
+                                   oldText);
             if (added > 0)
-                announceLongChange(AccessibleTextChange::Inserted, at, clampedOffset(added), newText);
+                announceLongChange(AccessibleTextChange::Inserted, at, clampedOffset(added),
+                                   newText);
         } else if (removed > 0 && added > 0) {
             QAccessibleTextUpdateEvent updated(this, at, oldText, newText);
             announce(&updated);
@@ -242,7 +245,8 @@ void TextView::notifyAccessibility(qsizetype position, qsizetype removed, qsizet
 }
 
 // Where there is no AT-SPI bridge to tell the extent, the start of the text is all that is told.
-void TextView::announceLongChange(AccessibleTextChange change, int offset, int length, const QString &start)
+void TextView::announceLongChange(AccessibleTextChange change, int offset, int length,
+                                  const QString &start)
 {
     if (tellLongTextChange(QAccessible::queryAccessibleInterface(this), change, offset, length,
                            start))

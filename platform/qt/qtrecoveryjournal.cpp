@@ -18,7 +18,8 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-constexpr qint64 MostUnits = std::numeric_limits<int>::max();
+// Positions are 64-bit: only memory bounds a recovered text.
+constexpr qint64 MostUnits = std::numeric_limits<qint64>::max();
 
 JournalText journalText(const TextSlice &text)
 {

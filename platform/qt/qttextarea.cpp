@@ -131,16 +131,7 @@ void QtTextArea::beginLoad()
     TextView::beginLoad();
 }
 
-// Positions are counted in int: a longer text could be neither selected nor copied whole.
-void QtTextArea::appendLoaded(QByteArrayView utf8)
-{
-    TextView::appendLoaded(utf8);
-    if (buffer().length() > std::numeric_limits<int>::max()) {
-        throw Failure(FailureNumber::OutOfMemory,
-                      u"Out of memory: the text is too long for the text box (more than %1 "
-                      "characters)."_s.arg(std::numeric_limits<int>::max()));
-    }
-}
+void QtTextArea::appendLoaded(QByteArrayView utf8) { TextView::appendLoaded(utf8); }
 
 void QtTextArea::endLoad()
 {
