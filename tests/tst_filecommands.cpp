@@ -589,16 +589,14 @@ void TestFileCommands::dropped()
     QWidget *const viewport = f.text().viewport();
     const QPoint at = viewport->rect().center();
     const Qt::DropActions actions = Qt::CopyAction | Qt::MoveAction;
-    QDragEnterEvent enter(at, actions, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(viewport, &enter);
-    QVERIFY(enter.isAccepted());
-    QDragMoveEvent move(at, actions, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(viewport, &move);
-    QVERIFY(move.isAccepted());
-    QDropEvent drop(at, actions, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(viewport, &drop);
-    QVERIFY(drop.isAccepted());
-    QCOMPARE(drop.dropAction(), Qt::CopyAction);
+    const auto send = [&](QDropEvent &&event) {
+        QApplication::sendEvent(viewport, &event);
+        QVERIFY(event.isAccepted());
+        QCOMPARE(event.dropAction(), Qt::CopyAction);
+    };
+    send(QDragEnterEvent(at, actions, &data, Qt::LeftButton, Qt::NoModifier));
+    send(QDragMoveEvent(at, actions, &data, Qt::LeftButton, Qt::NoModifier));
+    send(QDropEvent(at, actions, &data, Qt::LeftButton, Qt::NoModifier));
 
     QTRY_COMPARE(f.messageBoxes.calls.size(), replies.size());
     QTRY_COMPARE(f.text().text(), text);
