@@ -213,12 +213,9 @@ void TestTextBuffer::everyBreakBecomesCrLf()
             continue;
         for (bool utf8 : { true, false }) {
             buffer.setText({});
-            for (const QString piece : { given.left(cut), given.mid(cut) }) {
-                if (utf8)
-                    buffer.appendLoaded(QByteArrayView(piece.toUtf8()));
-                else
-                    buffer.appendLoaded(QStringView(piece));
-            }
+            for (const QString piece : { given.left(cut), given.mid(cut) })
+                utf8 ? buffer.appendLoaded(QByteArrayView(piece.toUtf8()))
+                     : buffer.appendLoaded(QStringView(piece));
             QVERIFY2(sameAs(buffer, held), qPrintable(u"cut at %1"_s.arg(cut)));
             QVERIFY(!buffer.canUndo());
         }
