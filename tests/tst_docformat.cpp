@@ -26,7 +26,7 @@ private Q_SLOTS:
     void unstorable();
 };
 
-// The written form, or where the failure for a character that cannot be written points.
+// The written form, from the text and from its UTF-8.
 void TestDocFormat::writtenBytes_data()
 {
     QTest::addColumn<QString>("text");
@@ -49,40 +49,28 @@ void TestDocFormat::writtenBytes_data()
     row("marks at a piece boundary", filler + u"\"\"y"_s, written + "\"\"\"\"y\"\r\n");
     row("only marks, three pieces", QString(3 * 64 * 1024, u'"'),
         "\"" + QByteArray(6 * 64 * 1024, '"') + "\"\r\n");
-
-    row("lone high surrogate at the end", u"a\xD83D"_s, "at character 2");
-    row("reversed pair", u"\xDE00\xD83D"_s, "at character 1");
-    row("in a later piece", QString(100000, u'x') + QChar(0xDC00), "at character 100001");
 }
 
 void TestDocFormat::writtenBytes()
 {
     QFETCH(QString, text);
     QFETCH(QByteArray, written);
-    try {
-        QCOMPARE(encodeItem(text), written);
-        // A text kept as UTF-8 hands over its bytes, in pieces that end between characters.
-        const QByteArray utf8 = text.toUtf8();
-        const auto bytes = [&utf8](const Utf8Sink &sink) {
-            for (qsizetype from = 0, to; from < utf8.size(); from = to) {
-                for (to = std::min(from + 1000, utf8.size()); to < utf8.size(); ++to) {
-                    if ((utf8[to] & 0xC0) != 0x80)
-                        break;
-                }
-                sink(QByteArrayView(utf8).sliced(from, to - from));
+    QCOMPARE(encodeItem(text), written);
+    // A text kept as UTF-8 hands over its bytes, in pieces that end between characters.
+    const QByteArray utf8 = text.toUtf8();
+    const auto bytes = [&utf8](const Utf8Sink &sink) {
+        for (qsizetype from = 0, to; from < utf8.size(); from = to) {
+            for (to = std::min(from + 1000, utf8.size()); to < utf8.size(); ++to) {
+                if ((utf8[to] & 0xC0) != 0x80)
+                    break;
             }
-        };
-        QByteArray fromBytes;
-        encodeItem({ wholeText(text).read, bytes }, TextEncoding::Utf8,
-                   [&fromBytes](QByteArrayView piece) { fromBytes.append(piece); });
-        QCOMPARE(fromBytes, written);
-    } catch (const Failure &failure) {
-        QCOMPARE(failure.number(), int(FailureNumber::InvalidProcedureCall));
-        const QString where = QString::fromLatin1(written);
-        QVERIFY2(written.startsWith("at ") && failure.description().contains(where),
-                 qPrintable(failure.description()));
-        QVERIFY(failure.description().contains(u"cannot represent"_s));
-    }
+            sink(QByteArrayView(utf8).sliced(from, to - from));
+        }
+    };
+    QByteArray fromBytes;
+    encodeItem({ wholeText(text).read, bytes }, TextEncoding::Utf8,
+               [&fromBytes](QByteArrayView piece) { fromBytes.append(piece); });
+    QCOMPARE(fromBytes, written);
 }
 
 void TestDocFormat::reading_data()
@@ -119,25 +107,17 @@ void TestDocFormat::reading_data()
 
     // Decoding: UTF-8, else every byte as a character of Windows-1252.
     row("only one BOM skipped", "\xef\xbb\xbf\xef\xbb\xbfz"_ba, { u"\ufeffz"_s });
-    row("invalid after a BOM keeps the BOM bytes", "\xef\xbb\xbf\xff"_ba,
-        { u"\u00ef\u00bb\u00bf\u00ff"_s });
     row("doubled marks, delimiters quoted", "\"a\"\"b,\r\nc\"\"\",x"_ba,
         { u"a\"b,\r\nc\""_s, u"x"_s });
     row("marks before line ends", "\"x\"\r\n\"y\"\n"_ba, { u"x"_s, u"y"_s });
-    row("two-, three- and four-byte characters", "\"\xc3\xa9\xe2\x82\xac\",\xf0\x9f\x98\x80\r\n"_ba,
-        { u"\u00e9\u20ac"_s, u"\U0001F600"_s });
     row("BOM alone", "\xef\xbb\xbf"_ba, {});
     row("truncated three-byte character", "ab\xe2\x82"_ba, { u"ab\u00e2\u201a"_s });
     row("invalid late", "\xc3\xa9 abcdefgh\xff"_ba, { u"\u00c3\u00a9 abcdefgh\u00ff"_s });
     row("encoded surrogate", "\xed\xa0\x80"_ba, { u"\u00ed\u00a0\u20ac"_s });
-    row("Windows-1252 with marks", "\"caf\xe9\",x"_ba, { u"caf\u00e9"_s, u"x"_s });
     // UTF-16: delimiters and marks are characters like any other, whatever their bytes.
     row("UTF-16 LE items", "\xff\xfe\"\0a\0,\0b\0\"\0\r\0\n\0c\0,\0"_ba, { u"a,b"_s, u"c"_s });
-    row("UTF-16 BE, a comma's byte inside a character",
-        "\xfe\xff\x00"
-        "a\x2c\x00\x00,\x00"
-        "b"_ba,
-        { u"a\u2c00"_s, u"b"_s });
+    row("UTF-16 BE, a comma's byte inside a character", "\xfe\xff\x00z\x2c\x00\x00,\x00y"_ba,
+        { u"z\u2c00"_s, u"y"_s });
     row("UTF-16 LE, unterminated", "\xff\xfe\"\0a\0"_ba, {}, pastEnd);
 }
 
@@ -204,20 +184,10 @@ void TestDocFormat::encodings_data()
     const QByteArray all = everyByte();
     // Its item (null here) is checked by its length: one character a byte.
     row("every byte", '"' + all + "\"\r\n", TextEncoding::Windows1252, QString());
-    row("UTF-16 LE of an odd length",
-        "\xff\xfe"
-        "a\0b"_ba,
-        TextEncoding::Windows1252,
-        u"\u00ff\u00fe"
-        "a\0b"_s,
-        "\"\xff\xfe"
-        "a\0b\"\r\n"_ba);
-    row("UTF-16 LE, lone surrogate",
-        "\xff\xfe\x3d\xd8"
-        "a\0"_ba,
-        TextEncoding::Windows1252, u"\u00ff\u00fe=\u00d8a\0"_s,
-        "\"\xff\xfe\x3d\xd8"
-        "a\0\"\r\n"_ba);
+    row("UTF-16 LE of an odd length", "\xff\xfez\0y"_ba, TextEncoding::Windows1252,
+        u"\u00ff\u00fez\0y"_s, "\"\xff\xfez\0y\"\r\n"_ba);
+    row("UTF-16 LE, lone surrogate", "\xff\xfe\x3d\xd8z\0"_ba, TextEncoding::Windows1252,
+        u"\u00ff\u00fe=\u00d8z\0"_s, "\"\xff\xfe\x3d\xd8z\0\"\r\n"_ba);
     row("UTF-16 BE, pair cut at the end", "\xfe\xff\xd8\x3d"_ba, TextEncoding::Windows1252,
         u"\u00fe\u00ff\u00d8="_s, "\"\xfe\xff\xd8\x3d\"\r\n"_ba);
     row("UTF-8 with BOM, invalid later", "\xef\xbb\xbf\xc3("_ba, TextEncoding::Windows1252,
@@ -271,16 +241,20 @@ void TestDocFormat::unstorable_data()
         << QString(70000, u'x') + u"\u4e2d"_s << TextEncoding::Windows1252 << 70001;
     QTest::addRow("CJK in UTF-16 BE") << u"\u4e2d"_s << TextEncoding::Utf16BE << 0;
     QTest::addRow("lone surrogate in UTF-16 LE") << u"a\xdc00"_s << TextEncoding::Utf16LE << 2;
+    QTest::addRow("lone high surrogate at the end") << u"a\xD83D"_s << TextEncoding::Utf8 << 2;
+    QTest::addRow("reversed pair") << u"\xDE00\xD83D"_s << TextEncoding::Utf8 << 1;
+    QTest::addRow("lone surrogate in a later piece")
+        << QString(100000, u'x') + QChar(0xDC00) << TextEncoding::Utf8 << 100001;
 }
 
-// What an encoding cannot store is told before writing, and writing it fails saying where.
+// What an encoding cannot store is told before writing, and writing it fails saying where; a
+// lone surrogate, which no encoding stores, is found only when writing.
 void TestDocFormat::unstorable()
 {
     QFETCH(QString, text);
     QFETCH(TextEncoding, encoding);
     QFETCH(int, at);
-    const bool surrogate = text.contains(QChar(0xDC00));
-    QCOMPARE(canStore(encoding, wholeText(text)), at == 0 || surrogate);
+    QCOMPARE(canStore(encoding, wholeText(text)), at == 0 || !text.isValidUtf16());
     QString description;
     QCOMPARE(failureOf([&] { encodeItem(text, encoding); }, &description),
              at ? int(FailureNumber::InvalidProcedureCall) : 0);

@@ -203,19 +203,17 @@ private:
         ::stat(doc.constData(), &before);
         if (how == u"changed") {
             writeBytes(path(u"doc.txt"_s), "\"another program\"\r\n");
-        } else if (how == u"touched") {
-            writeBytes(path(u"doc.txt"_s), "\"OLD\"\r\n");
-            struct timespec times[2] = { before.st_atim, before.st_mtim };
-            if (++times[1].tv_nsec == 1'000'000'000)
-                times[1] = { times[1].tv_sec + 1, 0 };
-            QCOMPARE(::utimensat(AT_FDCWD, doc.constData(), times, 0), 0);
-        } else if (how == u"time set back" || how == u"swapped") {
-            // The change time, which nobody can set, must move on from the file's.
-            QTRY_VERIFY(changeTimeNow()
-                        != before.st_ctim.tv_sec * 1'000'000'000LL + before.st_ctim.tv_nsec);
+        } else if (how == u"touched" || how == u"time set back" || how == u"swapped") {
+            // Touched: 1 ns later. Otherwise the change time, which nobody can set, must move on
+            // from the file's.
+            QTRY_VERIFY(how == u"touched"
+                        || changeTimeNow()
+                            != before.st_ctim.tv_sec * 1'000'000'000LL + before.st_ctim.tv_nsec);
             const QString other = how == u"swapped" ? path(u"other.txt"_s) : path(u"doc.txt"_s);
             writeBytes(other, "\"OLD\"\r\n");
-            const struct timespec times[2] = { before.st_atim, before.st_mtim };
+            struct timespec times[2] = { before.st_atim, before.st_mtim };
+            if (how == u"touched" && ++times[1].tv_nsec == 1'000'000'000)
+                times[1] = { times[1].tv_sec + 1, 0 };
             QCOMPARE(::utimensat(AT_FDCWD, encoded(other).constData(), times, 0), 0);
             if (how == u"swapped") {
                 QVERIFY(QFile::remove(path(u"doc.txt"_s)));
@@ -467,12 +465,8 @@ void TestFileCommands::encodingKept_data()
                            << "\"caf\xc3\xa9\r\nz\"\r\n"_ba << false;
     QTest::addRow("UTF-8 with BOM") << bom + "caf\xc3\xa9" << bom + "\"caf\xc3\xa9\r\nz\"\r\n"
                                     << false;
-    QTest::addRow("UTF-16 LE") << utf16(u"a,\u20ac"_s, false)
-                               << utf16(u"\"a\r\n\u20ac\r\nz\"\r\n"_s, false) << false;
     QTest::addRow("UTF-16 BE, save as")
         << utf16(u"\U0001F600"_s, true) << utf16(u"\"\U0001F600\r\nz\"\r\n"_s, true) << true;
-    QTest::addRow("Windows-1252, save as") << "\x93hi\x94 \x80"_ba
-                                           << "\"\x93hi\x94 \x80\r\nz\"\r\n"_ba << true;
     const QByteArray all = everyByte();
     QTest::addRow("every byte") << all << '"' + all + "\r\nz\"\r\n" << false;
 }
@@ -589,16 +583,14 @@ void TestFileCommands::dropped()
     QWidget *const viewport = f.text().viewport();
     const QPoint at = viewport->rect().center();
     const Qt::DropActions actions = Qt::CopyAction | Qt::MoveAction;
-    QDragEnterEvent enter(at, actions, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(viewport, &enter);
-    QVERIFY(enter.isAccepted());
-    QDragMoveEvent move(at, actions, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(viewport, &move);
-    QVERIFY(move.isAccepted());
-    QDropEvent drop(at, actions, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(viewport, &drop);
-    QVERIFY(drop.isAccepted());
-    QCOMPARE(drop.dropAction(), Qt::CopyAction);
+    const auto send = [&](QDropEvent &&event) {
+        QApplication::sendEvent(viewport, &event);
+        QVERIFY(event.isAccepted());
+        QCOMPARE(event.dropAction(), Qt::CopyAction);
+    };
+    send(QDragEnterEvent(at, actions, &data, Qt::LeftButton, Qt::NoModifier));
+    send(QDragMoveEvent(at, actions, &data, Qt::LeftButton, Qt::NoModifier));
+    send(QDropEvent(at, actions, &data, Qt::LeftButton, Qt::NoModifier));
 
     QTRY_COMPARE(f.messageBoxes.calls.size(), replies.size());
     QTRY_COMPARE(f.text().text(), text);

@@ -549,15 +549,10 @@ void TestRecovery::journalGoesWhenTheTextIsSafe()
     editor.journal.flush();
     QCOMPARE(journalFiles(editor.stateHome.path()).size(), 1);
     editor.messageBoxes.replies = { MessageBoxes::Yes };
-    if (command == u"save") {
-        editor.dialog.fileAnswers = { file };
-        editor.form.File_Save_Click();
-    } else if (command == u"new") {
-        editor.form.File_New_Click();
-    } else {
-        editor.dialog.fileAnswers = { file };
-        editor.form.File_Open_Click();
-    }
+    editor.dialog.fileAnswers = { file };
+    command == u"save"      ? editor.form.File_Save_Click()
+        : command == u"new" ? editor.form.File_New_Click()
+                            : editor.form.File_Open_Click();
     QVERIFY(!editor.form.textChanged());
     editor.journal.flush();
     QCOMPARE(journalFiles(editor.stateHome.path()), QStringList());
