@@ -10,6 +10,7 @@
 
 class CaretStatus;
 class MessageBoxes;
+class QProgressBar;
 class QSessionManager;
 
 // The main window: built from a window description, it raises the description's events
@@ -42,6 +43,11 @@ public:
 
     bool hasEnded() const { return m_ended; }
 
+    // The share of long work done, in a strip over the foot of the client area; hidden, the
+    // window is exactly as it was.
+    void showProgress(int percent);
+    void hideProgress();
+
 protected:
     void closeEvent(QCloseEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
@@ -65,6 +71,7 @@ private:
     QtFindDialog *m_findDialog;
     // Made when first shown: until then the window is laid out as if there were none.
     CaretStatus *m_caretStatus = nullptr;
+    QProgressBar *m_progress = nullptr; // made when first needed
     QHash<QString, QAction *> m_menuItems;
     std::function<void()> m_resize;
     std::function<void()> m_shown;

@@ -125,10 +125,13 @@ void QtTextArea::readUtf8(const Utf8Sink &sink) const
     });
 }
 
+// The window takes events while a long Open runs; the text is not laid out until the load
+// ends, so the text box shows nothing new until then.
 void QtTextArea::beginLoad()
 {
     ProgramEdit edit(this);
     TextView::beginLoad();
+    setUpdatesEnabled(false);
 }
 
 // Positions are counted in int: a longer text could be neither selected nor copied whole.
@@ -145,6 +148,7 @@ void QtTextArea::appendLoaded(QByteArrayView utf8)
 void QtTextArea::endLoad()
 {
     ProgramEdit edit(this);
+    setUpdatesEnabled(true);
     TextView::endLoad();
 }
 
