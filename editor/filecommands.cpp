@@ -135,8 +135,11 @@ void Form1::openFile(const QString &fileName)
 // neither as one string nor as the file's bytes.
 TextSource Form1::documentText()
 {
-    return { [this](const TextSink &sink) { Text1.readText(sink); },
-             [this](const Utf8Sink &sink) { Text1.readUtf8(sink); } };
+    TextSource text { [this](const TextSink &sink) { Text1.readText(sink); },
+                      [this](const Utf8Sink &sink) { Text1.readUtf8(sink); } };
+    text.length = Text1.textLength();
+    text.utf8Length = Text1.utf8Length();
+    return text;
 }
 
 void Form1::saveDocument(TextEncoding encoding)

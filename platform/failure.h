@@ -10,6 +10,7 @@ namespace FailureNumber {
 enum : int {
     InvalidProcedureCall = 5,
     OutOfMemory = 7,
+    UserInterrupt = 18, // the user stopped the work (Escape)
     BadFileNameOrNumber = 52,
     FileNotFound = 53,
     BadFileMode = 54,

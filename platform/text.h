@@ -37,6 +37,10 @@ struct TextSource
     // A source that keeps its text as UTF-8 hands its bytes over too, which spares decoding and
     // encoding them again where UTF-8 is written; empty otherwise.
     std::function<void(const Utf8Sink &)> readUtf8;
+    // How much each way hands over in all, when the source knows it, so that long work can show
+    // its share done: characters (UTF-16 units) and bytes.
+    qint64 length = -1;
+    qint64 utf8Length = -1;
 };
 
 // A text already held whole, as one piece; the text must outlive the source.

@@ -26,6 +26,8 @@ public:
     virtual void readText(const TextSink &sink) const = 0;
     // The same as UTF-8, straight from where the text is kept.
     virtual void readUtf8(const Utf8Sink &sink) const = 0;
+    // The bytes readUtf8() hands over, without reading them.
+    virtual qint64 utf8Length() const = 0;
 
     // A whole new text given in runs as a file is read, never a user edit nor an undo step:
     // beginLoad() empties the text, appendLoaded() adds UTF-8 (line breaks in any form) to its end,

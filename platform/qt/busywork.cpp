@@ -1,13 +1,14 @@
 #include "busywork.h"
 
-#include <QCoreApplication>
+#include "qtform.h"
+
+#include <QApplication>
 #include <QCursor>
-#include <QGuiApplication>
 #include <QKeyEvent>
 
-namespace {
+#include <algorithm>
 
-constexpr qint64 QuietMilliseconds = 200;
+namespace {
 
 bool isUserInput(QEvent::Type type)
 {
@@ -36,9 +37,26 @@ bool isUserInput(QEvent::Type type)
     }
 }
 
+// The program's window the work is done for: the active one's main window, or the one shown.
+QtForm *mainWindow()
+{
+    for (QWidget *widget = QApplication::activeWindow(); widget; widget = widget->parentWidget()) {
+        if (auto *form = qobject_cast<QtForm *>(widget))
+            return form;
+    }
+    for (QWidget *widget : QApplication::topLevelWidgets()) {
+        auto *form = qobject_cast<QtForm *>(widget);
+        if (form && form->isVisible())
+            return form;
+    }
+    return nullptr;
+}
+
 } // namespace
 
-BusyWork::BusyWork()
+BusyWork::BusyWork() : BusyWork(Pace()) { }
+
+BusyWork::BusyWork(Pace pace) : m_pace(pace)
 {
     m_clock.start();
     QCoreApplication::instance()->installEventFilter(this);
@@ -47,20 +65,38 @@ BusyWork::BusyWork()
 BusyWork::~BusyWork()
 {
     QCoreApplication::instance()->removeEventFilter(this);
+    if (m_window)
+        m_window->hideProgress();
     if (m_busyPointer)
         QGuiApplication::restoreOverrideCursor();
 }
 
-bool BusyWork::keepGoing()
+bool BusyWork::keepGoing() { return keepGoing(0, 0); }
+
+bool BusyWork::keepGoing(qint64 done, qint64 total)
 {
-    if (m_clock.elapsed() < QuietMilliseconds)
+    const qint64 now = m_clock.elapsed();
+    if (m_stopped || now < m_pace.quiet.count())
         return !m_stopped;
+    if (m_lastEvents >= 0 && now - m_lastEvents < m_pace.events.count())
+        return true;
+    m_lastEvents = now;
     if (!m_busyPointer) {
         QGuiApplication::setOverrideCursor(Qt::WaitCursor);
         m_busyPointer = true;
     }
+    if (total > 0 && now >= m_pace.progress.count())
+        showShare(done, total);
     QCoreApplication::processEvents(QEventLoop::AllEvents);
     return !m_stopped;
+}
+
+void BusyWork::showShare(qint64 done, qint64 total)
+{
+    if (!m_window)
+        m_window = mainWindow();
+    if (m_window)
+        m_window->showProgress(int(std::clamp<qint64>(done * 100 / total, 0, 100)));
 }
 
 bool BusyWork::eventFilter(QObject *watched, QEvent *event)

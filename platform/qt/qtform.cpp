@@ -13,6 +13,7 @@
 #include <QLayout>
 #include <QMenu>
 #include <QMenuBar>
+#include <QProgressBar>
 #include <QScreen>
 #include <QStatusBar>
 #include <QTimer>
@@ -235,6 +236,32 @@ void QtForm::setStatusEncoding(const QString &name)
     m_encodingName = name;
     if (m_encoding)
         m_encoding->setText(name);
+}
+
+// Over the client area rather than in the layout: showing it resizes nothing, so no resize event
+// reaches the handlers in the middle of the work.
+void QtForm::showProgress(int percent)
+{
+    if (!m_progress) {
+        m_progress = new QProgressBar(m_client);
+        m_progress->setObjectName(objectName() + QStringLiteral("_Progress"));
+        m_progress->setRange(0, 100);
+        // Opaque, so that its repaints leave the text box beneath alone.
+        m_progress->setAutoFillBackground(true);
+    }
+    const int height = m_progress->sizeHint().height();
+    m_progress->setGeometry(0, m_client->height() - height, m_client->width(), height);
+    if (m_progress->isHidden()) {
+        m_progress->raise();
+        m_progress->show();
+    }
+    m_progress->setValue(percent);
+}
+
+void QtForm::hideProgress()
+{
+    if (m_progress)
+        m_progress->hide();
 }
 
 void QtForm::endProgram()

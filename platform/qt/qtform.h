@@ -11,6 +11,7 @@
 class CaretStatus;
 class MessageBoxes;
 class QLabel;
+class QProgressBar;
 class QSessionManager;
 
 // The main window: built from a window description, it raises the description's events
@@ -44,6 +45,11 @@ public:
 
     bool hasEnded() const { return m_ended; }
 
+    // The share of long work done, in a strip over the foot of the client area; hidden, the
+    // window is exactly as it was.
+    void showProgress(int percent);
+    void hideProgress();
+
 protected:
     void closeEvent(QCloseEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
@@ -69,6 +75,7 @@ private:
     CaretStatus *m_caretStatus = nullptr;
     QLabel *m_encoding = nullptr; // made with the status bar
     QString m_encodingName;
+    QProgressBar *m_progress = nullptr; // made when first needed
     QHash<QString, QAction *> m_menuItems;
     std::function<void()> m_resize;
     std::function<void()> m_shown;

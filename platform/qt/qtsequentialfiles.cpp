@@ -153,6 +153,47 @@ ReadBytes readerOf(QFile &file, const QString &path)
     };
 }
 
+Failure readingStopped(const QString &path)
+{
+    return Failure(FailureNumber::UserInterrupt,
+                   u"User interrupt occurred: the reading of %1 was stopped. The text read so far "
+                   "belongs to no file."_s.arg(shown(path)));
+}
+
+Failure savingStopped(const QString &path)
+{
+    return Failure(FailureNumber::UserInterrupt,
+                   u"User interrupt occurred: the saving of %1 was stopped. The file on disk was "
+                   "not changed."_s.arg(shown(path)));
+}
+
+// The text as it is handed over, with the work told before each piece how far it has come, in
+// the share of the whole the source said it holds (0 when it did not say).
+TextSource watched(const TextSource &text, const std::function<void(qint64, qint64)> &before)
+{
+    TextSource source([&text, before](const TextSink &sink) {
+        qint64 done = 0;
+        text.read([&](QStringView piece) {
+            before(done, std::max<qint64>(text.length, 0));
+            done += piece.size();
+            sink(piece);
+        });
+    });
+    if (text.readUtf8) {
+        source.readUtf8 = [&text, before](const Utf8Sink &sink) {
+            qint64 done = 0;
+            text.readUtf8([&](QByteArrayView piece) {
+                before(done, std::max<qint64>(text.utf8Length, 0));
+                done += piece.size();
+                sink(piece);
+            });
+        };
+    }
+    source.length = text.length;
+    source.utf8Length = text.utf8Length;
+    return source;
+}
+
 Failure unterminatedItem(const QString &path)
 {
     return Failure(
@@ -386,7 +427,20 @@ void QtSequentialFiles::readAllItems(qint16 number, const QString &lineBreak,
     OpenFile &file = openFile(number, Mode::Input);
     try {
         if (file.unread) {
-            file.encoding = scanDocument(readerOf(*file.unread, file.path), lineBreak, sink);
+            // The file is read twice, to settle its encoding and then its items.
+            const qint64 total = 2 * file.unread->size();
+            const ReadBytes read = readerOf(*file.unread, file.path);
+            BusyWork work(m_pace);
+            qint64 taken = 0;
+            const ReadBytes watchedRead = [&](qint64 offset, char *buffer, qsizetype count) {
+                // Asked between reads, so that every stretch read before Escape is handed over.
+                if (taken > 0 && !work.keepGoing(taken, total))
+                    throw readingStopped(file.path);
+                const qsizetype got = read(offset, buffer, count);
+                taken += got;
+                return got;
+            };
+            file.encoding = scanDocument(watchedRead, lineBreak, sink);
             file.unread.reset();
             return;
         }
@@ -408,7 +462,12 @@ void QtSequentialFiles::writeItem(qint16 number, const TextSource &text)
 {
     OpenFile &file = openFile(number, Mode::Output);
     try {
-        encodeItem(text, file.encoding,
+        BusyWork work(m_pace);
+        const auto goOn = [&work, &file](qint64 done, qint64 total) {
+            if (!work.keepGoing(done, total))
+                throw savingStopped(file.path);
+        };
+        encodeItem(watched(text, goOn), file.encoding,
                    [&file](QByteArrayView piece) { file.output->write(piece); });
     } catch (const Failure &failure) {
         releaseAndThrow(number, failure);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "busywork.h"
 #include "sequentialfiles.h"
 
 #include <array>
@@ -20,6 +21,10 @@ class StateFolder;
 // state folder beforehand (by default $XDG_STATE_HOME/quorvex), so that one cut short is put right
 // at the next start.
 //
+// Reading in bulk and writing are long work (BusyWork): the window repaints and shows the share
+// done, and Escape stops them with a UserInterrupt failure: a reading keeps what it handed over, a
+// writing leaves the file on disk as it was.
+//
 // Any failure raised by an operation on an open number closes that number (output cancelled)
 // before it is thrown. Opening under a number that is already open fails without touching the
 // file that holds it.
@@ -39,6 +44,9 @@ public:
     // Saves record their steps in the given state folder, or in the default one.
     explicit QtSequentialFiles(std::shared_ptr<StateFolder> state = nullptr);
     ~QtSequentialFiles() override;
+
+    // How soon long reading and writing answer Escape and show their progress.
+    void setPace(BusyWork::Pace pace) { m_pace = pace; }
 
     qint16 freeFile() override;
     void openForInput(const QString &path, qint16 number) override;
@@ -70,4 +78,5 @@ private:
     // Before the files: a save still open when this goes records its end there.
     std::shared_ptr<StateFolder> m_state;
     std::array<std::unique_ptr<OpenFile>, HighestNumber + 1> m_files;
+    BusyWork::Pace m_pace;
 };

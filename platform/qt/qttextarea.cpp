@@ -125,10 +125,13 @@ void QtTextArea::readUtf8(const Utf8Sink &sink) const
     });
 }
 
+// The window takes events while a long Open runs; the text is not laid out until the load
+// ends, so the text box shows nothing new until then.
 void QtTextArea::beginLoad()
 {
     ProgramEdit edit(this);
     TextView::beginLoad();
+    setUpdatesEnabled(false);
 }
 
 void QtTextArea::appendLoaded(QByteArrayView utf8) { TextView::appendLoaded(utf8); }
@@ -136,6 +139,7 @@ void QtTextArea::appendLoaded(QByteArrayView utf8) { TextView::appendLoaded(utf8
 void QtTextArea::endLoad()
 {
     ProgramEdit edit(this);
+    setUpdatesEnabled(true);
     TextView::endLoad();
 }
 

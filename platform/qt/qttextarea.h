@@ -30,6 +30,7 @@ public:
     void setText(const QString &text) override;
     qsizetype textLength() const override;
     void readText(const TextSink &sink) const override { buffer().readText(sink); }
+    qint64 utf8Length() const override { return buffer().byteLength(); }
     void readUtf8(const Utf8Sink &sink) const override;
     void beginLoad() override;
     void appendLoaded(QByteArrayView utf8) override;

@@ -1,0 +1,221 @@
+// Long Open and Save show their share done in the window, and Escape stops them: an Open keeps
+// what it read and belongs to no file, a Save leaves the file on disk as it was.
+#include "editorfixture.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProgressBar>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+using namespace std::chrono_literals;
+
+namespace {
+
+// Lines of words, one item each: about 4 MB, four reads of the file per pass.
+QString longText()
+{
+    QString text;
+    for (int line = 0; line < 60'000; ++line)
+        text += u"line %1 of words that fill the file up to its size\r\n"_s.arg(line, 6);
+    return text;
+}
+
+QByteArray fileBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : "<missing>"_ba;
+}
+
+void writeBytes(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+        qFatal("cannot write %s", qPrintable(path));
+}
+
+// Plays the user: watches the window's progress strip and presses Escape once it shows the
+// share given (never when negative). Records every share shown.
+struct EscapeAt
+{
+    EscapeAt(EditorFixture &f, int percent) : f(f)
+    {
+        // Every slice takes events and shows its share, so that the test decides where it stops.
+        f.files.setPace({ 0ms, 0ms, 0ms });
+        f.window.showProgress(0);
+        f.window.hideProgress();
+        bar = f.window.findChild<QProgressBar *>(f.window.objectName() + u"_Progress"_s);
+        if (!bar)
+            qFatal("the window has no progress strip");
+        QObject::connect(bar, &QProgressBar::valueChanged, bar, [this, percent](int value) {
+            shares.append(value);
+            shownWhileWorking = shownWhileWorking && bar->isVisible();
+            if (percent >= 0 && value >= percent && !pressed) {
+                pressed = true;
+                QTest::keyClick(&this->f.text(), Qt::Key_Escape);
+            }
+        });
+    }
+
+    EditorFixture &f;
+    QProgressBar *bar = nullptr;
+    QList<int> shares;
+    bool shownWhileWorking = true;
+    bool pressed = false;
+};
+
+QString described(const QList<ScriptedMessageBoxes::Call> &calls)
+{
+    QStringList shown;
+    for (const auto &call : calls)
+        shown.append(call.title + u": "_s + call.prompt);
+    return shown.join(u" | "_s);
+}
+
+// One failure box, numbered as a stop by the user, naming the file.
+bool reportedStop(const QList<ScriptedMessageBoxes::Call> &calls, const QString &path)
+{
+    return calls.size() == 1 && calls[0].title == u"18"_s
+        && calls[0].prompt.startsWith(u"User interrupt occurred: "_s)
+        && calls[0].prompt.contains(QDir::toNativeSeparators(path));
+}
+
+} // namespace
+
+class TestProgress : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void escapeStopsOpen_data();
+    void escapeStopsOpen();
+    void escapeStopsSave_data();
+    void escapeStopsSave();
+};
+
+void TestProgress::escapeStopsOpen_data()
+{
+    QTest::addColumn<int>("escapeAt"); // share at which Escape is pressed; -1 never
+    QTest::addColumn<bool>("textKept"); // some of the file's text was handed over before it
+
+    QTest::addRow("Escape while the encoding is settled") << 0 << false;
+    QTest::addRow("Escape half way through the items") << 75 << true;
+    QTest::addRow("no Escape: the Open ends") << -1 << true;
+}
+
+void TestProgress::escapeStopsOpen()
+{
+    QFETCH(int, escapeAt);
+    QFETCH(bool, textKept);
+
+    QTemporaryDir folder;
+    const QString path = folder.filePath(u"long.txt"_s);
+    const QString text = longText();
+    writeBytes(path, text.toUtf8());
+    EditorFixture f;
+    f.start();
+    f.text().setText(u"earlier document"_s);
+    EscapeAt user(f, escapeAt);
+    f.dialog.fileAnswers = { path };
+
+    f.form.File_Open_Click();
+
+    const bool stopped = escapeAt >= 0;
+    QVERIFY(!user.shares.isEmpty());
+    QVERIFY(user.shownWhileWorking);
+    QVERIFY2(std::is_sorted(user.shares.begin(), user.shares.end()), "the share went back");
+    QVERIFY(user.shares.last() <= 100);
+    QVERIFY(user.bar->isHidden());
+    QCOMPARE(user.pressed, stopped);
+    const QString shown = f.text().text();
+    QCOMPARE(!shown.isEmpty(), textKept);
+    QVERIFY2(text.startsWith(shown), "the text kept is not what the file begins with");
+    QVERIFY(f.text().textLength() > 0 || !textKept);
+    QCOMPARE(shown.size() < text.size(), stopped);
+    if (!stopped) {
+        QCOMPARE(f.messageBoxes.calls.size(), 0);
+        QCOMPARE(f.form.currentFile(), path);
+        return;
+    }
+    // The failed-Open state: the text belongs to no file, and nothing asks to save it.
+    QVERIFY2(reportedStop(f.messageBoxes.calls, path), qPrintable(described(f.messageBoxes.calls)));
+    QCOMPARE(f.form.currentFile(), QString());
+    QVERIFY(!f.form.textChanged());
+    QCOMPARE(f.window.caption(), u"Quorvex : Reading the file %1..."_s.arg(path));
+    QCOMPARE(fileBytes(path), text.toUtf8());
+    // The number was given back: the next Open runs.
+    f.files.setPace({});
+    f.dialog.fileAnswers = { path };
+    f.form.File_Open_Click();
+    QCOMPARE(f.form.currentFile(), path);
+    QCOMPARE(f.text().textLength(), text.size());
+}
+
+void TestProgress::escapeStopsSave_data()
+{
+    QTest::addColumn<bool>("saveAs"); // to a new file rather than over the document's own
+    QTest::addColumn<int>("escapeAt");
+
+    QTest::addRow("Save, Escape at once") << false << 0;
+    QTest::addRow("Save, Escape half way") << false << 50;
+    QTest::addRow("Save As a new file, Escape half way") << true << 50;
+    QTest::addRow("Save, no Escape") << false << -1;
+}
+
+void TestProgress::escapeStopsSave()
+{
+    QFETCH(bool, saveAs);
+    QFETCH(int, escapeAt);
+
+    QTemporaryDir folder;
+    const QString path = folder.filePath(u"doc.txt"_s);
+    const QString target = saveAs ? folder.filePath(u"new.txt"_s) : path;
+    const QByteArray before = "\"short\"\r\n"_ba;
+    writeBytes(path, before);
+    EditorFixture f;
+    f.start();
+    f.dialog.fileAnswers = { path };
+    f.form.File_Open_Click();
+    QCOMPARE(f.form.currentFile(), path);
+    const QString text = longText() + u"é and 😀 cost more bytes than characters"_s;
+    f.text().setText(text);
+    f.form.Text1_KeyPress(qint16('x'));
+    QVERIFY(f.form.textChanged());
+    const QString captionBefore = f.window.caption();
+    const QStringList entriesBefore = QDir(folder.path()).entryList(QDir::Files);
+    EscapeAt user(f, escapeAt);
+
+    if (saveAs) {
+        f.dialog.fileAnswers = { target };
+        f.form.File_Save_As_Click();
+    } else {
+        f.form.File_Save_Click();
+    }
+
+    QVERIFY(!user.shares.isEmpty());
+    QVERIFY(user.shownWhileWorking);
+    QVERIFY2(std::is_sorted(user.shares.begin(), user.shares.end()), "the share went back");
+    QVERIFY(user.bar->isHidden());
+    if (escapeAt < 0) {
+        // The share follows what was handed over of the whole, and so reaches the end.
+        QVERIFY2(user.shares.last() >= 95, qPrintable(QString::number(user.shares.last())));
+        QCOMPARE(f.messageBoxes.calls.size(), 0);
+        QVERIFY(!f.form.textChanged());
+        QCOMPARE(fileBytes(path).size(), f.text().text().toUtf8().size() + 4);
+        return;
+    }
+    QVERIFY2(reportedStop(f.messageBoxes.calls, target),
+             qPrintable(described(f.messageBoxes.calls)));
+    // Nothing on disk changed, nothing was left beside the file, and the document still holds
+    // its changes under its own name.
+    QCOMPARE(fileBytes(path), before);
+    QCOMPARE(QDir(folder.path()).entryList(QDir::Files), entriesBefore);
+    QVERIFY(f.form.textChanged());
+    QCOMPARE(f.form.currentFile(), path);
+    QCOMPARE(f.window.caption(), captionBefore);
+    QVERIFY(f.text().text().startsWith(text));
+}
+
+QTEST_MAIN(TestProgress)
+#include "tst_progress.moc"
