@@ -3,14 +3,12 @@
 # another program sees it.
 # Usage: test_clipboard.sh <quorvex binary> <screenshot folder>
 . "$(dirname "$0")/common.sh"
-RW_SHOT_DIR=${2:-.}
 rw_need xclip
 rw_start "$1"
 
 # Waits until the clipboard holds exactly $1 (the empty text: no text at all).
 expect_clipboard() {
-    rw_wait_for 10 sh -c '[ "$(xclip -o -selection clipboard 2>/dev/null)" = "$1" ]' _ "$1" \
-        || rw_fail "$2: clipboard holds '$(xclip -o -selection clipboard 2>/dev/null)', expected '$1'"
+    rw_wait_for 10 rw_clipboard_is "$1" || rw_fail "$2: clipboard holds '$(rw_clipboard)', expected '$1'"
 }
 
 # Another program offers the text; xclip serves it in the foreground until it loses the clipboard.

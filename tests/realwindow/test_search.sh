@@ -3,30 +3,14 @@
 # the text is read back through the X clipboard.
 # Usage: test_search.sh <quorvex binary> <screenshot folder>
 . "$(dirname "$0")/common.sh"
-RW_SHOT_DIR=${2:-.}
 rw_need xclip
 rw_start "$1"
-
-# Copies the whole text until the clipboard holds exactly $1 (a button pressed by its mnemonic
-# clicks a moment later).
-copied_is() {
-    rw_activate
-    rw_key ctrl+a ctrl+c
-    rw_wait_for 1 sh -c '[ "$(xclip -o -selection clipboard 2>/dev/null)" = "$1" ]' _ "$1"
-}
-expect_text() {
-    local tries
-    for tries in 1 2 3 4 5; do
-        copied_is "$1" && return 0
-    done
-    rw_fail "$2: the text is '$(xclip -o -selection clipboard 2>/dev/null)', expected '$1'"
-}
 
 rw_type "alpha beta alpha"
 rw_key Return
 rw_type "gamma alpha"
 TEXT=$'alpha beta alpha\r\ngamma alpha'
-expect_text "$TEXT" "typing"
+rw_expect_text "$TEXT" "typing"
 
 # Find: Return in the dialog finds the first match, which typing then replaces.
 rw_key ctrl+Home ctrl+f
@@ -35,9 +19,9 @@ rw_type "alpha"
 rw_key Return Escape
 rw_activate
 rw_type "X"
-expect_text $'X beta alpha\r\ngamma alpha' "typing over the found match"
+rw_expect_text $'X beta alpha\r\ngamma alpha' "typing over the found match"
 rw_key ctrl+z
-expect_text "$TEXT" "undoing the typing"
+rw_expect_text "$TEXT" "undoing the typing"
 
 # Replace: Return finds the first match, Replace replaces it and finds the next.
 rw_key ctrl+Home ctrl+h
@@ -47,16 +31,16 @@ rw_type "alpha"
 rw_key Tab
 rw_type "omega"
 rw_key Return alt+r
-expect_text $'omega beta alpha\r\ngamma alpha' "Replace"
+rw_expect_text $'omega beta alpha\r\ngamma alpha' "Replace"
 
 # Replace All, then one undo takes all of it back.
 rw_key ctrl+h
 rw_dialog "^Replace$"
 rw_key alt+a
-expect_text $'omega beta omega\r\ngamma omega' "Replace All"
+rw_expect_text $'omega beta omega\r\ngamma omega' "Replace All"
 rw_screenshot search-replaced
 rw_key ctrl+z
-expect_text $'omega beta alpha\r\ngamma alpha' "undoing Replace All"
+rw_expect_text $'omega beta alpha\r\ngamma alpha' "undoing Replace All"
 
 # Go To Line puts the caret at the start of the line.
 rw_key ctrl+Home ctrl+g
@@ -66,7 +50,7 @@ rw_type "2"
 rw_key Return
 rw_activate
 rw_type "Z"
-expect_text $'omega beta alpha\r\nZgamma alpha' "Go To Line"
+rw_expect_text $'omega beta alpha\r\nZgamma alpha' "Go To Line"
 
 rw_running || rw_fail "the program ended"
 rw_expect_title "Quorvex - Blank.txt"
