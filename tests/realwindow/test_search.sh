@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Find, Replace, Replace All, undo and Go To Line through the real dialogs, from the keyboard;
-# the text is read back through the X clipboard.
+# the text is read back through the X clipboard, where Cut leaves it for other programs.
 # Usage: test_search.sh <quorvex binary> <screenshot folder>
 . "$(dirname "$0")/common.sh"
 rw_need xclip
@@ -52,7 +52,19 @@ rw_activate
 rw_type "Z"
 rw_expect_text $'omega beta alpha\r\nZgamma alpha' "Go To Line"
 
+# Cut: another program still reads the text once it has left the document; a copy of nothing
+# then empties the clipboard.
+expect_clipboard() {
+    rw_wait_for 10 rw_clipboard_is "$1" || rw_fail "$2: clipboard holds '$(rw_clipboard)', expected '$1'"
+}
+rw_key ctrl+End
+rw_type "!"
+rw_key ctrl+a ctrl+x
+expect_clipboard $'omega beta alpha\r\nZgamma alpha!' "Ctrl+A Ctrl+X"
+rw_key ctrl+a ctrl+c
+expect_clipboard "" "Ctrl+A Ctrl+C after cutting everything"
+
 rw_running || rw_fail "the program ended"
 rw_expect_title "Quorvex - Blank.txt"
 rw_screenshot search
-echo "PASS: found, replaced one and all, undid, went to a line"
+echo "PASS: found, replaced one and all, undid, went to a line, cut"
