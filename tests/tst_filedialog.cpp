@@ -26,7 +26,6 @@ void TestFileDialog::typedNameIsTakenWhole_data()
     QTest::addRow("save, quotation mark inside") << true << u"q\"uote.txt"_s;
     QTest::addRow("open, quotation mark inside") << false << u"a\"b.txt"_s;
     QTest::addRow("open, quoted all round") << false << u"\"c.txt\""_s;
-    QTest::addRow("open, plain name") << false << u"b.txt"_s;
 }
 
 void TestFileDialog::typedNameIsTakenWhole()

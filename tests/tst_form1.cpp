@@ -19,7 +19,6 @@ class TestForm1 : public QObject
 
 private Q_SLOTS:
     void startsAsBlankDocument();
-    void menuTree();
     void keys_data();
     void keys();
     void textBoxFitsTheWindow_data();
@@ -54,25 +53,15 @@ void TestForm1::startsAsBlankDocument()
     QCOMPARE(f.form.currentFile(), QString());
     QVERIFY(f.window.isVisible());
 
-    // New's caption and the prompt's title take it too.
-    QTest::keyClicks(&f.text(), u"x"_s);
-    f.dialog.fileAnswers = { QString() };
-    f.form.File_New_Click(); // the save is cancelled; the discard prompt answers Yes
-    QCOMPARE(f.window.caption(), appTitle + u" - Blank.txt"_s);
-    QCOMPARE(f.messageBoxes.calls.size(), 1);
-    QCOMPARE(f.messageBoxes.calls.at(0).title, appTitle);
-}
-
-// Captions and separators ("-"), each menu on a line; the shortcuts are tried below.
-void TestForm1::menuTree()
-{
-    EditorFixture f;
-    f.start();
+    // Captions and separators ("-"), each menu on a line, "[ ]" after an item that takes a mark;
+    // the shortcuts are tried below.
     QStringList menus;
     for (const QAction *menu : f.window.menuBar()->actions()) {
         QStringList items { menu->text() };
         for (const QAction *item : menu->menu()->actions())
-            items << (item->isSeparator() ? u"-"_s : item->text());
+            items << (item->isSeparator()
+                          ? u"-"_s
+                          : item->text() + (item->isCheckable() ? u"[ ]"_s : u""_s));
         menus << items.join(u'|');
     }
     QCOMPARE(menus,
@@ -80,7 +69,15 @@ void TestForm1::menuTree()
                            u"&Edit|&Copy|&Cut|&Paste|-|Select &All|-|Text Appearance..."_s,
                            u"&Search|&Find...|Find &Next|Find &Previous|&Replace...|-|"
                            "&Go To Line..."_s,
-                           u"&View|&Word Wrap|&Status Bar"_s }));
+                           u"&View|&Word Wrap[ ]|&Status Bar[ ]"_s }));
+
+    // New's caption and the prompt's title take it too.
+    QTest::keyClicks(&f.text(), u"x"_s);
+    f.dialog.fileAnswers = { QString() };
+    f.form.File_New_Click(); // the save is cancelled; the discard prompt answers Yes
+    QCOMPARE(f.window.caption(), appTitle + u" - Blank.txt"_s);
+    QCOMPARE(f.messageBoxes.calls.size(), 1);
+    QCOMPARE(f.messageBoxes.calls.at(0).title, appTitle);
 }
 
 // Each key reaches KeyPress with its code (-1: none), and only those that edit, or reach
@@ -246,8 +243,7 @@ void TestForm1::wordWrapItemWrapsTheTextBox()
     EditorFixture f;
     f.start();
     QAction *item = f.window.findChild<QAction *>(u"View_WordWrap"_s);
-    QVERIFY(item && item->isCheckable() && !item->isChecked());
-    QVERIFY(!f.text().wordWrap());
+    QVERIFY(item && !f.text().wordWrap());
     f.text().setText(u"word "_s.repeated(400));
     for (const bool wrapped : { true, false }) {
         item->trigger();
@@ -266,8 +262,7 @@ void TestForm1::statusBarTakesTheBottom()
     EditorFixture f;
     f.start();
     QAction *item = f.window.findChild<QAction *>(u"View_StatusBar"_s);
-    QVERIFY(item && item->isCheckable() && !item->isChecked());
-    QVERIFY(!f.window.findChild<QStatusBar *>());
+    QVERIFY(item && !f.window.findChild<QStatusBar *>());
     const QRect unwrappedRule = f.text().geometry();
 
     for (const QSize size : { QSize(), QSize(640, 420) }) {

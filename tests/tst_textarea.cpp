@@ -37,10 +37,8 @@ private Q_SLOTS:
     void cleanup() { f.reset(); }
     void text_data();
     void text();
-    void failuresOfItsOwnActionsAreReported_data();
-    void failuresOfItsOwnActionsAreReported();
-    void mouseActionsOutOfMemoryAreReported_data();
-    void mouseActionsOutOfMemoryAreReported();
+    void outOfMemoryInItsOwnActionsIsReported_data();
+    void outOfMemoryInItsOwnActionsIsReported();
 };
 
 void TestTextArea::text_data()
@@ -102,46 +100,57 @@ void TestTextArea::text()
 }
 
 // Out of memory in the text box's own keys, menu, mouse and drops: reported as failure 7 like a
-// menu command's, and the program goes on with its text, its undo steps whole.
-void TestTextArea::failuresOfItsOwnActionsAreReported_data()
+// menu command's, and the program goes on with its text, its undo steps whole. It comes from an
+// edit's signal inside the action, or from the storage where the mouse's own actions make text
+// (a foreign drop into a slice, the data of a drag or of the selection clipboard); a foreign
+// move is then refused so that its source keeps its text.
+void TestTextArea::outOfMemoryInItsOwnActionsIsReported_data()
 {
     QTest::addColumn<QString>("prepare"); // keys
     QTest::addColumn<QString>("action"); // keys, or what the mouse does
-    QTest::addRow("type") << QString() << u"X"_s;
-    QTest::addRow("undo") << u"X"_s << u"Ctrl+Z"_s;
-    QTest::addRow("redo") << u"X, Ctrl+Z"_s << u"Ctrl+Y"_s;
+    QTest::addColumn<bool>("storageFails"); // else the edit's signal throws
+    QTest::addRow("type") << QString() << u"X"_s << false;
+    QTest::addRow("undo") << u"X"_s << u"Ctrl+Z"_s << false;
+    QTest::addRow("redo") << u"X, Ctrl+Z"_s << u"Ctrl+Y"_s << false;
     for (const char *action : { "menu paste", "middle paste", "drop" })
-        QTest::addRow("%s", action) << QString() << QString::fromLatin1(action);
+        QTest::addRow("%s", action) << QString() << QString::fromLatin1(action) << false;
+    for (const char *action : { "foreign move", "drag", "release a selection" })
+        QTest::addRow("%s", action) << QString() << QString::fromLatin1(action) << true;
 }
 
-void TestTextArea::failuresOfItsOwnActionsAreReported()
+void TestTextArea::outOfMemoryInItsOwnActionsIsReported()
 {
     QFETCH(QString, prepare);
     QFETCH(QString, action);
+    QFETCH(bool, storageFails);
     QtTextArea &area = f->text();
     QWidget *viewport = area.viewport();
     QClipboard *clipboard = QGuiApplication::clipboard();
-    if (action == u"middle paste" && !clipboard->supportsSelection())
-        QSKIP("This platform has no selection clipboard.");
-    setMarked(area, u"keep[]"_s);
+    if ((action == u"middle paste" || action.startsWith(u"release"))
+        && !clipboard->supportsSelection())
+        QSKIP("This platform has no selection clipboard (run under xcb for this row).");
+    const QString text = u"one two three\r\nfour five six"_s;
+    setMarked(area, text + u"[]"_s);
     area.setFocus();
     for (const auto mode : { QClipboard::Clipboard, QClipboard::Selection })
         clipboard->setText(u"+"_s, mode);
     QTest::keySequence(&area, QKeySequence(prepare));
 
-    // Every edit signals; the failure comes from there, inside the action.
-    bool fail = true;
+    bool fail = !storageFails;
     const auto failing = QObject::connect(&area, &TextView::edited, [&fail] {
         if (std::exchange(fail, false))
             throw std::bad_alloc();
     });
     const QPoint end = area.caretRect().center();
+    const QPoint inFirstLine(62, end.y() - area.caretRect().height());
     QMimeData data;
     data.setText(u"+"_s);
-    QDragEnterEvent enter(end, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QDropEvent drop(end, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QContextMenuEvent request(QContextMenuEvent::Mouse, end, viewport->mapToGlobal(end));
+    const auto dropAction = storageFails ? Qt::MoveAction : Qt::CopyAction;
+    const QPoint dropAt = storageFails ? inFirstLine : end;
+    QDragEnterEvent enter(dropAt, dropAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QDropEvent drop(dropAt, dropAction, &data, Qt::LeftButton, Qt::NoModifier);
     if (action == u"menu paste") {
+        QContextMenuEvent request(QContextMenuEvent::Mouse, end, viewport->mapToGlobal(end));
         QApplication::sendEvent(viewport, &request);
         auto *menu = area.findChild<QMenu *>(u"textContextMenu"_s);
         QVERIFY(menu);
@@ -149,78 +158,41 @@ void TestTextArea::failuresOfItsOwnActionsAreReported()
         menu->close();
     } else if (action == u"middle paste") {
         QTest::mouseClick(viewport, Qt::MiddleButton, {}, end);
-    } else if (action == u"drop") {
+    } else if (action.endsWith(u"drop") || action.endsWith(u"move")) {
         QApplication::sendEvent(viewport, &enter);
+        rope::failAllocationAfter(storageFails ? 0 : -1);
         QApplication::sendEvent(viewport, &drop);
+    } else if (storageFails) {
+        const bool drag = action == u"drag";
+        area.setSelStart(4);
+        area.setSelLength(drag ? 3 : 0); // "two", to drag
+        const QPoint from = area.caretRect().center() - QPoint(4, 0);
+        const QPoint to = from + QPoint(40, 0);
+        QTest::mousePress(viewport, Qt::LeftButton, {}, from);
+        rope::failAllocationAfter(drag ? 0 : -1);
+        QMouseEvent moved(QEvent::MouseMove, to, viewport->mapToGlobal(to), Qt::NoButton,
+                          Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(viewport, &moved);
+        if (!drag) {
+            rope::failAllocationAfter(0);
+            QTest::mouseRelease(viewport, Qt::LeftButton, {}, to);
+        }
     } else {
         QTest::keySequence(&area, QKeySequence(action));
     }
+    rope::failAllocationAfter(-1);
     QObject::disconnect(failing);
 
     QCOMPARE(f->messageBoxes.calls.size(), 1);
     QCOMPARE(f->messageBoxes.calls[0].title, u"7"_s);
-    QVERIFY(area.text().startsWith(u"keep"_s));
+    QVERIFY(storageFails ? area.text() == text : area.text().startsWith(text));
+    if (action == u"foreign move")
+        QVERIFY(!drop.isAccepted());
     // The text box goes on, and a new edit is a step of its own.
     const QString after = area.text();
     area.setSelText(u"!"_s);
     QTest::keyClick(&area, Qt::Key_Z, Qt::ControlModifier);
     QCOMPARE(area.text(), after);
-}
-
-void TestTextArea::mouseActionsOutOfMemoryAreReported_data()
-{
-    QTest::addColumn<QString>("action");
-    for (const char *action : { "drop from another program", "drag", "release a selection" })
-        QTest::addRow("%s", action) << QString::fromLatin1(action);
-}
-
-// The mouse's own actions that make text (a foreign drop into a slice, the data of a drag or of
-// the selection clipboard) run out of memory as the storage would: failure 7, the text kept, and
-// a foreign move is refused so that its source keeps its text.
-void TestTextArea::mouseActionsOutOfMemoryAreReported()
-{
-    QFETCH(QString, action);
-    QtTextArea &area = f->text();
-    QWidget *viewport = area.viewport();
-    if (action.startsWith(u"release") && !QGuiApplication::clipboard()->supportsSelection())
-        QSKIP("This platform has no selection clipboard (run under xcb for this row).");
-    const QString text = u"one two three\r\nfour five six"_s;
-    area.setText(text);
-    area.setFocus();
-    const int lineHeight = area.caretRect().height();
-    const QPoint start(2, lineHeight / 2);
-    const QPoint end(start.x() + 60, start.y());
-    QMimeData data;
-    data.setText(u"foreign"_s);
-    QDragEnterEvent enter(end, Qt::MoveAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QDropEvent drop(end, Qt::MoveAction, &data, Qt::LeftButton, Qt::NoModifier);
-    if (action == u"drag") {
-        area.setSelStart(4);
-        area.setSelLength(3); // "two"
-        const QPoint inside = area.caretRect().center() - QPoint(4, 0);
-        QTest::mousePress(viewport, Qt::LeftButton, {}, inside);
-        rope::failAllocationAfter(0);
-        QMouseEvent moved(QEvent::MouseMove, inside + QPoint(40, 0), viewport->mapToGlobal(inside),
-                          Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(viewport, &moved);
-    } else if (action.startsWith(u"release")) {
-        QTest::mousePress(viewport, Qt::LeftButton, {}, start);
-        QMouseEvent moved(QEvent::MouseMove, end, viewport->mapToGlobal(end), Qt::NoButton,
-                          Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(viewport, &moved);
-        rope::failAllocationAfter(0);
-        QTest::mouseRelease(viewport, Qt::LeftButton, {}, end);
-    } else {
-        QApplication::sendEvent(viewport, &enter);
-        rope::failAllocationAfter(0);
-        QApplication::sendEvent(viewport, &drop);
-        QVERIFY(!drop.isAccepted());
-    }
-    rope::failAllocationAfter(-1);
-
-    QCOMPARE(f->messageBoxes.calls.size(), 1);
-    QCOMPARE(f->messageBoxes.calls[0].title, u"7"_s);
-    QCOMPARE(area.text(), text);
 }
 
 QTEST_MAIN(TestTextArea)

@@ -1,10 +1,11 @@
 # Shared helpers for the real-window tests: a private X display with a window manager, the
 # built program started on it, and keys sent as a person would (XTEST, not XSendEvent).
-# Usage: source it, then `rw_start <quorvex binary>`; cleanup runs on exit. RW_SCREEN, set
-# before, gives the screen's size and depth (1280x1024x24).
-# Exit code 77 tells CTest the test was skipped.
+# Usage: source it from a script given <quorvex binary> <screenshot folder>, then
+# `rw_start "$1"`; cleanup runs on exit. RW_SCREEN, set before, gives the screen's size and
+# depth (1280x1024x24). Exit code 77 tells CTest the test was skipped.
 
 set -u
+RW_SHOT_DIR=${2:-.}
 
 rw_need() {
     local tool
@@ -120,6 +121,43 @@ rw_find() {
 rw_dialog() {
     rw_wait_for 10 rw_find "$1" || rw_fail "no window titled '$1'"
     rw_activate "$(rw_find "$1")"
+}
+
+# Waits for the window titled as the pattern $1 to go.
+rw_absent() { ! rw_find "$1" >/dev/null; }
+rw_expect_gone() {
+    rw_wait_for "${2:-5}" rw_absent "$1" || rw_fail "the window '$1' did not go away"
+}
+
+# Types a path into the file dialog titled $1 and accepts it. A completion list may take the
+# first Return, so Return is pressed again while the dialog is still there.
+rw_choose_file() {
+    rw_dialog "^$1\$"
+    rw_key ctrl+a
+    rw_type "$2"
+    rw_key Return
+    local tries
+    for tries in 1 2 3; do
+        rw_wait_for 2 rw_absent "^$1\$" && return 0
+        rw_key Return
+    done
+    rw_fail "the dialog '$1' did not close"
+}
+
+# The X clipboard, as another program reads it.
+rw_clipboard() { xclip -o -selection clipboard 2>/dev/null; }
+rw_clipboard_is() { [ "$(rw_clipboard)" = "$1" ]; }
+
+# Copies the whole text until the clipboard holds exactly $1, else fails with $2 (a button
+# pressed by its mnemonic clicks a moment later, so the copy is tried again).
+rw_expect_text() {
+    local tries
+    for tries in 1 2 3 4 5; do
+        rw_activate
+        rw_key ctrl+a ctrl+c
+        rw_wait_for 1 rw_clipboard_is "$1" && return 0
+    done
+    rw_fail "$2: the text is '$(rw_clipboard)', expected '$1'"
 }
 
 rw_screenshot() {

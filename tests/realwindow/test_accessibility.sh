@@ -10,7 +10,6 @@ if [ -z "${QUORVEX_OWN_BUS:-}" ]; then
     QUORVEX_OWN_BUS=1 exec dbus-run-session -- bash "$0" "$@" 2>/dev/null
 fi
 . "$(dirname "$0")/common.sh"
-RW_SHOT_DIR=${2:-.}
 /usr/bin/python3 -c 'import pyatspi' 2>/dev/null || { echo "SKIP: python3-pyatspi is not installed"; exit 77; }
 [ -x /usr/libexec/at-spi-bus-launcher ] || { echo "SKIP: at-spi2-core is not installed"; exit 77; }
 
@@ -22,18 +21,18 @@ rw_wait_for 20 grep -q listening "$EVENTS" || rw_fail "the AT-SPI listener did n
 export QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
 rw_start "$1"
 
-# Waits for the notification named $1 to appear, once since the last call, and its text to be
-# inserted.
+# The events since the last expect_* call; heard greps them.
 HEARD=0
+since() { tail -n "+$((HEARD + 1))" "$EVENTS"; }
+heard() { since | grep -q "$@"; }
+
+# Waits for the notification named $1 to appear, once, and its text to be inserted.
 expect_announced() {
-    local shown="object:state-changed:showing|notification|$1|1|0|0|"
-    local inserted="object:text-changed:insert|notification|$1|0|${#1}|${#1}|$1"
-    since() { tail -n "+$((HEARD + 1))" "$EVENTS"; }
-    rw_wait_for 10 sh -c 'tail -n "+$1" "$2" | grep -qxF "$3"' _ $((HEARD + 1)) "$EVENTS" "$shown" \
+    rw_wait_for 10 heard -xF "object:state-changed:showing|notification|$1|1|0|0|" \
         || rw_fail "no notification '$1' appeared; heard: $(since | grep notification)"
     [ "$(since | grep -c "showing|notification|.*|1|0|0|")" = 1 ] \
         || rw_fail "not heard once: $(since | grep showing)"
-    rw_wait_for 5 sh -c 'tail -n "+$1" "$2" | grep -qxF "$3"' _ $((HEARD + 1)) "$EVENTS" "$inserted" \
+    rw_wait_for 5 heard -xF "object:text-changed:insert|notification|$1|0|${#1}|${#1}|$1" \
         || rw_fail "the text of '$1' was not inserted: $(since)"
     HEARD=$(wc -l <"$EVENTS")
 }
@@ -48,11 +47,7 @@ expect_announced "Not found"
 rw_key Return
 expect_announced "Not found"
 
-rw_key alt+x alt+w ctrl+a
-rw_type "a("
-rw_key Return
-expect_announced "Invalid regular expression at position 2: missing closing parenthesis"
-rw_key alt+x Escape
+rw_key Escape
 rw_activate
 
 rw_key ctrl+h
@@ -74,12 +69,10 @@ rw_screenshot accessibility-note
 # A large change is told with its true length and no more than the start of its text, both ways:
 # a paste, Select All + Delete, and its undo.
 expect_changed() {
-    local kind=$1 length=$2
-    rw_wait_for 10 sh -c 'tail -n "+$1" "$2" | grep -q "^object:text-changed:$3|text|[^|]*|0|$4|"' \
-        _ $((HEARD + 1)) "$EVENTS" "$kind" "$length" \
-        || rw_fail "no $kind of $length told: $(tail -n "+$((HEARD + 1))" "$EVENTS" | grep text-changed | cut -c1-100)"
-    local carried
-    carried=$(tail -n "+$((HEARD + 1))" "$EVENTS" | grep "^object:text-changed:$kind|text|" | cut -d'|' -f6)
+    local kind=$1 length=$2 carried
+    rw_wait_for 10 heard "^object:text-changed:$kind|text|[^|]*|0|$length|" \
+        || rw_fail "no $kind of $length told: $(since | grep text-changed | cut -c1-100)"
+    carried=$(since | grep "^object:text-changed:$kind|text|" | cut -d'|' -f6)
     [ "$carried" -le 4096 ] || rw_fail "the $kind carried $carried characters"
     HEARD=$(wc -l <"$EVENTS")
 }

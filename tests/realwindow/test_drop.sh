@@ -4,7 +4,6 @@
 # comes first, then the file is read as Open reads it.
 # Usage: test_drop.sh <quorvex binary> <screenshot folder> <dragsource binary>
 . "$(dirname "$0")/common.sh"
-RW_SHOT_DIR=${2:-.}
 SOURCE=$3
 FILE="$RW_TMP/dropped.txt"
 printf 'a,b' >"$FILE"
@@ -43,7 +42,7 @@ rw_drag_file
 rw_dialog '^Quorvex$'
 rw_screenshot drop-question
 rw_key Return
-rw_wait_for 5 eval "! rw_find '^Quorvex\$'" || rw_fail "the question did not go away"
+rw_expect_gone '^Quorvex$'
 rw_expect_title "Quorvex - Blank.txt"
 
 # Yes reads it: the items a and b, figure 4.

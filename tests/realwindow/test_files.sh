@@ -4,27 +4,11 @@
 # back is the file command tests'.
 # Usage: test_files.sh <quorvex binary> <screenshot folder>
 . "$(dirname "$0")/common.sh"
-RW_SHOT_DIR=${2:-.}
 rw_need wmctrl
 DOCS="$RW_TMP/docs"
 mkdir "$DOCS"
 FILE="$DOCS/saved.txt"
 rw_start "$1"
-
-# Types a path into the file dialog titled $1 and accepts it. A completion list may take the
-# first Return, so Return is pressed again while the dialog is still there.
-rw_choose_file() {
-    rw_dialog "^$1\$"
-    rw_key ctrl+a
-    rw_type "$2"
-    rw_key Return
-    local tries
-    for tries in 1 2 3; do
-        rw_wait_for 2 eval "! rw_find '^$1\$'" && return 0
-        rw_key Return
-    done
-    rw_fail "the dialog '$1' did not close"
-}
 
 rw_expect_title "Quorvex - Blank.txt"
 rw_type "hello files"
@@ -42,7 +26,7 @@ wmctrl -i -c "$RW_WINDOW"
 rw_dialog '^Quorvex$'
 rw_screenshot files-prompt
 rw_key Return
-rw_wait_for 5 eval "! rw_find '^Quorvex\$'" || rw_fail "the question did not go away"
+rw_expect_gone '^Quorvex$'
 rw_running || rw_fail "the program ended although No was answered"
 rw_find '^Quorvex - ' >/dev/null || rw_fail "the main window is gone"
 rw_expect_title "Quorvex - $FILE File Size : 12 Bytes ]"

@@ -3,72 +3,57 @@
 # the next start answered Yes, Cancel and No.
 # Usage: test_recovery.sh <quorvex binary> <screenshot folder>
 . "$(dirname "$0")/common.sh"
-RW_SHOT_DIR=${2:-.}
 rw_need xclip
 DOCS="$RW_TMP/docs"
 mkdir "$DOCS"
 FILE="$DOCS/notes.txt"
 rw_start "$1"
 
-# Kills the program as a crash would, after the two seconds a change may take to reach the disk.
-crash() {
-    sleep 2.5
+# Kills the program as a crash would.
+kill_app() {
     kill -9 "$RW_APP_PID"
     wait "$RW_APP_PID" 2>/dev/null
 }
-
 # The question's words are the editor tests'; here it is the box titled with the program's name.
-expect_question() {
-    rw_dialog '^Quorvex$'
-}
-
-expect_text() {
-    rw_activate
-    rw_key ctrl+a ctrl+c
-    rw_wait_for 10 sh -c '[ "$(xclip -o -selection clipboard 2>/dev/null)" = "$1" ]' _ "$1" \
-        || rw_fail "the text is '$(xclip -o -selection clipboard 2>/dev/null)', expected '$1'"
-}
-
+QUESTION='^Quorvex$'
 journals() { ls "$XDG_STATE_HOME/quorvex" 2>/dev/null | grep -c '^journal-'; }
 
 # A document saved, then changed, then lost with the program.
 rw_type "hello"
 rw_key ctrl+s
-rw_dialog '^Save$'
-rw_key ctrl+a
-rw_type "$FILE"
-rw_key Return
+rw_choose_file Save "$FILE"
 rw_expect_title "Quorvex - $FILE File Size : 6 Bytes ]"
 rw_activate
 rw_type " world"
-crash
+sleep 2.5 # a change may take two seconds to reach the disk
+kill_app
 
 # Yes: the text comes back, changed, under its file's name.
 rw_launch "$1"
-expect_question
+rw_dialog "$QUESTION"
 rw_screenshot recovery-question
 rw_key Return
 rw_expect_title "Quorvex - $FILE FileSize : 12 Bytes ]"
-expect_text "hello world"
+rw_expect_text "hello world" "recovered"
 [ "$(stat -c %a "$XDG_STATE_HOME/quorvex")" = 700 ] || rw_fail "the folder is not private"
 
 # The journal goes on: more typing is kept too. Cancel keeps it for the next start.
 rw_key ctrl+End
 rw_type "!"
-crash
+sleep 2.5
+kill_app
 rw_launch "$1"
-expect_question
+rw_dialog "$QUESTION"
 rw_key Escape
 rw_expect_title "Quorvex - Blank.txt"
 [ "$(journals)" -ge 1 ] || rw_fail "Cancel did not keep the journal"
-kill -9 "$RW_APP_PID"
-wait "$RW_APP_PID" 2>/dev/null
+kill_app
 
 # No: it is deleted, and the start after asks nothing.
 rw_launch "$1"
-expect_question
+rw_dialog "$QUESTION"
 rw_key alt+n
-rw_wait_for 5 eval "! rw_find '^Quorvex\$'" || rw_fail "the question did not go away"
+rw_expect_gone "$QUESTION"
 [ "$(journals)" = 0 ] || rw_fail "No left the journal"
 cmp -s <(printf '"hello"\r\n') "$FILE" || rw_fail "recovery changed the file"
 rw_key ctrl+e
@@ -77,6 +62,6 @@ rw_wait_for 10 eval "! xdotool search --pid $RW_APP_PID --name '^Quorvex '" \
 wait "$RW_APP_PID" 2>/dev/null
 rw_launch "$1"
 sleep 1
-rw_find '^Quorvex$' >/dev/null && rw_fail "a question came with no journal left"
+rw_find "$QUESTION" >/dev/null && rw_fail "a question came with no journal left"
 rw_expect_title "Quorvex - Blank.txt"
 echo "PASS: killed, recovered with Yes, kept with Cancel, dropped with No"

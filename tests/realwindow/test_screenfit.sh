@@ -2,7 +2,6 @@
 # At twice the scale on a 1280x1024 screen the window, frame and all, lies on the screen.
 # Usage: test_screenfit.sh <quorvex binary> <screenshot folder>
 . "$(dirname "$0")/common.sh"
-RW_SHOT_DIR=${2:-.}
 RW_SCREEN=1280x1024x24
 export QT_SCALE_FACTOR=2
 rw_need xprop xwininfo

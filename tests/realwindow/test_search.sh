@@ -1,32 +1,16 @@
 #!/usr/bin/env bash
 # Find, Replace, Replace All, undo and Go To Line through the real dialogs, from the keyboard;
-# the text is read back through the X clipboard.
+# the text is read back through the X clipboard, where Cut leaves it for other programs.
 # Usage: test_search.sh <quorvex binary> <screenshot folder>
 . "$(dirname "$0")/common.sh"
-RW_SHOT_DIR=${2:-.}
 rw_need xclip
 rw_start "$1"
-
-# Copies the whole text until the clipboard holds exactly $1 (a button pressed by its mnemonic
-# clicks a moment later).
-copied_is() {
-    rw_activate
-    rw_key ctrl+a ctrl+c
-    rw_wait_for 1 sh -c '[ "$(xclip -o -selection clipboard 2>/dev/null)" = "$1" ]' _ "$1"
-}
-expect_text() {
-    local tries
-    for tries in 1 2 3 4 5; do
-        copied_is "$1" && return 0
-    done
-    rw_fail "$2: the text is '$(xclip -o -selection clipboard 2>/dev/null)', expected '$1'"
-}
 
 rw_type "alpha beta alpha"
 rw_key Return
 rw_type "gamma alpha"
 TEXT=$'alpha beta alpha\r\ngamma alpha'
-expect_text "$TEXT" "typing"
+rw_expect_text "$TEXT" "typing"
 
 # Find: Return in the dialog finds the first match, which typing then replaces.
 rw_key ctrl+Home ctrl+f
@@ -35,9 +19,9 @@ rw_type "alpha"
 rw_key Return Escape
 rw_activate
 rw_type "X"
-expect_text $'X beta alpha\r\ngamma alpha' "typing over the found match"
+rw_expect_text $'X beta alpha\r\ngamma alpha' "typing over the found match"
 rw_key ctrl+z
-expect_text "$TEXT" "undoing the typing"
+rw_expect_text "$TEXT" "undoing the typing"
 
 # Replace: Return finds the first match, Replace replaces it and finds the next.
 rw_key ctrl+Home ctrl+h
@@ -47,16 +31,16 @@ rw_type "alpha"
 rw_key Tab
 rw_type "omega"
 rw_key Return alt+r
-expect_text $'omega beta alpha\r\ngamma alpha' "Replace"
+rw_expect_text $'omega beta alpha\r\ngamma alpha' "Replace"
 
 # Replace All, then one undo takes all of it back.
 rw_key ctrl+h
 rw_dialog "^Replace$"
 rw_key alt+a
-expect_text $'omega beta omega\r\ngamma omega' "Replace All"
+rw_expect_text $'omega beta omega\r\ngamma omega' "Replace All"
 rw_screenshot search-replaced
 rw_key ctrl+z
-expect_text $'omega beta alpha\r\ngamma alpha' "undoing Replace All"
+rw_expect_text $'omega beta alpha\r\ngamma alpha' "undoing Replace All"
 
 # Go To Line puts the caret at the start of the line.
 rw_key ctrl+Home ctrl+g
@@ -66,9 +50,21 @@ rw_type "2"
 rw_key Return
 rw_activate
 rw_type "Z"
-expect_text $'omega beta alpha\r\nZgamma alpha' "Go To Line"
+rw_expect_text $'omega beta alpha\r\nZgamma alpha' "Go To Line"
+
+# Cut: another program still reads the text once it has left the document; a copy of nothing
+# then empties the clipboard.
+expect_clipboard() {
+    rw_wait_for 10 rw_clipboard_is "$1" || rw_fail "$2: clipboard holds '$(rw_clipboard)', expected '$1'"
+}
+rw_key ctrl+End
+rw_type "!"
+rw_key ctrl+a ctrl+x
+expect_clipboard $'omega beta alpha\r\nZgamma alpha!' "Ctrl+A Ctrl+X"
+rw_key ctrl+a ctrl+c
+expect_clipboard "" "Ctrl+A Ctrl+C after cutting everything"
 
 rw_running || rw_fail "the program ended"
 rw_expect_title "Quorvex - Blank.txt"
 rw_screenshot search
-echo "PASS: found, replaced one and all, undid, went to a line"
+echo "PASS: found, replaced one and all, undid, went to a line, cut"

@@ -4,7 +4,6 @@
 # back through the X clipboard.
 # Usage: test_view.sh <quorvex binary> <screenshot folder>
 . "$(dirname "$0")/common.sh"
-RW_SHOT_DIR=${2:-.}
 rw_need xclip
 rw_start "$1"
 
@@ -12,13 +11,18 @@ copied() {
     rw_activate
     rw_key ctrl+a ctrl+c
     sleep 0.3
-    xclip -o -selection clipboard 2>/dev/null
+    rw_clipboard
 }
 # Types $1 at the caret, reads the text back and takes the mark out again.
 marked_text() {
     rw_type "$1"
     copied
     rw_key ctrl+z
+}
+# The text with '|' typed at the end of the second row.
+second_row_end() {
+    rw_key ctrl+Home Down End
+    marked_text "|"
 }
 
 PARAGRAPH=""
@@ -28,8 +32,7 @@ rw_key ctrl+v
 rw_wait_for 10 sh -c '[ "$(xclip -o -selection clipboard 2>/dev/null | wc -c)" -gt 1000 ]'
 
 rw_key alt+v w
-rw_key ctrl+Home Down End
-TEXT=$(marked_text "|")
+TEXT=$(second_row_end)
 case "$TEXT" in
 "$PARAGRAPH|" | "|"*) rw_fail "End on the second row went to the line's end or start: ${TEXT:0:80}" ;;
 *"| "*) ;;
@@ -45,11 +48,11 @@ esac
 rw_screenshot view-wrapped
 
 # Narrower, the paragraph takes more rows: the second row ends earlier.
-FIRST_END=$(printf '%s' "$(rw_key ctrl+Home Down End; marked_text "|")" | grep -bo '|' | cut -d: -f1)
+FIRST_END=$(second_row_end | grep -bo '|' | cut -d: -f1)
 xdotool windowsize --sync "$RW_WINDOW" 500 400
 sleep 0.5
 rw_activate
-SECOND_END=$(printf '%s' "$(rw_key ctrl+Home Down End; marked_text "|")" | grep -bo '|' | cut -d: -f1)
+SECOND_END=$(second_row_end | grep -bo '|' | cut -d: -f1)
 [ -n "$FIRST_END" ] && [ -n "$SECOND_END" ] && [ "$SECOND_END" -lt "$FIRST_END" ] \
     || rw_fail "after the resize the second row ends at ${SECOND_END:-?}, before at ${FIRST_END:-?}"
 
