@@ -90,8 +90,10 @@ rw_launch() {
 # Gives the keys to the window $1, the main window by default.
 rw_activate() {
     local id=${1:-$RW_WINDOW}
-    xdotool windowactivate --sync "$id" >/dev/null 2>&1 || xdotool windowfocus --sync "$id"
-    rw_wait_for 5 sh -c "[ \"\$(xdotool getactivewindow)\" = \"$id\" ]" || true
+    # A modal box of the program's may keep the window from the keys: the wait is bounded.
+    timeout 3 xdotool windowactivate --sync "$id" >/dev/null 2>&1 \
+        || timeout 3 xdotool windowfocus --sync "$id" >/dev/null 2>&1
+    rw_wait_for 3 sh -c "[ \"\$(xdotool getactivewindow)\" = \"$id\" ]" || true
 }
 
 rw_running() { kill -0 "$RW_APP_PID" 2>/dev/null; }
