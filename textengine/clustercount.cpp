@@ -59,11 +59,57 @@ ClusterCounter::Progress ClusterCounter::countText(QStringView text, bool whole)
     return progress;
 }
 
+namespace {
+
+// The length of a character below the combining marks (one unit, one cluster when what follows
+// is such a character too) from its first stored byte; 0 for any other, CR included.
+int plainLength(uchar lead)
+{
+    if (lead < 0x80)
+        return lead == '\r' ? 0 : 1;
+    return lead >= 0xc2 && lead <= 0xcb ? 2 : 0;
+}
+
+} // namespace
+
+// A run of plain characters is one cluster a unit: it is counted on the stored bytes, with no
+// decoding, up to the first character that is not plain or that one may join.
+qsizetype ClusterCounter::plainRun(qsizetype from, qsizetype to, qsizetype budget) const
+{
+    const qint64 first = m_buffer.byteOfPosition(from);
+    const qint64 end = m_buffer.byteOfPosition(to);
+    qsizetype units = 0;
+    int pending = 0; // the last plain character seen, counted once the next one is known
+    m_buffer.forEachChunk(first, [&](QByteArrayView bytes, qint64 start) {
+        for (qint64 at = std::max(first, start); at < end; at += pending) {
+            if (at - start >= bytes.size())
+                return true; // the next chunk says whether the pending character joins
+            const int length = plainLength(uchar(bytes[at - start]));
+            if (pending > 0 && length > 0)
+                ++units;
+            pending = length;
+            if (length == 0 || units >= budget)
+                return false;
+        }
+        if (pending > 0) // cut by `to`, it counts as one
+            ++units;
+        pending = 0;
+        return false;
+    });
+    return units;
+}
+
 ClusterCounter::Progress ClusterCounter::count(qsizetype from, qsizetype to, qsizetype budget)
 {
     Progress progress { 0, from };
     qsizetype piece = PieceLength;
     while (progress.reached < to && budget > 0) {
+        const qsizetype plain = plainRun(progress.reached, to, budget);
+        progress.clusters += plain;
+        progress.reached += plain;
+        budget -= plain;
+        if (progress.reached >= to || budget <= 0)
+            break;
         const qsizetype length = std::min(piece, to - progress.reached);
         const QString text = m_buffer.mid(progress.reached, length);
         if (text.isEmpty())

@@ -37,6 +37,8 @@ public:
     static Progress countText(QStringView text, bool whole);
 
 private:
+    qsizetype plainRun(qsizetype from, qsizetype to, qsizetype budget) const;
+
     const TextBuffer &m_buffer;
     // The line whose counts are kept (its start, or -1), and at places along it the clusters
     // before them, in order.

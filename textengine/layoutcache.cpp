@@ -99,20 +99,17 @@ void LayoutCache::linesReplaced(qsizetype first, qsizetype oldLast, qsizetype de
             m_layouts.insert(std::move(node));
         }
 
-        std::vector<decltype(m_measures)::node_type> movedMeasures;
-        movedMeasures.reserve(m_measures.size());
-        for (auto entry = m_measures.begin(); entry != m_measures.end();) {
-            const qsizetype line = entry->first;
-            if (line <= first || (line > oldLast && delta == 0))
-                ++entry;
-            else if (line <= oldLast)
-                entry = m_measures.erase(entry);
-            else
+        auto entry = m_measures.upper_bound(first);
+        while (entry != m_measures.end() && entry->first <= oldLast)
+            entry = m_measures.erase(entry);
+        if (delta != 0) {
+            std::vector<decltype(m_measures)::node_type> movedMeasures;
+            while (entry != m_measures.end())
                 movedMeasures.push_back(m_measures.extract(entry++));
-        }
-        for (auto &node : movedMeasures) {
-            node.key() += delta;
-            m_measures.insert(std::move(node));
+            for (auto &node : movedMeasures) {
+                node.key() += delta;
+                m_measures.insert(m_measures.end(), std::move(node));
+            }
         }
     } catch (const std::bad_alloc &) {
         clear(); // it is only a cache

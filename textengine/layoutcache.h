@@ -4,6 +4,7 @@
 #include <QtGlobal>
 
 #include <list>
+#include <map>
 #include <memory>
 #include <unordered_map>
 #include <vector>
@@ -63,5 +64,6 @@ private:
 
     Layouts m_layouts;
     std::list<Key> m_ages; // the least recently used first
-    std::unordered_map<qsizetype, std::vector<qreal>> m_measures;
+    // Ordered, so that an edit within lines reaches only the measures of the lines it changed.
+    std::map<qsizetype, std::vector<qreal>> m_measures;
 };

@@ -27,6 +27,11 @@ TextView::TextView(QWidget *parent) : QAbstractScrollArea(parent)
     viewport()->setCursor(Qt::IBeamCursor);
     viewport()->setBackgroundRole(QPalette::Base);
     viewport()->setAutoFillBackground(true);
+    m_buffer.setChangeListener([this](const TextChange &change) {
+        noteChange(change);
+        if (m_changeListener)
+            m_changeListener(change);
+    });
     updateMetrics();
     forgetRows();
     updateScrollBars();
@@ -215,20 +220,50 @@ void TextView::redo()
 void TextView::historyStep(TextBuffer::Span (TextBuffer::*step)())
 {
     const qsizetype lengthBefore = m_buffer.length();
+    const qsizetype linesBefore = m_buffer.lineCount();
+    m_step = { true, false, lengthBefore, -1, lengthBefore };
     TextBuffer::Span span;
     try {
         span = (m_buffer.*step)();
     } catch (const TextBuffer::PartialRewrite &partial) {
-        afterHistoryStep(partial.span, lengthBefore);
+        m_step.gathering = false;
+        afterHistoryStep(partial.span, lengthBefore, -1);
         throw;
     }
-    afterHistoryStep(span, lengthBefore);
+    m_step.gathering = false;
+    afterHistoryStep(span, lengthBefore, linesBefore);
 }
 
-// The caret goes after the text the step put back.
-void TextView::afterHistoryStep(const TextBuffer::Span &span, qsizetype lengthBefore)
+void TextView::noteChange(const TextChange &change)
+{
+    if (!m_step.gathering)
+        return;
+    const auto *replaced = std::get_if<TextReplaced>(&change);
+    if (!replaced) {
+        m_step.whole = true;
+        return;
+    }
+    const qsizetype added = replaced->inserted.length();
+    m_step.length += added - replaced->removed;
+    m_step.first
+        = m_step.first < 0 ? replaced->position : std::min(m_step.first, replaced->position);
+    m_step.tail = std::min(m_step.tail, m_step.length - replaced->position - added);
+}
+
+// The caret goes after the text the step put back. Only what lies between the step's first and
+// last changes is laid out again.
+void TextView::afterHistoryStep(const TextBuffer::Span &span, qsizetype lengthBefore,
+                                qsizetype linesBefore)
 {
     m_anchor = m_caret = span.position + span.length;
+    if (linesBefore >= 0 && !m_step.whole && m_step.first >= 0
+        && m_step.length == m_buffer.length()) {
+        const qsizetype first = m_step.first;
+        const qsizetype tail = std::max<qsizetype>(0, m_step.tail);
+        afterEdit(first, std::max<qsizetype>(0, lengthBefore - tail - first),
+                  std::max<qsizetype>(0, m_buffer.length() - tail - first), linesBefore);
+        return;
+    }
     const qsizetype removed = lengthBefore - (m_buffer.length() - span.length);
     afterEdit(span.position, std::max<qsizetype>(0, removed), span.length, -1);
 }

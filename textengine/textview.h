@@ -37,10 +37,7 @@ public:
 
     const TextBuffer &buffer() const { return m_buffer; }
     // Every change of the text, whoever makes it, exactly as the storage makes it.
-    void setChangeListener(TextChangeListener listener)
-    {
-        m_buffer.setChangeListener(std::move(listener));
-    }
+    void setChangeListener(TextChangeListener listener) { m_changeListener = std::move(listener); }
 
     // Replaces the whole text, puts the caret at its start and forgets the undo history.
     void setContents(const QString &text);
@@ -178,7 +175,9 @@ private:
     void typeText(const QString &text);
     void afterEdit(qsizetype position, qsizetype removed, qsizetype added, qsizetype linesBefore);
     void historyStep(TextBuffer::Span (TextBuffer::*step)());
-    void afterHistoryStep(const TextBuffer::Span &span, qsizetype lengthBefore);
+    void afterHistoryStep(const TextBuffer::Span &span, qsizetype lengthBefore,
+                          qsizetype linesBefore);
+    void noteChange(const TextChange &change);
     void moveCaret(qsizetype position, Move move);
     bool handleNavigation(QKeyEvent *event);
     bool handleEditing(QKeyEvent *event);
@@ -257,6 +256,19 @@ private:
     void notifyAccessibility(qsizetype position, qsizetype removed, qsizetype added);
 
     TextBuffer m_buffer;
+    TextChangeListener m_changeListener;
+    // What an undo or redo step changed, gathered from its changes as they are told: the
+    // units before `first` and the last `tail` ones were left alone, so that only the lines
+    // between are laid out again.
+    struct StepExtent
+    {
+        bool gathering = false;
+        bool whole = false;
+        qsizetype length = 0; // of the text after the changes told so far
+        qsizetype first = -1;
+        qsizetype tail = 0;
+    };
+    StepExtent m_step;
     mutable ClusterCounter m_clusters { m_buffer };
     qsizetype m_caret = 0;
     qsizetype m_anchor = 0;

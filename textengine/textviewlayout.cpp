@@ -1,6 +1,7 @@
 #include "textview.h"
 
 #include <QFontMetricsF>
+#include <QGlyphRun>
 #include <QGuiApplication>
 #include <QPaintEvent>
 #include <QPainter>
@@ -82,6 +83,63 @@ int columnAt(const QTextLayout &layout, qreal x)
             low = middle;
     }
     return x - line.cursorToX(low) <= line.cursorToX(high) - x ? low : high;
+}
+
+// Whether a text is drawn left to right in its logical order: nothing in it may turn right to
+// left (the right-to-left scripts, their presentation forms, characters beyond the first plane,
+// direction marks and embeddings).
+bool runsLeftToRight(QStringView text)
+{
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if ((u >= 0x590 && u < 0x900) || (u >= 0xfb1d && u < 0xfe00) || u >= 0xfe70
+            || (u >= 0xd800 && u < 0xe000) || u == 0x200e || u == 0x200f
+            || (u >= 0x202a && u <= 0x202e) || (u >= 0x2066 && u <= 0x2069))
+            return false;
+    }
+    return true;
+}
+
+// Draws only the glyphs of a one-row, left-to-right layout that fall within the painted area,
+// with its selection (`selected`, empty for none): a piece of a long line is thousands of pixels
+// wide, and drawing every glyph of it cost several times what the screen shows. False when the
+// layout is not of that kind and must be drawn whole.
+bool drawVisibleGlyphs(QPainter &painter, const QTextLayout &layout, QPointF at, const QRect &area,
+                       const QTextLayout::FormatRange &selected)
+{
+    constexpr int Slack = 4; // characters beyond each edge, for glyphs that overhang
+    if (layout.lineCount() != 1 || !layout.preeditAreaText().isEmpty()
+        || !runsLeftToRight(layout.text()))
+        return false;
+    const QTextLine line = layout.lineAt(0);
+    const int length = int(layout.text().size());
+    const int from = std::max(0, line.xToCursor(area.left() - at.x()) - Slack);
+    const int to = std::min(length, line.xToCursor(area.right() + 1 - at.x()) + Slack);
+    if (from >= to)
+        return true;
+    for (const QGlyphRun &run : line.glyphRuns(from, to - from))
+        painter.drawGlyphRun(at, run);
+    const int selectedFrom = std::max(from, selected.start);
+    const int selectedTo = std::min(to, selected.start + selected.length);
+    if (selectedFrom >= selectedTo)
+        return true;
+    const qreal left = line.cursorToX(selectedFrom);
+    const qreal right = line.cursorToX(selectedTo);
+    const QRectF box(QPointF(std::floor(at.x() + left), at.y() + line.y()),
+                     QPointF(std::ceil(at.x() + right), at.y() + line.y() + line.height()));
+    // As QTextLayout does: the box covers every pixel it touches, and the selected text is
+    // drawn within it, so that a ligature or an overhang it cuts is coloured on each side as its
+    // part is.
+    painter.fillRect(box, selected.format.background());
+    painter.save();
+    painter.setClipRect(box, Qt::IntersectClip);
+    painter.setPen(selected.format.foreground().color());
+    const int runFrom = std::max(from, selectedFrom - Slack);
+    const int runTo = std::min(to, selectedTo + Slack);
+    for (const QGlyphRun &run : line.glyphRuns(runFrom, runTo - runFrom))
+        painter.drawGlyphRun(at, run);
+    painter.restore();
+    return true;
 }
 
 } // namespace
@@ -438,7 +496,9 @@ void TextView::paintEvent(QPaintEvent *event)
               const qsizetype to = std::min(selEnd, pieceStart + piece.length);
               if (from < to)
                   selections.append({ int(from - pieceStart), int(to - from), selectedFormat });
-              layout->draw(&painter, at, selections);
+              if (m_wrap || pieces.rightToLeft
+                  || !drawVisibleGlyphs(painter, *layout, at, area, selections.value(0)))
+                  layout->draw(&painter, at, selections, QRectF(area));
               const bool lastPiece = index + 1 == pieces.count;
               if (lastPiece && selStart <= lineEnd && selEnd > lineEnd && layout->lineCount() > 0) {
                   // A selected line break shows as a little selected space, at the line's end side.

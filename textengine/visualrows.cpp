@@ -37,17 +37,27 @@ void VisualRows::add(size_t block, qsizetype extra)
         m_blocks[i] += extra;
 }
 
+// Only the replaced lines' counts go; the lines after them keep theirs under their new
+// numbers. An edit within lines (delta 0) touches nothing else, so that a key costs O(log n).
 void VisualRows::linesReplaced(qsizetype first, qsizetype oldLast, qsizetype delta)
 {
-    m_lineCount = std::max<qsizetype>(1, m_lineCount + delta);
-    std::map<qsizetype, qsizetype> kept;
-    for (const auto &[line, extra] : m_extra) {
-        if (line < first)
-            kept.emplace_hint(kept.end(), line, extra);
-        else if (line > oldLast && line + delta < m_lineCount)
-            kept.emplace_hint(kept.end(), line + delta, extra);
+    auto entry = m_extra.lower_bound(first);
+    while (entry != m_extra.end() && entry->first <= oldLast) {
+        if (delta == 0)
+            add(size_t(entry->first / BlockLines), -entry->second);
+        entry = m_extra.erase(entry);
     }
-    m_extra.swap(kept);
+    if (delta == 0)
+        return;
+    m_lineCount = std::max<qsizetype>(1, m_lineCount + delta);
+    std::vector<decltype(m_extra)::node_type> moved;
+    while (entry != m_extra.end())
+        moved.push_back(m_extra.extract(entry++));
+    for (auto &node : moved) {
+        node.key() += delta;
+        if (node.key() < m_lineCount)
+            m_extra.insert(m_extra.end(), std::move(node));
+    }
     rebuild();
 }
 
