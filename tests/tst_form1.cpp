@@ -9,6 +9,7 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QStatusBar>
+#include <QTemporaryDir>
 #include <QTest>
 
 using namespace Qt::StringLiterals;
@@ -26,6 +27,7 @@ private Q_SLOTS:
     void untrappedFailureIsReportedAndTheProgramGoesOn();
     void wordWrapItemWrapsTheTextBox();
     void statusBarTakesTheBottom();
+    void statusBarTellsTheEncoding();
     void statusBarCountsWhatTheUserSees_data();
     void statusBarCountsWhatTheUserSees();
 
@@ -285,6 +287,28 @@ void TestForm1::statusBarTakesTheBottom()
     QVERIFY(!item->isChecked());
     QVERIFY(!f.window.statusBar()->isVisible());
     QCOMPARE(f.text().height(), f.window.height() - 950);
+}
+
+// The file's encoding as it was read, shown the moment the bar is, and a new document's after New.
+void TestForm1::statusBarTellsTheEncoding()
+{
+    QTemporaryDir folder;
+    const QString path = folder.filePath(u"unicode.txt"_s);
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(QByteArray("\xff\xfe\"\0a\0\"\0\r\0\n\0", 12));
+    file.close();
+    EditorFixture f;
+    f.start();
+    f.dialog.fileAnswers = { path };
+    f.form.File_Open_Click();
+    QCOMPARE(f.text().text(), u"a\r\n"_s);
+    f.window.findChild<QAction *>(u"View_StatusBar"_s)->trigger();
+    const QLabel *encoding = f.window.findChild<QLabel *>(u"Form1_Encoding"_s);
+    QVERIFY(encoding);
+    QCOMPARE(encoding->text(), u"UTF-16 LE"_s);
+    f.form.File_New_Click();
+    QCOMPARE(encoding->text(), u"UTF-8"_s);
 }
 
 // `marked` has '|' at the caret; the keys then move it, or type the row's text at the caret when
