@@ -160,7 +160,8 @@ const char *ItemScanner::scanUnquotedFast(const char *from, const char *end)
             if (delimiter < start)
                 continue; // the LF of a CR LF
             const qsizetype size = delimiter - start;
-            if (size <= 16)
+            // One store of sixteen bytes where they are all in the given bytes.
+            if (size <= 16 && end - start >= 16)
                 _mm_storeu_si128(reinterpret_cast<__m128i *>(out + used),
                                  _mm_loadu_si128(reinterpret_cast<const __m128i *>(start)));
             else

@@ -88,6 +88,10 @@ void TestItemScanner::againstItemReader_data()
     // Found by the random comparison: the byte after such a pair was looked at past the end.
     QTest::addRow("CR LF ends the last block, a quoted item in the next read")
         << QByteArray(15, 'a') + "\r\n\"q\"\r\n" + shortItems(20, ",");
+    // Found by the fuzzer, under the address sanitizer: a short item near the end of the bytes
+    // was copied with a load of sixteen bytes that reached past them.
+    QTest::addRow("short items at the end of the bytes read") << QByteArray::fromPercentEncoding(
+        "%01%EF%BB%BF%0D%0D%EF%BB%BB%00%0D%0D%0D%0D%01%EF%BB%BF%00%60");
     QTest::addRow("ends inside a quoted item") << shortItems(40, ",") + "\"open";
 }
 
