@@ -2,17 +2,23 @@
 // of the same work: reading all items against a plain read and QString::fromUtf8 of the same
 // file, writing the document against a plain write of the same bytes.
 //
-//   bench_docformat [--sizes 1,10,100] [--runs N] [--dir FOLDER]
+//   bench_docformat [--sizes 1,10,100] [--runs N] [--dir FOLDER] [--open]
+//
+// --open times only what Open does with the bytes (items read in bulk into the text storage) on
+// a comma-dense file and a file of long lines, against Python's read and decode of the same file.
 //
 // Each measurement runs in a child process of its own (Linux), so the peak memory printed is
 // that of the measured work alone: "peak" is the process's high-water mark during the work,
 // "added" what the work took on top of what the process held when it started (its input).
 #include "documentcodec.h"
+#include "generatedfields.h"
 #include "qtsequentialfiles.h"
+#include "storedform.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
 #include <QRandomGenerator>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -167,6 +173,40 @@ Sample readItemsInBulk(const QString &path)
     });
 }
 
+// Open's work without the view: the items in bulk, stored as the text box stores them.
+Sample readIntoStorage(const QString &path)
+{
+    return measure([&] {
+        QtSequentialFiles files;
+        const qint16 number = files.freeFile();
+        files.openForInput(path, number);
+        rope::Builder builder;
+        bool endedWithCr = false;
+        files.readAllItems(number, u"\r\n"_s, [&](const ItemRun &run) {
+            storedform::appendUtf8(builder, run.text.data(), run.text.size(), endedWithCr);
+        });
+        files.close(number);
+        sink += rope::bytes(builder.tree());
+    });
+}
+
+// The yardstick the issue names: a read and a UTF-8 decode in Python, timed by Python itself so
+// that its start-up is left out. Time only; -1 without python3.
+Sample pythonDecode(const QString &path)
+{
+    QProcess python;
+    python.start(u"python3"_s,
+                 { u"-c"_s,
+                   u"import sys,time\nt=time.perf_counter()\n"
+                   "open(sys.argv[1],'rb').read().decode('utf-8')\n"
+                   "print((time.perf_counter()-t)*1000)"_s,
+                   path });
+    Sample sample { -1, -1, -1 };
+    if (python.waitForFinished(60000) && python.exitCode() == 0)
+        sample.milliseconds = python.readAllStandardOutput().trimmed().toDouble();
+    return sample;
+}
+
 Sample plainDecode(const QString &path)
 {
     return measure([&] {
@@ -264,6 +304,55 @@ void printRow(const char *size, const char *what, const Sample &sample, const Sa
     std::printf("\n");
 }
 
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+// The rows of --open for one size.
+bool timeOpen(const QTemporaryDir &dir, qint64 megabytes, int runs)
+{
+    const QString fields = dir.filePath(u"fields-%1mb.txt"_s.arg(megabytes));
+    const QString lines = dir.filePath(u"lines-%1mb.txt"_s.arg(megabytes));
+    const QString lines1252 = dir.filePath(u"lines-%1mb-1252.txt"_s.arg(megabytes));
+    const QString lines16 = dir.filePath(u"lines-%1mb-utf16.txt"_s.arg(megabytes));
+    const QByteArray utf8 = generateFile(megabytes * 1000 * 1000);
+    const QString text = QString::fromUtf8(utf8);
+    if (!writeFile(fields, generatedFields(megabytes * 1000 * 1000)) || !writeFile(lines, utf8)
+        || !writeFile(lines1252, QByteArray(utf8).replace("\xc3\xa9", "\xe9"))
+        || !writeFile(
+            lines16,
+            "\xff\xfe"
+                + QByteArray(reinterpret_cast<const char *>(text.utf16()), text.size() * 2))) {
+        std::fprintf(stderr, "cannot write the files\n");
+        return false;
+    }
+    const QByteArray label = QByteArray::number(megabytes) + " MB";
+    const auto python = [runs](const QString &path) {
+        Sample result { 1e300, -1, -1 };
+        for (int i = 0; i < runs; ++i)
+            result.milliseconds = std::min(result.milliseconds, pythonDecode(path).milliseconds);
+        return result;
+    };
+    const Sample fieldsPython = python(fields);
+    const Sample fieldsOpen = best(runs, [&] { return readIntoStorage(fields); });
+    const Sample linesPython = python(lines);
+    const Sample linesOpen = best(runs, [&] { return readIntoStorage(lines); });
+    const Sample open1252 = best(runs, [&] { return readIntoStorage(lines1252); });
+    const Sample open16 = best(runs, [&] { return readIntoStorage(lines16); });
+    printRow(label.constData(), "comma-dense: Python decode", fieldsPython, nullptr);
+    printRow(label.constData(), "comma-dense: into storage", fieldsOpen, &fieldsPython);
+    printRow(label.constData(), "long lines: Python decode", linesPython, nullptr);
+    printRow(label.constData(), "long lines: into storage", linesOpen, &linesPython);
+    printRow(label.constData(), "lines, Windows-1252", open1252, &linesOpen);
+    printRow(label.constData(), "lines, UTF-16 (2x bytes)", open16, &linesOpen);
+    std::fflush(stdout);
+    for (const QString &path : { fields, lines, lines1252, lines16 })
+        QFile::remove(path);
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -272,7 +361,8 @@ int main(int argc, char *argv[])
     QStringList sizes { u"1"_s, u"10"_s, u"100"_s };
     int runs = 3;
     QString folder;
-    const QStringList args = app.arguments();
+    QStringList args = app.arguments();
+    const bool openOnly = args.removeAll(u"--open"_s) > 0;
     for (qsizetype i = 1; i + 1 < args.size(); i += 2) {
         if (args[i] == u"--sizes"_s)
             sizes = args[i + 1].split(u',');
@@ -301,6 +391,11 @@ int main(int argc, char *argv[])
         const qint64 megabytes = size.toLongLong();
         if (megabytes <= 0)
             continue;
+        if (openOnly) {
+            if (!timeOpen(dir, megabytes, runs))
+                return 1;
+            continue;
+        }
         const QString source = dir.filePath(u"doc-%1mb.txt"_s.arg(megabytes));
         const QString target = dir.filePath(u"out-%1mb.txt"_s.arg(megabytes));
         {

@@ -30,6 +30,8 @@ private:
     enum class State { ItemStart, Unquoted, Quoted, QuotedMark, AfterCr };
 
     const char *scanUnquoted(const char *from, const char *end);
+    const char *scanUnquotedFast(const char *from, const char *end);
+    const char *endUnquoted(const char *delimiter, const char *end);
     const char *scanQuoted(const char *from, const char *end);
     void append(const char *bytes, qsizetype count);
     void appendLong(const char *bytes, qsizetype count);
@@ -39,6 +41,7 @@ private:
     static qint64 characters(QByteArrayView bytes);
 
     QByteArray m_lineBreak;
+    quint32 m_lineBreakWord = 0; // its bytes, when it has at most four
     qsizetype m_lineBreakCharacters;
     Sink m_sink;
     State m_state = State::ItemStart;

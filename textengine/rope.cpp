@@ -1,11 +1,17 @@
 #include "rope.h"
 
+#include <QtAlgorithms>
+
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <new>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 namespace rope {
 
@@ -63,10 +69,7 @@ Summary leafSummary(const char *data, qint64 size)
     };
     // Every LF follows its CR, so each break is found by its LF.
     qint64 lineStart = 0;
-    const char *end = data + size;
-    for (const char *lf = data; (lf = static_cast<const char *>(std::memchr(lf, '\n', end - lf)));
-         ++lf) {
-        const qint64 at = lf - data;
+    const auto lineFeedAt = [&](qint64 at) {
         const qint64 line = unitsTo(lineStart, at - 1);
         if (sum.breaks++ == 0)
             sum.first = line;
@@ -74,6 +77,21 @@ Summary leafSummary(const char *data, qint64 size)
             sum.longest = std::max(sum.longest, line);
         sum.units += line + 2;
         lineStart = at + 1;
+    };
+    qint64 from = 0;
+#ifdef __SSE2__
+    // Sixteen bytes a step: a leaf of short lines would otherwise cost a search call per line.
+    const __m128i lf = _mm_set1_epi8('\n');
+    for (; from + 16 <= size; from += 16) {
+        const __m128i chars = _mm_loadu_si128(reinterpret_cast<const __m128i *>(data + from));
+        for (uint found = uint(_mm_movemask_epi8(_mm_cmpeq_epi8(chars, lf))); found != 0;
+             found &= found - 1)
+            lineFeedAt(from + qCountTrailingZeroBits(found));
+    }
+#endif
+    for (; from < size; ++from) {
+        if (data[from] == '\n')
+            lineFeedAt(from);
     }
     sum.last = unitsTo(lineStart, size);
     sum.units += sum.last;

@@ -10,27 +10,6 @@
 
 namespace storedform {
 
-// Loading a text is mostly this scan, so it looks at sixteen bytes at a time where it can.
-qint64 nextBreak(const char *data, qint64 from, qint64 size)
-{
-#ifdef __SSE2__
-    const __m128i cr = _mm_set1_epi8('\r');
-    const __m128i lf = _mm_set1_epi8('\n');
-    for (; from + 16 <= size; from += 16) {
-        const __m128i chars = _mm_loadu_si128(reinterpret_cast<const __m128i *>(data + from));
-        const int found
-            = _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(chars, cr), _mm_cmpeq_epi8(chars, lf)));
-        if (found != 0)
-            return from + qCountTrailingZeroBits(uint(found));
-    }
-#endif
-    for (; from < size; ++from) {
-        if (data[from] == '\r' || data[from] == '\n')
-            return from;
-    }
-    return size;
-}
-
 // Lines are short in the texts where this matters most, so it counts sixteen bytes at a time
 // rather than calling memchr per line.
 const char *nthLineFeed(const char *from, const char *end, qint64 n)
@@ -52,19 +31,58 @@ const char *nthLineFeed(const char *from, const char *end, qint64 n)
     }
 }
 
+namespace {
+
+bool isLoneBreak(const char *data, qint64 at, qint64 size)
+{
+    if (data[at] == '\r')
+        return at + 1 == size || data[at + 1] != '\n';
+    return data[at] == '\n' && (at == 0 || data[at - 1] != '\r');
+}
+
+// The first CR that no LF follows or LF that no CR precedes, at or after from, or size. Text read
+// from a file is mostly in CR LF form already, so this looks for the exceptions sixteen bytes at
+// a time rather than stopping at every break.
+qint64 nextLoneBreak(const char *data, qint64 from, qint64 size)
+{
+#ifdef __SSE2__
+    if (from == 0 && size > 0 && !isLoneBreak(data, 0, size))
+        from = 1;
+    const __m128i cr = _mm_set1_epi8('\r');
+    const __m128i lf = _mm_set1_epi8('\n');
+    // Each block is loaded with the byte before it and the byte after it.
+    for (; from > 0 && from + 17 <= size; from += 16) {
+        const auto at = [&](qint64 offset) {
+            return _mm_loadu_si128(reinterpret_cast<const __m128i *>(data + from + offset));
+        };
+        const __m128i chars = at(0);
+        const __m128i loneCr
+            = _mm_andnot_si128(_mm_cmpeq_epi8(at(1), lf), _mm_cmpeq_epi8(chars, cr));
+        const __m128i loneLf
+            = _mm_andnot_si128(_mm_cmpeq_epi8(at(-1), cr), _mm_cmpeq_epi8(chars, lf));
+        if (const uint found = uint(_mm_movemask_epi8(_mm_or_si128(loneCr, loneLf))))
+            return from + qCountTrailingZeroBits(found);
+    }
+#endif
+    for (; from < size; ++from) {
+        if (isLoneBreak(data, from, size))
+            return from;
+    }
+    return size;
+}
+
+} // namespace
+
 void appendUtf8(rope::Builder &builder, const char *data, qint64 size, bool &endedWithCr)
 {
     if (size == 0)
         return;
     qint64 run = endedWithCr && data[0] == '\n' ? 1 : 0;
-    for (qint64 at = nextBreak(data, run, size); at < size; at = nextBreak(data, at, size)) {
-        if (data[at] == '\r' && at + 1 < size && data[at + 1] == '\n') {
-            at += 2;
-            continue;
-        }
+    for (qint64 at = nextLoneBreak(data, run, size); at < size;
+         at = nextLoneBreak(data, run, size)) {
         builder.appendBytes(data + run, at - run);
         builder.appendBytes("\r\n", 2);
-        run = ++at;
+        run = at + 1;
     }
     builder.appendBytes(data + run, size - run);
     endedWithCr = data[size - 1] == '\r';

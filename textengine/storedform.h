@@ -10,8 +10,6 @@
 // into it from UTF-8 or UTF-16 with breaks in any form, and comes out of it chunk by chunk.
 namespace storedform {
 
-// The next CR or LF at or after from, or size.
-qint64 nextBreak(const char *data, qint64 from, qint64 size);
 // The n-th LF from, which must come before end (n >= 1).
 const char *nthLineFeed(const char *from, const char *end, qint64 n);
 

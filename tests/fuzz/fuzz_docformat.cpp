@@ -2,7 +2,8 @@
 // even - a text (UTF-16), written in the encoding the byte also picks and read back, which must
 //        give exactly that text in that encoding;
 // odd  - a file, decoded and read to its end, which must neither crash nor lose a byte, and
-//        must read the same when taken in pieces, and the same again through the bulk scanner.
+//        must read the same when taken in pieces, and the same again through the bulk scanner,
+//        fed in small pieces and whole.
 #include "itemruns.h"
 
 #include <QStringEncoder>
@@ -70,6 +71,8 @@ void readFile(const QByteArray &file)
     const qsizetype pieceSize = file.isEmpty() ? 1 : 1 + uchar(file.back()) % 16;
     check(readAll(file, pieceSize) == whole);
     check(scanned(file, pieceSize, pieceSize * 5) == expected(whole));
+    // Read whole, so that the scanner's sixteen-byte steps run across the file.
+    check(scanned(file, DocumentReadSize, pieceSize * 5) == expected(whole));
 }
 
 } // namespace
