@@ -125,8 +125,6 @@ JournalContents readJournal(StateFile &file, qint64 mostBytes, qint64 mostUnits,
     if (!readVarint(payload, at, version) || version != quint64(Version)
         || !readVarint(payload, at, generation) || !readVarint(payload, at, created))
         return contents;
-    contents.generation = qint64(generation);
-    contents.created = qint64(created);
 
     // The document's file.
     if (!reader.next(kind, length) || kind != Path || length > MostSmallRecord
@@ -183,7 +181,8 @@ JournalContents readJournal(StateFile &file, qint64 mostBytes, qint64 mostUnits,
         added.add(change.inserted);
         if (!added.finish())
             return contents;
-        const qint64 nextUnits = contents.units - change.removed + added.units();
+        change.insertedUnits = added.units();
+        const qint64 nextUnits = contents.units - change.removed + change.insertedUnits;
         if (nextUnits > mostUnits) {
             contents.tooLarge = true;
             return contents;

@@ -15,6 +15,7 @@ struct JournalEdit
     qint64 position = 0;
     qint64 removed = 0;
     QByteArray inserted;
+    qint64 insertedUnits = 0; // the length of inserted in UTF-16 units, as checked
 };
 
 // What a journal holds, as far as it could be read.
@@ -25,8 +26,6 @@ struct JournalContents
     bool tooLarge = false; // the text grew past the most it may hold
     QString path; // the document's file, empty when it had none
     QByteArray stamp; // what the journal was told of the file's state
-    qint64 generation = 0;
-    qint64 created = 0; // milliseconds since the epoch
     qint64 units = 0; // the length of the text it gives
     qint64 edits = 0;
 };

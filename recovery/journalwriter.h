@@ -67,7 +67,6 @@ public:
     void protect(JournalText whole, const QStringList &replacing);
     // Returns once everything told so far is on the disk (or has failed).
     void flush();
-    bool active() const { return m_active; }
     // What the journal has cost the disk so far.
     struct Figures
     {

@@ -69,18 +69,6 @@ private:
     QByteArray m_carry;
 };
 
-// UTF-16 units of valid UTF-8.
-qint64 unitsOf(QByteArrayView utf8)
-{
-    qint64 units = 0;
-    for (const char c : utf8) {
-        const uchar byte = uchar(c);
-        units += (byte & 0xC0) != 0x80; // a character's first byte
-        units += byte >= 0xF0; // and the second half of a pair
-    }
-    return units;
-}
-
 // Edits go into the rebuilt text as they were made, except that a run of insertions each right
 // after the last, as typing makes them, goes in as one: a journal holds one edit per key.
 class Typing
@@ -91,14 +79,14 @@ public:
     {
         if (edit.removed == 0 && m_at >= 0 && edit.position == m_at + m_units) {
             m_typed += edit.inserted;
-            m_units += unitsOf(edit.inserted);
+            m_units += edit.insertedUnits;
             return;
         }
         flush();
         if (edit.removed == 0) {
             m_at = edit.position;
             m_typed = edit.inserted;
-            m_units = unitsOf(edit.inserted);
+            m_units = edit.insertedUnits;
             return;
         }
         m_text.apply(edit.position, edit.removed, TextSlice::fromUtf8(edit.inserted));
