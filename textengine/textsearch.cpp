@@ -98,13 +98,13 @@ public:
     {
         m_clock.start();
     }
-    bool keepGoing()
+    bool keepGoing(qint64 done, qint64 total)
     {
         if (!m_keepGoing || ++m_matches % 256 != 0
             || m_clock.elapsed() < TextSearch::PollMilliseconds)
             return true;
         m_clock.restart();
-        return m_keepGoing();
+        return m_keepGoing(done, total);
     }
 
 private:
@@ -458,41 +458,46 @@ TextSearch::Result TextSearch::findNext(const ByteSource &text, Range selection,
     if (!m_valid || m_query.pattern.isEmpty())
         return result;
     const qint64 end = text.byteLength() + 1; // an empty match may stand at the very end
-    // After each slice: a match ends the search, and so does the user stopping it.
+    // The share done counts the bytes of every slice read, whichever way and wherever it went.
+    const qint64 before = direction == Direction::Forward ? end - selection.end : selection.start;
+    const qint64 total = wrap ? end : before;
+    qint64 read = 0;
     MatchPacer pacer(keepGoing);
-    const auto sliceDone = [&] {
+    // After each slice: a match ends the search, and so does the user stopping it.
+    const auto sliceDone = [&](qint64 sliceBytes) {
+        read += sliceBytes;
         if (result.match.found() || result.stopped)
             return true;
-        result.stopped = keepGoing && !keepGoing();
+        result.stopped = keepGoing && !keepGoing(read, total);
         return result.stopped;
     };
 
     const auto forward = [&](qint64 from, qint64 until, bool skipSelection) {
         for (qint64 slice = from; slice < until; slice += SliceBytes) {
-            scan(text, slice, std::min(until, slice + SliceBytes), nullptr,
-                 [&](Range match, const QString &) {
-                     if (skipSelection && match == selection)
-                         return true;
-                     result.match = match;
-                     return false;
-                 });
-            if (sliceDone())
+            const qint64 sliceEnd = std::min(until, slice + SliceBytes);
+            scan(text, slice, sliceEnd, nullptr, [&](Range match, const QString &) {
+                if (skipSelection && match == selection)
+                    return true;
+                result.match = match;
+                return false;
+            });
+            if (sliceDone(sliceEnd - slice))
                 return true;
         }
         return false;
     };
     const auto backward = [&](qint64 from, qint64 until) {
         for (qint64 sliceEnd = until; sliceEnd > from; sliceEnd -= SliceBytes) {
-            scan(text, std::max(from, sliceEnd - SliceBytes), sliceEnd, nullptr,
-                 [&](Range match, const QString &) {
-                     // Every match of the slice is read to find its last one.
-                     result.match = match;
-                     if (pacer.keepGoing())
-                         return true;
-                     result = { {}, true };
-                     return false;
-                 });
-            if (sliceDone())
+            const qint64 slice = std::max(from, sliceEnd - SliceBytes);
+            scan(text, slice, sliceEnd, nullptr, [&](Range match, const QString &) {
+                // Every match of the slice is read to find its last one.
+                result.match = match;
+                if (pacer.keepGoing(read + match.start - slice, total))
+                    return true;
+                result = { {}, true };
+                return false;
+            });
+            if (sliceDone(sliceEnd - slice))
                 return true;
         }
         return false;
@@ -537,9 +542,9 @@ bool TextSearch::findAll(const ByteSource &text, const QString &replaceWith,
                         if (match == previous)
                             return true;
                         previous = match;
-                        return visit(match, replacement) && pacer.keepGoing();
+                        return visit(match, replacement) && pacer.keepGoing(match.end, end);
                     });
-        if (goOn && keepGoing && !keepGoing())
+        if (goOn && keepGoing && !keepGoing(std::min(end, slice + SliceBytes), end))
             return false;
     }
     return goOn;
