@@ -145,6 +145,10 @@ void TestTextSearch::replaceAll_data()
     row("plain line breaks inserted", u"a,b"_s, u","_s, Plain, u"\n"_s, u"a\r\nb"_s);
     row("captured line break", u"a\r\nb"_s, u"(\\n)"_s, Expression, u"\\1\\1"_s, u"a\r\n\r\nb"_s);
     row("every line start", u"a\r\n\r\nb"_s, u"^"_s, Expression, u"> "_s, u"> a\r\n> \r\n> b"_s);
+    // Between matches, characters of every width (and line breaks) are walked many at a time.
+    const QString mixed = u"ab é€😀\r\n😀😀 cd,xé"_s.repeated(40);
+    row("characters of every width between matches", mixed, u"x(.)"_s, Expression, u"<\\1>"_s,
+        QString(mixed).replace(u"xé"_s, u"<é>"_s));
 }
 
 void TestTextSearch::replaceAll()

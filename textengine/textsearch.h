@@ -81,7 +81,6 @@ private:
                         const QString *replaceWith, const OnMatch &onMatch) const;
     bool wholeWordAt(const ByteSource &text, Range range) const;
     qint64 locate(QByteArrayView haystack, qint64 from) const;
-    QString expand(const QRegularExpressionMatch &match, const QString &replaceWith) const;
     QString plainReplacement(const QString &replaceWith) const;
 
     Query m_query;
