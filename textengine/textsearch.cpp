@@ -348,8 +348,11 @@ qint64 TextSearch::locate(QByteArrayView haystack, qint64 from) const
             return found;
     }
 #endif
+    // The last bytes of each chunk, and the few across two: most fail at their first byte, which
+    // costs less to compare than a call.
+    const uchar lead = needle[0];
     for (; at + m <= n; ++at) {
-        if (matchesAt(at))
+        if ((folded ? m_fold[h[at]] : h[at]) == lead && matchesAt(at))
             return at;
     }
     return -1;
