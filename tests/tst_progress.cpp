@@ -1,6 +1,8 @@
-// Long Open and Save show their share done in the window, and Escape stops them: an Open keeps
-// what it read and belongs to no file, a Save leaves the file on disk as it was.
+// Long Open, Save and Replace All show their share done in the window, and Escape stops them: an
+// Open keeps what it read and belongs to no file, a Save leaves the file on disk as it was, a
+// Replace All stopped while it searches changes nothing.
 #include "editorfixture.h"
+#include "textbuffer.h"
 
 #include <QDir>
 #include <QFile>
@@ -43,6 +45,7 @@ struct EscapeAt
     {
         // Every slice takes events and shows its share, so that the test decides where it stops.
         f.files.setPace({ 0ms, 0ms, 0ms });
+        f.text().setPace({ 0ms, 0ms, 0ms });
         f.window.showProgress(0);
         f.window.hideProgress();
         bar = f.window.findChild<QProgressBar *>(f.window.objectName() + u"_Progress"_s);
@@ -92,6 +95,8 @@ private Q_SLOTS:
     void escapeStopsOpen();
     void escapeStopsSave_data();
     void escapeStopsSave();
+    void replaceAllShowsItsShare_data();
+    void replaceAllShowsItsShare();
 };
 
 void TestProgress::escapeStopsOpen_data()
@@ -215,6 +220,59 @@ void TestProgress::escapeStopsSave()
     QCOMPARE(f.form.currentFile(), path);
     QCOMPARE(f.window.caption(), captionBefore);
     QVERIFY(f.text().text().startsWith(text));
+}
+
+void TestProgress::replaceAllShowsItsShare_data()
+{
+    QTest::addColumn<bool>("expression");
+    QTest::addColumn<int>("escapeAt");
+
+    QTest::addRow("plain, Escape at the first share") << false << 0;
+    QTest::addRow("plain, no Escape") << false << -1;
+    QTest::addRow("expression, Escape at the first share") << true << 0;
+    QTest::addRow("expression, no Escape") << true << -1;
+}
+
+// One bar for the whole of it: the search's share first, while the text is as it was, then the
+// walk's as the new text is made, each slice of it shown.
+void TestProgress::replaceAllShowsItsShare()
+{
+    QFETCH(bool, expression);
+    QFETCH(int, escapeAt);
+
+    // Three slices of the search, and many of the walk.
+    const QString text = u"fields, and more of them\r\n"_s.repeated(800'000);
+    TextBuffer::setRewriteSlice(256 * 1024);
+    EditorFixture f;
+    f.start();
+    f.text().setText(text);
+    EscapeAt user(f, escapeAt);
+    QList<bool> changedWhenShown;
+    QObject::connect(user.bar, &QProgressBar::valueChanged, user.bar,
+                     [&] { changedWhenShown.append(f.text().textLength() != text.size()); });
+
+    const qint64 count
+        = f.text().replaceAll({ expression ? u"an(d)"_s : u"and"_s, true, false, expression },
+                              expression ? u"plus\\1"_s : u"plus"_s);
+    TextBuffer::setRewriteSlice(0);
+
+    QVERIFY(!user.shares.isEmpty());
+    QVERIFY(user.shownWhileWorking);
+    QVERIFY2(std::is_sorted(user.shares.begin(), user.shares.end()), "the share went back");
+    QVERIFY(user.bar->isHidden());
+    if (escapeAt >= 0) {
+        QCOMPARE(count, -1);
+        QVERIFY(!changedWhenShown.contains(true));
+        QVERIFY(f.text().text() == text);
+        return;
+    }
+    QCOMPARE(count, 800'000);
+    QVERIFY(f.text().text()
+            == QString(text).replace(u"and"_s, expression ? u"plusd"_s : u"plus"_s));
+    // Shares came from the search and from the walk, and the last is near the end.
+    QVERIFY(changedWhenShown.contains(false));
+    QVERIFY(changedWhenShown.count(true) >= 2);
+    QVERIFY2(user.shares.last() >= 95, qPrintable(QString::number(user.shares.last())));
 }
 
 QTEST_MAIN(TestProgress)

@@ -32,6 +32,8 @@ private Q_SLOTS:
     void replaceAll_data();
     void replaceAll();
     void stopsWhenAsked();
+    void tellsTheShareRead_data();
+    void tellsTheShareRead();
     void stopsBetweenMatches_data();
     void stopsBetweenMatches();
 };
@@ -143,6 +145,10 @@ void TestTextSearch::replaceAll_data()
     row("plain line breaks inserted", u"a,b"_s, u","_s, Plain, u"\n"_s, u"a\r\nb"_s);
     row("captured line break", u"a\r\nb"_s, u"(\\n)"_s, Expression, u"\\1\\1"_s, u"a\r\n\r\nb"_s);
     row("every line start", u"a\r\n\r\nb"_s, u"^"_s, Expression, u"> "_s, u"> a\r\n> \r\n> b"_s);
+    // Between matches, characters of every width (and line breaks) are walked many at a time.
+    const QString mixed = u"ab é€😀\r\n😀😀 cd,xé"_s.repeated(40);
+    row("characters of every width between matches", mixed, u"x(.)"_s, Expression, u"<\\1>"_s,
+        QString(mixed).replace(u"xé"_s, u"<é>"_s));
 }
 
 void TestTextSearch::replaceAll()
@@ -175,7 +181,7 @@ void TestTextSearch::stopsWhenAsked()
 {
     const Utf8Chunks chunks(QByteArray(3 * TextSearch::SliceBytes, 'a'));
     int asked = 0;
-    const auto stop = [&] { return ++asked < 2; };
+    const auto stop = [&](qint64, qint64) { return ++asked < 2; };
     const TextSearch search(query(u"b"_s, Case));
     const auto result = search.findNext(chunks, {}, TextSearch::Direction::Forward, true, stop);
     QVERIFY(result.stopped);
@@ -184,6 +190,57 @@ void TestTextSearch::stopsWhenAsked()
     asked = 0;
     QVERIFY(!search.findAll(
         chunks, u"c"_s, [](auto, auto) { return true; }, stop));
+}
+
+void TestTextSearch::tellsTheShareRead_data()
+{
+    QTest::addColumn<int>("flags"); // Up and Wrap for Find; -1 for Replace All
+    QTest::addColumn<int>("slices"); // where the selection stands, in slices
+    QTest::addColumn<int>("expectedSlices"); // what is to be read, in slices
+
+    QTest::addRow("down from the middle") << int(Case) << 1 << 2;
+    QTest::addRow("down, wrapping") << int(Case | Wrap) << 1 << 3;
+    QTest::addRow("up from the middle") << int(Case | Up) << 1 << 1;
+    QTest::addRow("up, wrapping") << int(Case | Up | Wrap) << 2 << 3;
+    QTest::addRow("Replace All") << -1 << 0 << 3;
+}
+
+// The bytes read so far grow with every call and end at the bytes to read, which the selection
+// and the wrapping decide; a bar drawn from them goes neither back nor past its end.
+void TestTextSearch::tellsTheShareRead()
+{
+    QFETCH(int, flags);
+    QFETCH(int, slices);
+    QFETCH(int, expectedSlices);
+    const qint64 slice = TextSearch::SliceBytes;
+    const Utf8Chunks chunks(QByteArray(3 * slice - 1, 'a'));
+    const qint64 end = chunks.byteLength() + 1; // an empty match may stand at the very end
+    QList<qint64> told;
+    qint64 totalTold = -1;
+    bool sameTotal = true;
+    const auto note = [&](qint64 done, qint64 total) {
+        sameTotal = sameTotal && (totalTold < 0 || total == totalTold);
+        totalTold = total;
+        told.append(done);
+        return true;
+    };
+    const TextSearch search(query(u"b"_s, Case));
+    if (flags < 0) {
+        QVERIFY(search.findAll(
+            chunks, u"c"_s, [](auto, auto) { return true; }, note));
+    } else {
+        const TextSearch::Range selection { slices * slice, slices * slice };
+        search.findNext(chunks, selection,
+                        flags & Up ? TextSearch::Direction::Backward
+                                   : TextSearch::Direction::Forward,
+                        flags & Wrap, note);
+    }
+    QVERIFY(sameTotal);
+    QCOMPARE(totalTold, std::min(end, expectedSlices * slice));
+    QVERIFY(!told.isEmpty());
+    QVERIFY2(std::is_sorted(told.begin(), told.end()), "the share went back");
+    QVERIFY(told.first() > 0);
+    QCOMPARE(told.last(), totalTold);
 }
 
 void TestTextSearch::stopsBetweenMatches_data()
@@ -205,7 +262,7 @@ void TestTextSearch::stopsBetweenMatches()
     const Utf8Chunks chunks(QByteArray("a ").repeated(replace ? 200000 : 2000000));
     const TextSearch search(query(flags & Expression ? u"\\ba"_s : u"a"_s, flags));
     int asked = 0;
-    const auto stop = [&asked] { return ++asked == 0; };
+    const auto stop = [&asked](qint64, qint64) { return ++asked == 0; };
     if (!replace) {
         const auto result = search.findNext(chunks, { chunks.byteLength(), chunks.byteLength() },
                                             TextSearch::Direction::Backward, false, stop);

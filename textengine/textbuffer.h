@@ -143,10 +143,10 @@ public:
     // one undo step, and PartialRewrite is thrown; when it runs out before any, std::bad_alloc
     // leaves everything as it was. Undo and redo of the step work the same way: when they stop
     // part way, the changes done move to the other history and the rest stay where they were.
-    // sliceDone is called, with the position of the first change, each time the text made so
-    // far has become the text; it must not throw.
-    qsizetype finishRewrite(Rewrite rewrite,
-                            const std::function<void(qsizetype first)> &sliceDone = {});
+    // sliceDone is called, with the position of the first change and how many of the changes
+    // are done, each time the text made so far has become the text; it must not throw.
+    using RewriteSliceDone = std::function<void(qsizetype first, qint64 done, qint64 total)>;
+    qsizetype finishRewrite(Rewrite rewrite, const RewriteSliceDone &sliceDone = {});
     struct PartialRewrite : std::bad_alloc
     {
         Span span; // from the first change to the end of the last one done
@@ -196,7 +196,7 @@ private:
         qint64 end = 0;
     };
     Walk walkRun(const RewriteRun &run, bool forward, bool recordOld,
-                 const std::function<void()> &sliceDone = {});
+                 const std::function<void(qint64 changesDone)> &sliceDone = {});
     void appendLoading(const std::function<void(rope::Builder &, bool &endedWithCr)> &append,
                        qint64 mostBytes);
     Span replay(bool forward);

@@ -57,8 +57,7 @@ TextBuffer::Rewrite TextBuffer::startRewrite() const
     return Rewrite(std::move(state));
 }
 
-qsizetype TextBuffer::finishRewrite(Rewrite rewrite,
-                                    const std::function<void(qsizetype first)> &sliceDone)
+qsizetype TextBuffer::finishRewrite(Rewrite rewrite, const RewriteSliceDone &sliceDone)
 {
     Rewrite::State &d = *rewrite.d;
     if (d.log->count == 0 || d.old != root())
@@ -70,9 +69,9 @@ qsizetype TextBuffer::finishRewrite(Rewrite rewrite,
     made.end = made.log->count;
     TextHistory::Entry entry = m_history.prepare(made, Merge::Never);
     RewriteRun &run = std::get<RewriteRun>(entry.record());
-    const Walk walk = walkRun(run, true, true, [&] {
+    const Walk walk = walkRun(run, true, true, [&](qint64 changesDone) {
         if (sliceDone)
-            sliceDone(run.position);
+            sliceDone(run.position, changesDone, qint64(run.end - run.begin.index));
     });
     const bool complete = walk.reached.index == run.end;
     run.end = walk.reached.index;
@@ -90,7 +89,7 @@ qsizetype TextBuffer::finishRewrite(Rewrite rewrite,
 // becomes the current text, so the chunks behind are let go; the slice is also how far back a
 // failure falls. When it falls back to the start, std::bad_alloc goes on.
 TextBuffer::Walk TextBuffer::walkRun(const RewriteRun &run, bool forward, bool recordOld,
-                                     const std::function<void()> &sliceDone)
+                                     const std::function<void(qint64 changesDone)> &sliceDone)
 {
     RewriteLog &log = *run.log;
     rope::Splicer splicer(root());
@@ -136,7 +135,7 @@ TextBuffer::Walk TextBuffer::walkRun(const RewriteRun &run, bool forward, bool r
                 done = walk;
                 shown = splicer.at();
                 if (sliceDone)
-                    sliceDone();
+                    sliceDone(qint64(walk.reached.index - run.begin.index));
             }
         }
         commit(splicer.finish());

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <type_traits>
 
 #ifdef __SSE2__
@@ -58,34 +59,169 @@ qsizetype windowOffset(QByteArrayView bytes)
     return units;
 }
 
-// Walks a decoded window forwards, turning its character offsets back into bytes.
+// The bytes without their CRs, written to out, which has room for them and 16 bytes more; returns
+// how many were written. A line break comes every few bytes in a comma-dense text, too often for
+// a branch per byte to be guessed right: the bytes between two CRs go in one store.
+qsizetype withoutCr(QByteArrayView bytes, char *out)
+{
+    const char *in = bytes.data();
+    const qsizetype size = bytes.size();
+    char *const begin = out;
+    qsizetype i = 0;
+#ifdef __SSE2__
+    const __m128i cr = _mm_set1_epi8('\r');
+    // The stores between CRs read up to 16 bytes past the block.
+    for (; i + 32 <= size; i += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(in + i));
+        uint crs = uint(_mm_movemask_epi8(_mm_cmpeq_epi8(v, cr)));
+        if (crs == 0) {
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(out), v);
+            out += 16;
+            continue;
+        }
+        const char *block = in + i;
+        int from = 0;
+        for (; crs != 0; crs &= crs - 1) {
+            const int at = qCountTrailingZeroBits(crs);
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(out),
+                             _mm_loadu_si128(reinterpret_cast<const __m128i *>(block + from)));
+            out += at - from;
+            from = at + 1;
+        }
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(out),
+                         _mm_loadu_si128(reinterpret_cast<const __m128i *>(block + from)));
+        out += 16 - from;
+    }
+#endif
+    for (; i < size; ++i) {
+        if (in[i] != '\r')
+            *out++ = in[i];
+    }
+    return out - begin;
+}
+
+// The bytes a UTF-16 unit of a window stands for in the storage: a line break is CR LF, and each
+// half of a surrogate pair counts half of its four bytes.
+int unitBytes(char16_t c)
+{
+    const bool pairHalf = c >= 0xD800 && c <= 0xDFFF;
+    return 1 + (c >= 0x80) + (c >= 0x800 && !pairHalf) + (c == u'\n');
+}
+
+// Walks a decoded window forwards, turning its character offsets back into bytes. Matches come
+// every few dozen characters in a dense Replace All, so the walk takes eight units at a time.
 class ByteMap
 {
 public:
-    ByteMap(const QString &window, qint64 startByte) : m_window(window), m_byte(startByte) { }
+    ByteMap(const QString &window, qint64 startByte)
+        : m_units(reinterpret_cast<const char16_t *>(window.constData())), m_byte(startByte)
+    {
+    }
 
     qint64 byteAt(qsizetype offset)
     {
-        for (; m_offset < offset; ++m_offset) {
-            const char16_t c = m_window.at(m_offset).unicode();
-            if (c == u'\n')
-                m_byte += 2;
-            else if (c < 0x80)
-                m_byte += 1;
-            else if (c < 0x800)
-                m_byte += 2;
-            else if (QChar::isHighSurrogate(c))
-                m_byte += 4, ++m_offset;
-            else
-                m_byte += 3;
+#ifdef __SSE2__
+        const auto splat = [](int value) { return _mm_set1_epi16(short(value)); };
+        // Unsigned comparisons of units, as signed ones with the top bit flipped.
+        const __m128i flip = splat(0x8000);
+        const __m128i above7F = splat(0x7F ^ 0x8000);
+        const __m128i above7FF = splat(0x7FF ^ 0x8000);
+        __m128i extra = _mm_setzero_si128(); // minus the bytes beyond one per unit, in 32 bits
+        for (; m_offset + 8 <= offset; m_offset += 8) {
+            const __m128i units
+                = _mm_loadu_si128(reinterpret_cast<const __m128i *>(m_units + m_offset));
+            const __m128i flipped = _mm_xor_si128(units, flip);
+            const __m128i pairHalf
+                = _mm_cmpeq_epi16(_mm_and_si128(units, splat(0xF800)), splat(0xD800));
+            const __m128i lanes = _mm_add_epi16(
+                _mm_add_epi16(_mm_cmpgt_epi16(flipped, above7F),
+                              _mm_andnot_si128(pairHalf, _mm_cmpgt_epi16(flipped, above7FF))),
+                _mm_cmpeq_epi16(units, splat(u'\n')));
+            extra = _mm_add_epi32(extra, _mm_madd_epi16(lanes, splat(1)));
+            m_byte += 8;
         }
+        extra = _mm_add_epi32(extra, _mm_shuffle_epi32(extra, _MM_SHUFFLE(1, 0, 3, 2)));
+        extra = _mm_add_epi32(extra, _mm_shuffle_epi32(extra, _MM_SHUFFLE(2, 3, 0, 1)));
+        m_byte -= _mm_cvtsi128_si32(extra);
+#endif
+        for (; m_offset < offset; ++m_offset)
+            m_byte += unitBytes(m_units[m_offset]);
         return m_byte;
     }
 
 private:
-    const QString &m_window;
+    const char16_t *m_units;
     qsizetype m_offset = 0;
     qint64 m_byte;
+};
+
+// A replacement split once into its literal runs and the groups it refers to ("\1" and the like
+// for a regular expression), so that each match only copies them into a string kept for the
+// next. Line breaks take the CR LF form.
+class Expansion
+{
+public:
+    Expansion(const QString &replaceWith, bool expression)
+    {
+        QString literal;
+        for (qsizetype i = 0; i < replaceWith.size(); ++i) {
+            const QChar c = replaceWith.at(i);
+            if (!expression || c != u'\\' || i + 1 == replaceWith.size()) {
+                literal.append(c);
+                continue;
+            }
+            const QChar next = replaceWith.at(++i);
+            if (next.isDigit() && next.unicode() < 0x80) {
+                m_parts.append({ literal, next.unicode() - u'0' });
+                literal.clear();
+            } else if (next == u'n') {
+                literal.append(u'\n');
+            } else if (next == u't') {
+                literal.append(u'\t');
+            } else if (next == u'\\') {
+                literal.append(u'\\');
+            } else {
+                literal.append(c).append(next);
+            }
+        }
+        m_parts.append({ literal, -1 });
+        for (const Part &part : m_parts)
+            m_breaks = m_breaks || part.literal.contains(u'\r') || part.literal.contains(u'\n');
+        if (m_parts.size() == 1)
+            m_text = TextBuffer::withCrLf(literal);
+    }
+
+    // The same for every match.
+    bool fixed() const { return m_parts.size() == 1; }
+
+    const QString &expand(const QRegularExpressionMatch &match)
+    {
+        if (fixed())
+            return m_text;
+        m_text.resize(0);
+        bool breaks = m_breaks;
+        for (const Part &part : m_parts) {
+            m_text.append(part.literal);
+            if (part.group >= 0) {
+                const QStringView captured = match.capturedView(part.group);
+                breaks = breaks || captured.contains(u'\n');
+                m_text.append(captured);
+            }
+        }
+        if (breaks)
+            m_text = TextBuffer::withCrLf(m_text);
+        return m_text;
+    }
+
+private:
+    struct Part
+    {
+        QString literal; // before the group
+        int group = -1;
+    };
+    QList<Part> m_parts;
+    bool m_breaks = false; // in the literal runs
+    QString m_text;
 };
 
 // Asks keepGoing between matches once PollMilliseconds have passed, so that a slice with many
@@ -98,13 +234,13 @@ public:
     {
         m_clock.start();
     }
-    bool keepGoing()
+    bool keepGoing(qint64 done, qint64 total)
     {
         if (!m_keepGoing || ++m_matches % 256 != 0
             || m_clock.elapsed() < TextSearch::PollMilliseconds)
             return true;
         m_clock.restart();
-        return m_keepGoing();
+        return m_keepGoing(done, total);
     }
 
 private:
@@ -212,8 +348,11 @@ qint64 TextSearch::locate(QByteArrayView haystack, qint64 from) const
             return found;
     }
 #endif
+    // The last bytes of each chunk, and the few across two: most fail at their first byte, which
+    // costs less to compare than a call.
+    const uchar lead = needle[0];
     for (; at + m <= n; ++at) {
-        if (matchesAt(at))
+        if ((folded ? m_fold[h[at]] : h[at]) == lead && matchesAt(at))
             return at;
     }
     return -1;
@@ -239,32 +378,6 @@ bool TextSearch::wholeWordAt(const ByteSource &text, Range range) const
 QString TextSearch::plainReplacement(const QString &replaceWith) const
 {
     return TextBuffer::withCrLf(replaceWith);
-}
-
-QString TextSearch::expand(const QRegularExpressionMatch &match, const QString &replaceWith) const
-{
-    if (!m_query.regularExpression)
-        return plainReplacement(replaceWith);
-    QString result;
-    for (qsizetype i = 0; i < replaceWith.size(); ++i) {
-        const QChar c = replaceWith.at(i);
-        if (c != u'\\' || i + 1 == replaceWith.size()) {
-            result.append(c);
-            continue;
-        }
-        const QChar next = replaceWith.at(++i);
-        if (next.isDigit() && next.unicode() < 0x80)
-            result.append(match.captured(next.unicode() - u'0'));
-        else if (next == u'n')
-            result.append(u'\n');
-        else if (next == u't')
-            result.append(u'\t');
-        else if (next == u'\\')
-            result.append(u'\\');
-        else
-            result.append(c).append(next);
-    }
-    return TextBuffer::withCrLf(result);
 }
 
 bool TextSearch::scan(const ByteSource &text, qint64 from, qint64 until, const QString *replaceWith,
@@ -347,10 +460,11 @@ bool TextSearch::scanExpression(const ByteSource &text, qint64 from, qint64 unti
                                 const QString *replaceWith, const OnMatch &onMatch) const
 {
     const qint64 size = text.byteLength();
-    // A replacement that refers to no group is the same for every match: made once.
-    const bool fixed = replaceWith && !replaceWith->contains(u'\\');
-    const QString fixedReplacement
-        = fixed ? expand(QRegularExpressionMatch(), *replaceWith) : QString();
+    QByteArray lines; // a window's bytes without their CRs, kept for the next window
+    std::optional<Expansion> expansion;
+    if (replaceWith)
+        expansion.emplace(*replaceWith, m_query.regularExpression);
+    const QString none;
     qint64 position = from;
     qint64 reach = Context;
     qint64 growTo = 0; // a match touched the window's end: the next window reaches this far
@@ -388,8 +502,8 @@ bool TextSearch::scanExpression(const ByteSource &text, qint64 from, qint64 unti
         qsizetype offset = windowOffset(QByteArrayView(bytes).first(position - windowStart));
         // Line breaks read as "\n": the CRs go from the bytes, which costs less than from the
         // characters.
-        bytes.removeIf([](char byte) { return byte == '\r'; });
-        const QString window = QString::fromUtf8(bytes);
+        lines.resize(bytes.size() + 16);
+        const QString window = QString::fromUtf8(lines.data(), withoutCr(bytes, lines.data()));
         bytes.clear();
         const bool more = windowEnd < size;
         const qint64 share = more ? target : size + 1;
@@ -422,10 +536,7 @@ bool TextSearch::scanExpression(const ByteSource &text, qint64 from, qint64 unti
             }
             const Range range { startByte, map.byteAt(end16) };
             if (!m_query.wholeWords || wholeWordAt(text, range)) {
-                if (!onMatch(range,
-                             fixed             ? fixedReplacement
-                                 : replaceWith ? expand(match, *replaceWith)
-                                               : QString()))
+                if (!onMatch(range, expansion ? expansion->expand(match) : none))
                     return false;
             }
             offset = end16;
@@ -458,41 +569,46 @@ TextSearch::Result TextSearch::findNext(const ByteSource &text, Range selection,
     if (!m_valid || m_query.pattern.isEmpty())
         return result;
     const qint64 end = text.byteLength() + 1; // an empty match may stand at the very end
-    // After each slice: a match ends the search, and so does the user stopping it.
+    // The share done counts the bytes of every slice read, whichever way and wherever it went.
+    const qint64 before = direction == Direction::Forward ? end - selection.end : selection.start;
+    const qint64 total = wrap ? end : before;
+    qint64 read = 0;
     MatchPacer pacer(keepGoing);
-    const auto sliceDone = [&] {
+    // After each slice: a match ends the search, and so does the user stopping it.
+    const auto sliceDone = [&](qint64 sliceBytes) {
+        read += sliceBytes;
         if (result.match.found() || result.stopped)
             return true;
-        result.stopped = keepGoing && !keepGoing();
+        result.stopped = keepGoing && !keepGoing(read, total);
         return result.stopped;
     };
 
     const auto forward = [&](qint64 from, qint64 until, bool skipSelection) {
         for (qint64 slice = from; slice < until; slice += SliceBytes) {
-            scan(text, slice, std::min(until, slice + SliceBytes), nullptr,
-                 [&](Range match, const QString &) {
-                     if (skipSelection && match == selection)
-                         return true;
-                     result.match = match;
-                     return false;
-                 });
-            if (sliceDone())
+            const qint64 sliceEnd = std::min(until, slice + SliceBytes);
+            scan(text, slice, sliceEnd, nullptr, [&](Range match, const QString &) {
+                if (skipSelection && match == selection)
+                    return true;
+                result.match = match;
+                return false;
+            });
+            if (sliceDone(sliceEnd - slice))
                 return true;
         }
         return false;
     };
     const auto backward = [&](qint64 from, qint64 until) {
         for (qint64 sliceEnd = until; sliceEnd > from; sliceEnd -= SliceBytes) {
-            scan(text, std::max(from, sliceEnd - SliceBytes), sliceEnd, nullptr,
-                 [&](Range match, const QString &) {
-                     // Every match of the slice is read to find its last one.
-                     result.match = match;
-                     if (pacer.keepGoing())
-                         return true;
-                     result = { {}, true };
-                     return false;
-                 });
-            if (sliceDone())
+            const qint64 slice = std::max(from, sliceEnd - SliceBytes);
+            scan(text, slice, sliceEnd, nullptr, [&](Range match, const QString &) {
+                // Every match of the slice is read to find its last one.
+                result.match = match;
+                if (pacer.keepGoing(read + match.start - slice, total))
+                    return true;
+                result = { {}, true };
+                return false;
+            });
+            if (sliceDone(sliceEnd - slice))
                 return true;
         }
         return false;
@@ -537,9 +653,9 @@ bool TextSearch::findAll(const ByteSource &text, const QString &replaceWith,
                         if (match == previous)
                             return true;
                         previous = match;
-                        return visit(match, replacement) && pacer.keepGoing();
+                        return visit(match, replacement) && pacer.keepGoing(match.end, end);
                     });
-        if (goOn && keepGoing && !keepGoing())
+        if (goOn && keepGoing && !keepGoing(std::min(end, slice + SliceBytes), end))
             return false;
     }
     return goOn;

@@ -33,8 +33,9 @@ public:
     };
 
     enum class Direction { Forward, Backward };
-    // Asked between slices of the work; returning false stops it.
-    using KeepGoing = std::function<bool()>;
+    // Asked between slices of the work with how many of the bytes to read it has read; returning
+    // false stops it.
+    using KeepGoing = std::function<bool(qint64 done, qint64 total)>;
     // Called for each match in order with its replacement text; returning false stops.
     using MatchVisitor = std::function<bool(Range match, const QString &replacement)>;
 
@@ -80,7 +81,6 @@ private:
                         const QString *replaceWith, const OnMatch &onMatch) const;
     bool wholeWordAt(const ByteSource &text, Range range) const;
     qint64 locate(QByteArrayView haystack, qint64 from) const;
-    QString expand(const QRegularExpressionMatch &match, const QString &replaceWith) const;
     QString plainReplacement(const QString &replaceWith) const;
 
     Query m_query;

@@ -164,7 +164,7 @@ void TextView::afterEdit(qsizetype position, qsizetype removed, qsizetype added,
 }
 
 bool TextView::rewrite(const std::function<bool(TextBuffer::Rewrite &)> &fill,
-                       const std::function<void()> &betweenSlices)
+                       const std::function<void(qint64 done, qint64 total)> &betweenSlices)
 {
     TextBuffer::Rewrite rewrite = m_buffer.startRewrite();
     if (!fill(rewrite))
@@ -179,11 +179,11 @@ bool TextView::rewrite(const std::function<bool(TextBuffer::Rewrite &)> &fill,
     };
     // Between slices the view follows the text made so far, so that the window can repaint.
     // A failure there must not stop the rewrite: the view follows again at its end.
-    const auto sliceDone = [&](qsizetype first) {
+    const auto sliceDone = [&](qsizetype first, qint64 done, qint64 total) {
         try {
             shown(first);
             if (betweenSlices)
-                betweenSlices();
+                betweenSlices(done, total);
         } catch (...) {
         }
     };

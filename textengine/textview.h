@@ -69,9 +69,9 @@ public:
     // when memory runs out while the ranges are replaced, TextBuffer::PartialRewrite follows the
     // part that was done.
     // The text is made a slice at a time; betweenSlices is called after each, with the view
-    // following the text made so far.
+    // following the text made so far and how many of the changes are done.
     bool rewrite(const std::function<bool(TextBuffer::Rewrite &)> &fill,
-                 const std::function<void()> &betweenSlices = {});
+                 const std::function<void(qint64 done, qint64 total)> &betweenSlices = {});
 
     void undo();
     void redo();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "busywork.h"
 #include "formdesign.h"
 #include "textarea.h"
 #include "textview.h"
@@ -63,6 +64,8 @@ public:
     SearchOutcome findNext(const SearchRequest &request, bool up, bool wrap) override;
     bool replaceSelectedMatch(const SearchRequest &request, const QString &replaceWith) override;
     qint64 replaceAll(const SearchRequest &request, const QString &replaceWith) override;
+    // How long searches and Replace All run before they show the busy pointer and their share.
+    void setPace(BusyWork::Pace pace) { m_pace = pace; }
     void showNote(const QString &note) override;
 
     bool wordWrap() const override { return TextView::wordWrap(); }
@@ -108,6 +111,7 @@ private:
     std::function<void(const std::function<void()> &)> m_dispatcher;
     QList<QKeySequence> m_menuShortcuts;
     Notice *m_note = nullptr;
+    BusyWork::Pace m_pace;
     int m_programEdits = 0;
     int m_left = 0;
     int m_top = 0;
