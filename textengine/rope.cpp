@@ -59,45 +59,98 @@ qint64 unitsIn(const char *data, qint64 size)
     return units;
 }
 
-Summary leafSummary(const char *data, qint64 size)
+#ifdef __SSE2__
+// Set bits of a 16-bit mask, without the library call the compiler makes for a processor it may
+// not know to have the instruction.
+inline qint64 bitsIn(uint mask)
+{
+    mask = mask - ((mask >> 1) & 0x5555);
+    mask = (mask & 0x3333) + ((mask >> 2) & 0x3333);
+    mask = (mask + (mask >> 4)) & 0x0F0F;
+    return qint64((mask + (mask >> 8)) & 0x1F);
+}
+
+inline qint64 sumOfLanes(__m128i sums)
+{
+    return _mm_cvtsi128_si64(sums) + _mm_cvtsi128_si64(_mm_unpackhi_epi64(sums, sums));
+}
+#endif
+
+// A line's units are its bytes less its continuation bytes, plus one for each four-byte lead (a
+// pair of units): with those counted as "extra" before each place, sixteen bytes at a time, a
+// line costs two subtractions however long it is.
+template<bool Ascii>
+Summary leafSummaryOf(const char *data, qint64 size)
 {
     Summary sum;
     sum.bytes = size;
-    const bool ascii = isAscii(data, size);
-    const auto unitsTo = [&](qint64 from, qint64 to) {
-        return ascii ? to - from : unitsIn(data + from, to - from);
-    };
+    qint64 lineStart = 0; // in units
     // Every LF follows its CR, so each break is found by its LF.
-    qint64 lineStart = 0;
-    const auto lineFeedAt = [&](qint64 at) {
-        const qint64 line = unitsTo(lineStart, at - 1);
+    const auto lineFeedAt = [&](qint64 at, qint64 extraAt) {
+        const qint64 line = at - 1 - extraAt - lineStart;
         if (sum.breaks++ == 0)
             sum.first = line;
         else
             sum.longest = std::max(sum.longest, line);
-        sum.units += line + 2;
-        lineStart = at + 1;
+        lineStart = at + 1 - extraAt;
     };
     qint64 from = 0;
+    qint64 extra = 0; // before the block under way
 #ifdef __SSE2__
-    // Sixteen bytes a step: a leaf of short lines would otherwise cost a search call per line.
     const __m128i lf = _mm_set1_epi8('\n');
+    const __m128i belowLead = _mm_set1_epi8(-64);
+    const __m128i belowFour = _mm_set1_epi8(-17);
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i one = _mm_set1_epi8(1);
+    // Continuation bytes and four-byte leads, summed in two lanes each.
+    __m128i continuationSums = zero;
+    __m128i fourSums = zero;
     for (; from + 16 <= size; from += 16) {
         const __m128i chars = _mm_loadu_si128(reinterpret_cast<const __m128i *>(data + from));
-        for (uint found = uint(_mm_movemask_epi8(_mm_cmpeq_epi8(chars, lf))); found != 0;
-             found &= found - 1)
-            lineFeedAt(from + qCountTrailingZeroBits(found));
+        uint found = uint(_mm_movemask_epi8(_mm_cmpeq_epi8(chars, lf)));
+        if constexpr (Ascii) {
+            for (; found != 0; found &= found - 1)
+                lineFeedAt(from + qCountTrailingZeroBits(found), 0);
+        } else {
+            const __m128i continuations = _mm_cmplt_epi8(chars, belowLead);
+            const __m128i fours
+                = _mm_and_si128(_mm_cmpgt_epi8(chars, belowFour), _mm_cmplt_epi8(chars, zero));
+            if (found != 0) {
+                extra = sumOfLanes(continuationSums) - sumOfLanes(fourSums);
+                const uint continuationBits = uint(_mm_movemask_epi8(continuations));
+                const uint fourBits = uint(_mm_movemask_epi8(fours));
+                for (; found != 0; found &= found - 1) {
+                    const uint at = qCountTrailingZeroBits(found);
+                    const uint before = (1u << at) - 1;
+                    lineFeedAt(from + at,
+                               extra + bitsIn(continuationBits & before)
+                                   - bitsIn(fourBits & before));
+                }
+            }
+            continuationSums = _mm_add_epi64(continuationSums,
+                                             _mm_sad_epu8(_mm_and_si128(continuations, one), zero));
+            fourSums = _mm_add_epi64(fourSums, _mm_sad_epu8(_mm_and_si128(fours, one), zero));
+        }
     }
+    if constexpr (!Ascii)
+        extra = sumOfLanes(continuationSums) - sumOfLanes(fourSums);
 #endif
     for (; from < size; ++from) {
         if (data[from] == '\n')
-            lineFeedAt(from);
+            lineFeedAt(from, extra);
+        if constexpr (!Ascii)
+            extra += qint64(isContinuation(data[from])) - qint64(uchar(data[from]) >= 0xF0);
     }
-    sum.last = unitsTo(lineStart, size);
-    sum.units += sum.last;
+    sum.units = size - extra;
+    sum.last = sum.units - lineStart;
     if (sum.breaks == 0)
         sum.first = sum.last;
     return sum;
+}
+
+Summary leafSummary(const char *data, qint64 size)
+{
+    return isAscii(data, size) ? leafSummaryOf<true>(data, size) : leafSummaryOf<false>(data, size);
 }
 
 NodePtr makeNode(const NodePtr &left, const NodePtr &right)
