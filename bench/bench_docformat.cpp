@@ -188,6 +188,10 @@ Sample readIntoStorage(const QString &path)
         rope::Builder builder;
         bool endedWithCr = false;
         files.readAllItems(number, u"\r\n"_s, [&](const ItemRun &run) {
+            if (run.restarted) {
+                builder = rope::Builder();
+                endedWithCr = false;
+            }
             storedform::appendUtf8(builder, run.text.data(), run.text.size(), endedWithCr);
         });
         files.close(number);

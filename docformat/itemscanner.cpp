@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 #if defined(__SSE2__) || defined(_M_X64)
 #include <emmintrin.h>
@@ -366,9 +367,15 @@ TextEncoding scanDocument(const ReadBytes &read, QStringView lineBreak,
 {
     // A few stretches' worth per read: the whole read size for the usual stretches.
     const qsizetype blockSize = std::min(DocumentReadSize, 4 * runSize);
-    ItemScanner scanner(lineBreak, sink, runSize);
+    std::optional<ItemScanner> scanner(std::in_place, lineBreak, sink, runSize);
     const TextEncoding encoding = readDocumentText(
-        read, blockSize, [&scanner](QByteArrayView bytes) { scanner.scan(bytes); });
-    scanner.finish();
+        read, blockSize, [&scanner](QByteArrayView bytes) { scanner->scan(bytes); },
+        [&] {
+            scanner.emplace(lineBreak, sink, runSize);
+            ItemRun run;
+            run.restarted = true;
+            sink(run);
+        });
+    scanner->finish();
     return encoding;
 }
