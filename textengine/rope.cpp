@@ -36,8 +36,20 @@ qint64 boundaryAtOrBefore(const char *data, qint64 at)
 
 bool isAscii(const char *data, qint64 size)
 {
-    quint64 seen = 0;
     qint64 i = 0;
+#ifdef __SSE2__
+    __m128i any = _mm_setzero_si128();
+    for (; i + 64 <= size; i += 64) {
+        const auto at = [data, i](qint64 offset) {
+            return _mm_loadu_si128(reinterpret_cast<const __m128i *>(data + i + offset));
+        };
+        any = _mm_or_si128(any,
+                           _mm_or_si128(_mm_or_si128(at(0), at(16)), _mm_or_si128(at(32), at(48))));
+    }
+    if (_mm_movemask_epi8(any) != 0)
+        return false;
+#endif
+    quint64 seen = 0;
     for (; i + 8 <= size; i += 8) {
         quint64 word;
         std::memcpy(&word, data + i, 8);
@@ -344,16 +356,26 @@ void countAllocation()
     --allocationsLeft;
 }
 
-NodePtr makeLeaf(const char *data, qint64 size)
+namespace {
+
+// A leaf of the bytes of head followed by those of tail.
+NodePtr leafOf(QByteArrayView head, QByteArrayView tail)
 {
     countAllocation();
     auto node = std::make_shared<Node>();
-    node->bytes.reset(new char[size_t(size)]);
-    std::memcpy(node->bytes.get(), data, size_t(size));
-    node->sum = leafSummary(data, size);
+    const qint64 size = head.size() + tail.size();
+    char *bytes = new char[size_t(size)];
+    node->bytes.reset(bytes);
+    std::memcpy(bytes, head.data(), size_t(head.size()));
+    std::memcpy(bytes + head.size(), tail.data(), size_t(tail.size()));
+    node->sum = leafSummary(bytes, size);
     node->lastLeafBytes = int(size);
     return node;
 }
+
+} // namespace
+
+NodePtr makeLeaf(const char *data, qint64 size) { return leafOf(QByteArrayView(data, size), {}); }
 
 NodePtr join(const NodePtr &a, const NodePtr &b)
 {
@@ -443,6 +465,19 @@ void Builder::appendBytes(const char *data, qint64 size)
         // copied to carry them on, to the end of the text.
         if (room() == 0)
             cutLeaf();
+        // A leaf that ends within the given bytes is made from them and the few pending ones,
+        // cut where cutLeaf() would cut it, without copying them to the pending bytes first.
+        const qint64 pending = qint64(m_pending.size());
+        const qint64 cut = pending + 8 <= LeafBytes && pending + size > MostLeafBytes
+            ? boundaryAtOrBefore(data, LeafBytes - pending)
+            : 0;
+        if (cut > 0) {
+            push(leafOf(QByteArrayView(m_pending), QByteArrayView(data, cut)));
+            m_pending.clear();
+            data += cut;
+            size -= cut;
+            continue;
+        }
         const qint64 take = std::min(size, room());
         m_pending.append(data, size_t(take));
         data += take;
