@@ -181,8 +181,22 @@ void read1252(const ReadBytes &read, qint64 offset, qsizetype blockSize,
     readBlocks(read, offset, blockSize, whole, [&](QByteArrayView bytes) {
         utf8.resize(3 * bytes.size());
         char *to = utf8.data();
-        for (const char byte : bytes) {
-            const Utf8Char &c = Utf8Of1252[uchar(byte)];
+        const char *from = bytes.data();
+        const char *const end = from + bytes.size();
+        while (from < end) {
+#ifdef QUORVEX_SSE2
+            // Such files are mostly ASCII, which is the same in UTF-8: sixteen bytes at a time.
+            if (end - from >= 16) {
+                const __m128i chars = _mm_loadu_si128(reinterpret_cast<const __m128i *>(from));
+                if (_mm_movemask_epi8(chars) == 0) {
+                    _mm_storeu_si128(reinterpret_cast<__m128i *>(to), chars);
+                    from += 16;
+                    to += 16;
+                    continue;
+                }
+            }
+#endif
+            const Utf8Char &c = Utf8Of1252[uchar(*from++)];
             to[0] = c.bytes[0];
             to[1] = c.bytes[1];
             to[2] = c.bytes[2];
