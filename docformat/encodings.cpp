@@ -326,20 +326,26 @@ TextEncoding readDocumentText(const ReadBytes &read, qsizetype blockSize,
                               const std::function<void()> &restart)
 {
     const TextEncoding marked = markedEncoding(read);
+    bool taken = false;
+    const auto taking = [&](QByteArrayView bytes) {
+        taken = true;
+        take(bytes);
+    };
     Stop stop;
     bool ascii = true;
     if (marked == TextEncoding::Utf16LE || marked == TextEncoding::Utf16BE)
-        stop = readUtf16(read, marked == TextEncoding::Utf16BE, blockSize, take);
+        stop = readUtf16(read, marked == TextEncoding::Utf16BE, blockSize, taking);
     else
-        stop = readUtf8(read, byteOrderMark(marked).size(), blockSize, take, ascii);
+        stop = readUtf8(read, byteOrderMark(marked).size(), blockSize, taking, ascii);
     if (stop.atEnd)
         return marked;
     // ASCII reads the same in Windows-1252: without a mark, the reading goes on from where it
-    // stopped. Anything else was read otherwise and is read again.
+    // stopped. Anything else taken was read otherwise and is read again.
     if (marked == TextEncoding::Utf8 && ascii) {
         read1252(read, stop.offset, blockSize, take);
     } else {
-        restart();
+        if (taken)
+            restart();
         read1252(read, 0, blockSize, take);
     }
     return TextEncoding::Windows1252;
