@@ -2,10 +2,13 @@
 // of the same work: reading all items against a plain read and QString::fromUtf8 of the same
 // file, writing the document against a plain write of the same bytes.
 //
-//   bench_docformat [--sizes 1,10,100] [--runs N] [--dir FOLDER] [--open]
+//   bench_docformat [--sizes 1,10,100] [--runs N] [--dir FOLDER] [--open [--keep]]
+//   bench_docformat --read FILE [--runs N]
 //
 // --open times only what Open does with the bytes (items read in bulk into the text storage) on
-// a comma-dense file and a file of long lines, against Python's read and decode of the same file.
+// a comma-dense file and a file of long lines, against Python's read and decode of the same file;
+// --keep leaves those files in the folder. --read times that work on one file, runs times in this
+// process, for a profiler to look at.
 //
 // Each measurement runs in a child process of its own (Linux), so the peak memory printed is
 // that of the measured work alone: "peak" is the process's high-water mark during the work,
@@ -173,9 +176,11 @@ Sample readItemsInBulk(const QString &path)
     });
 }
 
-// Open's work without the view: the items in bulk, stored as the text box stores them.
+// Open's work without the view: the items in bulk, stored as the text box stores them. The text
+// outlives the timing, as Open's does.
 Sample readIntoStorage(const QString &path)
 {
+    rope::NodePtr text;
     return measure([&] {
         QtSequentialFiles files;
         const qint16 number = files.freeFile();
@@ -183,10 +188,15 @@ Sample readIntoStorage(const QString &path)
         rope::Builder builder;
         bool endedWithCr = false;
         files.readAllItems(number, u"\r\n"_s, [&](const ItemRun &run) {
+            if (run.restarted) {
+                builder = rope::Builder();
+                endedWithCr = false;
+            }
             storedform::appendUtf8(builder, run.text.data(), run.text.size(), endedWithCr);
         });
         files.close(number);
-        sink += rope::bytes(builder.tree());
+        text = builder.tree();
+        sink += rope::bytes(text);
     });
 }
 
@@ -311,7 +321,7 @@ bool writeFile(const QString &path, const QByteArray &bytes)
 }
 
 // The rows of --open for one size.
-bool timeOpen(const QTemporaryDir &dir, qint64 megabytes, int runs)
+bool timeOpen(const QTemporaryDir &dir, qint64 megabytes, int runs, bool keep)
 {
     const QString fields = dir.filePath(u"fields-%1mb.txt"_s.arg(megabytes));
     const QString lines = dir.filePath(u"lines-%1mb.txt"_s.arg(megabytes));
@@ -348,8 +358,10 @@ bool timeOpen(const QTemporaryDir &dir, qint64 megabytes, int runs)
     printRow(label.constData(), "lines, Windows-1252", open1252, &linesOpen);
     printRow(label.constData(), "lines, UTF-16 (2x bytes)", open16, &linesOpen);
     std::fflush(stdout);
-    for (const QString &path : { fields, lines, lines1252, lines16 })
-        QFile::remove(path);
+    for (const QString &path : { fields, lines, lines1252, lines16 }) {
+        if (!keep)
+            QFile::remove(path);
+    }
     return true;
 }
 
@@ -363,19 +375,33 @@ int main(int argc, char *argv[])
     QString folder;
     QStringList args = app.arguments();
     const bool openOnly = args.removeAll(u"--open"_s) > 0;
+    const bool keep = args.removeAll(u"--keep"_s) > 0;
+    QString readOnly;
     for (qsizetype i = 1; i + 1 < args.size(); i += 2) {
-        if (args[i] == u"--sizes"_s)
+        if (args[i] == u"--read"_s)
+            readOnly = args[i + 1];
+        else if (args[i] == u"--sizes"_s)
             sizes = args[i + 1].split(u',');
         else if (args[i] == u"--runs"_s)
             runs = std::max(1, args[i + 1].toInt());
         else if (args[i] == u"--dir"_s)
             folder = args[i + 1];
     }
+    if (!readOnly.isEmpty()) {
+        for (int run = 0; run < runs; ++run)
+            std::printf("%s: %.1f ms\n", qPrintable(readOnly),
+                        readIntoStorage(readOnly).milliseconds);
+        return 0;
+    }
     QTemporaryDir dir(folder.isEmpty() ? QDir::tempPath() + u"/bench_docformat-XXXXXX"_s
                                        : folder + u"/bench_docformat-XXXXXX"_s);
     if (!dir.isValid()) {
         std::fprintf(stderr, "cannot create a temporary folder\n");
         return 1;
+    }
+    if (keep) {
+        dir.setAutoRemove(false);
+        std::printf("Files kept in %s\n", qPrintable(dir.path()));
     }
 
     std::printf("Best of %d runs; memory in MB (peak: high-water mark during the work; added: on "
@@ -392,7 +418,7 @@ int main(int argc, char *argv[])
         if (megabytes <= 0)
             continue;
         if (openOnly) {
-            if (!timeOpen(dir, megabytes, runs))
+            if (!timeOpen(dir, megabytes, runs, keep))
                 return 1;
             continue;
         }

@@ -100,7 +100,8 @@ QList<QString> decodeDocument(const ReadBytes &read, qsizetype pieceLength, Text
     QString piece;
     qsizetype used = 0; // characters of piece decoded so far
     const TextEncoding found = readDocumentText(
-        read, std::min(pieceLength, DocumentReadSize), [&](QByteArrayView bytes) {
+        read, std::min(pieceLength, DocumentReadSize),
+        [&](QByteArrayView bytes) {
             const qsizetype space = decoder.requiredSpace(bytes.size());
             if (piece.size() - used < space) {
                 keepPiece(pieces, piece, used);
@@ -108,6 +109,11 @@ QList<QString> decodeDocument(const ReadBytes &read, qsizetype pieceLength, Text
                 used = 0;
             }
             used = decoder.appendToBuffer(piece.data() + used, bytes) - piece.constData();
+        },
+        [&] {
+            pieces.clear();
+            piece = QString();
+            used = 0;
         });
     keepPiece(pieces, piece, used);
     if (encoding)

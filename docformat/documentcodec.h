@@ -26,8 +26,8 @@ constexpr qsizetype DocumentPieceLength = 16 * DocumentReadSize + (64 << 10);
 
 // The same decoding for a file read DocumentReadSize bytes at a time, so that its bytes are never
 // held whole: the text comes back in pieces of at most pieceLength characters, none of them
-// empty. The file is read twice, the first time to settle its encoding. Throws a Failure when it
-// cannot be read or changes between the two.
+// empty. The file is read once, but again for one that turns out not to be in the form its first
+// bytes suggested (readDocumentText). Throws a Failure when it cannot be read.
 QList<QString> decodeDocument(const ReadBytes &read, qsizetype pieceLength = DocumentPieceLength,
                               TextEncoding *encoding = nullptr);
 

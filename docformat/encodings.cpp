@@ -10,6 +10,11 @@
 #include <array>
 #include <cstring>
 
+#if defined(__SSE2__) || defined(_M_X64)
+#include <emmintrin.h>
+#define QUORVEX_SSE2
+#endif
+
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -58,9 +63,18 @@ int byteIn1252(char16_t c)
     return -1;
 }
 
+// Where a reading of blocks stopped: at the end of the file, or, when take refused a block, at
+// the offset of that block's first byte (nothing of it was taken).
+struct Stop
+{
+    bool atEnd = true;
+    qint64 offset = 0;
+};
+
 // Hands the bytes from offset on to take, blockSize at a time, each cut where cut says (the rest
-// starts the next block); stops with false when take does.
-bool readBlocks(const ReadBytes &read, qint64 offset, qsizetype blockSize,
+// starts the next block); stops when take refuses a block. A file that ends inside what cut held
+// back stops there too, as a refused block.
+Stop readBlocks(const ReadBytes &read, qint64 offset, qsizetype blockSize,
                 const std::function<qsizetype(QByteArrayView)> &cut,
                 const std::function<bool(QByteArrayView)> &take)
 {
@@ -72,29 +86,63 @@ bool readBlocks(const ReadBytes &read, qint64 offset, qsizetype blockSize,
         const qsizetype count = read(offset, buffer.data() + carried, blockSize);
         offset += count;
         if (count == 0)
-            return carried == 0; // else the file ends inside a character
+            return { carried == 0, offset - carried };
         const QByteArrayView bytes(buffer.constData(), carried + count);
         const qsizetype end = cut(bytes);
         if (end > 0 && !take(bytes.first(end)))
-            return false;
+            return { false, offset - bytes.size() };
         carried = bytes.size() - end;
         std::memmove(buffer.data(), bytes.data() + end, size_t(carried));
     }
 }
 
-bool readUtf8(const ReadBytes &read, qint64 offset, qsizetype blockSize,
-              const std::function<void(QByteArrayView)> &take)
+// One UTF-8 sequence starting with a byte above 0x7F at from: its length when it is well formed
+// (no overlong form, no surrogate, nothing above U+10FFFF), else 0.
+qsizetype sequenceAt(const uchar *from, const uchar *end)
 {
-    return readBlocks(read, offset, blockSize, utf8Boundary, [&take](QByteArrayView bytes) {
-        if (!bytes.isValidUtf8())
+    const uchar lead = from[0];
+    const qsizetype length = lead >= 0xC2 && lead <= 0xDF ? 2
+        : lead >= 0xE0 && lead <= 0xEF                    ? 3
+        : lead >= 0xF0 && lead <= 0xF4                    ? 4
+                                                          : 0;
+    if (length == 0 || end - from < length)
+        return 0;
+    // The second byte's range depends on the lead; the others are plain continuations.
+    uchar low = 0x80, high = 0xBF;
+    if (lead == 0xE0)
+        low = 0xA0;
+    else if (lead == 0xED)
+        high = 0x9F;
+    else if (lead == 0xF0)
+        low = 0x90;
+    else if (lead == 0xF4)
+        high = 0x8F;
+    if (from[1] < low || from[1] > high)
+        return 0;
+    for (qsizetype i = 2; i < length; ++i) {
+        if (!isUtf8Continuation(char(from[i])))
+            return 0;
+    }
+    return length;
+}
+
+// Reads the text as UTF-8 from offset, checking each block as it goes; ascii stays true while
+// every block taken was ASCII.
+Stop readUtf8(const ReadBytes &read, qint64 offset, qsizetype blockSize,
+              const std::function<void(QByteArrayView)> &take, bool &ascii)
+{
+    return readBlocks(read, offset, blockSize, utf8Boundary, [&](QByteArrayView bytes) {
+        const Utf8Check check = checkUtf8(bytes);
+        if (check == Utf8Check::Invalid)
             return false;
+        ascii = ascii && check == Utf8Check::Ascii;
         if (take)
             take(bytes);
         return true;
     });
 }
 
-bool readUtf16(const ReadBytes &read, bool bigEndian, qsizetype blockSize,
+Stop readUtf16(const ReadBytes &read, bool bigEndian, qsizetype blockSize,
                const std::function<void(QByteArrayView)> &take)
 {
     QList<char16_t> units;
@@ -125,16 +173,30 @@ bool readUtf16(const ReadBytes &read, bool bigEndian, qsizetype blockSize,
     });
 }
 
-void read1252(const ReadBytes &read, qsizetype blockSize,
+void read1252(const ReadBytes &read, qint64 offset, qsizetype blockSize,
               const std::function<void(QByteArrayView)> &take)
 {
     QByteArray utf8;
     const auto whole = [](QByteArrayView bytes) { return bytes.size(); };
-    readBlocks(read, 0, blockSize, whole, [&](QByteArrayView bytes) {
+    readBlocks(read, offset, blockSize, whole, [&](QByteArrayView bytes) {
         utf8.resize(3 * bytes.size());
         char *to = utf8.data();
-        for (const char byte : bytes) {
-            const Utf8Char &c = Utf8Of1252[uchar(byte)];
+        const char *from = bytes.data();
+        const char *const end = from + bytes.size();
+        while (from < end) {
+#ifdef QUORVEX_SSE2
+            // Such files are mostly ASCII, which is the same in UTF-8: sixteen bytes at a time.
+            if (end - from >= 16) {
+                const __m128i chars = _mm_loadu_si128(reinterpret_cast<const __m128i *>(from));
+                if (_mm_movemask_epi8(chars) == 0) {
+                    _mm_storeu_si128(reinterpret_cast<__m128i *>(to), chars);
+                    from += 16;
+                    to += 16;
+                    continue;
+                }
+            }
+#endif
+            const Utf8Char &c = Utf8Of1252[uchar(*from++)];
             to[0] = c.bytes[0];
             to[1] = c.bytes[1];
             to[2] = c.bytes[2];
@@ -143,6 +205,22 @@ void read1252(const ReadBytes &read, qsizetype blockSize,
         take(QByteArrayView(utf8.constData(), to - utf8.constData()));
         return true;
     });
+}
+
+// The encoding the file's first bytes name by their mark, else UTF-8.
+TextEncoding markedEncoding(const ReadBytes &read)
+{
+    char head[3];
+    qsizetype size = 0;
+    for (qsizetype count = 1; size < 3 && count > 0; size += count)
+        count = read(size, head + size, 3 - size);
+    const QByteArrayView start(head, size);
+    for (const TextEncoding marked :
+         { TextEncoding::Utf8WithBom, TextEncoding::Utf16LE, TextEncoding::Utf16BE }) {
+        if (start.startsWith(byteOrderMark(marked)))
+            return marked;
+    }
+    return TextEncoding::Utf8;
 }
 
 } // namespace
@@ -176,19 +254,62 @@ QByteArrayView byteOrderMark(TextEncoding encoding)
     return {};
 }
 
+Utf8Check checkUtf8(QByteArrayView bytes)
+{
+    const auto *from = reinterpret_cast<const uchar *>(bytes.data());
+    const auto *const end = from + bytes.size();
+    Utf8Check check = Utf8Check::Ascii;
+    while (from < end) {
+        // Runs of ASCII go 64 or 16 bytes at a time; other bytes one sequence at a time.
+#ifdef QUORVEX_SSE2
+        if (end - from >= 64) {
+            const auto at = [from](int offset) {
+                return _mm_loadu_si128(reinterpret_cast<const __m128i *>(from + offset));
+            };
+            const __m128i any
+                = _mm_or_si128(_mm_or_si128(at(0), at(16)), _mm_or_si128(at(32), at(48)));
+            if (_mm_movemask_epi8(any) == 0) {
+                from += 64;
+                continue;
+            }
+        }
+        if (end - from >= 16) {
+            const uint high
+                = uint(_mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(from))));
+            if (high == 0) {
+                from += 16;
+                continue;
+            }
+            from += qCountTrailingZeroBits(high);
+        }
+#endif
+        if (*from < 0x80) {
+            ++from;
+            continue;
+        }
+        const qsizetype length = sequenceAt(from, end);
+        if (length == 0)
+            return Utf8Check::Invalid;
+        check = Utf8Check::Valid;
+        from += length;
+    }
+    return check;
+}
+
 bool readAsUtf8(const ReadBytes &read, TextEncoding encoding, qsizetype blockSize,
                 const std::function<void(QByteArrayView)> &take)
 {
+    bool ascii = true;
     switch (encoding) {
     case TextEncoding::Utf8:
     case TextEncoding::Utf8WithBom:
-        return readUtf8(read, byteOrderMark(encoding).size(), blockSize, take);
+        return readUtf8(read, byteOrderMark(encoding).size(), blockSize, take, ascii).atEnd;
     case TextEncoding::Utf16LE:
     case TextEncoding::Utf16BE:
-        return readUtf16(read, encoding == TextEncoding::Utf16BE, blockSize, take);
+        return readUtf16(read, encoding == TextEncoding::Utf16BE, blockSize, take).atEnd;
     case TextEncoding::Windows1252:
         if (take)
-            read1252(read, blockSize, take);
+            read1252(read, 0, blockSize, take);
         return true;
     }
     return false;
@@ -196,29 +317,38 @@ bool readAsUtf8(const ReadBytes &read, TextEncoding encoding, qsizetype blockSiz
 
 TextEncoding detectEncoding(const ReadBytes &read, qsizetype blockSize)
 {
-    char head[3];
-    qsizetype size = 0;
-    for (qsizetype count = 1; size < 3 && count > 0; size += count)
-        count = read(size, head + size, 3 - size);
-    const QByteArrayView start(head, size);
-    for (const TextEncoding marked :
-         { TextEncoding::Utf8WithBom, TextEncoding::Utf16LE, TextEncoding::Utf16BE }) {
-        if (start.startsWith(byteOrderMark(marked)))
-            return readAsUtf8(read, marked, blockSize) ? marked : TextEncoding::Windows1252;
-    }
-    return readAsUtf8(read, TextEncoding::Utf8, blockSize) ? TextEncoding::Utf8
-                                                           : TextEncoding::Windows1252;
+    const TextEncoding marked = markedEncoding(read);
+    return readAsUtf8(read, marked, blockSize) ? marked : TextEncoding::Windows1252;
 }
 
 TextEncoding readDocumentText(const ReadBytes &read, qsizetype blockSize,
-                              const std::function<void(QByteArrayView)> &take)
+                              const std::function<void(QByteArrayView)> &take,
+                              const std::function<void()> &restart)
 {
-    const TextEncoding encoding = detectEncoding(read, blockSize);
-    if (!readAsUtf8(read, encoding, blockSize, take)) {
-        throw Failure(FailureNumber::DeviceIOError,
-                      u"Device I/O error: the file changed while it was being read."_s);
+    const TextEncoding marked = markedEncoding(read);
+    bool taken = false;
+    const auto taking = [&](QByteArrayView bytes) {
+        taken = true;
+        take(bytes);
+    };
+    Stop stop;
+    bool ascii = true;
+    if (marked == TextEncoding::Utf16LE || marked == TextEncoding::Utf16BE)
+        stop = readUtf16(read, marked == TextEncoding::Utf16BE, blockSize, taking);
+    else
+        stop = readUtf8(read, byteOrderMark(marked).size(), blockSize, taking, ascii);
+    if (stop.atEnd)
+        return marked;
+    // ASCII reads the same in Windows-1252: without a mark, the reading goes on from where it
+    // stopped. Anything else taken was read otherwise and is read again.
+    if (marked == TextEncoding::Utf8 && ascii) {
+        read1252(read, stop.offset, blockSize, take);
+    } else {
+        if (taken)
+            restart();
+        read1252(read, 0, blockSize, take);
     }
-    return encoding;
+    return TextEncoding::Windows1252;
 }
 
 qsizetype firstUnstorableIn1252(QStringView text)

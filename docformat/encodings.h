@@ -21,6 +21,11 @@ using ReadBytes = std::function<qsizetype(qint64 offset, char *buffer, qsizetype
 // The mark a file in the encoding starts with; empty for those without one.
 QByteArrayView byteOrderMark(TextEncoding encoding);
 
+// Whether the bytes are well-formed UTF-8 (no overlong form, no surrogate, nothing above
+// U+10FFFF, no sequence cut short), and whether they are all ASCII.
+enum class Utf8Check { Ascii, Valid, Invalid };
+Utf8Check checkUtf8(QByteArrayView bytes);
+
 // How the file's text is stored, read blockSize bytes at a time: the form its byte-order mark
 // names when every byte after it is valid in that form, else UTF-8 when every byte is valid
 // UTF-8, else Windows-1252, in which any byte is a character.
@@ -41,7 +46,12 @@ qsizetype firstUnstorableIn1252(QStringView text);
 // it cannot store.
 char *toWindows1252(char *out, QStringView text);
 
-// Settles the file's encoding (detectEncoding), then reads its text as readAsUtf8 does and returns
-// the encoding. Throws a Failure when the file cannot be read or changes between the two passes.
+// Reads the file's text once, blockSize bytes at a time, and hands it to take as UTF-8 in blocks
+// cut between characters; returns the encoding it was read in, the one detectEncoding tells. The
+// mark, or its absence, says how to read it; bytes found invalid in that form make it
+// Windows-1252. Text read as ASCII without a mark reads the same in it, so the reading goes on;
+// anything else handed over is void: restart() is called, and the file is read again from its
+// start. Throws a Failure when the file cannot be read.
 TextEncoding readDocumentText(const ReadBytes &read, qsizetype blockSize,
-                              const std::function<void(QByteArrayView)> &take);
+                              const std::function<void(QByteArrayView)> &take,
+                              const std::function<void()> &restart);

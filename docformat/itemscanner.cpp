@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 #if defined(__SSE2__) || defined(_M_X64)
 #include <emmintrin.h>
@@ -143,9 +144,13 @@ const char *ItemScanner::scanUnquotedFast(const char *from, const char *end)
     const __m128i cr = _mm_set1_epi8('\r');
     const __m128i lf = _mm_set1_epi8('\n');
     char *const out = m_out.data();
-    // The counts stay in locals, which the compiler need not store after every copy.
+    // The counts and sizes stay in locals, which the compiler need neither store nor load again
+    // after every copy into out (a char pointer, which may alias the members).
+    const quint32 lineBreakWord = m_lineBreakWord;
+    const qsizetype runSize = m_runSize;
     qsizetype used = m_used;
     qsizetype items = m_items;
+    qsizetype itemsEnd = m_itemsEnd;
     const char *start = from; // of the item under way, whose bytes before it are in m_out
     const char *block = from;
     bool fresh = false; // start follows a delimiter: the item there may yet be quoted
@@ -167,17 +172,18 @@ const char *ItemScanner::scanUnquotedFast(const char *from, const char *end)
             else
                 std::memcpy(out + used, start, size_t(size));
             used += size;
-            std::memcpy(out + used, &m_lineBreakWord, sizeof m_lineBreakWord);
+            std::memcpy(out + used, &lineBreakWord, sizeof lineBreakWord);
             used += breakSize;
-            m_itemsEnd = used;
+            itemsEnd = used;
             ++items;
             start = delimiter + (*delimiter == '\r' && delimiter[1] == '\n' ? 2 : 1);
             fresh = true;
-            if (used >= m_runSize) {
+            if (used >= runSize) {
                 m_used = used;
                 handOver(used, items);
                 used = m_used;
                 items = m_items;
+                itemsEnd = m_itemsEnd;
             }
             if (start < end && *start == '"')
                 break;
@@ -192,7 +198,7 @@ const char *ItemScanner::scanUnquotedFast(const char *from, const char *end)
             start = next;
             fresh = false;
         }
-        if (used + FastStepRoom > m_runSize + Spare) {
+        if (used + FastStepRoom > runSize + Spare) {
             block = next;
             break;
         }
@@ -209,6 +215,7 @@ const char *ItemScanner::scanUnquotedFast(const char *from, const char *end)
     }
     m_used = used;
     m_items = items;
+    m_itemsEnd = itemsEnd;
     return stop;
 #else
     return from;
@@ -323,8 +330,21 @@ qint64 ItemScanner::characters(QByteArrayView bytes)
     const __m128i belowFour = _mm_set1_epi8(-17);
     const __m128i zero = _mm_setzero_si128();
     while (end - from >= 16) {
+        // Text is mostly ASCII, one unit a byte: told 64 bytes at a time.
+        if (end - from >= 64) {
+            const auto at = [from](int offset) {
+                return _mm_loadu_si128(reinterpret_cast<const __m128i *>(from + offset));
+            };
+            const __m128i any
+                = _mm_or_si128(_mm_or_si128(at(0), at(16)), _mm_or_si128(at(32), at(48)));
+            if (_mm_movemask_epi8(any) == 0) {
+                count += 64;
+                from += 64;
+                continue;
+            }
+        }
         __m128i counters = zero;
-        for (int step = 0; step < 127 && end - from >= 16; ++step, from += 16) {
+        for (int step = 0; step < 4 && end - from >= 16; ++step, from += 16) {
             const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i *>(from));
             const __m128i fours
                 = _mm_and_si128(_mm_cmpgt_epi8(block, belowFour), _mm_cmplt_epi8(block, zero));
@@ -366,9 +386,15 @@ TextEncoding scanDocument(const ReadBytes &read, QStringView lineBreak,
 {
     // A few stretches' worth per read: the whole read size for the usual stretches.
     const qsizetype blockSize = std::min(DocumentReadSize, 4 * runSize);
-    ItemScanner scanner(lineBreak, sink, runSize);
+    std::optional<ItemScanner> scanner(std::in_place, lineBreak, sink, runSize);
     const TextEncoding encoding = readDocumentText(
-        read, blockSize, [&scanner](QByteArrayView bytes) { scanner.scan(bytes); });
-    scanner.finish();
+        read, blockSize, [&scanner](QByteArrayView bytes) { scanner->scan(bytes); },
+        [&] {
+            scanner.emplace(lineBreak, sink, runSize);
+            ItemRun run;
+            run.restarted = true;
+            sink(run);
+        });
+    scanner->finish();
     return encoding;
 }

@@ -55,9 +55,10 @@ private:
 };
 
 // Reads a whole document file through read and hands its items to the sink, as ItemScanner does,
-// and returns the file's encoding: a first pass settles it (readDocumentText), the second one
-// scans. Throws a Failure when the file cannot be read, when it changes between the passes, and
-// when it ends inside a quoted item.
+// and returns the file's encoding. The file is read once as its first bytes suggest; one that
+// turns out to be Windows-1252 after text that reads otherwise in it is read again, after a run
+// marked restarted (readDocumentText). Throws a Failure when the file cannot be read and when it
+// ends inside a quoted item.
 TextEncoding scanDocument(const ReadBytes &read, QStringView lineBreak,
                           const ItemScanner::Sink &sink,
                           qsizetype runSize = ItemScanner::DefaultRunSize);

@@ -106,6 +106,10 @@ void Form1::openFile(const QString &fileName)
             Text1.beginLoad();
             try {
                 Files.readAllItems(FileNumber, NewLine, [this](const ItemRun &run) {
+                    if (run.restarted) {
+                        Text1.beginLoad();
+                        FileSize = 0;
+                    }
                     Text1.appendLoaded(run.text);
                     if (run.items > 0)
                         Text1.keepLoaded();

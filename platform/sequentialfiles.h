@@ -54,6 +54,9 @@ struct ItemRun
     qsizetype items = 0; // items that end in this stretch
     // Characters of those items (their parts in earlier stretches included), line breaks not.
     qint64 characters = 0;
+    // The stretches handed over before this one are void: the file turned out to be in another
+    // encoding than they were read in, and is read again from its start.
+    bool restarted = false;
 };
 
 // Files read and written item by item under small numbers, as the document format needs.

@@ -22,6 +22,7 @@ private Q_SLOTS:
     void delimiterAtEveryOffset();
     void encodings_data();
     void encodings();
+    void utf8CheckAgreesWithQt();
     void unstorable_data();
     void unstorable();
 };
@@ -192,6 +193,16 @@ void TestDocFormat::encodings_data()
         u"\u00fe\u00ff\u00d8="_s, "\"\xfe\xff\xd8\x3d\"\r\n"_ba);
     row("UTF-8 with BOM, invalid later", "\xef\xbb\xbf\xc3("_ba, TextEncoding::Windows1252,
         u"\u00ef\u00bb\u00bf\u00c3("_s, "\"\xef\xbb\xbf\xc3(\"\r\n"_ba);
+    // The file is read once: what was handed over as UTF-8 before the first invalid byte is
+    // read again when it reads otherwise in Windows-1252, and kept when it is ASCII.
+    row("UTF-8, invalid after a character", "\"caf\xc3\xa9 \x80\"\r\n"_ba,
+        TextEncoding::Windows1252, u"caf\u00c3\u00a9 \u20ac"_s);
+    row("ASCII, then invalid", "\"ab,c \x93\xc3\xa9\"\r\n"_ba, TextEncoding::Windows1252,
+        u"ab,c \u201c\u00c3\u00a9"_s);
+    row("UTF-8, a character cut at the end", "\xc3\xa9\xc3"_ba, TextEncoding::Windows1252,
+        u"\u00c3\u00a9\u00c3"_s, "\"\xc3\xa9\xc3\"\r\n"_ba);
+    row("ASCII, a character cut at the end", "ab\xc3"_ba, TextEncoding::Windows1252, u"ab\u00c3"_s,
+        "\"ab\xc3\"\r\n"_ba);
 }
 
 void TestDocFormat::encodings()
@@ -217,6 +228,8 @@ void TestDocFormat::encodings()
         QCOMPARE(scanDocument(
                      readFrom(file, readSize), Pilcrow,
                      [&bulk](const ItemRun &run) {
+                         if (run.restarted)
+                             bulk = Gathered();
                          bulk.text += QString::fromUtf8(run.text);
                          bulk.items += run.items;
                          bulk.characters += run.characters;
@@ -226,6 +239,39 @@ void TestDocFormat::encodings()
         QCOMPARE(bulk, fromItems({ item }, Pilcrow, 0));
     }
     QCOMPARE(encodeItem(item, encoding), written);
+}
+
+// The file's bytes are checked sixteen at a time: every sequence of the bytes at the edges of the
+// valid ranges, at every place of a block, is valid exactly when Qt says so.
+void TestDocFormat::utf8CheckAgreesWithQt()
+{
+    const uchar edges[] = { 0x00, 0x7f, 0x80, 0x8f, 0x90, 0x9f, 0xa0, 0xbf, 0xc0, 0xc1, 0xc2,
+                            0xdf, 0xe0, 0xe1, 0xed, 0xee, 0xef, 0xf0, 0xf1, 0xf4, 0xf5, 0xff };
+    int valid = 0;
+    for (const uchar a : edges) {
+        for (const uchar b : edges) {
+            for (const uchar c : edges) {
+                for (const uchar d : edges) {
+                    const char sequence[] = { char(a), char(b), char(c), char(d) };
+                    for (const int before : { 0, 13, 14, 15, 16, 17 }) {
+                        const QByteArray bytes = QByteArray(before, 'a') + QByteArray(sequence, 4)
+                            + QByteArray(before % 5 * 4, 'z');
+                        const Utf8Check check = checkUtf8(bytes);
+                        if ((check != Utf8Check::Invalid) != bytes.isValidUtf8()
+                            || (check == Utf8Check::Ascii)
+                                != (a < 0x80 && b < 0x80 && c < 0x80 && d < 0x80)) {
+                            QFAIL(qPrintable(
+                                u"%1 after %2 bytes"_s
+                                    .arg(QString::fromLatin1(QByteArray(sequence, 4).toHex(' ')))
+                                    .arg(before)));
+                        }
+                        valid += check == Utf8Check::Valid;
+                    }
+                }
+            }
+        }
+    }
+    QVERIFY(valid > 0);
 }
 
 void TestDocFormat::unstorable_data()

@@ -469,6 +469,9 @@ void TestFileCommands::encodingKept_data()
         << utf16(u"\U0001F600"_s, true) << utf16(u"\"\U0001F600\r\nz\"\r\n"_s, true) << true;
     const QByteArray all = everyByte();
     QTest::addRow("every byte") << all << '"' + all + "\r\nz\"\r\n" << false;
+    // Read as UTF-8 until the byte that is not, past the first read: read again, and only once.
+    const QByteArray late = "caf\xc3\xa9 " + QByteArray(1 << 20, 'a') + "\x93";
+    QTest::addRow("Windows-1252 found late") << late << '"' + late + "\r\nz\"\r\n" << false;
 }
 
 // Save and Save As write the text in the encoding the file was read in.

@@ -185,6 +185,17 @@ void TestTextBuffer::everyBreakBecomesCrLf_data()
     for (int i = 0; i < 700; ++i)
         lines += u"line "_s + QString::number(i) + (i % 3 ? u"\r"_s : u"\n"_s);
     QTest::addRow("many lines") << lines << TextBuffer::withCrLf(lines);
+    // Lines of characters one to four bytes wide, whose units are counted sixteen bytes at a
+    // time: a break at every place of those steps, after every kind of character.
+    QString widths;
+    const QString pieces[] { u"abc"_s, u"\u00e9"_s, u"\u20ac"_s, u"\U0001F600"_s };
+    for (int i = 0; i < 600; ++i) {
+        widths += QString(i % 17, u'a');
+        for (int j = 0; j < i % 29; ++j)
+            widths += pieces[(i + j) % 4];
+        widths += u"\r\n"_s;
+    }
+    QTest::addRow("lines of every width") << widths << widths;
     QTest::addRow("long mixed line")
         << longMixed + u"\r"_s + longMixed << longMixed + u"\r\n"_s + longMixed;
     // Longer than a piece, with pairs wherever a piece could end.

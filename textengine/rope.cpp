@@ -36,8 +36,20 @@ qint64 boundaryAtOrBefore(const char *data, qint64 at)
 
 bool isAscii(const char *data, qint64 size)
 {
-    quint64 seen = 0;
     qint64 i = 0;
+#ifdef __SSE2__
+    __m128i any = _mm_setzero_si128();
+    for (; i + 64 <= size; i += 64) {
+        const auto at = [data, i](qint64 offset) {
+            return _mm_loadu_si128(reinterpret_cast<const __m128i *>(data + i + offset));
+        };
+        any = _mm_or_si128(any,
+                           _mm_or_si128(_mm_or_si128(at(0), at(16)), _mm_or_si128(at(32), at(48))));
+    }
+    if (_mm_movemask_epi8(any) != 0)
+        return false;
+#endif
+    quint64 seen = 0;
     for (; i + 8 <= size; i += 8) {
         quint64 word;
         std::memcpy(&word, data + i, 8);
@@ -59,45 +71,98 @@ qint64 unitsIn(const char *data, qint64 size)
     return units;
 }
 
-Summary leafSummary(const char *data, qint64 size)
+#ifdef __SSE2__
+// Set bits of a 16-bit mask, without the library call the compiler makes for a processor it may
+// not know to have the instruction.
+inline qint64 bitsIn(uint mask)
+{
+    mask = mask - ((mask >> 1) & 0x5555);
+    mask = (mask & 0x3333) + ((mask >> 2) & 0x3333);
+    mask = (mask + (mask >> 4)) & 0x0F0F;
+    return qint64((mask + (mask >> 8)) & 0x1F);
+}
+
+inline qint64 sumOfLanes(__m128i sums)
+{
+    return _mm_cvtsi128_si64(sums) + _mm_cvtsi128_si64(_mm_unpackhi_epi64(sums, sums));
+}
+#endif
+
+// A line's units are its bytes less its continuation bytes, plus one for each four-byte lead (a
+// pair of units): with those counted as "extra" before each place, sixteen bytes at a time, a
+// line costs two subtractions however long it is.
+template<bool Ascii>
+Summary leafSummaryOf(const char *data, qint64 size)
 {
     Summary sum;
     sum.bytes = size;
-    const bool ascii = isAscii(data, size);
-    const auto unitsTo = [&](qint64 from, qint64 to) {
-        return ascii ? to - from : unitsIn(data + from, to - from);
-    };
+    qint64 lineStart = 0; // in units
     // Every LF follows its CR, so each break is found by its LF.
-    qint64 lineStart = 0;
-    const auto lineFeedAt = [&](qint64 at) {
-        const qint64 line = unitsTo(lineStart, at - 1);
+    const auto lineFeedAt = [&](qint64 at, qint64 extraAt) {
+        const qint64 line = at - 1 - extraAt - lineStart;
         if (sum.breaks++ == 0)
             sum.first = line;
         else
             sum.longest = std::max(sum.longest, line);
-        sum.units += line + 2;
-        lineStart = at + 1;
+        lineStart = at + 1 - extraAt;
     };
     qint64 from = 0;
+    qint64 extra = 0; // before the block under way
 #ifdef __SSE2__
-    // Sixteen bytes a step: a leaf of short lines would otherwise cost a search call per line.
     const __m128i lf = _mm_set1_epi8('\n');
+    const __m128i belowLead = _mm_set1_epi8(-64);
+    const __m128i belowFour = _mm_set1_epi8(-17);
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i one = _mm_set1_epi8(1);
+    // Continuation bytes and four-byte leads, summed in two lanes each.
+    __m128i continuationSums = zero;
+    __m128i fourSums = zero;
     for (; from + 16 <= size; from += 16) {
         const __m128i chars = _mm_loadu_si128(reinterpret_cast<const __m128i *>(data + from));
-        for (uint found = uint(_mm_movemask_epi8(_mm_cmpeq_epi8(chars, lf))); found != 0;
-             found &= found - 1)
-            lineFeedAt(from + qCountTrailingZeroBits(found));
+        uint found = uint(_mm_movemask_epi8(_mm_cmpeq_epi8(chars, lf)));
+        if constexpr (Ascii) {
+            for (; found != 0; found &= found - 1)
+                lineFeedAt(from + qCountTrailingZeroBits(found), 0);
+        } else {
+            const __m128i continuations = _mm_cmplt_epi8(chars, belowLead);
+            const __m128i fours
+                = _mm_and_si128(_mm_cmpgt_epi8(chars, belowFour), _mm_cmplt_epi8(chars, zero));
+            if (found != 0) {
+                extra = sumOfLanes(continuationSums) - sumOfLanes(fourSums);
+                const uint continuationBits = uint(_mm_movemask_epi8(continuations));
+                const uint fourBits = uint(_mm_movemask_epi8(fours));
+                for (; found != 0; found &= found - 1) {
+                    const uint at = qCountTrailingZeroBits(found);
+                    const uint before = (1u << at) - 1;
+                    lineFeedAt(from + at,
+                               extra + bitsIn(continuationBits & before)
+                                   - bitsIn(fourBits & before));
+                }
+            }
+            continuationSums = _mm_add_epi64(continuationSums,
+                                             _mm_sad_epu8(_mm_and_si128(continuations, one), zero));
+            fourSums = _mm_add_epi64(fourSums, _mm_sad_epu8(_mm_and_si128(fours, one), zero));
+        }
     }
+    if constexpr (!Ascii)
+        extra = sumOfLanes(continuationSums) - sumOfLanes(fourSums);
 #endif
     for (; from < size; ++from) {
         if (data[from] == '\n')
-            lineFeedAt(from);
+            lineFeedAt(from, extra);
+        if constexpr (!Ascii)
+            extra += qint64(isContinuation(data[from])) - qint64(uchar(data[from]) >= 0xF0);
     }
-    sum.last = unitsTo(lineStart, size);
-    sum.units += sum.last;
+    sum.units = size - extra;
+    sum.last = sum.units - lineStart;
     if (sum.breaks == 0)
         sum.first = sum.last;
     return sum;
+}
+
+Summary leafSummary(const char *data, qint64 size)
+{
+    return isAscii(data, size) ? leafSummaryOf<true>(data, size) : leafSummaryOf<false>(data, size);
 }
 
 NodePtr makeNode(const NodePtr &left, const NodePtr &right)
@@ -291,16 +356,26 @@ void countAllocation()
     --allocationsLeft;
 }
 
-NodePtr makeLeaf(const char *data, qint64 size)
+namespace {
+
+// A leaf of the bytes of head followed by those of tail.
+NodePtr leafOf(QByteArrayView head, QByteArrayView tail)
 {
     countAllocation();
     auto node = std::make_shared<Node>();
-    node->bytes.reset(new char[size_t(size)]);
-    std::memcpy(node->bytes.get(), data, size_t(size));
-    node->sum = leafSummary(data, size);
+    const qint64 size = head.size() + tail.size();
+    char *bytes = new char[size_t(size)];
+    node->bytes.reset(bytes);
+    std::memcpy(bytes, head.data(), size_t(head.size()));
+    std::memcpy(bytes + head.size(), tail.data(), size_t(tail.size()));
+    node->sum = leafSummary(bytes, size);
     node->lastLeafBytes = int(size);
     return node;
 }
+
+} // namespace
+
+NodePtr makeLeaf(const char *data, qint64 size) { return leafOf(QByteArrayView(data, size), {}); }
 
 NodePtr join(const NodePtr &a, const NodePtr &b)
 {
@@ -390,6 +465,19 @@ void Builder::appendBytes(const char *data, qint64 size)
         // copied to carry them on, to the end of the text.
         if (room() == 0)
             cutLeaf();
+        // A leaf that ends within the given bytes is made from them and the few pending ones,
+        // cut where cutLeaf() would cut it, without copying them to the pending bytes first.
+        const qint64 pending = qint64(m_pending.size());
+        const qint64 cut = pending + 8 <= LeafBytes && pending + size > MostLeafBytes
+            ? boundaryAtOrBefore(data, LeafBytes - pending)
+            : 0;
+        if (cut > 0) {
+            push(leafOf(QByteArrayView(m_pending), QByteArrayView(data, cut)));
+            m_pending.clear();
+            data += cut;
+            size -= cut;
+            continue;
+        }
         const qint64 take = std::min(size, room());
         m_pending.append(data, size_t(take));
         data += take;

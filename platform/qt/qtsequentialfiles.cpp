@@ -427,8 +427,9 @@ void QtSequentialFiles::readAllItems(qint16 number, const QString &lineBreak,
     OpenFile &file = openFile(number, Mode::Input);
     try {
         if (file.unread) {
-            // The file is read twice, to settle its encoding and then its items.
-            const qint64 total = 2 * file.unread->size();
+            // Read once, but for a file found to be in another encoding than its first bytes
+            // suggested, which is read again; the share then stays near its end.
+            const qint64 total = file.unread->size();
             const ReadBytes read = readerOf(*file.unread, file.path);
             BusyWork work(m_pace);
             qint64 taken = 0;

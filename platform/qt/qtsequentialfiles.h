@@ -15,7 +15,7 @@ class StateFolder;
 // file at the first look at its items, so that a caller replacing a document can let go of the
 // old one first. It is
 // read and decoded in pieces, and its items are handed out one by one; or read in bulk, straight
-// from its bytes (readAllItems). Either way a first pass settles its encoding. Output goes through
+// from its bytes (readAllItems), in one pass that settles its encoding as it goes. Output goes through
 // a SafeFileWriter: the file on disk changes only when close() commits, so a failed write or close
 // leaves it as it was (or names the backup that holds it). Each save records its steps in the
 // state folder beforehand (by default $XDG_STATE_HOME/quorvex), so that one cut short is put right

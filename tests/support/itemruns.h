@@ -44,6 +44,12 @@ inline Gathered gathered(const std::function<void(const ItemSink &)> &read)
     bool invalid = false;
     try {
         read([&](const ItemRun &run) {
+            if (run.restarted) {
+                all.clear();
+                kept = 0;
+                result = Gathered();
+                invalid = false;
+            }
             invalid = invalid || !run.text.isValidUtf8();
             all += run.text;
             kept = run.items > 0 ? all.size() : kept;
