@@ -1,5 +1,7 @@
 #include "rope.h"
 
+#include "ropeclusters.h"
+
 #include <QtAlgorithms>
 
 #include <algorithm>
@@ -105,6 +107,7 @@ NodePtr makeNode(const NodePtr &left, const NodePtr &right)
     countAllocation();
     auto node = std::make_shared<Node>();
     node->sum = left->sum + right->sum;
+    node->clusters = joinedClusters(*left, *right);
     node->height = std::max(left->height, right->height) + 1;
     node->lastLeafBytes = right->lastLeafBytes;
     node->left = left;
@@ -229,7 +232,8 @@ std::string leafFault(const Node &leaf, LeavesBefore &before)
         if (length > 1 && i + length > size)
             return "a leaf ending inside a character";
     }
-    if (!(leaf.sum == leafSummary(data, size)) || leaf.lastLeafBytes != size)
+    if (!(leaf.sum == leafSummary(data, size)) || leaf.lastLeafBytes != size
+        || !(leaf.clusters == leafClusters(data, size, leaf.sum)))
         return "a leaf whose counts are not its text's";
     before = { data[size - 1], size < SmallLeafBytes };
     return {};
@@ -246,7 +250,8 @@ std::string check(const Node &node, LeavesBefore &before)
     if (std::abs(node.left->height - node.right->height) > 1)
         return "a node out of balance";
     if (!(node.sum == node.left->sum + node.right->sum)
-        || node.lastLeafBytes != node.right->lastLeafBytes)
+        || node.lastLeafBytes != node.right->lastLeafBytes
+        || !(node.clusters == joinedClusters(*node.left, *node.right)))
         return "a node whose counts are not its children's";
     std::string fault = check(*node.left, before);
     return fault.empty() ? check(*node.right, before) : fault;
@@ -298,6 +303,7 @@ NodePtr makeLeaf(const char *data, qint64 size)
     node->bytes.reset(new char[size_t(size)]);
     std::memcpy(node->bytes.get(), data, size_t(size));
     node->sum = leafSummary(data, size);
+    node->clusters = leafClusters(data, size, node->sum);
     node->lastLeafBytes = int(size);
     return node;
 }
