@@ -151,7 +151,8 @@ void TestClusterCount::editedTextsCountAsTheBoundaryFinder_data()
     QTest::addRow("every tricky piece") << tricky << true;
     QTest::addRow("mostly prose, one line")
         << (QStringList { u"The quick brown fox "_s, u"jumps "_s, u"\u0416\u0416 "_s,
-                          u"\u4E2D\u6587"_s }
+                          u"\u4E2D\u6587"_s, u"\u0540\u0561\u0575 "_s, u"\u10D0\u10D1 "_s,
+                          u"\u1200\u1201"_s }
             + tricky.mid(4, 20))
         << true;
     QTest::addRow("flag runs") << QStringList { u"\U0001F1EB"_s, u"\U0001F1EB"_s, u"\U0001F1F7"_s,

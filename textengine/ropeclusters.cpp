@@ -217,6 +217,43 @@ void countByFinder(const char *data, qint64 size, Clusters &clusters)
     clusters.tail = clusters.firstUnit < 0 ? 0 : tail;
 }
 
+// Beyond the lists, letters, digits, punctuation and most symbols are starters and nonspacing
+// marks extend, but for blocks that hold jamo, pictographs (which are often symbols, sometimes
+// punctuation or letters) or letters that are spacing marks.
+CharKind kindByCategory(char32_t c)
+{
+    if ((c >= 0x1100 && c < 0x1200) || (c >= 0x2000 && c < 0x2c00) || (c >= 0x3000 && c < 0x3040)
+        || (c >= 0xd7b0 && c < 0xd800) || c == 0xe33 || c == 0xeb3 || c == 0xff9e || c == 0xff9f)
+        return CharKind::Plain;
+    switch (QChar::category(c)) {
+    case QChar::Mark_NonSpacing:
+    case QChar::Mark_Enclosing:
+        return CharKind::Mark;
+    case QChar::Letter_Uppercase:
+    case QChar::Letter_Lowercase:
+    case QChar::Letter_Titlecase:
+    case QChar::Letter_Modifier:
+    case QChar::Letter_Other:
+    case QChar::Number_DecimalDigit:
+    case QChar::Number_Letter:
+    case QChar::Number_Other:
+    case QChar::Punctuation_Connector:
+    case QChar::Punctuation_Dash:
+    case QChar::Punctuation_Open:
+    case QChar::Punctuation_Close:
+    case QChar::Punctuation_InitialQuote:
+    case QChar::Punctuation_FinalQuote:
+    case QChar::Punctuation_Other:
+    case QChar::Symbol_Math:
+    case QChar::Symbol_Currency:
+    case QChar::Symbol_Modifier:
+    case QChar::Separator_Space:
+        return CharKind::Starter;
+    default:
+        return CharKind::Plain;
+    }
+}
+
 } // namespace
 
 CharKind charKind(char32_t c)
@@ -233,7 +270,7 @@ CharKind charKind(char32_t c)
         return CharKind::Mark;
     if (mayBeTailored(c) && tailoredScript(QChar::script(c)))
         return charKind(standIn(c));
-    return CharKind::Plain;
+    return kindByCategory(c);
 }
 
 QString untailored(QStringView text)
