@@ -4,6 +4,7 @@
 #include <QTextBoundaryFinder>
 #include <QtAlgorithms>
 
+#include <array>
 #include <cstring>
 
 #ifdef __SSE2__
@@ -161,7 +162,7 @@ struct Decoded
     int bytes;
 };
 
-Decoded decode(const char *at)
+Q_ALWAYS_INLINE Decoded decode(const char *at)
 {
     const uchar lead = uchar(at[0]);
     const auto more = [at](int i) { return char32_t(uchar(at[i]) & 0x3f); };
@@ -217,8 +218,8 @@ void countByFinder(const char *data, qint64 size, Clusters &clusters)
     clusters.tail = clusters.firstUnit < 0 ? 0 : tail;
 }
 
-// Beyond the lists, letters, digits, punctuation and most symbols are starters and nonspacing
-// marks extend, but for blocks that hold jamo, pictographs (which are often symbols, sometimes
+// Beyond the lists, letters, digits, punctuation and most symbols are starters and marks
+// extend, but for blocks that hold jamo, pictographs (which are often symbols, sometimes
 // punctuation or letters) or letters that are spacing marks.
 CharKind kindByCategory(char32_t c)
 {
@@ -226,6 +227,8 @@ CharKind kindByCategory(char32_t c)
         || (c >= 0xd7b0 && c < 0xd800) || c == 0xe33 || c == 0xeb3 || c == 0xff9e || c == 0xff9f)
         return CharKind::Plain;
     switch (QChar::category(c)) {
+    case QChar::Mark_SpacingCombining: // but three that stand alone
+        return c >= 0x1a61 && c <= 0x1a64 ? CharKind::Plain : CharKind::Mark;
     case QChar::Mark_NonSpacing:
     case QChar::Mark_Enclosing:
         return CharKind::Mark;
@@ -254,13 +257,12 @@ CharKind kindByCategory(char32_t c)
     }
 }
 
-} // namespace
-
-CharKind charKind(char32_t c)
+// The kind of a character of the basic plane.
+CharKind kindOf(char32_t c)
 {
     if (c < 0x20 || (c >= 0x7f && c < 0xa0))
         return CharKind::Control;
-    if (c >= 0x10000 || inRanges(Unsafe, c))
+    if (inRanges(Unsafe, c))
         return CharKind::Unsafe;
     if (inRanges(Starters, c))
         return CharKind::Starter;
@@ -269,9 +271,25 @@ CharKind charKind(char32_t c)
     if (inRanges(Marks, c))
         return CharKind::Mark;
     if (mayBeTailored(c) && tailoredScript(QChar::script(c)))
-        return charKind(standIn(c));
+        return kindOf(standIn(c));
     return kindByCategory(c);
 }
+
+// Looked up for every character of every leaf that is not ASCII, so made once for the plane.
+const CharKind *kindTable()
+{
+    static const std::array<CharKind, 0x10000> kinds = [] {
+        std::array<CharKind, 0x10000> made;
+        for (char32_t code = 0; code < 0x10000; ++code)
+            made[code] = kindOf(code);
+        return made;
+    }();
+    return kinds.data();
+}
+
+} // namespace
+
+CharKind charKind(char32_t c) { return c < 0x10000 ? kindTable()[c] : CharKind::Unsafe; }
 
 QString untailored(QStringView text)
 {
@@ -325,8 +343,11 @@ Clusters leafClusters(const char *data, qint64 size, const Summary &sum)
         clusters.lastUnit = unit;
         clusters.lastByte = byte;
     };
+    const CharKind *const kinds = kindTable();
+    const auto kindOfChar
+        = [kinds](char32_t c) { return c < 0x10000 ? kinds[c] : CharKind::Unsafe; };
     Decoded previous = decode(data);
-    CharKind previousKind = charKind(previous.c);
+    CharKind previousKind = kindOfChar(previous.c);
     clusters.edges = startEdges(previous.c);
     qint32 unit = previous.c >= 0x10000 ? 2 : 1;
     for (qint32 byte = previous.bytes; byte < size;) {
@@ -344,11 +365,11 @@ Clusters leafClusters(const char *data, qint64 size, const Summary &sum)
             unit += end - byte;
             byte = end;
             previous = { uchar(data[end - 1]), 1 };
-            previousKind = charKind(previous.c);
+            previousKind = kinds[previous.c];
             continue;
         }
         const Decoded next = decode(data + byte);
-        const CharKind kind = charKind(next.c);
+        const CharKind kind = kindOfChar(next.c);
         if ((previousKind == CharKind::Control && previous.c != u'\r') || kind == CharKind::Control
             || ((kind == CharKind::Starter || kind == CharKind::Syllable)
                 && previousKind != CharKind::Unsafe)) {
