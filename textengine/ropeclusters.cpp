@@ -289,7 +289,12 @@ const CharKind *kindTable()
 
 } // namespace
 
-CharKind charKind(char32_t c) { return c < 0x10000 ? kindTable()[c] : CharKind::Unsafe; }
+CharKind charKind(char32_t c)
+{
+    if (c < 0x80) // without the table, which a text of ASCII never needs
+        return c < 0x20 || c == 0x7f ? CharKind::Control : CharKind::Starter;
+    return c < 0x10000 ? kindTable()[c] : CharKind::Unsafe;
+}
 
 QString untailored(QStringView text)
 {
