@@ -275,6 +275,13 @@ CharKind kindOf(char32_t c)
     return kindByCategory(c);
 }
 
+// Beyond the basic plane, prefixes lie in one block only; the rest (emoji, flags, tags) are of no
+// sure kind but no prefix either, so a letter after them starts a cluster.
+CharKind supplementaryKind(char32_t c)
+{
+    return c >= 0x11000 && c < 0x12000 ? CharKind::Unsafe : CharKind::Plain;
+}
+
 // Looked up for every character of every leaf that is not ASCII, so made once for the plane.
 const CharKind *kindTable()
 {
@@ -293,7 +300,7 @@ CharKind charKind(char32_t c)
 {
     if (c < 0x80) // without the table, which a text of ASCII never needs
         return c < 0x20 || c == 0x7f ? CharKind::Control : CharKind::Starter;
-    return c < 0x10000 ? kindTable()[c] : CharKind::Unsafe;
+    return c < 0x10000 ? kindTable()[c] : supplementaryKind(c);
 }
 
 QString untailored(QStringView text)
@@ -350,7 +357,7 @@ Clusters leafClusters(const char *data, qint64 size, const Summary &sum)
     };
     const CharKind *const kinds = kindTable();
     const auto kindOfChar
-        = [kinds](char32_t c) { return c < 0x10000 ? kinds[c] : CharKind::Unsafe; };
+        = [kinds](char32_t c) { return c < 0x10000 ? kinds[c] : supplementaryKind(c); };
     Decoded previous = decode(data);
     CharKind previousKind = kindOfChar(previous.c);
     clusters.edges = startEdges(previous.c);

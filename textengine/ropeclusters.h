@@ -15,7 +15,7 @@ enum class CharKind : quint8 {
     Syllable, // a Hangul syllable: the same, but a leading jamo may precede it in its cluster
     Mark, // joins whatever precedes it but a control (of any kind, not only those above)
     Plain, // none of the above, but surely no prefix and no leading jamo
-    Unsafe, // may be a prefix or a leading jamo, or lies outside the basic plane
+    Unsafe, // may be a prefix or a leading jamo
 };
 CharKind charKind(char32_t c);
 
