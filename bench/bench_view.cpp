@@ -3,7 +3,8 @@
 // step), painted; and of a caret move with and without the status bar's count of its place.
 // With --wrap, lines wrap: turning wrap on, Ctrl+End right after, a step of a resize and steps of
 // dragging the thumb are timed too, and --prose gives paragraphs of 200 to 5,000 characters.
-// Usage: bench_view [megabytes, default 100] [--line | --prose] [--wrap]
+// --status times only the rows of the status bar, and a whole text selected and counted.
+// Usage: bench_view [megabytes, default 100] [--line | --prose] [--wrap] [--status]
 #include "textview.h"
 
 #include <QApplication>
@@ -82,6 +83,7 @@ int main(int argc, char *argv[])
     const bool line = args.contains(u"--line"_qs);
     const bool prose = args.contains(u"--prose"_qs);
     const bool wrap = args.contains(u"--wrap"_qs);
+    const bool statusOnly = args.contains(u"--status"_qs);
     qint64 megabytes = line ? 10 : 100;
     for (const QString &arg : args.sliced(1))
         if (arg.toLongLong() > 0)
@@ -149,24 +151,27 @@ int main(int argc, char *argv[])
     };
 
     Figures pageDown { "PageDown from the top", {} };
-    timeKeys(pageDown, 300, nothing, Qt::Key_PageDown);
-    Figures pageDownMiddle { "PageDown in the middle", {} };
-    view.setSelection(view.buffer().length() / 2, view.buffer().length() / 2);
-    timeKeys(pageDownMiddle, 300, nothing, Qt::Key_PageDown);
-    Figures keysTop { "a key typed at the top", {} };
-    view.setSelection(0, 0);
-    timeKeys(keysTop, 200, nothing, Qt::Key_A);
-    Figures returnsTop { "Return typed at the top", {} };
-    timeKeys(returnsTop, 200, nothing, Qt::Key_Return);
-    Figures alternate { "a key at the end, then at the top", {} };
-    timeKeys(alternate, 200, jump, Qt::Key_B);
-    Figures undo { "Ctrl+Z of a typed word", {} };
-    view.setSelection(view.buffer().length() / 3, view.buffer().length() / 3);
-    for (int word = 0; word < 100; ++word) {
-        QTest::keyClicks(&view, QStringLiteral("word"));
-        view.setSelection(view.caretPosition(), view.caretPosition()); // ends the step
+    if (!statusOnly)
+        timeKeys(pageDown, 300, nothing, Qt::Key_PageDown);
+    if (!statusOnly) {
+        Figures pageDownMiddle { "PageDown in the middle", {} };
+        view.setSelection(view.buffer().length() / 2, view.buffer().length() / 2);
+        timeKeys(pageDownMiddle, 300, nothing, Qt::Key_PageDown);
+        Figures keysTop { "a key typed at the top", {} };
+        view.setSelection(0, 0);
+        timeKeys(keysTop, 200, nothing, Qt::Key_A);
+        Figures returnsTop { "Return typed at the top", {} };
+        timeKeys(returnsTop, 200, nothing, Qt::Key_Return);
+        Figures alternate { "a key at the end, then at the top", {} };
+        timeKeys(alternate, 200, jump, Qt::Key_B);
+        Figures undo { "Ctrl+Z of a typed word", {} };
+        view.setSelection(view.buffer().length() / 3, view.buffer().length() / 3);
+        for (int word = 0; word < 100; ++word) {
+            QTest::keyClicks(&view, QStringLiteral("word"));
+            view.setSelection(view.caretPosition(), view.caretPosition()); // ends the step
+        }
+        timeKeys(undo, 100, nothing, Qt::Key_Z, Qt::ControlModifier);
     }
-    timeKeys(undo, 100, nothing, Qt::Key_Z, Qt::ControlModifier);
 
     // The status bar's work on each move: the caret's place, counted and written out. The
     // first move into the middle of a long line counts the line up to there once.
@@ -185,5 +190,11 @@ int main(int argc, char *argv[])
     view.setSelection(middle, middle);
     std::printf("%-34s CPU %.3f ms\n", "first move to the middle, shown", cpuMs() - firstStart);
     timeKeys(rightShown, 300, nothing, Qt::Key_Right);
+    // A selection of the whole text, counted as the status bar counts it on the move.
+    const double selectionStart = cpuMs();
+    const ClusterCounter::Progress all
+        = view.countClusters(0, view.buffer().length(), view.buffer().length());
+    std::printf("%-34s CPU %.3f ms (%lld of %lld units)\n", "the whole text selected, counted",
+                cpuMs() - selectionStart, qint64(all.reached), qint64(view.buffer().length()));
     return 0;
 }

@@ -1,6 +1,7 @@
 // The text box's buffer: CR LF text in UTF-8 chunks, its line and byte counts kept through
 // edits, loading, undo and redo, and edits that fail for want of memory changing nothing.
 #include "rope.h"
+#include "ropeclusters.h"
 #include "textbuffer.h"
 
 #include <QRandomGenerator>
@@ -444,6 +445,7 @@ void TestTextBuffer::brokenTreesAreFound_data()
                          std::optional<rope::Summary> sum = std::nullopt) {
         auto made = std::make_shared<rope::Node>();
         made->sum = sum.value_or(left->sum + right->sum);
+        made->clusters = rope::joinedClusters(*left, *right);
         made->height = height;
         made->lastLeafBytes = right->lastLeafBytes;
         made->left = std::move(left);
@@ -475,6 +477,10 @@ void TestTextBuffer::brokenTreesAreFound_data()
     ++wrong.longest;
     QTest::addRow("counts not the children's")
         << node(a, b, 1, wrong) << u"a node whose counts are not its children's"_s;
+    auto joinMiscounted = std::const_pointer_cast<rope::Node>(node(leaf(pad), leaf("\xcc\x81"), 1));
+    ++joinMiscounted->clusters.count; // as if the mark started a cluster of its own
+    QTest::addRow("clusters not the children's")
+        << rope::NodePtr(joinMiscounted) << u"a node whose counts are not its children's"_s;
     auto miscounted = std::make_shared<rope::Node>();
     miscounted->bytes.reset(new char[1] { 'x' });
     miscounted->sum = leaf("x")->sum;

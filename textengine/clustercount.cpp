@@ -1,28 +1,22 @@
 #include "clustercount.h"
 
+#include "ropeclusters.h"
 #include "textbuffer.h"
 
-#include <QTextBoundaryFinder>
-
 #include <algorithm>
+#include <limits>
 
 namespace {
 
 // The text is decoded and counted in pieces of this many units, and a long line keeps a count
 // at about every piece.
 constexpr qsizetype PieceLength = 4096;
+// Ranges longer than this are counted from the storage's counts (a few leaves' text at their
+// ends); shorter ones from their text alone.
+constexpr qsizetype SpanWorth = 4 * PieceLength;
 
 // Below the first combining mark, every character is a cluster of its own (but CR LF).
 bool plain(QChar c) { return c.unicode() < 0x300; }
-
-qsizetype graphemes(QStringView text)
-{
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text.data(), int(text.size()));
-    qsizetype count = 0;
-    while (finder.toNextBoundary() > 0)
-        ++count;
-    return count;
-}
 
 } // namespace
 
@@ -53,7 +47,7 @@ ClusterCounter::Progress ClusterCounter::countText(QStringView text, bool whole)
             ++k;
         if (k == n && !whole)
             break;
-        progress.clusters += graphemes(text.sliced(i, k - i));
+        progress.clusters += rope::graphemes(text.sliced(i, k - i));
         i = progress.reached = k;
     }
     return progress;
@@ -101,6 +95,20 @@ qsizetype ClusterCounter::plainRun(qsizetype from, qsizetype to, qsizetype budge
 
 ClusterCounter::Progress ClusterCounter::count(qsizetype from, qsizetype to, qsizetype budget)
 {
+    if (to - from > SpanWorth) {
+        const TextSlice::ClusterSpan span = m_buffer.whole().clusterSpan(from, to);
+        if (span.to > span.from) {
+            const qsizetype all = std::numeric_limits<qsizetype>::max();
+            return { scan(from, span.from, all).clusters + span.clusters
+                         + scan(span.to, to, all).clusters,
+                     to };
+        }
+    }
+    return scan(from, to, budget);
+}
+
+ClusterCounter::Progress ClusterCounter::scan(qsizetype from, qsizetype to, qsizetype budget) const
+{
     Progress progress { 0, from };
     qsizetype piece = PieceLength;
     while (progress.reached < to && budget > 0) {
@@ -136,25 +144,38 @@ qsizetype ClusterCounter::column(qsizetype position)
         m_marks.clear();
     }
     const qsizetype offset = position - lineStart;
-    const auto after
-        = std::upper_bound(m_marks.begin(), m_marks.end(), offset,
-                           [](qsizetype at, const auto &mark) { return at < mark.first; });
+    auto after = std::upper_bound(m_marks.begin(), m_marks.end(), offset,
+                                  [](qsizetype at, const auto &mark) { return at < mark.first; });
     qsizetype from = 0;
     qsizetype clusters = 0;
     if (after != m_marks.begin()) {
         from = std::prev(after)->first;
         clusters = std::prev(after)->second;
     }
+    const auto keep = [&] {
+        if (from < offset)
+            after = std::next(m_marks.emplace(after, from, clusters));
+    };
+    if (offset - from > SpanWorth) {
+        const TextSlice::ClusterSpan span
+            = m_buffer.whole().clusterSpan(lineStart + from, position);
+        if (span.to > span.from) {
+            clusters
+                += scan(lineStart + from, span.from, std::numeric_limits<qsizetype>::max()).clusters
+                + span.clusters;
+            from = span.to - lineStart;
+            keep();
+        }
+    }
     // Piece by piece, so that the count reached after each is kept.
     while (from < offset) {
         const Progress step
-            = count(lineStart + from, position, std::min(offset - from, PieceLength));
+            = scan(lineStart + from, position, std::min(offset - from, PieceLength));
         if (step.reached == lineStart + from)
             break;
         from = step.reached - lineStart;
         clusters += step.clusters;
-        if (from < offset && (m_marks.empty() || m_marks.back().first < from))
-            m_marks.emplace_back(from, clusters);
+        keep();
     }
     return clusters;
 }

@@ -9,8 +9,10 @@
 class TextBuffer;
 
 // Counts what the user sees as one character (a grapheme cluster: a letter with its marks, a
-// surrogate pair, a flag, a CR LF) between positions of a text. Counts taken along the line last
-// asked about are kept, so that moving about a very long line counts only from the nearest one.
+// surrogate pair, a flag, a CR LF) between positions of a text. A long range is counted from the
+// counts the storage's nodes keep, in O(log n), and only its ends from the text. Counts taken
+// along the line last asked about are kept, so that moving about a line counts only from the
+// nearest one.
 class ClusterCounter
 {
 public:
@@ -26,7 +28,8 @@ public:
         qsizetype reached = 0;
     };
     // The clusters from `from` (a cluster boundary) towards `to`, looking at about `budget`
-    // units at most; a cluster that `to` cuts counts as one.
+    // units of text at most where the storage's counts do not tell; a cluster that `to` cuts
+    // counts as one.
     Progress count(qsizetype from, qsizetype to, qsizetype budget);
 
     // The text changed from position on: counts kept beyond it no longer hold.
@@ -37,6 +40,7 @@ public:
     static Progress countText(QStringView text, bool whole);
 
 private:
+    Progress scan(qsizetype from, qsizetype to, qsizetype budget) const;
     qsizetype plainRun(qsizetype from, qsizetype to, qsizetype budget) const;
 
     const TextBuffer &m_buffer;

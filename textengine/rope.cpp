@@ -1,5 +1,7 @@
 #include "rope.h"
 
+#include "ropeclusters.h"
+
 #include <QtAlgorithms>
 
 #include <algorithm>
@@ -170,6 +172,7 @@ NodePtr makeNode(const NodePtr &left, const NodePtr &right)
     countAllocation();
     auto node = std::make_shared<Node>();
     node->sum = left->sum + right->sum;
+    node->clusters = joinedClusters(*left, *right);
     node->height = std::max(left->height, right->height) + 1;
     node->lastLeafBytes = right->lastLeafBytes;
     node->left = left;
@@ -294,7 +297,8 @@ std::string leafFault(const Node &leaf, LeavesBefore &before)
         if (length > 1 && i + length > size)
             return "a leaf ending inside a character";
     }
-    if (!(leaf.sum == leafSummary(data, size)) || leaf.lastLeafBytes != size)
+    if (!(leaf.sum == leafSummary(data, size)) || leaf.lastLeafBytes != size
+        || !(leaf.clusters == leafClusters(data, size, leaf.sum)))
         return "a leaf whose counts are not its text's";
     before = { data[size - 1], size < SmallLeafBytes };
     return {};
@@ -311,7 +315,8 @@ std::string check(const Node &node, LeavesBefore &before)
     if (std::abs(node.left->height - node.right->height) > 1)
         return "a node out of balance";
     if (!(node.sum == node.left->sum + node.right->sum)
-        || node.lastLeafBytes != node.right->lastLeafBytes)
+        || node.lastLeafBytes != node.right->lastLeafBytes
+        || !(node.clusters == joinedClusters(*node.left, *node.right)))
         return "a node whose counts are not its children's";
     std::string fault = check(*node.left, before);
     return fault.empty() ? check(*node.right, before) : fault;
@@ -369,6 +374,7 @@ NodePtr leafOf(QByteArrayView head, QByteArrayView tail)
     std::memcpy(bytes, head.data(), size_t(head.size()));
     std::memcpy(bytes + head.size(), tail.data(), size_t(tail.size()));
     node->sum = leafSummary(bytes, size);
+    node->clusters = leafClusters(bytes, size, node->sum);
     node->lastLeafBytes = int(size);
     return node;
 }

@@ -33,6 +33,39 @@ struct Summary
 
 Summary operator+(const Summary &a, const Summary &b);
 
+// What a piece knows of its clusters (what the user sees as one character), so that they are
+// counted between any two places in O(log n). A leaf counts its clusters on its own, as if it
+// began the text; that count holds from its first sync on: a place inside it where a cluster
+// starts whatever came before. A node adds, for the join of its children, what the leaf after
+// the join gains or loses before its first sync by what precedes it; found from the text between
+// the last sync before the join and the first one after it, so it is exact, unless a leaf beside
+// the join has no sync at all (a leaf of nothing but marks or flags, say): such joins are counted
+// in `unknown`, and a count over them is made from the text instead.
+struct Clusters
+{
+    enum Edge : quint8 {
+        StartsHard = 1, // the first character starts a cluster whatever precedes it (a control)
+        StartsSure = 2, // ... unless it follows a character that may be a prefix
+        EndsHard = 4, // a cluster starts after the last character whatever follows (a control)
+        EndsSafe = 8, // the last character is known to be no prefix
+        JoinUnknown = 16, // the node's own join is among `unknown`
+    };
+    qint64 count = 0;
+    qint64 unknown = 0;
+    qint32 join = 0; // a node's: what its join adds to its children's counts
+    // A leaf's first and last sync (-1: none), in units and bytes from its start, and the
+    // clusters it counts before the first and from the last.
+    qint32 firstUnit = -1;
+    qint32 firstByte = 0;
+    qint32 lastUnit = -1;
+    qint32 lastByte = 0;
+    qint32 head = 0;
+    qint32 tail = 0;
+    quint8 edges = 0;
+
+    bool operator==(const Clusters &) const = default;
+};
+
 struct Node;
 using NodePtr = std::shared_ptr<const Node>;
 
@@ -44,6 +77,7 @@ struct Node
     Node &operator=(const Node &) = delete;
 
     Summary sum;
+    Clusters clusters;
     int height = 0; // 0 for a leaf
     int lastLeafBytes = 0; // the size of the last leaf under the node
     NodePtr left;
@@ -115,6 +149,18 @@ Location locateUnit(const NodePtr &root, qint64 position);
 Location locateByte(const NodePtr &root, qint64 byte);
 // The leaf holding the break that ends the given line (1-based count of breaks).
 Location locateBreak(const NodePtr &root, qint64 breakNumber);
+
+// Clusters between two syncs found near a range: from the first leaf's first sync at or after
+// `from` (in its leaf or the next) to the last leaf's first sync at or before `to` (in its leaf
+// or the one before). Empty (from == to) when there are no such two, or when the count over them
+// is not known from the nodes.
+struct ClusterSpan
+{
+    qint64 from = 0;
+    qint64 to = 0;
+    qint64 clusters = 0;
+};
+ClusterSpan clusterSpan(const NodePtr &root, qint64 fromUnit, qint64 toUnit);
 
 // Within one leaf: the byte of the character that holds the unit, and whether the unit is the
 // second half of a surrogate pair.

@@ -40,6 +40,12 @@ void TextSlice::readUtf8(const std::function<bool(QByteArrayView)> &visit) const
                            [&](QByteArrayView bytes, qint64) { return visit(bytes); });
 }
 
+TextSlice::ClusterSpan TextSlice::clusterSpan(qsizetype from, qsizetype to) const
+{
+    const rope::ClusterSpan span = rope::clusterSpan(m_tree, from, to);
+    return { span.from, span.to, span.clusters };
+}
+
 QString TextSlice::treeFault() const { return QString::fromStdString(rope::faultIn(m_tree)); }
 
 QByteArray TextSlice::toUtf8() const

@@ -32,6 +32,16 @@ public:
     // chunks never change, so any thread may read them while the text is edited elsewhere.
     qint64 byteLength() const;
     void readUtf8(const std::function<bool(QByteArrayView)> &visit) const;
+    // What the user sees as characters between two places near from and to where a cluster
+    // starts for sure (from <= span.from < span.to <= to), counted in O(log n) from the counts
+    // the storage keeps; an empty span when there are no such places or the count is not known.
+    struct ClusterSpan
+    {
+        qsizetype from = 0;
+        qsizetype to = 0;
+        qsizetype clusters = 0;
+    };
+    ClusterSpan clusterSpan(qsizetype from, qsizetype to) const;
     // Debug helper: the first invariant that the storage's tree under the text breaks (see
     // rope::faultIn), or an empty text when it breaks none.
     QString treeFault() const;

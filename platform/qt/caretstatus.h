@@ -6,8 +6,10 @@
 class TextView;
 
 // The status bar's text: where the caret stands in a text view, and how much is selected, in
-// what the user sees as characters. A long selection is counted a slice at a time between
-// events, so a move never waits for it; its count shows once complete.
+// what the user sees as characters, both counted in O(log n) from the storage's counts. Where
+// those cannot tell (long runs of marks or flags with no sure cluster start), a long selection is
+// counted from its text a slice at a time between events, so a move never waits for it; its count
+// shows once complete.
 class CaretStatus : public QLabel
 {
     Q_OBJECT
