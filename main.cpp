@@ -1,6 +1,7 @@
 // The composition root: the one place that knows both the window class and the Qt platform.
 #include "appidentity.h"
 #include "form1.h"
+#include "hugepages.h"
 #include "posixstatefolder.h"
 #include "qtcommondialog.h"
 #include "qtform.h"
@@ -13,6 +14,7 @@
 
 int main(int argc, char *argv[])
 {
+    restartWithHugePages(argv);
     QApplication app(argc, argv);
     AppIdentity::apply();
 

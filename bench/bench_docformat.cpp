@@ -15,6 +15,7 @@
 // "added" what the work took on top of what the process held when it started (its input).
 #include "documentcodec.h"
 #include "generatedfields.h"
+#include "hugepages.h"
 #include "qtsequentialfiles.h"
 #include "storedform.h"
 
@@ -369,6 +370,8 @@ bool timeOpen(const QTemporaryDir &dir, qint64 megabytes, int runs, bool keep)
 
 int main(int argc, char *argv[])
 {
+    // Measured as the program runs.
+    restartWithHugePages(argv);
     QCoreApplication app(argc, argv);
     QStringList sizes { u"1"_s, u"10"_s, u"100"_s };
     int runs = 3;

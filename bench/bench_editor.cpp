@@ -9,6 +9,7 @@
 #include "commondialog.h"
 #include "form1.h"
 #include "generatedfields.h"
+#include "hugepages.h"
 #include "posixstatefolder.h"
 #include "qtform.h"
 #include "qtrecoveryjournal.h"
@@ -776,6 +777,8 @@ int runAll(const QString &self, const QString &folder, int runs, const QStringLi
 
 int main(int argc, char *argv[])
 {
+    // Measured as the program runs.
+    restartWithHugePages(argv);
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);

@@ -3,6 +3,7 @@
 //
 //   bench_search [--mb SIZE] [--runs N] [--replace-only] [--expressions-only]
 #include "generatedfields.h"
+#include "hugepages.h"
 #include "qttextarea.h"
 #include "textsearch.h"
 
@@ -148,6 +149,8 @@ void expressionRows(const QByteArray &bytes, QtTextArea &area, int runs)
 
 int main(int argc, char *argv[])
 {
+    // Measured as the program runs.
+    restartWithHugePages(argv);
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     const QStringList args = app.arguments();
