@@ -50,14 +50,13 @@ void TextView::showFromTop(qsizetype position)
 qsizetype TextView::pieceRows(const LinePieces &pieces, qsizetype index) const
 {
     index = checkedIndex(pieces, index);
+    // A long line's pieces are summed by the thousand: what was measured is read first.
+    if (pieces.list && pieces.list->measures[size_t(index)] > 0)
+        return qsizetype(pieces.list->measures[size_t(index)]);
     if (const QTextLayout *layout = m_layouts.peek(pieces.line, index))
         return std::max(1, layout->lineCount());
-    if (pieces.count > 1 && m_layouts.measure(pieces.line, index) > 0)
-        return qsizetype(m_layouts.measure(pieces.line, index));
     // An estimate until laid out.
-    const qsizetype length = pieces.count == 1 ? pieces.length
-        : index + 1 < pieces.count             ? ChunkLength
-                                               : pieces.length % ChunkLength;
+    const qsizetype length = chunk(pieces, index).length;
     return std::max<qsizetype>(1, qsizetype(std::ceil(qreal(length) * m_charWidth / textWidth())));
 }
 
@@ -189,4 +188,43 @@ void TextView::measureScreenAbove(qsizetype position) const
     for (++rows; rows < visibleLines() && line > 0;)
         rows += lineRows(piecesOf(--line));
     lineRows(piecesOf(m_buffer.lineAt(position)));
+}
+
+// Lays out the pieces from the one holding position on (rows > 0) or back (rows < 0) until that
+// many rows are laid out, so that a move by rows lands where the rows really are and not where
+// the lines not yet laid out were estimated.
+void TextView::measureRows(qsizetype position, qsizetype rows) const
+{
+    LinePieces pieces = piecesOf(m_buffer.lineAt(position));
+    qsizetype index = chunkIndexOf(pieces, position - pieces.start);
+    const qsizetype step = rows < 0 ? -1 : 1;
+    lineRows(pieces);
+    for (qsizetype counted = 0; counted <= std::abs(rows);) {
+        counted += std::max(1, layoutFor(pieces, index)->lineCount());
+        index += step;
+        if (index < 0 || index >= pieces.count) {
+            const qsizetype line = pieces.line + step;
+            if (line < 0 || line >= m_buffer.lineCount())
+                break;
+            pieces = piecesOf(line);
+            lineRows(pieces);
+            index = step > 0 ? 0 : pieces.count - 1;
+        }
+    }
+}
+
+// The lines an edit replaced are counted again at once from what is kept of their pieces, as
+// they were counted before it, so that neither the rows above the screen nor the total lose
+// them. Past a few lines (a long paste) they count as estimates until shown.
+void TextView::recountRows(qsizetype first, qsizetype last) const
+{
+    for (qsizetype line = first; line <= std::min(last, first + 64); ++line) {
+        const LinePieces pieces = piecesOf(line);
+        qsizetype rows = 0;
+        if (!pieces.list)
+            rows = std::max(1, layoutFor(pieces, 0)->lineCount());
+        for (qsizetype index = 0; pieces.list && index < pieces.count; ++index)
+            rows += pieceRows(pieces, index);
+        m_rows.setRows(line, rows);
+    }
 }
