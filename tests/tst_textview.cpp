@@ -529,6 +529,16 @@ void TestTextView::piecesFollowTheirText()
     QCOMPARE(first.first(keptBefore), before.first(keptBefore));
     const qsizetype tail = before.size() - keptFrom;
     QCOMPARE(last.last(tail), before.last(tail));
+
+    // Wrapped, a line's first piece is longer; the pieces after it stay.
+    const std::vector<qsizetype> unwrapped = view->pieceStarts(0);
+    view->setWordWrap(true);
+    QVERIFY(piecesHold(*view));
+    const std::vector<qsizetype> wrapped = view->pieceStarts(0);
+    for (const qsizetype start : unwrapped)
+        QVERIFY(start < 1536 || std::count(wrapped.begin(), wrapped.end(), start) == 1);
+    view->setWordWrap(false);
+    QVERIFY(piecesHold(*view));
 }
 
 // Keys, clicks, edits and searches with long matches, at random over long lines of mixed

@@ -106,6 +106,20 @@ void LayoutCache::dropPieces(qsizetype line)
     lineRedrawn(line);
 }
 
+void LayoutCache::reopenFront(qsizetype line, qsizetype count)
+{
+    PieceList *list = pieces(line);
+    if (!list)
+        return;
+    count = std::clamp<qsizetype>(count, 0, qsizetype(list->starts.size()));
+    list->starts.erase(list->starts.begin(), list->starts.begin() + count);
+    list->measures.erase(list->measures.begin(), list->measures.begin() + count);
+    list->gapAt = 0;
+    list->gapFrom = 0;
+    list->rowsChanged(0);
+    lineRedrawn(line);
+}
+
 void LayoutCache::lineRedrawn(qsizetype line)
 {
     for (auto entry = m_layouts.begin(); entry != m_layouts.end();)
@@ -116,8 +130,10 @@ void LayoutCache::clearLayouts()
 {
     m_layouts.clear();
     m_ages.clear();
-    for (auto &[line, list] : m_lists)
+    for (auto &[line, list] : m_lists) {
         std::fill(list->measures.begin(), list->measures.end(), 0);
+        list->rowsChanged(0);
+    }
 }
 
 void LayoutCache::clear()
@@ -135,6 +151,16 @@ void LayoutCache::linesReplaced(qsizetype first, qsizetype oldLast, qsizetype de
     const qsizetype newLast = oldLast + delta;
     const qsizetype tailIndex = newLast == first ? kept.head : 0;
     try {
+        const auto begin = listAt(first);
+        if (first == oldLast && delta == 0) {
+            // Within one line, the common case of a key: its list changes in place, and its
+            // layouts move once, when the gap is cut (usually not at all).
+            if (begin != m_lists.end() && begin->first == first)
+                cutOut(*begin->second, kept);
+            else if (const auto found = m_layouts.find({ first, 0 }); found != m_layouts.end())
+                erase(found);
+            return;
+        }
         rekey([&](const Key &key) -> Key {
             if (key.line < first)
                 return key;
@@ -147,13 +173,6 @@ void LayoutCache::linesReplaced(qsizetype first, qsizetype oldLast, qsizetype de
             return { -1, 0 };
         });
 
-        const auto begin = listAt(first);
-        if (first == oldLast && delta == 0) {
-            // Within one line, the common case of a key: its list changes in place.
-            if (begin != m_lists.end() && begin->first == first)
-                cutOut(*begin->second, kept);
-            return;
-        }
         auto end = begin;
         while (end != m_lists.end() && end->first <= oldLast)
             ++end;
@@ -223,6 +242,8 @@ void LayoutCache::cutOut(PieceList &list, const Kept &kept)
     list.starts.erase(list.starts.begin() + head, list.starts.begin() + tail);
     list.measures.erase(list.measures.begin() + head, list.measures.begin() + tail);
     list.gapAt = head;
+    list.gapRemoved = tail - head;
+    list.rowsChanged(head);
     if (head == 0)
         list.rightToLeft = -1;
 }
@@ -236,19 +257,23 @@ void LayoutCache::fillGap(qsizetype line, const std::vector<qsizetype> &starts, 
     const qsizetype at = list->gapAt;
     const qsizetype added = qsizetype(starts.size());
     merged = std::clamp<qsizetype>(merged, 0, qsizetype(list->starts.size()) - at);
+    // Layouts are still under the pieces' numbers before the edit when it was within the line.
+    const qsizetype gone = list->gapRemoved + merged;
     rekey([&](const Key &key) -> Key {
         if (key.line != line || key.piece < at)
             return key;
-        if (key.piece < at + merged)
+        if (key.piece < at + gone)
             return { -1, 0 };
-        return { line, key.piece - merged + added };
+        return { line, key.piece - gone + added };
     });
+    list->gapRemoved = 0;
     list->starts.erase(list->starts.begin() + at, list->starts.begin() + at + merged);
     list->measures.erase(list->measures.begin() + at, list->measures.begin() + at + merged);
     list->starts.insert(list->starts.begin() + at, starts.begin(), starts.end());
     list->measures.insert(list->measures.begin() + at, size_t(added), 0);
     list->length = length;
     list->gapAt = -1;
+    list->rowsChanged(at);
     if (at == 0)
         list->rightToLeft = -1;
 }

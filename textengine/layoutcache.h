@@ -27,8 +27,14 @@ public:
         // Where text not yet cut lies: before piece `gapAt`, from column `gapFrom`; -1 for none.
         qsizetype gapAt = -1;
         qsizetype gapFrom = 0;
+        qsizetype gapRemoved = 0; // pieces the gap took whose layouts are still under their numbers
         int rightToLeft = -1; // the paragraph's direction, -1 until known
         bool wrapped = false; // cut for wrapped lines, whose first piece is longer
+        // When wrapping, the rows before each piece, summed as far as piece `summed`: a look-up
+        // in a line of thousands of pieces sums only what changed since the last one.
+        std::vector<qsizetype> rowsBefore { 0 };
+        qsizetype summed = 0;
+        void rowsChanged(qsizetype piece) { summed = std::clamp<qsizetype>(piece, 0, summed); }
     };
 
     // The layout kept for a piece, made the most recently used; null when there is none.
@@ -61,6 +67,8 @@ public:
     void fillGap(qsizetype line, const std::vector<qsizetype> &starts, qsizetype merged,
                  qsizetype length);
 
+    // The first `count` pieces of a line become a gap to cut again; the line's layouts go.
+    void reopenFront(qsizetype line, qsizetype count);
     // The layouts of one line go (text being composed in it), its measures stay.
     void lineRedrawn(qsizetype line);
     // Every layout and measure goes (a new width, font or way of wrapping); the pieces stay.

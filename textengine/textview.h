@@ -211,7 +211,7 @@ private:
     // between them.
     LayoutCache::Kept keptPieces(qsizetype first, qsizetype oldLast, qsizetype newLast,
                                  qsizetype position, qsizetype added) const;
-    void cutGap(qsizetype line);
+    void cutGap(qsizetype line) const;
     qsizetype chunkIndexOf(const LinePieces &pieces, qsizetype column) const;
     qsizetype graphemeEdge(const LinePieces &pieces, qsizetype column) const;
     qreal chunkX(const LinePieces &pieces, qsizetype index) const;
@@ -227,6 +227,9 @@ private:
     // With wrapping: rows of pieces and lines (measured when laid out, estimated before), the
     // row of a position among all rows, and the position in a row nearest to x.
     qsizetype pieceRows(const LinePieces &pieces, qsizetype index) const;
+    qsizetype rowsBeforePiece(const LinePieces &pieces, qsizetype index) const;
+    // The piece holding a row of its line.
+    qsizetype pieceOfRow(const LinePieces &pieces, qsizetype row) const;
     qsizetype lineRows(const LinePieces &pieces) const;
     void noteRows(qsizetype line, qsizetype rows) const;
     qsizetype rowOfPosition(qsizetype position) const;

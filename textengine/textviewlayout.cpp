@@ -150,16 +150,23 @@ TextView::LinePieces TextView::piecesOf(qsizetype line) const
     const qsizetype start = m_buffer.lineStart(line);
     const qsizetype length = m_buffer.lineEnd(line) - start;
     LinePieces pieces { line, start, length, 1, false, nullptr };
-    // A line is cut once; edits then cut only around themselves. Cuts made for the other way of
-    // wrapping go, and so would cuts that disagree with the line's length, which would be a
-    // fault: the line is cut anew rather than read outside.
+    // A line is cut once; edits then cut only around themselves. Cuts that disagree with the
+    // line's length would be a fault: the line is cut anew rather than read outside.
     LayoutCache::PieceList *list = m_layouts.pieces(line);
-    if (list
-        && (list->wrapped != m_wrap || list->length != length || list->gapAt >= 0
-            || list->starts.empty())) {
-        Q_ASSERT(list->wrapped != m_wrap);
+    if (list && (list->length != length || list->gapAt >= 0 || list->starts.empty())) {
+        Q_ASSERT(false);
         m_layouts.dropPieces(line);
         list = nullptr;
+    }
+    // Cut for the other way of wrapping, only the first piece's length differs: the pieces
+    // within about a wrapped first piece's length are cut again.
+    if (list && list->wrapped != m_wrap) {
+        const auto front
+            = std::lower_bound(list->starts.begin() + 1, list->starts.end(), ChunkLength * 3 / 4);
+        m_layouts.reopenFront(line, front - list->starts.begin());
+        list->wrapped = m_wrap;
+        cutGap(line);
+        list = m_layouts.pieces(line);
     }
     if (length <= onePieceLength()) {
         pieces.rightToLeft = length > 0 && m_buffer.mid(start, length).isRightToLeft();
@@ -283,7 +290,7 @@ LayoutCache::Kept TextView::keptPieces(qsizetype first, qsizetype oldLast, qsize
 // Cuts what an edit left between the kept pieces of a line. A short remainder joins the piece
 // after it; an edge inside a run of flags goes past the run, as the edit may have changed how
 // its indicators pair.
-void TextView::cutGap(qsizetype line)
+void TextView::cutGap(qsizetype line) const
 {
     LayoutCache::PieceList *list = m_layouts.pieces(line);
     if (!list || list->gapAt < 0)
@@ -475,6 +482,7 @@ QTextLayout *TextView::layoutFor(const LinePieces &pieces, qsizetype index) cons
             const qsizetype counted = pieceRows(pieces, index);
             const qsizetype rows = std::max(1, layout->lineCount());
             pieces.list->measures[size_t(index)] = qreal(rows);
+            pieces.list->rowsChanged(index);
             if (m_rows.rowsOf(line) > 1 && rows != counted)
                 noteRows(line, m_rows.rowsOf(line) + rows - counted);
         }
@@ -631,7 +639,12 @@ void TextView::paintEvent(QPaintEvent *event)
         for (qsizetype line = top.line; line < m_buffer.lineCount() && y <= area.bottom(); ++line) {
             const LinePieces pieces = piecesOf(line);
             lineRows(pieces);
-            for (qsizetype index = 0; index < pieces.count && y <= area.bottom(); ++index) {
+            qsizetype index = 0;
+            if (line == top.line && pieces.list) {
+                index = pieceOfRow(pieces, top.row);
+                y += qreal(rowsBeforePiece(pieces, index)) * m_lineHeight;
+            }
+            for (; index < pieces.count && y <= area.bottom(); ++index) {
                 const qreal height = qreal(pieceRows(pieces, index)) * m_lineHeight;
                 if (y + height < area.top() && index + 1 < pieces.count) {
                     y += height;
