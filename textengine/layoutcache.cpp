@@ -259,13 +259,21 @@ void LayoutCache::fillGap(qsizetype line, const std::vector<qsizetype> &starts, 
     merged = std::clamp<qsizetype>(merged, 0, qsizetype(list->starts.size()) - at);
     // Layouts are still under the pieces' numbers before the edit when it was within the line.
     const qsizetype gone = list->gapRemoved + merged;
-    rekey([&](const Key &key) -> Key {
-        if (key.line != line || key.piece < at)
-            return key;
-        if (key.piece < at + gone)
-            return { -1, 0 };
-        return { line, key.piece - gone + added };
-    });
+    if (gone == added) {
+        // As many pieces as before: only theirs go, found by their keys.
+        for (qsizetype piece = at; piece < at + gone; ++piece) {
+            if (const auto found = m_layouts.find({ line, piece }); found != m_layouts.end())
+                erase(found);
+        }
+    } else {
+        rekey([&](const Key &key) -> Key {
+            if (key.line != line || key.piece < at)
+                return key;
+            if (key.piece < at + gone)
+                return { -1, 0 };
+            return { line, key.piece - gone + added };
+        });
+    }
     list->gapRemoved = 0;
     list->starts.erase(list->starts.begin() + at, list->starts.begin() + at + merged);
     list->measures.erase(list->measures.begin() + at, list->measures.begin() + at + merged);

@@ -321,7 +321,7 @@ void TextView::cutGap(qsizetype line) const
     const qsizetype to = gapEnd();
     if (from < 0 || from > to || to > length || (at > 0 && starts[size_t(at - 1)] >= from)) {
         Q_ASSERT(false);
-        m_layouts.setPieces(line, cutRegion(pieces, 0, length), length);
+        m_layouts.setPieces(line, cutRegion(pieces, 0, length), length).wrapped = m_wrap;
         return;
     }
     const std::vector<qsizetype> cuts
