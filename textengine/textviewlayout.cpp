@@ -578,7 +578,7 @@ void TextView::paintEvent(QPaintEvent *event)
     QPainter painter(viewport());
     const QRect area = event->rect();
     const QPalette colors = palette();
-    painter.fillRect(area, colors.brush(QPalette::Base));
+    // The viewport fills its background itself (autoFillBackground), before this.
     painter.setPen(colors.color(QPalette::Text));
 
     QTextCharFormat selectedFormat;
