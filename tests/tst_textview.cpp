@@ -157,6 +157,7 @@ private Q_SLOTS:
     void paragraphsReadInTheirDirection_data();
     void paragraphsReadInTheirDirection();
     void wrappedMovesAsInQPlainTextEdit();
+    void wrappedUpIntoLinesNotLaidOut();
     void wrapKeepsTheTextInView_data();
     void wrapKeepsTheTextInView();
     void wrapKeepsTheCaretInView();
@@ -720,6 +721,43 @@ void TestTextView::wrappedMovesAsInQPlainTextEdit()
         same.setPosition(int(view->caretPosition() - view->buffer().lineAt(view->caretPosition())));
         edit.setTextCursor(same);
         edit.verticalScrollBar()->setValue(view->verticalScrollBar()->value());
+    }
+}
+
+// Up from the top of a screen reached with the thumb goes to the last row of a paragraph above
+// that was never laid out, where QPlainTextEdit goes, and not to its first row.
+void TestTextView::wrappedUpIntoLinesNotLaidOut()
+{
+    QString paragraph;
+    for (int word = 0; word < 160; ++word)
+        paragraph += QString(1 + (word * 5) % 9, QChar(u'a' + word % 26)) + u' ';
+    const QStringList lines(30, paragraph);
+    view->resize(320, 240);
+    view->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    view->setWordWrap(true);
+    view->setContents(lines.join(u"\r\n"_s));
+    view->verticalScrollBar()->setValue(view->verticalScrollBar()->maximum());
+    viewport()->repaint();
+    const qsizetype top = view->positionAt(QPoint(20, 4));
+    view->setSelection(top, top);
+    QPlainTextEdit edit;
+    edit.setFont(view->font());
+    edit.setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    edit.setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    edit.setPlainText(lines.join(u'\n'));
+    edit.resize(view->size());
+    edit.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&edit));
+    QTextCursor cursor = edit.textCursor();
+    cursor.setPosition(int(top - view->buffer().lineAt(top)));
+    edit.setTextCursor(cursor);
+    for (int step = 0; step < 60; ++step) {
+        QTest::keyClick(view.get(), Qt::Key_Up);
+        QTest::keyClick(&edit, Qt::Key_Up);
+        const qsizetype expected = edit.textCursor().position() + edit.textCursor().blockNumber();
+        QVERIFY2(
+            view->caretPosition() == expected,
+            qPrintable(u"Up %1: %2, not %3"_s.arg(step).arg(view->caretPosition()).arg(expected)));
     }
 }
 
