@@ -214,8 +214,9 @@ void TextView::measureRows(qsizetype position, qsizetype rows) const
     qsizetype index = chunkIndexOf(pieces, position - pieces.start);
     const qsizetype step = rows < 0 ? -1 : 1;
     lineRows(pieces);
+    layoutFor(pieces, index);
+    // The rows of the piece holding position are not counted: position may be on any of them.
     for (qsizetype counted = 0; counted <= std::abs(rows);) {
-        counted += std::max(1, layoutFor(pieces, index)->lineCount());
         index += step;
         if (index < 0 || index >= pieces.count) {
             const qsizetype line = pieces.line + step;
@@ -225,6 +226,7 @@ void TextView::measureRows(qsizetype position, qsizetype rows) const
             lineRows(pieces);
             index = step > 0 ? 0 : pieces.count - 1;
         }
+        counted += std::max(1, layoutFor(pieces, index)->lineCount());
     }
 }
 
