@@ -206,17 +206,21 @@ void TextView::measureScreenAbove(qsizetype position) const
 }
 
 // Lays out the pieces from the one holding position on (rows > 0) or back (rows < 0) until that
-// many rows are laid out, so that a move by rows lands where the rows really are and not where
-// the lines not yet laid out were estimated.
+// many rows after (or before) position's row are laid out, so that a move by rows lands where the
+// rows really are and not where the lines not yet laid out were estimated.
 void TextView::measureRows(qsizetype position, qsizetype rows) const
 {
     LinePieces pieces = piecesOf(m_buffer.lineAt(position));
-    qsizetype index = chunkIndexOf(pieces, position - pieces.start);
+    const qsizetype column = std::clamp<qsizetype>(position - pieces.start, 0, pieces.length);
+    qsizetype index = chunkIndexOf(pieces, column);
     const qsizetype step = rows < 0 ? -1 : 1;
     lineRows(pieces);
-    layoutFor(pieces, index);
-    // The rows of the piece holding position are not counted: position may be on any of them.
-    for (qsizetype counted = 0; counted <= std::abs(rows);) {
+    // Counted from position's row: the rows of its piece after it, or before it going back.
+    const QTextLayout *layout = layoutFor(pieces, index);
+    const QTextLine row = layout->lineForTextPosition(int(column - chunk(pieces, index).start));
+    const qsizetype inPiece = row.isValid() ? row.lineNumber() : layout->lineCount() - 1;
+    qsizetype counted = step > 0 ? layout->lineCount() - 1 - inPiece : inPiece;
+    while (counted < std::abs(rows)) {
         index += step;
         if (index < 0 || index >= pieces.count) {
             const qsizetype line = pieces.line + step;
