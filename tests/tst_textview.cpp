@@ -89,6 +89,40 @@ protected:
     }
 };
 
+// The text of each piece a line is laid out in.
+QStringList pieceTexts(const TextView &view, qsizetype line)
+{
+    const QString text = view.buffer().lineText(line);
+    const std::vector<qsizetype> starts = view.pieceStarts(line);
+    QStringList pieces;
+    for (size_t i = 0; i < starts.size(); ++i)
+        pieces.append(
+            text.mid(starts[i], (i + 1 < starts.size() ? starts[i + 1] : text.size()) - starts[i]));
+    return pieces;
+}
+
+// Every piece of every line starts between two clusters, after the one before it, and none is
+// much longer than the length pieces are cut at.
+bool piecesHold(const TextView &view)
+{
+    for (qsizetype line = 0; line < view.buffer().lineCount(); ++line) {
+        const QString text = view.buffer().lineText(line);
+        const std::vector<qsizetype> starts = view.pieceStarts(line);
+        QTextBoundaryFinder clusters(QTextBoundaryFinder::Grapheme, text);
+        for (size_t i = 0; i < starts.size(); ++i) {
+            const qsizetype end = i + 1 < starts.size() ? starts[i + 1] : text.size();
+            clusters.setPosition(int(starts[i]));
+            if (text.isEmpty())
+                break;
+            if ((i == 0) != (starts[i] == 0) || end <= starts[i] || end - starts[i] > 1700
+                || !clusters.isAtBoundary()) {
+                qWarning() << "line" << line << "piece" << i << "at" << starts[i] << "to" << end;
+                return false;
+            }
+        }
+    }
+    return true;
+}
 } // namespace
 
 class TestTextView : public QObject
@@ -116,15 +150,19 @@ private Q_SLOTS:
     void horizontalRangeFollowsTheLongestLine();
     void longLinesAreCutBetweenWords_data();
     void longLinesAreCutBetweenWords();
+    void piecesFollowTheirText_data();
+    void piecesFollowTheirText();
     void randomStepsOverLongMixedLines_data();
     void randomStepsOverLongMixedLines();
     void paragraphsReadInTheirDirection_data();
     void paragraphsReadInTheirDirection();
     void wrappedMovesAsInQPlainTextEdit();
+    void wrappedUpIntoLinesNotLaidOut();
     void wrapKeepsTheTextInView_data();
     void wrapKeepsTheTextInView();
     void wrapKeepsTheCaretInView();
     void rowsSumOverLines();
+    void wrappedRowsAgreeWithAFullCount();
     void preeditDrawnWithItsFormats();
     void whatToolsRead();
     void longChangesToldWhole_data();
@@ -448,6 +486,62 @@ void TestTextView::longLinesAreCutBetweenWords()
     }
 }
 
+// An edit inside a long line cuts again only the pieces it touched: those before it and those
+// after it keep their text, so that their layouts are kept.
+void TestTextView::piecesFollowTheirText_data()
+{
+    QTest::addColumn<int>("piece"); // the caret at that piece's start
+    QTest::addColumn<int>("offset"); // plus this
+    QTest::addColumn<int>("selected"); // units selected before the caret
+    QTest::addColumn<QString>("keys");
+    QTest::addColumn<int>("keptBefore"); // pieces kept at the start of the first line
+    QTest::addColumn<int>("keptFrom"); // and from this one on, at the end of the last
+    QTest::addRow("a key inside a piece") << 2 << 10 << 0 << u"x"_s << 2 << 3;
+    QTest::addRow("a key at a piece's start") << 3 << 0 << 0 << u"x"_s << 2 << 4;
+    QTest::addRow("Backspace at a piece's start") << 3 << 0 << 0 << u"Backspace"_s << 2 << 4;
+    QTest::addRow("Return inside a piece") << 2 << 10 << 0 << u"Return"_s << 2 << 3;
+    QTest::addRow("an edge deleted with its words") << 2 << 3 << 6 << u"Delete"_s << 1 << 3;
+    QTest::addRow("a typed word undone") << 2 << 10 << 0 << u"w,o,r,d,Left,Ctrl+Z"_s << 2 << 3;
+}
+
+void TestTextView::piecesFollowTheirText()
+{
+    QFETCH(int, piece);
+    QFETCH(int, offset);
+    QFETCH(int, selected);
+    QFETCH(QString, keys);
+    QFETCH(int, keptBefore);
+    QFETCH(int, keptFrom);
+    QString line;
+    for (int word = 0; line.size() < 8000; ++word)
+        line += u"w%1 "_s.arg(word * 7919 % 100000);
+    view->setContents(line);
+    const QStringList before = pieceTexts(*view, 0);
+    QVERIFY(before.size() >= 6);
+    const qsizetype at = view->pieceStarts(0)[size_t(piece)] + offset;
+    view->setSelection(at - selected, at);
+    for (const QString &key : keys.split(u','))
+        QTest::keySequence(view.get(), QKeySequence(key));
+    viewport()->repaint();
+
+    QVERIFY(piecesHold(*view));
+    const QStringList first = pieceTexts(*view, 0);
+    const QStringList last = pieceTexts(*view, view->buffer().lineCount() - 1);
+    QCOMPARE(first.first(keptBefore), before.first(keptBefore));
+    const qsizetype tail = before.size() - keptFrom;
+    QCOMPARE(last.last(tail), before.last(tail));
+
+    // Wrapped, a line's first piece is longer; the pieces after it stay.
+    const std::vector<qsizetype> unwrapped = view->pieceStarts(0);
+    view->setWordWrap(true);
+    QVERIFY(piecesHold(*view));
+    const std::vector<qsizetype> wrapped = view->pieceStarts(0);
+    for (const qsizetype start : unwrapped)
+        QVERIFY(start < 1536 || std::count(wrapped.begin(), wrapped.end(), start) == 1);
+    view->setWordWrap(false);
+    QVERIFY(piecesHold(*view));
+}
+
 // Keys, clicks, edits and searches with long matches, at random over long lines of mixed
 // scripts: every step paints, places the caret, and leaves it between clusters after a move.
 void TestTextView::randomStepsOverLongMixedLines_data()
@@ -514,6 +608,8 @@ void TestTextView::randomStepsOverLongMixedLines()
         viewport()->repaint();
         QVERIFY(view->caretPosition() >= 0 && view->caretPosition() <= view->buffer().length());
         view->caretRect();
+        if (step % 20 == 0)
+            QVERIFY2(piecesHold(*view), qPrintable(QString::number(step)));
     }
 }
 
@@ -603,14 +699,65 @@ void TestTextView::wrappedMovesAsInQPlainTextEdit()
         return cursor.position() + cursor.blockNumber();
     };
     const QStringList keys = u"Down Down End Down Home Down Down Down End Down Down Up Down Down "
-                             "Down Down End Down Home Up"_s.split(u' ');
+                             "Down Down End Down Home Up PgDown PgDown Up PgUp PgDown PgDown "
+                             "PgDown PgUp PgUp"_s.split(u' ');
     for (qsizetype i = 0; i < keys.size(); ++i) {
         QTest::keySequence(view.get(), QKeySequence(keys[i]));
         QTest::keySequence(&edit, QKeySequence(keys[i]));
+        const QString where = u"key %1: %2, not %3"_s.arg(i).arg(view->caretPosition());
+        if (!keys[i].startsWith(u"Pg")) {
+            QVERIFY2(view->caretPosition() == editPosition(),
+                     qPrintable(where.arg(editPosition())));
+            continue;
+        }
+        // A page turns by the rows shown, and the caret keeps its place on the screen. There
+        // QPlainTextEdit counts pixels, and its top margin scrolls away: it may turn a page up
+        // by one row more, and its caret may stand a row lower.
+        QVERIFY2(qAbs(view->verticalScrollBar()->value() - edit.verticalScrollBar()->value()) <= 1,
+                 qPrintable(where.arg(editPosition())));
+        QVERIFY2(qAbs(view->caretRect().y() - edit.cursorRect().y()) < view->caretRect().height(),
+                 qPrintable(where.arg(editPosition())));
+        QTextCursor same = edit.textCursor();
+        same.setPosition(int(view->caretPosition() - view->buffer().lineAt(view->caretPosition())));
+        edit.setTextCursor(same);
+        edit.verticalScrollBar()->setValue(view->verticalScrollBar()->value());
+    }
+}
+
+// Up from the top of a screen reached with the thumb goes to the last row of a paragraph above
+// that was never laid out, where QPlainTextEdit goes, and not to its first row.
+void TestTextView::wrappedUpIntoLinesNotLaidOut()
+{
+    QString paragraph;
+    for (int word = 0; word < 160; ++word)
+        paragraph += QString(1 + (word * 5) % 9, QChar(u'a' + word % 26)) + u' ';
+    const QStringList lines(30, paragraph);
+    view->resize(320, 240);
+    view->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    view->setWordWrap(true);
+    view->setContents(lines.join(u"\r\n"_s));
+    view->verticalScrollBar()->setValue(view->verticalScrollBar()->maximum());
+    viewport()->repaint();
+    const qsizetype top = view->positionAt(QPoint(20, 4));
+    view->setSelection(top, top);
+    QPlainTextEdit edit;
+    edit.setFont(view->font());
+    edit.setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    edit.setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    edit.setPlainText(lines.join(u'\n'));
+    edit.resize(view->size());
+    edit.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&edit));
+    QTextCursor cursor = edit.textCursor();
+    cursor.setPosition(int(top - view->buffer().lineAt(top)));
+    edit.setTextCursor(cursor);
+    for (int step = 0; step < 60; ++step) {
+        QTest::keyClick(view.get(), Qt::Key_Up);
+        QTest::keyClick(&edit, Qt::Key_Up);
+        const qsizetype expected = edit.textCursor().position() + edit.textCursor().blockNumber();
         QVERIFY2(
-            view->caretPosition() == editPosition(),
-            qPrintable(
-                u"key %1: %2, not %3"_s.arg(i).arg(view->caretPosition()).arg(editPosition())));
+            view->caretPosition() == expected,
+            qPrintable(u"Up %1: %2, not %3"_s.arg(step).arg(view->caretPosition()).arg(expected)));
     }
 }
 
@@ -740,6 +887,63 @@ void TestTextView::rowsSumOverLines()
             QCOMPARE(place.row, model[size_t(at)] - 1);
         }
         QCOMPARE(rows.total(), row);
+    }
+}
+
+// With wrapping on, the rows the scroll bar counts after edits are those of every line's pieces
+// laid out afresh at the view's width.
+void TestTextView::wrappedRowsAgreeWithAFullCount()
+{
+    view->resize(320, 240);
+    view->setWordWrap(true);
+    QRandomGenerator random(2112);
+    QStringList lines;
+    for (int line = 0; line < 14; ++line) {
+        QString text;
+        const int length = int(random.bounded(line % 4 ? 3000 : 60));
+        while (text.size() < length)
+            text += QString(1 + int(random.bounded(9)), QChar(u'a' + int(random.bounded(26))))
+                + (random.bounded(9) ? u" "_s : u"e\u0301 "_s);
+        lines.append(text);
+    }
+    view->setContents(lines.join(u"\r\n"_s));
+    const qreal width = viewport()->width() - 8; // the margins
+    const auto fullCount = [&] {
+        qsizetype rows = 0;
+        for (qsizetype line = 0; line < view->buffer().lineCount(); ++line) {
+            for (const QString &piece : pieceTexts(*view, line)) {
+                QTextLayout layout(piece, view->font());
+                QTextOption option;
+                option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+                layout.setTextOption(option);
+                layout.beginLayout();
+                for (QTextLine row = layout.createLine(); row.isValid(); row = layout.createLine())
+                    row.setLineWidth(width);
+                layout.endLayout();
+                rows += std::max(1, layout.lineCount());
+            }
+        }
+        return rows;
+    };
+    const int lineHeight = int(std::ceil(QFontMetricsF(view->font()).lineSpacing()));
+    const int screenRows = (viewport()->height() - 2) / lineHeight;
+    const auto counted = [&] { return view->verticalScrollBar()->maximum() + screenRows; };
+    // Every line laid out once, so that no count is an estimate: a page turned lays out the
+    // rows it passes.
+    for (int page = 0; page < 400 && view->caretPosition() < view->buffer().length(); ++page) {
+        QTest::keyClick(view.get(), Qt::Key_PageDown);
+        viewport()->repaint();
+    }
+    QTest::keyClick(view.get(), Qt::Key_Home, Qt::ControlModifier);
+    QCOMPARE(counted(), fullCount());
+    const QStringList keys { u"x"_s,      u"Space"_s,  u"Return"_s, u"Backspace"_s,
+                             u"Delete"_s, u"Ctrl+Z"_s, u"Down"_s,   u"Down"_s,
+                             u"Right"_s,  u"PgDown"_s, u"PgUp"_s,   u"Ctrl+Shift+Right"_s };
+    for (int step = 0; step < 300; ++step) {
+        QTest::keySequence(view.get(), QKeySequence(keys.at(random.bounded(int(keys.size())))));
+        viewport()->repaint();
+        QVERIFY2(counted() == fullCount(),
+                 qPrintable(u"step %1: %2, not %3"_s.arg(step).arg(counted()).arg(fullCount())));
     }
 }
 

@@ -48,20 +48,76 @@ LayoutCache::Layouts::iterator LayoutCache::erase(Layouts::iterator entry)
     return m_layouts.erase(entry);
 }
 
-std::vector<qreal> &LayoutCache::measures(qsizetype line, qsizetype pieces)
+template<typename Rekey>
+void LayoutCache::rekey(const Rekey &moved)
 {
-    std::vector<qreal> &list = m_measures[line];
-    if (qsizetype(list.size()) != pieces)
-        list.resize(size_t(std::max<qsizetype>(0, pieces)), 0);
-    return list;
+    std::vector<Layouts::node_type> nodes;
+    for (auto entry = m_layouts.begin(); entry != m_layouts.end();) {
+        const Key key = moved(entry->first);
+        if (key == entry->first) {
+            ++entry;
+        } else if (key.line < 0) {
+            entry = erase(entry);
+        } else {
+            nodes.push_back(m_layouts.extract(entry++));
+            nodes.back().key() = key;
+        }
+    }
+    for (Layouts::node_type &node : nodes) {
+        *node.mapped().age = node.key();
+        m_layouts.insert(std::move(node));
+    }
 }
 
-qreal LayoutCache::measure(qsizetype line, qsizetype piece) const
+LayoutCache::Lists::iterator LayoutCache::listAt(qsizetype line)
 {
-    const auto found = m_measures.find(line);
-    if (found == m_measures.end() || piece < 0 || size_t(piece) >= found->second.size())
-        return 0;
-    return found->second[size_t(piece)];
+    return std::lower_bound(m_lists.begin(), m_lists.end(), line,
+                            [](const auto &entry, qsizetype at) { return entry.first < at; });
+}
+
+LayoutCache::PieceList *LayoutCache::pieces(qsizetype line)
+{
+    const auto found = listAt(line);
+    return found != m_lists.end() && found->first == line ? found->second.get() : nullptr;
+}
+
+LayoutCache::PieceList &LayoutCache::setPieces(qsizetype line, std::vector<qsizetype> starts,
+                                               qsizetype length)
+{
+    auto list = std::make_unique<PieceList>();
+    list->measures.assign(starts.size(), 0);
+    list->starts = std::move(starts);
+    list->length = length;
+    PieceList &result = *list;
+    const auto found = listAt(line);
+    if (found != m_lists.end() && found->first == line)
+        found->second = std::move(list);
+    else
+        m_lists.emplace(found, line, std::move(list));
+    lineRedrawn(line);
+    return result;
+}
+
+void LayoutCache::dropPieces(qsizetype line)
+{
+    const auto found = listAt(line);
+    if (found != m_lists.end() && found->first == line)
+        m_lists.erase(found);
+    lineRedrawn(line);
+}
+
+void LayoutCache::reopenFront(qsizetype line, qsizetype count)
+{
+    PieceList *list = pieces(line);
+    if (!list)
+        return;
+    count = std::clamp<qsizetype>(count, 0, qsizetype(list->starts.size()));
+    list->starts.erase(list->starts.begin(), list->starts.begin() + count);
+    list->measures.erase(list->measures.begin(), list->measures.begin() + count);
+    list->gapAt = 0;
+    list->gapFrom = 0;
+    list->rowsChanged(0);
+    lineRedrawn(line);
 }
 
 void LayoutCache::lineRedrawn(qsizetype line)
@@ -70,58 +126,162 @@ void LayoutCache::lineRedrawn(qsizetype line)
         entry = entry->first.line == line ? erase(entry) : std::next(entry);
 }
 
+void LayoutCache::clearLayouts()
+{
+    m_layouts.clear();
+    m_ages.clear();
+    for (auto &[line, list] : m_lists) {
+        std::fill(list->measures.begin(), list->measures.end(), 0);
+        list->rowsChanged(0);
+    }
+}
+
 void LayoutCache::clear()
 {
     m_layouts.clear();
     m_ages.clear();
-    m_measures.clear();
+    m_lists.clear();
 }
 
-// The layouts of lines an edit did not touch stay, under their new numbers: a Return at the top
-// lays out one line, not the screen.
-void LayoutCache::linesReplaced(qsizetype first, qsizetype oldLast, qsizetype delta)
+// The layouts of lines and pieces an edit did not touch stay, under their new numbers: a Return
+// at the top lays out one line, not the screen, and a key in a long line one piece.
+void LayoutCache::linesReplaced(qsizetype first, qsizetype oldLast, qsizetype delta,
+                                const Kept &kept)
 {
+    const qsizetype newLast = oldLast + delta;
+    const qsizetype tailIndex = newLast == first ? kept.head : 0;
     try {
-        std::vector<Layouts::node_type> moved;
-        moved.reserve(m_layouts.size());
-        for (auto entry = m_layouts.begin(); entry != m_layouts.end();) {
-            const qsizetype line = entry->first.line;
-            if (line < first || (line > oldLast && delta == 0))
-                ++entry;
-            else if (line <= oldLast)
-                entry = erase(entry);
-            else
-                moved.push_back(m_layouts.extract(entry++));
+        const auto begin = listAt(first);
+        if (first == oldLast && delta == 0) {
+            // Within one line, the common case of a key: its list changes in place, and its
+            // layouts move once, when the gap is cut (usually not at all).
+            if (begin != m_lists.end() && begin->first == first)
+                cutOut(*begin->second, kept);
+            else if (const auto found = m_layouts.find({ first, 0 }); found != m_layouts.end())
+                erase(found);
+            return;
         }
-        for (Layouts::node_type &node : moved) {
-            node.key().line += delta;
-            *node.mapped().age = node.key();
-            m_layouts.insert(std::move(node));
-        }
+        rekey([&](const Key &key) -> Key {
+            if (key.line < first)
+                return key;
+            if (key.line > oldLast)
+                return { key.line + delta, key.piece };
+            if (key.line == first && key.piece < kept.head)
+                return key;
+            if (key.line == oldLast && kept.tailFrom >= 0 && key.piece >= kept.tailFrom)
+                return { newLast, key.piece - kept.tailFrom + tailIndex };
+            return { -1, 0 };
+        });
 
-        auto entry = m_measures.upper_bound(first);
-        while (entry != m_measures.end() && entry->first <= oldLast)
-            entry = m_measures.erase(entry);
-        if (delta != 0) {
-            std::vector<decltype(m_measures)::node_type> movedMeasures;
-            while (entry != m_measures.end())
-                movedMeasures.push_back(m_measures.extract(entry++));
-            for (auto &node : movedMeasures) {
-                node.key() += delta;
-                m_measures.insert(m_measures.end(), std::move(node));
+        auto end = begin;
+        while (end != m_lists.end() && end->first <= oldLast)
+            ++end;
+        PieceList *oldFirst = begin != end && begin->first == first ? begin->second.get() : nullptr;
+        PieceList *oldEnd = begin != end && std::prev(end)->first == oldLast
+            ? std::prev(end)->second.get()
+            : nullptr;
+        if (kept.tailFrom < 0 || (oldEnd && kept.tailFrom >= qsizetype(oldEnd->starts.size())))
+            oldEnd = nullptr;
+
+        // Each new list has its gap where the edit was: after the head, before the tail.
+        const auto headOf = [&] {
+            auto list = std::make_unique<PieceList>();
+            const qsizetype head = std::min<qsizetype>(kept.head, oldFirst->starts.size());
+            list->starts.assign(oldFirst->starts.begin(), oldFirst->starts.begin() + head);
+            list->measures.assign(oldFirst->measures.begin(), oldFirst->measures.begin() + head);
+            list->gapAt = head;
+            list->gapFrom = head < qsizetype(oldFirst->starts.size())
+                ? oldFirst->starts[size_t(head)]
+                : oldFirst->length;
+            list->rightToLeft = head > 0 ? oldFirst->rightToLeft : -1;
+            list->wrapped = oldFirst->wrapped;
+            return list;
+        };
+        const auto appendTail = [&](PieceList &list) {
+            for (size_t i = size_t(kept.tailFrom); i < oldEnd->starts.size(); ++i) {
+                list.starts.push_back(oldEnd->starts[i] + kept.tailShift);
+                list.measures.push_back(oldEnd->measures[i]);
             }
+        };
+        std::unique_ptr<PieceList> firstList;
+        std::unique_ptr<PieceList> lastList;
+        if (oldFirst)
+            firstList = headOf();
+        if (oldEnd) {
+            if (newLast != first || !firstList) {
+                lastList = std::make_unique<PieceList>();
+                lastList->gapAt = 0;
+                lastList->wrapped = oldEnd->wrapped;
+            }
+            appendTail(newLast == first && firstList ? *firstList : *lastList);
         }
+        if (newLast == first && lastList)
+            std::swap(firstList, lastList);
+
+        const auto after = m_lists.erase(begin, end);
+        for (auto entry = after; entry != m_lists.end(); ++entry)
+            entry->first += delta;
+        auto at = after;
+        if (lastList)
+            at = m_lists.emplace(at, newLast, std::move(lastList));
+        if (firstList)
+            m_lists.emplace(at, first, std::move(firstList));
     } catch (const std::bad_alloc &) {
         clear(); // it is only a cache
     }
 }
 
-void LayoutCache::piecesChanged(qsizetype line, qsizetype from, qsizetype pieces)
+void LayoutCache::cutOut(PieceList &list, const Kept &kept)
 {
-    const auto found = m_measures.find(line);
-    if (found == m_measures.end())
+    const qsizetype count = qsizetype(list.starts.size());
+    const qsizetype head = std::clamp<qsizetype>(kept.head, 0, count);
+    const qsizetype tail = kept.tailFrom < 0 ? count : std::clamp(kept.tailFrom, head, count);
+    list.gapFrom = head < count ? list.starts[size_t(head)] : list.length;
+    for (size_t i = size_t(tail); i < size_t(count); ++i)
+        list.starts[i] += kept.tailShift;
+    list.starts.erase(list.starts.begin() + head, list.starts.begin() + tail);
+    list.measures.erase(list.measures.begin() + head, list.measures.begin() + tail);
+    list.gapAt = head;
+    list.gapRemoved = tail - head;
+    list.rowsChanged(head);
+    if (head == 0)
+        list.rightToLeft = -1;
+}
+
+void LayoutCache::fillGap(qsizetype line, const std::vector<qsizetype> &starts, qsizetype merged,
+                          qsizetype length)
+{
+    PieceList *list = pieces(line);
+    if (!list || list->gapAt < 0)
         return;
-    found->second.resize(size_t(std::max<qsizetype>(0, pieces)), 0);
-    std::fill(found->second.begin() + std::clamp<qsizetype>(from, 0, pieces), found->second.end(),
-              0);
+    const qsizetype at = list->gapAt;
+    const qsizetype added = qsizetype(starts.size());
+    merged = std::clamp<qsizetype>(merged, 0, qsizetype(list->starts.size()) - at);
+    // Layouts are still under the pieces' numbers before the edit when it was within the line.
+    const qsizetype gone = list->gapRemoved + merged;
+    if (gone == added) {
+        // As many pieces as before: only theirs go, found by their keys.
+        for (qsizetype piece = at; piece < at + gone; ++piece) {
+            if (const auto found = m_layouts.find({ line, piece }); found != m_layouts.end())
+                erase(found);
+        }
+    } else {
+        rekey([&](const Key &key) -> Key {
+            if (key.line != line || key.piece < at)
+                return key;
+            if (key.piece < at + gone)
+                return { -1, 0 };
+            return { line, key.piece - gone + added };
+        });
+    }
+    list->gapRemoved = 0;
+    list->starts.erase(list->starts.begin() + at, list->starts.begin() + at + merged);
+    list->measures.erase(list->measures.begin() + at, list->measures.begin() + at + merged);
+    list->starts.insert(list->starts.begin() + at, starts.begin(), starts.end());
+    list->measures.insert(list->measures.begin() + at, size_t(added), 0);
+    list->length = length;
+    list->gapAt = -1;
+    list->rowsChanged(at);
+    if (at == 0)
+        list->rightToLeft = -1;
 }

@@ -75,7 +75,7 @@ void TextView::showNewContents(qsizetype oldLength)
     m_caret = m_anchor = 0;
     m_preferredX = -1;
     m_clusters.changed(0);
-    forgetAllLayouts();
+    m_layouts.clear();
     forgetRows();
     m_widestMeasured = 0;
     verticalScrollBar()->setValue(0);
@@ -139,20 +139,22 @@ void TextView::afterEdit(qsizetype position, qsizetype removed, qsizetype added,
     // An undo step may have changed several places.
     m_clusters.changed(linesBefore < 0 ? 0 : position);
     if (linesBefore < 0) {
-        forgetAllLayouts();
+        m_layouts.clear();
         if (m_wrap)
             forgetRows();
     } else {
         const qsizetype delta = m_buffer.lineCount() - linesBefore;
-        const qsizetype oldLast = m_buffer.lineAt(position + added) - delta;
-        m_layouts.linesReplaced(line, oldLast, delta);
-        if (m_wrap)
+        const qsizetype newLast = m_buffer.lineAt(position + added);
+        const qsizetype oldLast = newLast - delta;
+        m_layouts.linesReplaced(line, oldLast, delta,
+                                keptPieces(line, oldLast, newLast, position, added));
+        cutGap(line);
+        if (newLast != line)
+            cutGap(newLast);
+        if (m_wrap) {
             m_rows.linesReplaced(line, oldLast, delta);
-        // Chunks before the edit keep their place and their measures, but for the one just
-        // before, whose end may move with the text after it.
-        const LinePieces pieces = piecesOf(line);
-        m_layouts.piecesChanged(line, chunkIndexOf(pieces, position - pieces.start) - 1,
-                                pieces.count);
+            recountRows(line, newLast);
+        }
     }
     updateScrollBars();
     ensureCaretVisible();

@@ -156,6 +156,10 @@ private:
     enum class Move { Keep, Select };
     // Lines longer than this are laid out in pieces of about this many characters.
     static constexpr qsizetype ChunkLength = 1024;
+    // Unwrapped, a screen shows the start of each line: a short first piece is shaped quickly.
+    qsizetype firstPieceLength() const { return m_wrap ? ChunkLength : ChunkLength / 4; }
+    // Lines up to this long are one piece.
+    qsizetype onePieceLength() const { return firstPieceLength() * 3 / 2; }
     static constexpr int TopMargin = 2;
 
     struct Chunk
@@ -193,11 +197,21 @@ private:
         qsizetype count = 1;
         // The paragraph's direction, from its first strong character.
         bool rightToLeft = false;
+        // Where the pieces of a long line start and what was measured of them; null for a line
+        // of one piece.
+        LayoutCache::PieceList *list = nullptr;
     };
     LinePieces piecesOf(qsizetype line) const;
     static qsizetype checkedIndex(const LinePieces &pieces, qsizetype index);
     Chunk chunk(const LinePieces &pieces, qsizetype index) const;
-    qsizetype pieceEdge(const LinePieces &pieces, qsizetype index) const;
+    // Cuts of the columns from..to of a long line into pieces: their starts, the first at from.
+    std::vector<qsizetype> cutRegion(const LinePieces &pieces, qsizetype from, qsizetype to) const;
+    qsizetype cutNear(const LinePieces &pieces, qsizetype low, qsizetype nominal) const;
+    // What an edit leaves of the pieces of the lines it replaced, and the cuts of what it put
+    // between them.
+    LayoutCache::Kept keptPieces(qsizetype first, qsizetype oldLast, qsizetype newLast,
+                                 qsizetype position, qsizetype added) const;
+    void cutGap(qsizetype line) const;
     qsizetype chunkIndexOf(const LinePieces &pieces, qsizetype column) const;
     qsizetype graphemeEdge(const LinePieces &pieces, qsizetype column) const;
     qreal chunkX(const LinePieces &pieces, qsizetype index) const;
@@ -207,11 +221,15 @@ private:
     qreal textWidth() const;
     qreal chunkWidth(const LinePieces &pieces, qsizetype index) const;
     QTextLayout *layoutFor(const LinePieces &pieces, qsizetype index) const;
+    // Layouts and measures go, the cuts of long lines stay: a new width, font or wrapping.
     void forgetAllLayouts();
     qreal xOfPosition(qsizetype position) const;
     // With wrapping: rows of pieces and lines (measured when laid out, estimated before), the
     // row of a position among all rows, and the position in a row nearest to x.
     qsizetype pieceRows(const LinePieces &pieces, qsizetype index) const;
+    qsizetype rowsBeforePiece(const LinePieces &pieces, qsizetype index) const;
+    // The piece holding a row of its line.
+    qsizetype pieceOfRow(const LinePieces &pieces, qsizetype row) const;
     qsizetype lineRows(const LinePieces &pieces) const;
     void noteRows(qsizetype line, qsizetype rows) const;
     qsizetype rowOfPosition(qsizetype position) const;
@@ -225,6 +243,8 @@ private:
     void showFromTop(qsizetype position);
     void forgetRows();
     void measureScreenAbove(qsizetype position) const;
+    void measureRows(qsizetype position, qsizetype rows) const;
+    void recountRows(qsizetype first, qsizetype last) const;
     void rewrap(const std::function<void()> &change);
     int yOfPosition(qsizetype position) const;
     qsizetype positionInLine(qsizetype line, qreal x) const;

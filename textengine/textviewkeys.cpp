@@ -151,6 +151,7 @@ qsizetype TextView::lineMove(qsizetype position, qsizetype lines)
     if (m_preferredX < 0)
         m_preferredX = xOfPosition(position);
     if (m_wrap) {
+        measureRows(position, lines);
         const qsizetype row = rowOfPosition(position);
         const qsizetype target = std::clamp<qsizetype>(row + lines, 0, m_rows.total() - 1);
         if (target == row && lines != 0)
@@ -305,12 +306,22 @@ bool TextView::handleNavigation(QKeyEvent *event)
         case NextPage:
         case PreviousPage: {
             const qsizetype page = visibleLines();
-            const qsizetype lines = binding.target == NextLine ? 1
-                : binding.target == PreviousLine               ? -1
-                : binding.target == NextPage                   ? page
-                                                               : -page;
-            if (binding.target == NextPage || binding.target == PreviousPage)
-                verticalScrollBar()->setValue(topLine() + int(lines));
+            qsizetype lines = binding.target == NextLine ? 1
+                : binding.target == PreviousLine         ? -1
+                : binding.target == NextPage             ? page
+                                                         : -page;
+            if (binding.target == NextPage || binding.target == PreviousPage) {
+                // The page turned and the page shown after it are real rows, not estimates
+                // that would stop the turn short or take it to the end.
+                if (m_wrap)
+                    measureRows(topPosition(), lines > 0 ? 2 * lines : lines);
+                const int top = topLine();
+                verticalScrollBar()->setValue(top + int(lines));
+                // As in QPlainTextEdit, the caret keeps its place on the screen when the text
+                // ends before a whole page.
+                if (m_wrap && topLine() != top)
+                    lines = topLine() - top;
+            }
             target = lineMove(m_caret, lines);
             keepX = true;
             break;

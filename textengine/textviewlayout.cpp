@@ -149,21 +149,47 @@ TextView::LinePieces TextView::piecesOf(qsizetype line) const
     line = std::clamp<qsizetype>(line, 0, m_buffer.lineCount() - 1);
     const qsizetype start = m_buffer.lineStart(line);
     const qsizetype length = m_buffer.lineEnd(line) - start;
-    const qsizetype count = length <= ChunkLength ? 1 : (length + ChunkLength - 1) / ChunkLength;
+    LinePieces pieces { line, start, length, 1, false, nullptr };
+    // A line is cut once; edits then cut only around themselves. Cuts that disagree with the
+    // line's length would be a fault: the line is cut anew rather than read outside.
+    LayoutCache::PieceList *list = m_layouts.pieces(line);
+    if (list && (list->length != length || list->gapAt >= 0 || list->starts.empty())) {
+        Q_ASSERT(false);
+        m_layouts.dropPieces(line);
+        list = nullptr;
+    }
+    // Cut for the other way of wrapping, only the first piece's length differs: the pieces
+    // within about a wrapped first piece's length are cut again.
+    if (list && list->wrapped != m_wrap) {
+        const auto front
+            = std::lower_bound(list->starts.begin() + 1, list->starts.end(), ChunkLength * 3 / 4);
+        m_layouts.reopenFront(line, front - list->starts.begin());
+        list->wrapped = m_wrap;
+        cutGap(line);
+        list = m_layouts.pieces(line);
+    }
+    if (length <= onePieceLength()) {
+        pieces.rightToLeft = length > 0 && m_buffer.mid(start, length).isRightToLeft();
+        return pieces;
+    }
+    if (!list) {
+        list = &m_layouts.setPieces(line, cutRegion(pieces, 0, length), length);
+        list->wrapped = m_wrap;
+    }
     // A paragraph's first strong character is near its start but for odd texts; past the first
     // piece's length it is taken to run left to right.
-    const bool rightToLeft
-        = length > 0 && m_buffer.mid(start, std::min(length, ChunkLength)).isRightToLeft();
-    return { line, start, length, count, rightToLeft };
+    if (list->rightToLeft < 0)
+        list->rightToLeft = m_buffer.mid(start, ChunkLength).isRightToLeft() ? 1 : 0;
+    pieces.count = qsizetype(list->starts.size());
+    pieces.rightToLeft = list->rightToLeft == 1;
+    pieces.list = list;
+    return pieces;
 }
 
 std::vector<qsizetype> TextView::pieceStarts(qsizetype line) const
 {
     const LinePieces pieces = piecesOf(line);
-    std::vector<qsizetype> starts;
-    for (qsizetype index = 0; index < pieces.count; ++index)
-        starts.push_back(chunk(pieces, index).start);
-    return starts;
+    return pieces.list ? pieces.list->starts : std::vector<qsizetype> { 0 };
 }
 
 // An index past the pieces is a fault of the caller: stopped in a debug build, held to the
@@ -177,32 +203,47 @@ qsizetype TextView::checkedIndex(const LinePieces &pieces, qsizetype index)
 TextView::Chunk TextView::chunk(const LinePieces &pieces, qsizetype index) const
 {
     index = checkedIndex(pieces, index);
-    const qsizetype start = pieceEdge(pieces, index);
-    const qsizetype end = std::max(start, pieceEdge(pieces, index + 1));
-    return { start, end - start };
+    if (!pieces.list)
+        return { 0, pieces.length };
+    const std::vector<qsizetype> &starts = pieces.list->starts;
+    const qsizetype start = std::clamp<qsizetype>(starts[size_t(index)], 0, pieces.length);
+    const qsizetype end = index + 1 < pieces.count ? starts[size_t(index + 1)] : pieces.length;
+    return { start, std::clamp<qsizetype>(end, start, pieces.length) - start };
 }
 
-// Where piece `index` starts: near index * ChunkLength, after a space where one is near, else at
-// another break opportunity, else between two clusters; never inside a word, a cluster or a
-// joining run where that can be helped.
-qsizetype TextView::pieceEdge(const LinePieces &pieces, qsizetype index) const
+// Pieces of about ChunkLength (the first one of firstPieceLength()); the last one takes what is
+// left, up to half as much again.
+std::vector<qsizetype> TextView::cutRegion(const LinePieces &pieces, qsizetype from,
+                                           qsizetype to) const
 {
-    if (index <= 0)
-        return 0;
-    if (index >= pieces.count)
-        return pieces.length;
-    const qsizetype nominal = index * ChunkLength;
-    const qsizetype from = nominal - BreakReach;
-    const QString context = m_buffer.mid(pieces.start + from, BreakReach + 2);
-    const qsizetype last = std::min<qsizetype>(BreakReach, context.size() - 1);
+    std::vector<qsizetype> starts { from };
+    for (qsizetype at = from;;) {
+        const qsizetype length = at == 0 ? firstPieceLength() : ChunkLength;
+        if (to - at <= length * 3 / 2)
+            return starts;
+        at = cutNear(pieces, at, at + length);
+        starts.push_back(at);
+    }
+}
+
+// Where a piece starting at `low` ends: before `nominal`, after a space where one is near, else
+// at another break opportunity, else between two clusters; never inside a word, a cluster or a
+// joining run where that can be helped. Chosen from the text around it alone, so that the
+// pieces after an edit are cut where they were.
+qsizetype TextView::cutNear(const LinePieces &pieces, qsizetype low, qsizetype nominal) const
+{
+    const qsizetype from = std::max(low + 1, nominal - BreakReach);
+    const qsizetype reach = nominal - from;
+    const QString context = m_buffer.mid(pieces.start + from, reach + 2);
+    const qsizetype last = std::min<qsizetype>(reach, context.size() - 1);
+    const auto blank = [](QChar c) { return c == u' ' || c == u'\t'; };
     for (qsizetype i = last; i >= 1; --i) {
-        const auto blank = [](QChar c) { return c == u' ' || c == u'\t'; };
         if (blank(context[i - 1]) && !blank(context[i]) && !extendsCluster(codeAt(context, i)))
             return from + i;
     }
     // Scripts written without spaces break between words or syllables.
     const qsizetype lead = std::min<qsizetype>(from, 32);
-    const QString wider = m_buffer.mid(pieces.start + from - lead, lead + BreakReach + 2);
+    const QString wider = m_buffer.mid(pieces.start + from - lead, lead + reach + 2);
     QTextBoundaryFinder finder(QTextBoundaryFinder::Line, wider);
     finder.setPosition(int(lead + last + 1));
     for (qsizetype at = finder.toPreviousBoundary(); at > lead; at = finder.toPreviousBoundary()) {
@@ -213,6 +254,79 @@ qsizetype TextView::pieceEdge(const LinePieces &pieces, qsizetype index) const
             return from + at - lead;
     }
     return graphemeEdge(pieces, nominal);
+}
+
+// The pieces of a long line wholly before an edit stay, and so do those wholly after it under
+// shifted columns; only the pieces it touched are cut again (cutGap). A piece that starts where
+// the edit starts goes with the one before it, whose end the edit may have joined.
+LayoutCache::Kept TextView::keptPieces(qsizetype first, qsizetype oldLast, qsizetype newLast,
+                                       qsizetype position, qsizetype added) const
+{
+    LayoutCache::Kept kept;
+    const auto pieceOf = [](const std::vector<qsizetype> &starts, qsizetype column) {
+        const auto after = std::upper_bound(starts.begin(), starts.end(), column);
+        return std::max<qsizetype>(0, after - starts.begin() - 1);
+    };
+    if (const LayoutCache::PieceList *head = m_layouts.pieces(first); head && head->gapAt < 0) {
+        const qsizetype column = position - m_buffer.lineStart(first);
+        qsizetype index = pieceOf(head->starts, column);
+        if (index > 0 && head->starts[size_t(index)] == column)
+            --index;
+        kept.head = index;
+    }
+    if (const LayoutCache::PieceList *tail = m_layouts.pieces(oldLast); tail && tail->gapAt < 0) {
+        // The text after the edit is the old line's end, as long as it was.
+        const qsizetype editEnd = position + added;
+        const qsizetype oldColumn = tail->length - (m_buffer.lineEnd(newLast) - editEnd);
+        const qsizetype index = pieceOf(tail->starts, oldColumn) + 1;
+        if (oldColumn >= 0 && index < qsizetype(tail->starts.size())) {
+            kept.tailFrom = index;
+            kept.tailShift = editEnd - m_buffer.lineStart(newLast) - oldColumn;
+        }
+    }
+    return kept;
+}
+
+// Cuts what an edit left between the kept pieces of a line. A short remainder joins the piece
+// after it; an edge inside a run of flags goes past the run, as the edit may have changed how
+// its indicators pair.
+void TextView::cutGap(qsizetype line) const
+{
+    LayoutCache::PieceList *list = m_layouts.pieces(line);
+    if (!list || list->gapAt < 0)
+        return;
+    const qsizetype start = m_buffer.lineStart(line);
+    const qsizetype length = m_buffer.lineEnd(line) - start;
+    if (length <= onePieceLength()) {
+        m_layouts.dropPieces(line);
+        return;
+    }
+    const LinePieces pieces { line, start, length, 1, false, nullptr };
+    const std::vector<qsizetype> &starts = list->starts;
+    const qsizetype at = list->gapAt;
+    const qsizetype from = list->gapFrom;
+    const auto indicatorAt = [&](qsizetype column) {
+        return column >= 0 && column + 1 < length
+            && isRegionalIndicator(QChar::surrogateToUcs4(m_buffer.at(start + column),
+                                                          m_buffer.at(start + column + 1)));
+    };
+    qsizetype merged = 0;
+    const auto gapEnd = [&] {
+        return at + merged < qsizetype(starts.size()) ? starts[size_t(at + merged)] : length;
+    };
+    while (at + merged < qsizetype(starts.size())
+           && (gapEnd() - from < ChunkLength / 4
+               || (indicatorAt(gapEnd() - 2) && indicatorAt(gapEnd()))))
+        ++merged;
+    const qsizetype to = gapEnd();
+    if (from < 0 || from > to || to > length || (at > 0 && starts[size_t(at - 1)] >= from)) {
+        Q_ASSERT(false);
+        m_layouts.setPieces(line, cutRegion(pieces, 0, length), length).wrapped = m_wrap;
+        return;
+    }
+    const std::vector<qsizetype> cuts
+        = from == to ? std::vector<qsizetype>() : cutRegion(pieces, from, to);
+    m_layouts.fillGap(line, cuts, merged, length);
 }
 
 // The first grapheme boundary at or after column: a chunk edge inside a cluster (a letter and
@@ -256,37 +370,30 @@ qsizetype TextView::graphemeEdge(const LinePieces &pieces, qsizetype column) con
     return m_buffer.at(lineStart + column - 1).isHighSurrogate() ? column + 1 : column;
 }
 
-// Edges lie within BreakReach before or a little after their nominal place, so the piece is
-// the nominal one or a neighbour.
 qsizetype TextView::chunkIndexOf(const LinePieces &pieces, qsizetype column) const
 {
-    if (pieces.count == 1)
+    if (!pieces.list)
         return 0;
-    qsizetype index = std::clamp<qsizetype>(column / ChunkLength, 0, pieces.count - 1);
-    if (index > 0 && column < pieceEdge(pieces, index))
-        --index;
-    else if (index + 1 < pieces.count && column >= pieceEdge(pieces, index + 1))
-        ++index;
-    return index;
+    const std::vector<qsizetype> &starts = pieces.list->starts;
+    const auto after = std::upper_bound(starts.begin(), starts.end(), column);
+    return std::clamp<qsizetype>(after - starts.begin() - 1, 0, pieces.count - 1);
 }
 
 qreal TextView::chunkWidth(const LinePieces &pieces, qsizetype index) const
 {
     index = checkedIndex(pieces, index);
-    if (pieces.count == 1) {
+    if (!pieces.list) {
         // Widths are kept only for long lines, so scrolling through many short ones keeps none.
         const QTextLayout *layout = m_layouts.peek(pieces.line, 0);
         if (layout && layout->lineCount() > 0)
             return layout->lineAt(0).naturalTextWidth();
         return qreal(pieces.length) * m_charWidth;
     }
-    const qreal measured = m_layouts.measure(pieces.line, index);
+    const qreal measured = pieces.list->measures[size_t(index)];
     if (measured > 0)
         return measured;
-    // An estimate until laid out, which needs no look-up of where the piece really ends.
-    const qsizetype length
-        = index + 1 < pieces.count ? ChunkLength : pieces.length - index * ChunkLength;
-    return qreal(std::max<qsizetype>(length, 1)) * m_charWidth;
+    // An estimate until laid out.
+    return qreal(std::max<qsizetype>(chunk(pieces, index).length, 1)) * m_charWidth;
 }
 
 qreal TextView::textWidth() const
@@ -311,10 +418,13 @@ qreal TextView::chunkX(const LinePieces &pieces, qsizetype index) const
         return 0;
     // Thousands of pieces lie before the end of a line of megabytes: their widths are summed
     // from the list, without looking the line up again for each.
-    const std::vector<qreal> &widths = m_layouts.measures(pieces.line, pieces.count);
+    const std::vector<qreal> &widths = pieces.list->measures;
+    const std::vector<qsizetype> &starts = pieces.list->starts;
     qreal x = 0;
-    for (qsizetype k = 0; k < index; ++k) // none of them is the last, shorter one
-        x += widths[size_t(k)] > 0 ? widths[size_t(k)] : qreal(ChunkLength) * m_charWidth;
+    for (qsizetype k = 0; k < index; ++k) {
+        const qsizetype length = starts[size_t(k + 1)] - starts[size_t(k)];
+        x += widths[size_t(k)] > 0 ? widths[size_t(k)] : qreal(length) * m_charWidth;
+    }
     return x;
 }
 
@@ -366,24 +476,25 @@ QTextLayout *TextView::layoutFor(const LinePieces &pieces, qsizetype index) cons
 
     const qreal width = textLine.isValid() ? textLine.naturalTextWidth() : 0;
     if (m_wrap) {
-        if (pieces.count > 1) {
+        if (pieces.list) {
             // The list holds rows when wrapping; a line counted already takes the difference
             // from what its piece counted for.
             const qsizetype counted = pieceRows(pieces, index);
             const qsizetype rows = std::max(1, layout->lineCount());
-            m_layouts.measures(line, pieces.count)[size_t(index)] = qreal(rows);
+            pieces.list->measures[size_t(index)] = qreal(rows);
+            pieces.list->rowsChanged(index);
             if (m_rows.rowsOf(line) > 1 && rows != counted)
                 noteRows(line, m_rows.rowsOf(line) + rows - counted);
         }
-    } else if (pieces.count > 1) {
-        m_layouts.measures(line, pieces.count)[size_t(index)] = std::max<qreal>(width, 1);
+    } else if (pieces.list) {
+        pieces.list->measures[size_t(index)] = std::max<qreal>(width, 1);
     } else if (width > m_widestMeasured) {
         m_widestMeasured = width;
     }
     return m_layouts.keep(line, index, std::move(layout));
 }
 
-void TextView::forgetAllLayouts() { m_layouts.clear(); }
+void TextView::forgetAllLayouts() { m_layouts.clearLayouts(); }
 
 qreal TextView::xOfPosition(qsizetype position) const
 {
@@ -467,7 +578,7 @@ void TextView::paintEvent(QPaintEvent *event)
     QPainter painter(viewport());
     const QRect area = event->rect();
     const QPalette colors = palette();
-    painter.fillRect(area, colors.brush(QPalette::Base));
+    // The viewport fills its background itself (autoFillBackground), before this.
     painter.setPen(colors.color(QPalette::Text));
 
     QTextCharFormat selectedFormat;
@@ -528,7 +639,12 @@ void TextView::paintEvent(QPaintEvent *event)
         for (qsizetype line = top.line; line < m_buffer.lineCount() && y <= area.bottom(); ++line) {
             const LinePieces pieces = piecesOf(line);
             lineRows(pieces);
-            for (qsizetype index = 0; index < pieces.count && y <= area.bottom(); ++index) {
+            qsizetype index = 0;
+            if (line == top.line && pieces.list) {
+                index = pieceOfRow(pieces, top.row);
+                y += qreal(rowsBeforePiece(pieces, index)) * m_lineHeight;
+            }
+            for (; index < pieces.count && y <= area.bottom(); ++index) {
                 const qreal height = qreal(pieceRows(pieces, index)) * m_lineHeight;
                 if (y + height < area.top() && index + 1 < pieces.count) {
                     y += height;

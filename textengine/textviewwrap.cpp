@@ -50,14 +50,16 @@ void TextView::showFromTop(qsizetype position)
 qsizetype TextView::pieceRows(const LinePieces &pieces, qsizetype index) const
 {
     index = checkedIndex(pieces, index);
-    if (const QTextLayout *layout = m_layouts.peek(pieces.line, index))
+    // A long line's pieces are summed by the thousand: their rows are read from the list, where
+    // every piece laid out has them, without looking for its layout.
+    if (pieces.list) {
+        if (const qreal rows = pieces.list->measures[size_t(index)]; rows > 0)
+            return qsizetype(rows);
+    } else if (const QTextLayout *layout = m_layouts.peek(pieces.line, index)) {
         return std::max(1, layout->lineCount());
-    if (pieces.count > 1 && m_layouts.measure(pieces.line, index) > 0)
-        return qsizetype(m_layouts.measure(pieces.line, index));
+    }
     // An estimate until laid out.
-    const qsizetype length = pieces.count == 1 ? pieces.length
-        : index + 1 < pieces.count             ? ChunkLength
-                                               : pieces.length % ChunkLength;
+    const qsizetype length = chunk(pieces, index).length;
     return std::max<qsizetype>(1, qsizetype(std::ceil(qreal(length) * m_charWidth / textWidth())));
 }
 
@@ -72,11 +74,33 @@ qsizetype TextView::lineRows(const LinePieces &pieces) const
     // its count follows its pieces as they are laid out, without summing them again.
     if (m_rows.rowsOf(pieces.line) > 1)
         return m_rows.rowsOf(pieces.line);
-    qsizetype rows = 0;
-    for (qsizetype index = 0; index < pieces.count; ++index)
-        rows += pieceRows(pieces, index);
+    const qsizetype rows = rowsBeforePiece(pieces, pieces.count);
     noteRows(pieces.line, rows);
     return rows;
+}
+
+qsizetype TextView::rowsBeforePiece(const LinePieces &pieces, qsizetype index) const
+{
+    if (!pieces.list)
+        return index > 0 ? pieceRows(pieces, 0) : 0;
+    LayoutCache::PieceList &list = *pieces.list;
+    index = std::clamp<qsizetype>(index, 0, pieces.count);
+    if (qsizetype(list.rowsBefore.size()) < pieces.count + 1)
+        list.rowsBefore.resize(size_t(pieces.count + 1));
+    for (qsizetype k = list.summed; k < index; ++k)
+        list.rowsBefore[size_t(k + 1)] = list.rowsBefore[size_t(k)] + pieceRows(pieces, k);
+    list.summed = std::max(list.summed, index);
+    return list.rowsBefore[size_t(index)];
+}
+
+qsizetype TextView::pieceOfRow(const LinePieces &pieces, qsizetype row) const
+{
+    if (!pieces.list)
+        return 0;
+    rowsBeforePiece(pieces, pieces.count);
+    const auto &before = pieces.list->rowsBefore;
+    const auto after = std::upper_bound(before.begin(), before.begin() + pieces.count, row);
+    return std::clamp<qsizetype>(after - before.begin() - 1, 0, pieces.count - 1);
 }
 
 // A line above the top one measured again moves the rows below it: the scroll bar follows, so
@@ -108,12 +132,8 @@ QTextLine TextView::textLineOf(qsizetype position, qsizetype *rowInLine) const
     const QTextLine found = line.isValid() || layout->lineCount() == 0
         ? line
         : layout->lineAt(layout->lineCount() - 1);
-    if (rowInLine) {
-        qsizetype before = 0;
-        for (qsizetype k = 0; k < index; ++k)
-            before += pieceRows(pieces, k);
-        *rowInLine = before + std::max(0, found.lineNumber());
-    }
+    if (rowInLine)
+        *rowInLine = rowsBeforePiece(pieces, index) + std::max(0, found.lineNumber());
     return found;
 }
 
@@ -131,26 +151,20 @@ qsizetype TextView::positionInRow(qsizetype row, qreal x) const
     const VisualRows::Place place = m_rows.placeOfRow(row);
     const LinePieces pieces = piecesOf(place.line);
     lineRows(pieces);
-    qsizetype before = 0;
-    for (qsizetype index = 0; index < pieces.count; ++index) {
-        const qsizetype rows = pieceRows(pieces, index);
-        if (place.row < before + rows || index + 1 == pieces.count) {
-            const QTextLayout *layout = layoutFor(pieces, index);
-            const int lineNumber
-                = int(std::clamp<qsizetype>(place.row - before, 0, layout->lineCount() - 1));
-            const QTextLine textLine = layout->lineAt(lineNumber);
-            if (!textLine.isValid())
-                return pieces.start + chunk(pieces, index).start;
-            int column = textLine.xToCursor(x);
-            // A row that wraps ends before the space it breaks at, so that the caret stays on it.
-            const int end = textLine.textStart() + textLine.textLength();
-            if (column >= end && lineNumber + 1 < layout->lineCount())
-                column = layout->previousCursorPosition(end);
-            return pieces.start + chunk(pieces, index).start + column;
-        }
-        before += rows;
-    }
-    return pieces.start;
+    const qsizetype index = pieceOfRow(pieces, place.row);
+    const qsizetype before = rowsBeforePiece(pieces, index);
+    const QTextLayout *layout = layoutFor(pieces, index);
+    const int lineNumber
+        = int(std::clamp<qsizetype>(place.row - before, 0, layout->lineCount() - 1));
+    const QTextLine textLine = layout->lineAt(lineNumber);
+    if (!textLine.isValid())
+        return pieces.start + chunk(pieces, index).start;
+    int column = textLine.xToCursor(x);
+    // A row that wraps ends before the space it breaks at, so that the caret stays on it.
+    const int end = textLine.textStart() + textLine.textLength();
+    if (column >= end && lineNumber + 1 < layout->lineCount())
+        column = layout->previousCursorPosition(end);
+    return pieces.start + chunk(pieces, index).start + column;
 }
 
 int TextView::yOfPosition(qsizetype position) const
@@ -189,4 +203,46 @@ void TextView::measureScreenAbove(qsizetype position) const
     for (++rows; rows < visibleLines() && line > 0;)
         rows += lineRows(piecesOf(--line));
     lineRows(piecesOf(m_buffer.lineAt(position)));
+}
+
+// Lays out the pieces from the one holding position on (rows > 0) or back (rows < 0) until that
+// many rows after (or before) position's row are laid out, so that a move by rows lands where the
+// rows really are and not where the lines not yet laid out were estimated.
+void TextView::measureRows(qsizetype position, qsizetype rows) const
+{
+    LinePieces pieces = piecesOf(m_buffer.lineAt(position));
+    const qsizetype column = std::clamp<qsizetype>(position - pieces.start, 0, pieces.length);
+    qsizetype index = chunkIndexOf(pieces, column);
+    const qsizetype step = rows < 0 ? -1 : 1;
+    lineRows(pieces);
+    // Counted from position's row: the rows of its piece after it, or before it going back.
+    const QTextLayout *layout = layoutFor(pieces, index);
+    const QTextLine row = layout->lineForTextPosition(int(column - chunk(pieces, index).start));
+    const qsizetype inPiece = row.isValid() ? row.lineNumber() : layout->lineCount() - 1;
+    qsizetype counted = step > 0 ? layout->lineCount() - 1 - inPiece : inPiece;
+    while (counted < std::abs(rows)) {
+        index += step;
+        if (index < 0 || index >= pieces.count) {
+            const qsizetype line = pieces.line + step;
+            if (line < 0 || line >= m_buffer.lineCount())
+                break;
+            pieces = piecesOf(line);
+            lineRows(pieces);
+            index = step > 0 ? 0 : pieces.count - 1;
+        }
+        counted += std::max(1, layoutFor(pieces, index)->lineCount());
+    }
+}
+
+// The lines an edit replaced are counted again at once from what is kept of their pieces, as
+// they were counted before it, so that neither the rows above the screen nor the total lose
+// them. Past a few lines (a long paste) they count as estimates until shown.
+void TextView::recountRows(qsizetype first, qsizetype last) const
+{
+    for (qsizetype line = first; line <= std::min(last, first + 64); ++line) {
+        const LinePieces pieces = piecesOf(line);
+        const qsizetype rows = pieces.list ? rowsBeforePiece(pieces, pieces.count)
+                                           : std::max(1, layoutFor(pieces, 0)->lineCount());
+        m_rows.setRows(line, rows);
+    }
 }
