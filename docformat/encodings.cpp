@@ -1,5 +1,6 @@
 #include "encodings.h"
 
+#include "asciiblock.h"
 #include "failure.h"
 
 #include <QByteArray>
@@ -262,16 +263,9 @@ Utf8Check checkUtf8(QByteArrayView bytes)
     while (from < end) {
         // Runs of ASCII go 64 or 16 bytes at a time; other bytes one sequence at a time.
 #ifdef QUORVEX_SSE2
-        if (end - from >= 64) {
-            const auto at = [from](int offset) {
-                return _mm_loadu_si128(reinterpret_cast<const __m128i *>(from + offset));
-            };
-            const __m128i any
-                = _mm_or_si128(_mm_or_si128(at(0), at(16)), _mm_or_si128(at(32), at(48)));
-            if (_mm_movemask_epi8(any) == 0) {
-                from += 64;
-                continue;
-            }
+        if (end - from >= 64 && asciiBlock64(from)) {
+            from += 64;
+            continue;
         }
         if (end - from >= 16) {
             const uint high

@@ -1,5 +1,6 @@
 #include "itemscanner.h"
 
+#include "asciiblock.h"
 #include "failure.h"
 
 #include <QtAlgorithms>
@@ -331,17 +332,10 @@ qint64 ItemScanner::characters(QByteArrayView bytes)
     const __m128i zero = _mm_setzero_si128();
     while (end - from >= 16) {
         // Text is mostly ASCII, one unit a byte: told 64 bytes at a time.
-        if (end - from >= 64) {
-            const auto at = [from](int offset) {
-                return _mm_loadu_si128(reinterpret_cast<const __m128i *>(from + offset));
-            };
-            const __m128i any
-                = _mm_or_si128(_mm_or_si128(at(0), at(16)), _mm_or_si128(at(32), at(48)));
-            if (_mm_movemask_epi8(any) == 0) {
-                count += 64;
-                from += 64;
-                continue;
-            }
+        if (end - from >= 64 && asciiBlock64(from)) {
+            count += 64;
+            from += 64;
+            continue;
         }
         __m128i counters = zero;
         for (int step = 0; step < 4 && end - from >= 16; ++step, from += 16) {
