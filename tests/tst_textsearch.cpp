@@ -92,6 +92,23 @@ void TestTextSearch::findNext_data()
     lines[s + 200'000] = lines[s + 400'000] = u'E';
     row("lazy match far past a window", lines, u"S[\\s\\S]*?E"_s, Expression, 0, 0, s, s + 200'001);
     row("greedy match far past a window", lines, u"S[^!]*E"_s, Expression, 0, 0, s, s + 400'001);
+
+    // Bytes are searched two slices at a time, the second on another thread.
+    const int slice = int(TextSearch::SliceBytes);
+    QString slices(2 * slice + 100, u'-');
+    const auto with = [&](std::initializer_list<int> at) {
+        QString text = slices;
+        for (const int needle : at)
+            text.replace(needle, 6, u"needle"_s);
+        return text;
+    };
+    row("only in the slice read ahead", with({ slice + 50 }), u"needle"_s, Case, 0, 0, slice + 50,
+        slice + 56);
+    row("before the slice read ahead", with({ 10, slice + 50 }), u"needle"_s, Case, 0, 0, 10, 16);
+    row("across the edge of the two", with({ slice - 3, slice + 50 }), u"needle"_s, Case, 0, 0,
+        slice - 3, slice + 3);
+    row("in the next two", with({ 2 * slice + 10 }), u"NEEDLE"_s, Plain, 0, 0, 2 * slice + 10,
+        2 * slice + 16);
 }
 
 void TestTextSearch::findNext()

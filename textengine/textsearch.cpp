@@ -6,7 +6,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <future>
 #include <optional>
+#include <system_error>
 #include <type_traits>
 
 #ifdef __SSE2__
@@ -584,16 +586,41 @@ TextSearch::Result TextSearch::findNext(const ByteSource &text, Range selection,
     };
 
     const auto forward = [&](qint64 from, qint64 until, bool skipSelection) {
-        for (qint64 slice = from; slice < until; slice += SliceBytes) {
-            const qint64 sliceEnd = std::min(until, slice + SliceBytes);
-            scan(text, slice, sliceEnd, nullptr, [&](Range match, const QString &) {
+        const auto firstIn = [&](qint64 start, qint64 end) {
+            Range first;
+            scan(text, start, end, nullptr, [&](Range match, const QString &) {
                 if (skipSelection && match == selection)
                     return true;
-                result.match = match;
+                first = match;
                 return false;
             });
-            if (sliceDone(sliceEnd - slice))
+            return first;
+        };
+        for (qint64 slice = from; slice < until;) {
+            const qint64 sliceEnd = std::min(until, slice + SliceBytes);
+            // Bytes are searched two slices at a time, the second on another core: on a text of
+            // gigabytes the walk waits on memory for every leaf, and two walks wait together.
+            // Nothing changes the text meanwhile, and reading the bytes changes nothing.
+            qint64 reached = std::min(until, sliceEnd + SliceBytes);
+            std::future<Range> ahead;
+            if (m_kind != Kind::Expression && sliceEnd < until) {
+                try {
+                    ahead = std::async(std::launch::async, firstIn, sliceEnd, reached);
+                } catch (const std::system_error &) {
+                    // No thread to be had: one slice at a time.
+                }
+            }
+            result.match = firstIn(slice, sliceEnd);
+            if (ahead.valid()) {
+                const Range next = ahead.get();
+                if (!result.match.found())
+                    result.match = next;
+            } else {
+                reached = sliceEnd;
+            }
+            if (sliceDone(reached - slice))
                 return true;
+            slice = reached;
         }
         return false;
     };
