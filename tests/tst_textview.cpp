@@ -139,6 +139,7 @@ class TestTextView : public QObject
         QApplication::sendEvent(viewport(), &event);
     }
     void perform(const QString &action);
+    std::unique_ptr<QPlainTextEdit> wrappedBesideAPlainEdit(const QStringList &lines);
 
 private Q_SLOTS:
     void init();
@@ -663,6 +664,23 @@ void TestTextView::paragraphsReadInTheirDirection()
     QVERIFY2(fromSide >= 0 && fromSide <= 8, qPrintable(QString::number(fromSide)));
 }
 
+// The view wrapping the lines beside a QPlainTextEdit of the same size, font and text.
+std::unique_ptr<QPlainTextEdit> TestTextView::wrappedBesideAPlainEdit(const QStringList &lines)
+{
+    view->resize(320, 240);
+    view->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    view->setWordWrap(true);
+    view->setContents(lines.join(u"\r\n"_s));
+    auto edit = std::make_unique<QPlainTextEdit>();
+    edit->setFont(view->font());
+    edit->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    edit->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    edit->setPlainText(lines.join(u'\n'));
+    edit->resize(view->size());
+    edit->show();
+    return edit;
+}
+
 // With wrapping on, keys move by rows as they do in QPlainTextEdit with the same width and font.
 void TestTextView::wrappedMovesAsInQPlainTextEdit()
 {
@@ -670,18 +688,8 @@ void TestTextView::wrappedMovesAsInQPlainTextEdit()
     for (int word = 0; word < 120; ++word)
         paragraph += QString(1 + (word * 7) % 11, QChar(u'a' + word % 26)) + u' ';
     const QStringList lines { paragraph, u"short"_s, paragraph.repeated(2) };
-    view->resize(320, 240);
-    view->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    view->setWordWrap(true);
-    view->setContents(lines.join(u"\r\n"_s));
-    QPlainTextEdit edit;
-    edit.setFont(view->font());
-    edit.setLineWrapMode(QPlainTextEdit::WidgetWidth);
-    edit.setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    edit.setPlainText(lines.join(u'\n'));
-    edit.resize(view->size());
-    edit.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&edit));
+    const auto edit = wrappedBesideAPlainEdit(lines);
+    QVERIFY(QTest::qWaitForWindowExposed(edit.get()));
     // Assistive tools read rows as lines, as QPlainTextEdit tells them.
     const auto rowAt = [](QObject *editor, int offset) {
         int start = 0;
@@ -692,10 +700,10 @@ void TestTextView::wrappedMovesAsInQPlainTextEdit()
         return u"%1-%2 %3"_s.arg(start).arg(end).arg(row);
     };
     for (const int offset : { 0, 38, 39, 40, 100, 250, int(paragraph.size()) - 1 })
-        QCOMPARE(rowAt(view.get(), offset), rowAt(&edit, offset));
+        QCOMPARE(rowAt(view.get(), offset), rowAt(edit.get(), offset));
     // Its text is one unit shorter per line break.
     const auto editPosition = [&] {
-        const QTextCursor cursor = edit.textCursor();
+        const QTextCursor cursor = edit->textCursor();
         return cursor.position() + cursor.blockNumber();
     };
     const QStringList keys = u"Down Down End Down Home Down Down Down End Down Down Up Down Down "
@@ -703,7 +711,7 @@ void TestTextView::wrappedMovesAsInQPlainTextEdit()
                              "PgDown PgUp PgUp"_s.split(u' ');
     for (qsizetype i = 0; i < keys.size(); ++i) {
         QTest::keySequence(view.get(), QKeySequence(keys[i]));
-        QTest::keySequence(&edit, QKeySequence(keys[i]));
+        QTest::keySequence(edit.get(), QKeySequence(keys[i]));
         const QString where = u"key %1: %2, not %3"_s.arg(i).arg(view->caretPosition());
         if (!keys[i].startsWith(u"Pg")) {
             QVERIFY2(view->caretPosition() == editPosition(),
@@ -713,14 +721,14 @@ void TestTextView::wrappedMovesAsInQPlainTextEdit()
         // A page turns by the rows shown, and the caret keeps its place on the screen. There
         // QPlainTextEdit counts pixels, and its top margin scrolls away: it may turn a page up
         // by one row more, and its caret may stand a row lower.
-        QVERIFY2(qAbs(view->verticalScrollBar()->value() - edit.verticalScrollBar()->value()) <= 1,
+        QVERIFY2(qAbs(view->verticalScrollBar()->value() - edit->verticalScrollBar()->value()) <= 1,
                  qPrintable(where.arg(editPosition())));
-        QVERIFY2(qAbs(view->caretRect().y() - edit.cursorRect().y()) < view->caretRect().height(),
+        QVERIFY2(qAbs(view->caretRect().y() - edit->cursorRect().y()) < view->caretRect().height(),
                  qPrintable(where.arg(editPosition())));
-        QTextCursor same = edit.textCursor();
+        QTextCursor same = edit->textCursor();
         same.setPosition(int(view->caretPosition() - view->buffer().lineAt(view->caretPosition())));
-        edit.setTextCursor(same);
-        edit.verticalScrollBar()->setValue(view->verticalScrollBar()->value());
+        edit->setTextCursor(same);
+        edit->verticalScrollBar()->setValue(view->verticalScrollBar()->value());
     }
 }
 
@@ -732,29 +740,19 @@ void TestTextView::wrappedUpIntoLinesNotLaidOut()
     for (int word = 0; word < 160; ++word)
         paragraph += QString(1 + (word * 5) % 9, QChar(u'a' + word % 26)) + u' ';
     const QStringList lines(30, paragraph);
-    view->resize(320, 240);
-    view->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    view->setWordWrap(true);
-    view->setContents(lines.join(u"\r\n"_s));
+    const auto edit = wrappedBesideAPlainEdit(lines);
+    QVERIFY(QTest::qWaitForWindowExposed(edit.get()));
     view->verticalScrollBar()->setValue(view->verticalScrollBar()->maximum());
     viewport()->repaint();
     const qsizetype top = view->positionAt(QPoint(20, 4));
     view->setSelection(top, top);
-    QPlainTextEdit edit;
-    edit.setFont(view->font());
-    edit.setLineWrapMode(QPlainTextEdit::WidgetWidth);
-    edit.setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    edit.setPlainText(lines.join(u'\n'));
-    edit.resize(view->size());
-    edit.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&edit));
-    QTextCursor cursor = edit.textCursor();
+    QTextCursor cursor = edit->textCursor();
     cursor.setPosition(int(top - view->buffer().lineAt(top)));
-    edit.setTextCursor(cursor);
+    edit->setTextCursor(cursor);
     for (int step = 0; step < 60; ++step) {
         QTest::keyClick(view.get(), Qt::Key_Up);
-        QTest::keyClick(&edit, Qt::Key_Up);
-        const qsizetype expected = edit.textCursor().position() + edit.textCursor().blockNumber();
+        QTest::keyClick(edit.get(), Qt::Key_Up);
+        const qsizetype expected = edit->textCursor().position() + edit->textCursor().blockNumber();
         QVERIFY2(
             view->caretPosition() == expected,
             qPrintable(u"Up %1: %2, not %3"_s.arg(step).arg(view->caretPosition()).arg(expected)));
