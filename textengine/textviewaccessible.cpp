@@ -77,7 +77,13 @@ public:
     void setCursorPosition(int position) override { m_view->setSelection(position, position); }
     QString text(int startOffset, int endOffset) const override
     {
-        return m_view->buffer().mid(startOffset, endOffset - startOffset);
+        // A tool may ask for gigabytes at once; without the memory it gets nothing, and the
+        // program goes on.
+        try {
+            return m_view->buffer().mid(startOffset, endOffset - startOffset);
+        } catch (const std::bad_alloc &) {
+            return {};
+        }
     }
     int characterCount() const override { return clampedOffset(m_view->buffer().length()); }
     QRect characterRect(int offset) const override
