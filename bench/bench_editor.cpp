@@ -6,6 +6,7 @@
 //
 // Each file is measured in a child process of its own, so its peak memory is its own. The 4 GB
 // file (only when asked for) is measured once, against floors over its own bytes, and removed.
+#include "benchclock.h"
 #include "commondialog.h"
 #include "form1.h"
 #include "generatedfields.h"
@@ -88,14 +89,6 @@ struct Figures
 };
 
 double msSince(const QElapsedTimer &timer) { return double(timer.nsecsElapsed()) / 1e6; }
-
-// This thread's processor time.
-double cpuMs()
-{
-    timespec now {};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return double(now.tv_sec) * 1e3 + double(now.tv_nsec) / 1e6;
-}
 
 // Peak resident memory since the last reset, in MB.
 double peakRssMb()

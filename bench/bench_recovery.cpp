@@ -2,6 +2,7 @@
 // interface thread works for it (the first change after a load, Replace All), the bytes and syncs
 // it costs the disk while typing, and how long a recovery and a start with no journal take.
 // Usage: bench_recovery [megabytes, default 100]
+#include "benchclock.h"
 #include "generatedfields.h"
 #include "journalreader.h"
 #include "journalwriter.h"
@@ -24,13 +25,6 @@
 using namespace Qt::StringLiterals;
 
 namespace {
-
-double cpuMs()
-{
-    timespec now {};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return double(now.tv_sec) * 1e3 + double(now.tv_nsec) / 1e6;
-}
 
 double at(std::vector<double> values, double share)
 {

@@ -2,6 +2,7 @@
 // field per line, as Open makes of a spreadsheet export), against memmem over the same bytes.
 //
 //   bench_search [--mb SIZE] [--runs N] [--replace-only] [--expressions-only]
+#include "benchclock.h"
 #include "generatedfields.h"
 #include "hugepages.h"
 #include "qttextarea.h"
@@ -22,15 +23,6 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-// This thread's processor time in ms: the machine is shared, and waiting for it is no cost of
-// the work.
-double cpuMilliseconds()
-{
-    timespec now {};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return double(now.tv_sec) * 1e3 + double(now.tv_nsec) / 1e6;
-}
-
 double median(std::vector<double> values)
 {
     std::sort(values.begin(), values.end());
@@ -38,7 +30,7 @@ double median(std::vector<double> values)
 }
 
 template<typename Work>
-double millisecondsOf(int runs, Work work, double (*clock)() = cpuMilliseconds)
+double millisecondsOf(int runs, Work work, double (*clock)() = cpuMs)
 {
     std::vector<double> times;
     for (int run = 0; run < runs; ++run) {
@@ -47,14 +39,6 @@ double millisecondsOf(int runs, Work work, double (*clock)() = cpuMilliseconds)
         times.push_back(clock() - start);
     }
     return median(times);
-}
-
-// Find reads on two cores: it and its floor are timed on the clock.
-double clockMilliseconds()
-{
-    timespec now {};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return double(now.tv_sec) * 1e3 + double(now.tv_nsec) / 1e6;
 }
 
 // The resident peak since the last reset, in MB.
@@ -104,9 +88,9 @@ void expressionRows(const QByteArray &bytes, QtTextArea &area, int runs)
         std::vector<double> times;
         for (int run = 0; run < runs; ++run) {
             area.setText(QString::fromUtf8(text));
-            const double start = cpuMilliseconds();
+            const double start = cpuMs();
             matches = area.replaceAll(request, replaceWith);
-            times.push_back(cpuMilliseconds() - start);
+            times.push_back(cpuMs() - start);
         }
         return median(times);
     };
@@ -182,6 +166,7 @@ int main(int argc, char *argv[])
     }
     const bool finds = !args.contains(u"--replace-only"_s);
     const QByteArray absent = "zebra-quokka";
+    // Find reads on two cores: it and its floor are timed on the clock.
     const double floor = millisecondsOf(
         finds ? runs : 1,
         [&] {
@@ -190,7 +175,7 @@ int main(int argc, char *argv[])
             if (found)
                 std::printf("unexpected match\n");
         },
-        clockMilliseconds);
+        clockMs);
     std::printf("%-44s %9.1f ms\n", "memmem of an absent string (floor)", floor);
 
     const auto findAbsent = [&](const SearchRequest &request) {
@@ -201,7 +186,7 @@ int main(int argc, char *argv[])
                 if (area.findNext(request, false, true) != TextArea::SearchOutcome::NotFound)
                     std::printf("unexpected match\n");
             },
-            clockMilliseconds);
+            clockMs);
     };
     const QString pattern = QString::fromLatin1(absent);
     row("Find Next, absent, match case", findAbsent({ pattern, true, false, false }), "ms",
@@ -233,9 +218,9 @@ int main(int argc, char *argv[])
         resetPeak();
         QElapsedTimer clock;
         clock.start();
-        double start = cpuMilliseconds();
+        double start = cpuMs();
         const qint64 replaced = area.replaceAll({ pattern, true, false, false }, replaceWith);
-        const double time = cpuMilliseconds() - start;
+        const double time = cpuMs() - start;
         const double added = peakMegabytes() - before;
         std::printf("Replace All of \"%s\": %lld matches, %.1f ms on the clock\n",
                     qPrintable(pattern), qlonglong(replaced), double(clock.nsecsElapsed()) / 1e6);
@@ -249,9 +234,9 @@ int main(int argc, char *argv[])
         malloc_trim(0);
         const double beforeUndo = residentMegabytes();
         resetPeak();
-        start = cpuMilliseconds();
+        start = cpuMs();
         area.undo();
-        row("  undo", cpuMilliseconds() - start, "ms", 1000, "ms");
+        row("  undo", cpuMs() - start, "ms", 1000, "ms");
         std::printf("%-44s %9.1f MB  (no target)\n", "  added peak memory of undo",
                     peakMegabytes() - beforeUndo);
         if (area.textLength() != area.text().size() || area.text().toUtf8() != bytes)

@@ -5,6 +5,7 @@
 // dragging the thumb are timed too, and --prose gives paragraphs of 200 to 5,000 characters.
 // --status times only the rows of the status bar, and a whole text selected and counted.
 // Usage: bench_view [megabytes, default 100] [--line | --prose] [--wrap] [--status]
+#include "benchclock.h"
 #include "textview.h"
 
 #include <QApplication>
@@ -63,14 +64,6 @@ QString generatedText(qint64 megabytes, bool oneLine, bool prose)
 }
 
 double msSince(const QElapsedTimer &timer) { return double(timer.nsecsElapsed()) / 1e6; }
-
-// The machine is shared: the time this thread ran, not the time it waited for a core.
-double cpuMs()
-{
-    timespec now {};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return double(now.tv_sec) * 1e3 + double(now.tv_nsec) / 1e6;
-}
 
 } // namespace
 
