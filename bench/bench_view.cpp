@@ -144,6 +144,7 @@ int main(int argc, char *argv[])
     };
 
     Figures pageDown { "PageDown from the top", {} };
+    view.setSelection(0, 0); // Ctrl+End above left the caret at the end
     if (!statusOnly)
         timeKeys(pageDown, 300, nothing, Qt::Key_PageDown);
     if (!statusOnly) {

@@ -122,8 +122,9 @@ void LayoutCache::reopenFront(qsizetype line, qsizetype count)
 
 void LayoutCache::lineRedrawn(qsizetype line)
 {
-    for (auto entry = m_layouts.begin(); entry != m_layouts.end();)
-        entry = entry->first.line == line ? erase(entry) : std::next(entry);
+    for (auto entry = m_layouts.lower_bound({ line, 0 });
+         entry != m_layouts.end() && entry->first.line == line;)
+        entry = erase(entry);
 }
 
 void LayoutCache::clearLayouts()

@@ -4,8 +4,8 @@
 #include <QtGlobal>
 
 #include <list>
+#include <map>
 #include <memory>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -81,21 +81,15 @@ private:
     {
         qsizetype line;
         qsizetype piece;
-        bool operator==(const Key &) const = default;
-    };
-    struct KeyHash
-    {
-        size_t operator()(const Key &key) const
-        {
-            return std::hash<qsizetype>()(key.line * 1000003 + key.piece);
-        }
+        auto operator<=>(const Key &) const = default;
     };
     struct Entry
     {
         std::unique_ptr<QTextLayout> layout;
         std::list<Key>::iterator age;
     };
-    using Layouts = std::unordered_map<Key, Entry, KeyHash>;
+    // Ordered, so that a line's layouts are one range.
+    using Layouts = std::map<Key, Entry>;
     using Lists = std::vector<std::pair<qsizetype, std::unique_ptr<PieceList>>>;
     Layouts::iterator erase(Layouts::iterator entry);
     Lists::iterator listAt(qsizetype line);
