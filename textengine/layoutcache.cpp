@@ -34,12 +34,19 @@ QTextLayout *LayoutCache::keep(qsizetype line, qsizetype piece, std::unique_ptr<
     QTextLayout *result = layout.get();
     m_ages.push_back(key);
     try {
-        m_layouts.emplace(key, Entry { std::move(layout), std::prev(m_ages.end()) });
+        m_layouts.emplace(key,
+                          Entry { std::move(layout), std::prev(m_ages.end()), m_nextSerial++ });
     } catch (...) {
         m_ages.pop_back();
         throw;
     }
     return result;
+}
+
+bool LayoutCache::keptBefore(qsizetype line, qsizetype piece, quint64 serial) const
+{
+    const auto found = m_layouts.find({ line, piece });
+    return found != m_layouts.end() && found->second.serial < serial;
 }
 
 LayoutCache::Layouts::iterator LayoutCache::erase(Layouts::iterator entry)

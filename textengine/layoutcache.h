@@ -43,6 +43,10 @@ public:
     const QTextLayout *peek(qsizetype line, qsizetype piece) const;
     // Keeps a new layout and returns it.
     QTextLayout *keep(qsizetype line, qsizetype piece, std::unique_ptr<QTextLayout> layout);
+    // Layouts are numbered as they are kept: whether a piece's layout was kept before the one
+    // numbered `serial`, that is, whether it is unchanged since nextSerial() gave that number.
+    quint64 nextSerial() const { return m_nextSerial; }
+    bool keptBefore(qsizetype line, qsizetype piece, quint64 serial) const;
 
     // The pieces of a long line, null when it was not cut yet.
     PieceList *pieces(qsizetype line);
@@ -87,6 +91,7 @@ private:
     {
         std::unique_ptr<QTextLayout> layout;
         std::list<Key>::iterator age;
+        quint64 serial = 0;
     };
     // Ordered, so that a line's layouts are one range.
     using Layouts = std::map<Key, Entry>;
@@ -105,4 +110,5 @@ private:
     // Ordered by line, so that an edit reaches only its lines' lists and the lines after an edit
     // move by one pass over plain numbers.
     Lists m_lists;
+    quint64 m_nextSerial = 0;
 };

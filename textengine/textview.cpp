@@ -81,7 +81,7 @@ void TextView::showNewContents(qsizetype oldLength)
     verticalScrollBar()->setValue(0);
     horizontalScrollBar()->setValue(0);
     updateScrollBars();
-    viewport()->update();
+    repaintAll();
     notifyAccessibility(0, oldLength, m_buffer.length());
     Q_EMIT edited(0, oldLength, m_buffer.length());
     Q_EMIT caretMoved();
@@ -124,6 +124,7 @@ void TextView::edit(qsizetype position, qsizetype count, const TextSlice &text,
     const qsizetype start = m_buffer.snapped(position);
     const qsizetype end = std::max(start, m_buffer.snapped(start + count));
     const qsizetype linesBefore = m_buffer.lineCount();
+    beginEditRepaint();
     const qsizetype after = m_buffer.replace(start, end - start, text, merge);
     if (after == start && end == start)
         return;
@@ -136,14 +137,18 @@ void TextView::afterEdit(qsizetype position, qsizetype removed, qsizetype added,
                          qsizetype linesBefore)
 {
     const qsizetype line = m_buffer.lineAt(position);
+    // The line's rows as counted before, and the layouts kept from before the edit.
+    const qsizetype oldRows = m_wrap ? m_rows.rowsOf(line) : 1;
+    const quint64 serial = m_layouts.nextSerial();
+    const qsizetype delta = linesBefore < 0 ? -1 : m_buffer.lineCount() - linesBefore;
     // An undo step may have changed several places.
     m_clusters.changed(linesBefore < 0 ? 0 : position);
     if (linesBefore < 0) {
         m_layouts.clear();
         if (m_wrap)
             forgetRows();
+        m_editRepaint = {};
     } else {
-        const qsizetype delta = m_buffer.lineCount() - linesBefore;
         const qsizetype newLast = m_buffer.lineAt(position + added);
         const qsizetype oldLast = newLast - delta;
         m_layouts.linesReplaced(line, oldLast, delta,
@@ -159,7 +164,7 @@ void TextView::afterEdit(qsizetype position, qsizetype removed, qsizetype added,
     updateScrollBars();
     ensureCaretVisible();
     restartBlink();
-    viewport()->update();
+    repaintEdit(position, delta, oldRows, serial);
     notifyAccessibility(position, removed, added);
     Q_EMIT edited(position, removed, added);
     Q_EMIT caretMoved();
@@ -224,6 +229,7 @@ void TextView::historyStep(TextBuffer::Span (TextBuffer::*step)())
     const qsizetype lengthBefore = m_buffer.length();
     const qsizetype linesBefore = m_buffer.lineCount();
     m_step = { true, false, lengthBefore, -1, lengthBefore };
+    beginEditRepaint();
     TextBuffer::Span span;
     try {
         span = (m_buffer.*step)();
@@ -305,6 +311,8 @@ void TextView::selectAll()
 
 void TextView::moveCaret(qsizetype position, Move move)
 {
+    const int top = topLine();
+    const int left = leftOffset();
     m_caret = m_buffer.snapped(position);
     m_preferredX = -1;
     if (move == Move::Keep)
@@ -312,7 +320,7 @@ void TextView::moveCaret(qsizetype position, Move move)
     m_buffer.breakUndoMerge();
     ensureCaretVisible();
     restartBlink();
-    viewport()->update();
+    repaintMarks(top, left);
     notifyAccessibility(m_caret, 0, 0);
     Q_EMIT caretMoved();
 }

@@ -19,6 +19,7 @@
 class QAccessibleEvent;
 class QMenu;
 class QMimeData;
+class QPainter;
 
 // A plain-text editing widget for texts of any size: the text lives in a TextBuffer, and only
 // the lines on screen are laid out and painted. Lines wrap only when asked (setWordWrap). A very
@@ -275,6 +276,18 @@ private:
     QMimeData *selectionMimeData() const;
     void notifyAccessibility(qsizetype position, qsizetype removed, qsizetype added);
 
+    // Repainting what changed. A move repaints the rows between the selection the screen shows
+    // (once the repaint asked for is done) and the new one; an edit the rows it changed.
+    void paintArea(QPainter &painter, const QRect &area);
+    QRect rowsBand(qsizetype from, qsizetype to) const;
+    void repaintAll();
+    // After a move, with the scroll bars' values before it.
+    void repaintMarks(int top, int left);
+    // Before the text changes, and at the end of afterEdit() with what it knows of the edit.
+    void beginEditRepaint();
+    void repaintEdit(qsizetype position, qsizetype delta, qsizetype oldRows, quint64 serial);
+    QRect editedRows(qsizetype position, qsizetype delta, qsizetype oldRows, quint64 serial) const;
+
     TextBuffer m_buffer;
     TextChangeListener m_changeListener;
     // What an undo or redo step changed, gathered from its changes as they are told: the
@@ -292,6 +305,16 @@ private:
     mutable ClusterCounter m_clusters { m_buffer };
     qsizetype m_caret = 0;
     qsizetype m_anchor = 0;
+    qsizetype m_shownCaret = 0;
+    qsizetype m_shownAnchor = 0;
+    struct EditRepaint
+    {
+        bool active = false;
+        int top = 0;
+        int left = 0;
+        QRect marks; // the rows of the selection shown before the edit
+    };
+    EditRepaint m_editRepaint;
     qreal m_preferredX = -1; // kept while moving up and down
     qsizetype m_loadKept = 0;
 

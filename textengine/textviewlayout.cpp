@@ -576,11 +576,24 @@ qsizetype TextView::positionAt(const QPoint &point) const
 void TextView::paintEvent(QPaintEvent *event)
 {
     QPainter painter(viewport());
-    const QRect area = event->rect();
-    const QPalette colors = palette();
     // The viewport fills its background itself (autoFillBackground), before this.
-    painter.setPen(colors.color(QPalette::Text));
+    painter.setPen(palette().color(QPalette::Text));
+    if (event->region().contains(viewport()->rect())) {
+        m_shownAnchor = m_anchor;
+        m_shownCaret = m_caret;
+    }
+    // Rows changed far apart are drawn each on its own, not with everything between.
+    const QRegion &region = event->region();
+    for (const QRect &area : region) {
+        if (region.rectCount() > 1)
+            painter.setClipRect(area);
+        paintArea(painter, area);
+    }
+}
 
+void TextView::paintArea(QPainter &painter, const QRect &area)
+{
+    const QPalette colors = palette();
     QTextCharFormat selectedFormat;
     selectedFormat.setBackground(colors.brush(QPalette::Highlight));
     selectedFormat.setForeground(colors.brush(QPalette::HighlightedText));

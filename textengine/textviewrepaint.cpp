@@ -1,0 +1,117 @@
+// What a change repaints: a move of the caret or the selection repaints the rows between what the
+// screen shows and what is now, and an edit the rows it laid out again, so that a key costs the
+// rows it changed and not the whole screen. Anything that scrolls repaints everything.
+#include "textview.h"
+
+#include <QPaintEvent>
+
+#include <algorithm>
+
+// The rows from position from's to position to's, held to the viewport, with the row above:
+// a caret at the edge of two rows is drawn at the end of the first.
+QRect TextView::rowsBand(qsizetype from, qsizetype to) const
+{
+    const QRect all = viewport()->rect();
+    const qsizetype firstLine = m_wrap ? m_rows.placeOfRow(topLine()).line : topLine();
+    const qsizetype lastLine
+        = m_wrap ? m_rows.placeOfRow(topLine() + visibleLines()).line : topLine() + visibleLines();
+    const qsizetype fromLine = m_buffer.lineAt(from);
+    const qsizetype toLine = m_buffer.lineAt(to);
+    if (toLine < firstLine || fromLine > lastLine)
+        return {};
+    const int top = fromLine < firstLine ? 0 : yOfPosition(from) - m_lineHeight;
+    const int bottom = toLine > lastLine ? all.height() : yOfPosition(to) + m_lineHeight;
+    return QRect(0, top, all.width(), bottom - top).intersected(all);
+}
+
+void TextView::repaintAll()
+{
+    viewport()->update();
+    m_shownAnchor = m_anchor;
+    m_shownCaret = m_caret;
+}
+
+void TextView::repaintMarks(int top, int left)
+{
+    if (topLine() != top || leftOffset() != left || !m_preedit.isEmpty()) {
+        repaintAll();
+        return;
+    }
+    const qsizetype oldStart = std::min(m_shownAnchor, m_shownCaret);
+    const qsizetype oldEnd = std::max(m_shownAnchor, m_shownCaret);
+    const qsizetype start = selectionStart();
+    const qsizetype end = selectionEnd();
+    QRegion changed;
+    if (oldStart == oldEnd && start == end) {
+        if (m_caret != m_shownCaret)
+            changed = QRegion(rowsBand(m_shownCaret, m_shownCaret)) + rowsBand(m_caret, m_caret);
+    } else {
+        // What was selected and what is now differ only between their starts and their ends.
+        if (oldStart != start)
+            changed += rowsBand(std::min(oldStart, start), std::max(oldStart, start));
+        if (oldEnd != end)
+            changed += rowsBand(std::min(oldEnd, end), std::max(oldEnd, end));
+    }
+    viewport()->update(changed);
+    m_shownAnchor = m_anchor;
+    m_shownCaret = m_caret;
+}
+
+void TextView::beginEditRepaint()
+{
+    m_editRepaint.active = true;
+    m_editRepaint.top = topLine();
+    m_editRepaint.left = leftOffset();
+    m_editRepaint.marks
+        = rowsBand(std::min(m_shownAnchor, m_shownCaret), std::max(m_shownAnchor, m_shownCaret));
+}
+
+void TextView::repaintEdit(qsizetype position, qsizetype delta, qsizetype oldRows, quint64 serial)
+{
+    const EditRepaint plan = std::exchange(m_editRepaint, {});
+    if (!plan.active || topLine() != plan.top || leftOffset() != plan.left
+        || !m_preedit.isEmpty()) {
+        repaintAll();
+        return;
+    }
+    viewport()->update(QRegion(plan.marks) + editedRows(position, delta, oldRows, serial));
+    m_shownAnchor = m_anchor;
+    m_shownCaret = m_caret;
+}
+
+// The rows an edit at position changed: from the row before it (a shorter word may move up to
+// it) down to the end of its line, or to the first piece of its line kept from before the edit,
+// when the line takes as many rows as before; otherwise down to the bottom.
+QRect TextView::editedRows(qsizetype position, qsizetype delta, qsizetype oldRows,
+                           quint64 serial) const
+{
+    const QRect all = viewport()->rect();
+    const auto band = [&](int top, int bottom) {
+        return QRect(0, top, all.width(), bottom - top).intersected(all);
+    };
+    if (!m_wrap) {
+        const int y = yOfPosition(position);
+        return band(y, delta == 0 ? y + m_lineHeight : all.height());
+    }
+    const LinePieces pieces = piecesOf(m_buffer.lineAt(position));
+    const qsizetype from = std::max(pieces.start, position - 1);
+    const int top = yOfPosition(from) - m_lineHeight;
+    if (delta != 0)
+        return band(top, all.height());
+    int bottom = all.height();
+    qsizetype index = chunkIndexOf(pieces, from - pieces.start) + 1;
+    for (; index < pieces.count; ++index) {
+        const bool kept = m_layouts.keptBefore(pieces.line, index, serial);
+        const int y = yOfPosition(pieces.start + chunk(pieces, index).start);
+        if (y >= all.height() || kept) {
+            bottom = std::min(y, all.height());
+            break;
+        }
+    }
+    if (index >= pieces.count)
+        bottom = yOfPosition(pieces.start + pieces.length) + m_lineHeight;
+    // Laid out now as far as the screen shows it: more or fewer rows move everything below.
+    if (lineRows(piecesOf(pieces.line)) != oldRows)
+        bottom = all.height();
+    return band(top, bottom);
+}
