@@ -83,9 +83,8 @@ void TestForm1::startsAsBlankDocument()
     QCOMPARE(f.messageBoxes.calls.at(0).title, appTitle);
 }
 
-// Each key reaches KeyPress with its code (-1: none), and only those that edit, or reach
-// KeyPress, mark the document changed; a menu's shortcut runs the item (`item`) and goes no
-// further (F3 and Shift+F3 are the search command tests').
+// Each key reaches KeyPress with its code (-1: none) and only edits or KeyPress mark a change; a
+// menu's shortcut runs its item and goes no further.
 void TestForm1::keys_data()
 {
     QTest::addColumn<QString>("initial");

@@ -1,6 +1,5 @@
-// Long Open, Save and Replace All show their share done in the window, and Escape stops them: an
-// Open keeps what it read and belongs to no file, a Save leaves the file on disk as it was, a
-// Replace All stopped while it searches changes nothing.
+// Long Open, Save and Replace All show their share, and Escape stops them losing nothing: the
+// file on disk, the text read so far, the text before Replace All.
 #include "editorfixture.h"
 #include "files.h"
 #include "textbuffer.h"
