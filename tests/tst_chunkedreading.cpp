@@ -62,9 +62,8 @@ void TestChunkedReading::grownPastTheLimit()
     }
 }
 
-// An item read across many reads, and a failure after many whole items: the bulk reading, from
-// the start or after an item, gives what reading item by item gives, and Open shows it with its
-// figure (or, after a failure, the whole items before it). Edges of reads are the format's tests.
+// An item across many reads, a failure after many items: bulk reading (from the start or after an
+// item) gives what item-by-item reading gives, and Open shows it with its figure.
 void TestChunkedReading::openInBulk_data()
 {
     QTest::addColumn<QByteArray>("file");

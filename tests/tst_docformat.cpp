@@ -158,9 +158,8 @@ void TestDocFormat::delimiterAtEveryOffset()
     }
 }
 
-// A file of one item: the encoding its bytes tell, the item, and the bytes written back from it
-// in that encoding, the file itself when it is in the written form. Invalid forms fall back to
-// Windows-1252, which keeps every byte.
+// One item's file: the encoding told, the item, and the bytes written back in that encoding;
+// invalid forms fall back to Windows-1252, which keeps every byte.
 void TestDocFormat::encodings_data()
 {
     QTest::addColumn<QByteArray>("file");

@@ -1,6 +1,5 @@
-// Open, Save, Save As, New and Exit with the real window, text box and files, scripted dialogs
-// and message boxes: what ends up on disk, in the caption and in the document state, and that
-// no failed save costs the file on disk or the text.
+// Open, Save, Save As, New and Exit on real files: what ends up on disk, in the caption and the
+// document state, and that no failed save costs the file on disk or the text.
 #include "editorfixture.h"
 #include "encodedtext.h"
 #include "files.h"
@@ -15,8 +14,7 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-// The titles of the message boxes shown, "Changed" for the question about a file changed on
-// disk; each marked where its text or style is not the one of its kind.
+// The boxes' titles ("Changed": a file changed on disk), marked where text or style is wrong.
 QString boxes(const QList<ScriptedMessageBoxes::Call> &calls)
 {
     QStringList titles;
@@ -69,11 +67,8 @@ const struct
 
 const char *const Open = "Open a file (*.txt)";
 
-// A row of the table of Open, Save, Save As, New, Exit and closing the window. Before: doc.txt as
-// the document's file or none, unsaved changes or not, the dialog's answer ("" cancels), the
-// replies to the message boxes. After: the file that holds "hello", CurrentFile, the caption
-// (same, saved, blank, opened, or reading for an Open that failed half-way), whether changes
-// remain, the dialog and the message boxes shown (titles), and whether the program ended.
+// Before: doc.txt as the file or none, changes, the dialog's answer ("" cancels), the replies.
+// After: the file holding "hello", CurrentFile, the caption, changes, dialogs, boxes, ended.
 struct CommandRow
 {
     const char *name; // starts with the command
@@ -84,10 +79,7 @@ struct CommandRow
     bool changedAfter;
     const char *dialog, *boxes;
     bool ended;
-    // What happens to doc.txt before the command: changed, touched (same size, 1 ns later), given
-    // other bytes of its size with its time set back, swapped for a link to a file of the same
-    // size and time, deleted by another program, saved by this one after a new edit; or an Open
-    // failed while reading another file and the user typed after it.
+    // What happens to doc.txt before the command (see changeOnDisk).
     const char *disk = "";
 };
 
@@ -135,8 +127,7 @@ const CommandRow CommandRows[] = {
       "", "doc", "same", false, "Save As", "Changed", false, "changed" },
     { "save as, missing folder", true, true, "missing", {},
       "", "doc", "same", true, "Save As", "76", false },
-    // After an Open that failed while reading, no command writes its partial text over doc; this
-    // is also Exit with the save cancelled and the changes discarded.
+    // After an Open that failed while reading, no command writes its partial text over doc.
     { "exit, typed after a failed open", true, true, "", { Y },
       "", "", "same", true, "Save", "Quorvex", true, "failed open" },
     { "new, clean", true, false, "", {}, "", "", "blank", false, "", "", false },
@@ -204,8 +195,7 @@ private:
         if (how == u"changed") {
             writeBytes(path(u"doc.txt"_s), "\"another program\"\r\n");
         } else if (how == u"touched" || how == u"time set back" || how == u"swapped") {
-            // Touched: 1 ns later. Otherwise the change time, which nobody can set, must move on
-            // from the file's.
+            // Touched: 1 ns later; otherwise the change time (which nobody can set) must move on.
             QTRY_VERIFY(how == u"touched"
                         || changeTimeNow()
                             != before.st_ctim.tv_sec * 1'000'000'000LL + before.st_ctim.tv_nsec);
@@ -362,9 +352,8 @@ void TestFileCommands::failedSaveKeepsEverything()
         QSKIP("A small file system cannot be mounted here.");
     const QString doc = where + u"/doc.txt"_s;
 
-    // Only the file's mode may stop the save where the folder would take a temporary file; a
-    // locked folder takes none, so the full disk is met writing over the file itself. The mode
-    // is set before the file is opened: a change of mode is a change on disk.
+    // A locked folder takes no temporary file, so the full disk is met writing over the file; the
+    // mode is set before Open, as a change of mode is a change on disk.
     const bool locked = situation == u"read-only file" || fullDisk;
     if (locked) {
         writeBytes(doc, {});
@@ -412,9 +401,8 @@ void TestFileCommands::failedSaveKeepsEverything()
     QCOMPARE(f.window.caption(), captionBefore);
     QCOMPARE(f.files.freeFile(), 1);
 
-    // The next Save does not ask whether another program changed the file: the failed save put
-    // its old bytes back. Where the cause is gone (the small disk never takes the text), it
-    // writes the text.
+    // The next Save does not ask about a change on disk (the failed save put the bytes back), and
+    // writes the text where the cause is gone.
     f.form.File_Save_Click();
     const QString number2 = QString::number(number);
     QCOMPARE(boxes(f.messageBoxes.calls), fullDisk ? number2 + u", "_s + number2 : number2);
@@ -469,7 +457,7 @@ void TestFileCommands::encodingKept_data()
         << utf16(u"\U0001F600"_s, true) << utf16(u"\"\U0001F600\r\nz\"\r\n"_s, true) << true;
     const QByteArray all = everyByte();
     QTest::addRow("every byte") << all << '"' + all + "\r\nz\"\r\n" << false;
-    // Read as UTF-8 until the byte that is not, past the first read: read again, and only once.
+    // Read as UTF-8 until a byte past the first read that is not: read again, only once.
     const QByteArray late = "caf\xc3\xa9 " + QByteArray(1 << 20, 'a') + "\x93";
     QTest::addRow("Windows-1252 found late") << late << '"' + late + "\r\nz\"\r\n" << false;
 }
@@ -505,8 +493,7 @@ void TestFileCommands::unstorableAsked_data()
     QTest::addRow("new, no, then keep the changes") << u"new"_s << QList<int> { N, N } << false;
 }
 
-// A character that the file's encoding cannot store: Yes writes the file in UTF-8 and the
-// document keeps UTF-8; No writes nothing and keeps the changes and the encoding.
+// A character the file's encoding cannot store: Yes writes and keeps UTF-8; No writes nothing.
 void TestFileCommands::unstorableAsked()
 {
     QFETCH(QString, command);
@@ -565,8 +552,7 @@ void TestFileCommands::dropped_data()
     QTest::addRow("text") << QString() << false << QList<int>() << u"hellodropped text"_s;
 }
 
-// A file dropped on the text box is opened as Open opens it, the discard question first; text,
-// and an address that is no local file, go into the text.
+// A dropped file opens as Open does, after the discard question; text and addresses go in.
 void TestFileCommands::dropped()
 {
     QFETCH(QString, url);

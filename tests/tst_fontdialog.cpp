@@ -122,9 +122,7 @@ void TestFontDialog::textAppearanceCopiesValuesInAndBack()
     const QString caption = f.window.caption();
     const QString text = f.text().text();
 
-    // Each click fills the scripted dialog from the text box and copies its values back; with no
-    // answer (a cancel) nothing changes, the platform's starting font included. Strikethrough,
-    // bold, red and a fractional size go on, off and on again.
+    // Values go into the dialog and back; a cancel changes nothing. Each effect goes on, off, on.
     const Appearance chosen { m_otherFamily, 15.5, true, false, true, false, 0x0000FF };
     const Appearance plain { m_family, 11.0, false, true, false, true, 0x563412 };
     Appearance shown = Appearance::of(f.text());

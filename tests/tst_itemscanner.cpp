@@ -1,6 +1,5 @@
-// The bulk scanner's block-at-a-time paths against the item reader, and the storage's form of
-// loaded text (lone breaks made CR LF, leaf counts) against the same text counted one character
-// at a time.
+// The bulk scanner against the item reader, and the stored form of loaded text against the same
+// text counted one character at a time.
 #include "itemruns.h"
 #include "rope.h"
 #include "storedform.h"

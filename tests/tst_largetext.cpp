@@ -1,6 +1,5 @@
-// A text of more than 2^31 characters, as a file of a few gigabytes gives: the text box takes it
-// whole, and assistive tools, which count in int, see it up to where int reaches, never a wrong
-// character, offset or crash beyond.
+// A text of more than 2^31 characters: assistive tools, counting in int, see it up to where int
+// reaches, with no wrong character, offset or crash beyond.
 #include "qttextarea.h"
 
 #include <QAccessible>

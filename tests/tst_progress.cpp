@@ -1,11 +1,9 @@
-// Long Open, Save and Replace All show their share done in the window, and Escape stops them: an
-// Open keeps what it read and belongs to no file, a Save leaves the file on disk as it was, a
-// Replace All stopped while it searches changes nothing.
+// Long Open, Save and Replace All show their share, and Escape stops them losing nothing: the
+// file on disk, the text read so far, the text before Replace All.
 #include "editorfixture.h"
+#include "files.h"
 #include "textbuffer.h"
 
-#include <QDir>
-#include <QFile>
 #include <QProgressBar>
 #include <QTemporaryDir>
 #include <QTest>
@@ -22,19 +20,6 @@ QString longText()
     for (int line = 0; line < 60'000; ++line)
         text += u"line %1 of words that fill the file up to its size\r\n"_s.arg(line, 6);
     return text;
-}
-
-QByteArray fileBytes(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : "<missing>"_ba;
-}
-
-void writeBytes(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
-        qFatal("cannot write %s", qPrintable(path));
 }
 
 // Plays the user: watches the window's progress strip and presses Escape once it shows the
@@ -59,6 +44,14 @@ struct EscapeAt
                 QTest::keyClick(&this->f.text(), Qt::Key_Escape);
             }
         });
+    }
+
+    // Shown while working, never going back nor past the end, hidden at the end.
+    bool shownRight() const
+    {
+        return !shares.isEmpty() && shownWhileWorking
+            && std::is_sorted(shares.begin(), shares.end()) && shares.last() <= 100
+            && bar->isHidden();
     }
 
     EditorFixture &f;
@@ -128,11 +121,7 @@ void TestProgress::escapeStopsOpen()
     f.form.File_Open_Click();
 
     const bool stopped = escapeAt >= 0;
-    QVERIFY(!user.shares.isEmpty());
-    QVERIFY(user.shownWhileWorking);
-    QVERIFY2(std::is_sorted(user.shares.begin(), user.shares.end()), "the share went back");
-    QVERIFY(user.shares.last() <= 100);
-    QVERIFY(user.bar->isHidden());
+    QVERIFY2(user.shownRight(), qPrintable(QString::number(user.shares.size())));
     QCOMPARE(user.pressed, stopped);
     const QString shown = f.text().text();
     QCOMPARE(!shown.isEmpty(), textKept);
@@ -199,10 +188,7 @@ void TestProgress::escapeStopsSave()
         f.form.File_Save_Click();
     }
 
-    QVERIFY(!user.shares.isEmpty());
-    QVERIFY(user.shownWhileWorking);
-    QVERIFY2(std::is_sorted(user.shares.begin(), user.shares.end()), "the share went back");
-    QVERIFY(user.bar->isHidden());
+    QVERIFY2(user.shownRight(), qPrintable(QString::number(user.shares.size())));
     if (escapeAt < 0) {
         // The share follows what was handed over of the whole, and so reaches the end.
         QVERIFY2(user.shares.last() >= 95, qPrintable(QString::number(user.shares.last())));
@@ -257,10 +243,7 @@ void TestProgress::replaceAllShowsItsShare()
                               expression ? u"plus\\1"_s : u"plus"_s);
     TextBuffer::setRewriteSlice(0);
 
-    QVERIFY(!user.shares.isEmpty());
-    QVERIFY(user.shownWhileWorking);
-    QVERIFY2(std::is_sorted(user.shares.begin(), user.shares.end()), "the share went back");
-    QVERIFY(user.bar->isHidden());
+    QVERIFY2(user.shownRight(), qPrintable(QString::number(user.shares.size())));
     if (escapeAt >= 0) {
         QCOMPARE(count, -1);
         QVERIFY(!changedWhenShown.contains(true));

@@ -1,6 +1,5 @@
-// The recovery journal: what it writes gives back the text after a crash at any moment, a
-// damaged journal gives the text of its last good record, the folder is private, and the editor
-// offers what an earlier run left.
+// The recovery journal: the text back after a crash at any moment or damage, a private folder,
+// and the editor offering what an earlier run left.
 #include "editorfixture.h"
 #include "files.h"
 #include "journalformat.h"
@@ -20,15 +19,12 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-// How often the journal syncs in these tests, and how old a change must be to be sure to survive
-// a kill: the same rule as the usual second and two seconds, scaled down and with room for a
-// loaded machine.
+// The sync interval here, and the age of a change sure to survive a kill (scaled down, with room).
 constexpr int TestSync = 50;
 constexpr qint64 SurvivesAfter = 1000;
 
-// A script of edits, the same for a seed: typing, line breaks, deletions, pastes of long text,
-// undo, redo and Replace All, anywhere in the text. plain leaves out what makes more than one
-// record or a new journal (undo, redo, Replace All).
+// Random edits, the same for a seed; plain leaves out undo, redo and Replace All, which make more
+// than one record or a new journal.
 class EditScript
 {
 public:
@@ -186,9 +182,8 @@ private Q_SLOTS:
     void journalGoesWhenTheTextIsSafe();
 };
 
-// A child plays edits into a journal and is killed with SIGKILL at a random moment; the text
-// recovered is the text after some prefix of the edits, and that prefix holds every edit told
-// more than the survival time before the kill.
+// A child killed at a random moment: the text recovered is that after a prefix of its edits,
+// holding every edit told more than the survival time before the kill.
 void TestRecovery::killedAtAnyMomentRecoversAPrefix()
 {
     QRandomGenerator random(20261207);

@@ -1,6 +1,4 @@
-// The Search menu and the find dialog with the real window, text box and dialog; the line
-// number prompt answers from a script. Typing into the dialog and Go To Line's dialog are driven
-// by keys in the real-window search test.
+// The Search menu and the find dialog with the real window; the line number prompt is scripted.
 #include "busywork.h"
 #include "editorfixture.h"
 #include "marked.h"

@@ -85,9 +85,8 @@ int inChild(const std::function<int()> &work)
 // its owner cannot be carried over or because it has a second hard link.
 enum class SavePath { Replaced, OverItself, HardLink };
 
-// A save of `bytes` over `doc` in a child process, recording its steps in the default state
-// folder, stopped after `step` steps (never when 0) or killed after `delay` microseconds (never
-// when negative): Stopped, 0 when done, a failure number, or minus the signal.
+// A save in a child, stopped after `step` steps (0: never) or killed after `delay` us (<0: never):
+// Stopped, 0 when done, a failure number, or minus the signal.
 int saveInChild(SavePath how, const QString &doc, const QByteArray &bytes, int step = 0,
                 qint64 delay = -1)
 {
@@ -170,9 +169,8 @@ void TestSequentialFiles::prepareSave(SavePath how, const QByteArray &old, bool 
                  0);
 }
 
-// After a save cut short, the start-up repair leaves doc.txt old or new, as its one message
-// says, every link with it; whole new contents not put in place beside it as "doc (new).txt";
-// nothing partial beside it, in the cache folder or in the state folder.
+// After a save cut short, the repair leaves doc.txt old or new as its one message says, new text
+// not put in place as "doc (new).txt", and nothing partial anywhere.
 void TestSequentialFiles::checkRepaired(const QByteArray &old, const QByteArray &saved)
 {
     const QStringList messages = QtSequentialFiles().recoverInterruptedSaves();
@@ -411,9 +409,8 @@ void TestSequentialFiles::fileStaysItself_data()
     QTest::addRow("file mounted on itself") << 0640 << true;
 }
 
-// The saved file keeps its mode, and as root its owner and group; one that cannot be replaced
-// faithfully is rewritten over itself (same inode, every link). Nothing is left beside it or in
-// the cache folder.
+// A saved file keeps mode, owner and group; one that cannot be replaced faithfully is rewritten
+// over itself (same inode, every link). Nothing is left beside it or in the cache.
 void TestSequentialFiles::fileStaysItself()
 {
     QFETCH(int, mode);
@@ -492,10 +489,8 @@ void TestSequentialFiles::saveStoppedAtEachStepIsRepaired_data()
     QTest::addRow("hard link, backup in the cache") << SavePath::HardLink << true << true;
 }
 
-// A save ended before and after each step it records (after the step before it was taken, and
-// before it is), the rewrite over itself also cut in the middle, and killed at random moments:
-// the next start finds the file old or new and nothing partial left. A backup in the cache
-// folder carries the file's folder in its name.
+// A save stopped around each step it records, cut mid-rewrite, or killed at random: the next start
+// finds the file old or new and nothing partial. A cache backup's name carries its folder.
 void TestSequentialFiles::saveStoppedAtEachStepIsRepaired()
 {
     QFETCH(SavePath, how);
@@ -558,9 +553,7 @@ void TestSequentialFiles::saveStoppedAtEachStepIsRepaired()
     }
 }
 
-// The repair touches nothing that a running save still holds, nor what its record names but is
-// not the save's own (a NAME~ of another editor put in the backup's place), and takes a record
-// that is not one as nothing.
+// The repair leaves alone a running save's files, another editor's NAME~, and a garbage record.
 void TestSequentialFiles::repairLeavesOthersAlone()
 {
     const QString doc = path(u"doc.txt"_s);
@@ -635,9 +628,8 @@ void TestSequentialFiles::failureNumbers_data()
     QTest::addRow("out of memory, written in place") << int(FailureNumber::OutOfMemory);
 }
 
-// A hard-linked file in a folder that takes no new file is written over itself, from the new
-// text held in memory, after a backup: when no backup can be made anywhere, the cause is the
-// folder's permission; when the memory runs out, the file was not changed. Both say so.
+// A hard-linked file in a locked folder, written over itself: with no place for a backup, or out
+// of memory, the failure says the file was not changed, and it was not.
 void TestSequentialFiles::failureNumbers()
 {
     QFETCH(int, number);

@@ -99,11 +99,8 @@ void TestTextArea::text()
     QCOMPARE(f->form.textChanged(), !keys.isEmpty()); // only the user's edits count
 }
 
-// Out of memory in the text box's own keys, menu, mouse and drops: reported as failure 7 like a
-// menu command's, and the program goes on with its text, its undo steps whole. It comes from an
-// edit's signal inside the action, or from the storage where the mouse's own actions make text
-// (a foreign drop into a slice, the data of a drag or of the selection clipboard); a foreign
-// move is then refused so that its source keeps its text.
+// Out of memory in the text box's own keys, menu, mouse and drops is failure 7, and the program
+// goes on with its text and undo steps whole; a foreign move is refused so its source keeps it.
 void TestTextArea::outOfMemoryInItsOwnActionsIsReported_data()
 {
     QTest::addColumn<QString>("prepare"); // keys

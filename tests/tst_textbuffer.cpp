@@ -269,12 +269,8 @@ void TestTextBuffer::undoStepsFollowTheTyping()
     QVERIFY(sameAs(buffer, u"dyeabc"_s));
 }
 
-// Edits anywhere, also inside a line break or a surrogate pair and past the end, with breaks in
-// every form, long lines and many lines, several ranges at once, undone and redone at random,
-// with look-ups and conversions at random places in between, on a text of many chunks. A slice
-// taken at random keeps its text whatever happens later, and goes back in as it is. The changes
-// the buffer tells, replayed on a copy, give its text at every step, and the tree under it keeps
-// its invariants.
+// Random edits (inside pairs and breaks too), undo, redo and look-ups over many chunks against a
+// plain string; slices keep their text, told changes replay to the text, the tree stays sound.
 void TestTextBuffer::randomEditsMatchAPlainString()
 {
     QString manyLines;
@@ -505,9 +501,8 @@ void TestTextBuffer::failedEditChangesNothing_data()
         QTest::addRow("%s", edit) << QString::fromLatin1(edit);
 }
 
-// Fails the first allocation, then the second, and so on until the edit goes through; after
-// each failure the text, its lines and the whole history are as before. (A rewrite's are in
-// failedRewriteKeepsWhatItDid.)
+// Fails the n-th allocation for every n until the edit goes through: after each failure the text
+// and the whole history are as before.
 void TestTextBuffer::failedEditChangesNothing()
 {
     QFETCH(QString, edit);
@@ -558,9 +553,8 @@ void TestTextBuffer::failedEditChangesNothing()
     QVERIFY(allowed > 0);
 }
 
-// A rewrite, its undo and its redo make their text a slice at a time: when memory runs out, the
-// text is either as it was, or has the changes of the slices done made, which move to the other
-// history while the rest stay, so that going on undoing and redoing reaches both ends exactly.
+// A rewrite, its undo or redo out of memory part way keeps the slices done, and undoing and
+// redoing on still reaches both ends exactly.
 void TestTextBuffer::failedRewriteKeepsWhatItDid_data()
 {
     QTest::addColumn<QString>("edit");

@@ -269,9 +269,8 @@ void TestTextSearch::stopsBetweenMatches_data()
     QTest::addRow("Find Previous, expression") << int(Expression | Up) << false;
 }
 
-// Many matches in one slice: once the polling interval has passed, the next ones ask whether to
-// go on, and the work stops there. A Find Previous reads every match of the slice; two million
-// of them take longer than the interval on any machine.
+// Many matches in one slice: past the polling interval, the next match asks whether to go on
+// (two million matches outlast the interval on any machine).
 void TestTextSearch::stopsBetweenMatches()
 {
     QFETCH(int, flags);

@@ -47,8 +47,7 @@ QString marked(const TextView &view)
     return text;
 }
 
-// What assistive tools were told of the last action: text changes and caret moves with their
-// positions; and the longest text a change carried since the test began.
+// What assistive tools were told of the last action, and the longest text a change carried.
 QList<std::pair<QAccessible::Event, int>> accessibilityNews;
 qsizetype longestNews = 0;
 
@@ -101,8 +100,7 @@ QStringList pieceTexts(const TextView &view, qsizetype line)
     return pieces;
 }
 
-// Every piece of every line starts between two clusters, after the one before it, and none is
-// much longer than the length pieces are cut at.
+// Every piece starts between clusters, after the one before it, and none is much too long.
 bool piecesHold(const TextView &view)
 {
     for (qsizetype line = 0; line < view.buffer().lineCount(); ++line) {
@@ -157,8 +155,8 @@ private Q_SLOTS:
     void randomStepsOverLongMixedLines();
     void paragraphsReadInTheirDirection_data();
     void paragraphsReadInTheirDirection();
+    void wrappedMovesAsInQPlainTextEdit_data();
     void wrappedMovesAsInQPlainTextEdit();
-    void wrappedUpIntoLinesNotLaidOut();
     void wrapKeepsTheTextInView_data();
     void wrapKeepsTheTextInView();
     void wrapKeepsTheCaretInView();
@@ -179,10 +177,8 @@ void TestTextView::init()
     QVERIFY(QTest::qWaitForWindowExposed(view.get()));
 }
 
-// Runs an action: keys, or "menu ITEM" (of the context menu), "click N" and "double click N" (one
-// pixel left of position N; "N+D" is D pixels further right), "drop N TEXT" ("drop N image" for a
-// picture), "preedit TEXT", "commit TEXT [FROM LENGTH]", "set TEXT", and an assistive tool's
-// "tool insert N TEXT", "tool delete FROM TO", "tool replace FROM TO TEXT".
+// Keys, "menu ITEM", "[double ]click N[+D]" (1 pixel left of N, D right), "drop N TEXT|image",
+// "preedit TEXT", "commit TEXT [FROM LENGTH]", "set TEXT", "tool insert|delete|replace ARGS".
 void TestTextView::perform(const QString &action)
 {
     const QStringList words = action.split(u' ');
@@ -211,8 +207,7 @@ void TestTextView::perform(const QString &action)
     } else if (verb == u"click" || action.startsWith(u"double click ")) {
         const QStringList place = words.last().split(u'+');
         const qsizetype position = place[0].toLongLong();
-        // Pieces of long lines are placed by estimate until laid out: lay out the one before
-        // the position, and scroll again by its measured width.
+        // Pieces are placed by estimate until laid out: lay out the one before, and scroll again.
         view->characterRect(std::max<qsizetype>(0, position - 1));
         view->setSelection(view->anchorPosition(), view->caretPosition());
         const QPoint point
@@ -319,8 +314,7 @@ void TestTextView::actions_data()
         u"preedit ka; commit か; commit カ -1 1"_s,
         { u"a|b\r\ncd"_s, u"aか|b\r\ncd"_s, u"aカ|b\r\ncd"_s }, 1);
 
-    // Long lines are laid out in pieces of 1024 characters: a click finds the character there,
-    // and typing keeps the caret on screen...
+    // Pieces of 1024 characters: a click finds the character there, typing keeps the caret shown.
     QString line;
     for (int i = 0; i < 100000; ++i)
         line += QChar(u'a' + (i * 7) % 26);
@@ -449,8 +443,7 @@ void TestTextView::horizontalRangeFollowsTheLongestLine()
     QCOMPARE(view->horizontalScrollBar()->maximum(), fitting);
 }
 
-// A long line is laid out in pieces: each begins after a space where the line has spaces, at a
-// break opportunity where its script has them, and never inside a cluster.
+// A long line's pieces begin after a space, else at a break opportunity, never inside a cluster.
 enum class Cut { AfterSpace, BreakOpportunity, Cluster };
 
 void TestTextView::longLinesAreCutBetweenWords_data()
@@ -487,8 +480,7 @@ void TestTextView::longLinesAreCutBetweenWords()
     }
 }
 
-// An edit inside a long line cuts again only the pieces it touched: those before it and those
-// after it keep their text, so that their layouts are kept.
+// An edit inside a long line cuts again only the pieces it touched, keeping the others' layouts.
 void TestTextView::piecesFollowTheirText_data()
 {
     QTest::addColumn<int>("piece"); // the caret at that piece's start
@@ -543,8 +535,7 @@ void TestTextView::piecesFollowTheirText()
     QVERIFY(piecesHold(*view));
 }
 
-// Keys, clicks, edits and searches with long matches, at random over long lines of mixed
-// scripts: every step paints, places the caret, and leaves it between clusters after a move.
+// Random keys, clicks, edits and long matches over mixed scripts: no crash, caret between clusters.
 void TestTextView::randomStepsOverLongMixedLines_data()
 {
     QTest::addColumn<bool>("wrap");
@@ -614,8 +605,7 @@ void TestTextView::randomStepsOverLongMixedLines()
     }
 }
 
-// A paragraph takes its direction from its first strong character and starts at that side; the
-// pieces of a long one sit where a layout of the whole line puts their text.
+// Direction from the first strong character; a long line's pieces sit where the whole line's would.
 void TestTextView::paragraphsReadInTheirDirection_data()
 {
     QTest::addColumn<QString>("line");
@@ -681,87 +671,83 @@ std::unique_ptr<QPlainTextEdit> TestTextView::wrappedBesideAPlainEdit(const QStr
     return edit;
 }
 
-// With wrapping on, keys move by rows as they do in QPlainTextEdit with the same width and font.
+// Wrapped, keys move by rows as in QPlainTextEdit of the same width and font; up from a thumb
+// at the bottom into paragraphs never laid out goes to their last row, not their first.
+void TestTextView::wrappedMovesAsInQPlainTextEdit_data()
+{
+    QTest::addColumn<bool>("fromBottom");
+    QTest::addColumn<QString>("keys");
+    QTest::addRow("from the top") << false
+                                  << u"Down Down End Down Home Down Down Down End Down Down Up "
+                                     "Down Down Down Down End Down Home Up PgDown PgDown Up PgUp "
+                                     "PgDown PgDown PgDown PgUp PgUp"_s;
+    QTest::addRow("up from the thumb at the bottom") << true << u"Up "_s.repeated(60).trimmed();
+}
+
 void TestTextView::wrappedMovesAsInQPlainTextEdit()
 {
+    QFETCH(bool, fromBottom);
+    QFETCH(QString, keys);
     QString paragraph;
-    for (int word = 0; word < 120; ++word)
-        paragraph += QString(1 + (word * 7) % 11, QChar(u'a' + word % 26)) + u' ';
-    const QStringList lines { paragraph, u"short"_s, paragraph.repeated(2) };
+    for (int word = 0; word < (fromBottom ? 160 : 120); ++word)
+        paragraph += QString(1 + (word * (fromBottom ? 5 : 7)) % (fromBottom ? 9 : 11),
+                             QChar(u'a' + word % 26))
+            + u' ';
+    const QStringList lines = fromBottom
+        ? QStringList(30, paragraph)
+        : QStringList { paragraph, u"short"_s, paragraph.repeated(2) };
     const auto edit = wrappedBesideAPlainEdit(lines);
     QVERIFY(QTest::qWaitForWindowExposed(edit.get()));
-    // Assistive tools read rows as lines, as QPlainTextEdit tells them.
-    const auto rowAt = [](QObject *editor, int offset) {
-        int start = 0;
-        int end = 0;
-        const QString row
-            = QAccessible::queryAccessibleInterface(editor)->textInterface()->textAtOffset(
-                offset, QAccessible::LineBoundary, &start, &end);
-        return u"%1-%2 %3"_s.arg(start).arg(end).arg(row);
-    };
-    for (const int offset : { 0, 38, 39, 40, 100, 250, int(paragraph.size()) - 1 })
-        QCOMPARE(rowAt(view.get(), offset), rowAt(edit.get(), offset));
     // Its text is one unit shorter per line break.
     const auto editPosition = [&] {
         const QTextCursor cursor = edit->textCursor();
         return cursor.position() + cursor.blockNumber();
     };
-    const QStringList keys = u"Down Down End Down Home Down Down Down End Down Down Up Down Down "
-                             "Down Down End Down Home Up PgDown PgDown Up PgUp PgDown PgDown "
-                             "PgDown PgUp PgUp"_s.split(u' ');
-    for (qsizetype i = 0; i < keys.size(); ++i) {
-        QTest::keySequence(view.get(), QKeySequence(keys[i]));
-        QTest::keySequence(edit.get(), QKeySequence(keys[i]));
+    const auto placeEdit = [&](qsizetype position) {
+        QTextCursor same = edit->textCursor();
+        same.setPosition(int(position - view->buffer().lineAt(position)));
+        edit->setTextCursor(same);
+    };
+    if (fromBottom) {
+        view->verticalScrollBar()->setValue(view->verticalScrollBar()->maximum());
+        viewport()->repaint();
+        const qsizetype top = view->positionAt(QPoint(20, 4));
+        view->setSelection(top, top);
+        placeEdit(top);
+    } else {
+        // Assistive tools read rows as lines, as QPlainTextEdit tells them.
+        const auto rowAt = [](QObject *editor, int offset) {
+            int start = 0;
+            int end = 0;
+            const QString row
+                = QAccessible::queryAccessibleInterface(editor)->textInterface()->textAtOffset(
+                    offset, QAccessible::LineBoundary, &start, &end);
+            return u"%1-%2 %3"_s.arg(start).arg(end).arg(row);
+        };
+        for (const int offset : { 0, 38, 39, 40, 100, 250, int(paragraph.size()) - 1 })
+            QCOMPARE(rowAt(view.get(), offset), rowAt(edit.get(), offset));
+    }
+    const QStringList steps = keys.split(u' ');
+    for (qsizetype i = 0; i < steps.size(); ++i) {
+        QTest::keySequence(view.get(), QKeySequence(steps[i]));
+        QTest::keySequence(edit.get(), QKeySequence(steps[i]));
         const QString where = u"key %1: %2, not %3"_s.arg(i).arg(view->caretPosition());
-        if (!keys[i].startsWith(u"Pg")) {
+        if (!steps[i].startsWith(u"Pg")) {
             QVERIFY2(view->caretPosition() == editPosition(),
                      qPrintable(where.arg(editPosition())));
             continue;
         }
-        // A page turns by the rows shown, and the caret keeps its place on the screen. There
-        // QPlainTextEdit counts pixels, and its top margin scrolls away: it may turn a page up
-        // by one row more, and its caret may stand a row lower.
+        // QPlainTextEdit pages by pixels, its margin scrolling away: one row of leeway.
         QVERIFY2(qAbs(view->verticalScrollBar()->value() - edit->verticalScrollBar()->value()) <= 1,
                  qPrintable(where.arg(editPosition())));
         QVERIFY2(qAbs(view->caretRect().y() - edit->cursorRect().y()) < view->caretRect().height(),
                  qPrintable(where.arg(editPosition())));
-        QTextCursor same = edit->textCursor();
-        same.setPosition(int(view->caretPosition() - view->buffer().lineAt(view->caretPosition())));
-        edit->setTextCursor(same);
+        placeEdit(view->caretPosition());
         edit->verticalScrollBar()->setValue(view->verticalScrollBar()->value());
     }
 }
 
-// Up from the top of a screen reached with the thumb goes to the last row of a paragraph above
-// that was never laid out, where QPlainTextEdit goes, and not to its first row.
-void TestTextView::wrappedUpIntoLinesNotLaidOut()
-{
-    QString paragraph;
-    for (int word = 0; word < 160; ++word)
-        paragraph += QString(1 + (word * 5) % 9, QChar(u'a' + word % 26)) + u' ';
-    const QStringList lines(30, paragraph);
-    const auto edit = wrappedBesideAPlainEdit(lines);
-    QVERIFY(QTest::qWaitForWindowExposed(edit.get()));
-    view->verticalScrollBar()->setValue(view->verticalScrollBar()->maximum());
-    viewport()->repaint();
-    const qsizetype top = view->positionAt(QPoint(20, 4));
-    view->setSelection(top, top);
-    QTextCursor cursor = edit->textCursor();
-    cursor.setPosition(int(top - view->buffer().lineAt(top)));
-    edit->setTextCursor(cursor);
-    for (int step = 0; step < 60; ++step) {
-        QTest::keyClick(view.get(), Qt::Key_Up);
-        QTest::keyClick(edit.get(), Qt::Key_Up);
-        const qsizetype expected = edit->textCursor().position() + edit->textCursor().blockNumber();
-        QVERIFY2(
-            view->caretPosition() == expected,
-            qPrintable(u"Up %1: %2, not %3"_s.arg(step).arg(view->caretPosition()).arg(expected)));
-    }
-}
-
-// With wrapping on, what the user looks at stays in view: the end after Ctrl+End or with the
-// thumb at the bottom, however the rows above were estimated; the text at the top when the
-// width, the font or the wrapping change.
+// Wrapped, what the user looks at stays in view, however the rows above were estimated.
 enum class WrapStep { CtrlEnd, ThumbAtBottom, Narrower, Font, Off, Typed };
 
 void TestTextView::wrapKeepsTheTextInView_data()
@@ -838,8 +824,7 @@ void TestTextView::wrapKeepsTheTextInView()
     QCOMPARE(view->positionAt(QPoint(4, 3)), top);
 }
 
-// Turning wrap on with the caret on the bottom line in view: its line stays in view, though the
-// lines above it now take many rows.
+// Wrap turned on with the caret on the bottom line in view keeps it in view.
 void TestTextView::wrapKeepsTheCaretInView()
 {
     view->setContents(
@@ -888,8 +873,7 @@ void TestTextView::rowsSumOverLines()
     }
 }
 
-// With wrapping on, the rows the scroll bar counts after edits are those of every line's pieces
-// laid out afresh at the view's width.
+// Wrapped, the scroll bar's rows after edits are those of every piece laid out afresh.
 void TestTextView::wrappedRowsAgreeWithAFullCount()
 {
     view->resize(320, 240);
@@ -926,8 +910,7 @@ void TestTextView::wrappedRowsAgreeWithAFullCount()
     const int lineHeight = int(std::ceil(QFontMetricsF(view->font()).lineSpacing()));
     const int screenRows = (viewport()->height() - 2) / lineHeight;
     const auto counted = [&] { return view->verticalScrollBar()->maximum() + screenRows; };
-    // Every line laid out once, so that no count is an estimate: a page turned lays out the
-    // rows it passes.
+    // Every line laid out once, so that no count is an estimate.
     for (int page = 0; page < 400 && view->caretPosition() < view->buffer().length(); ++page) {
         QTest::keyClick(view.get(), Qt::Key_PageDown);
         viewport()->repaint();
@@ -1004,8 +987,7 @@ void TestTextView::whatToolsRead()
     QCOMPARE(text->selectionCount(), 0);
     QCOMPARE(text->offsetAtPoint(viewport()->mapToGlobal(pointOf(3))), 3);
 
-    // A large text is not copied whole for the value: the caret's line stands for it, cut to
-    // its part around the caret when it is long.
+    // A large text's value is the caret's line, cut around the caret when long: never the whole.
     const QString longLine = QString(40000, u'a') + QString(40000, u'b');
     view->setContents(longLine + u"\r\nshort\r\n"_s + longLine);
     for (const auto &[caret, value] :
@@ -1016,8 +998,7 @@ void TestTextView::whatToolsRead()
     }
 }
 
-// A change longer than an event should carry is told with its true extent and the start of its
-// text, never ending in half a surrogate pair.
+// A long change is told with its true extent and a start never ending in half a surrogate pair.
 void TestTextView::longChangesToldWhole_data()
 {
     QTest::addColumn<QString>("before");

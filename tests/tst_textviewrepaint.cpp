@@ -1,6 +1,5 @@
-// What the view draws after the shortcuts it takes to draw fast: an undo step lays out again only
-// the lines it changed, and a long line draws only the glyphs on screen. Each case is compared
-// with a view that drew the same text from nothing, or drew the whole line.
+// An undo that lays out only its lines, and a long line drawn glyph by glyph, draw as a view that
+// drew from nothing, or drew the whole line.
 #include "textview.h"
 
 #include <QApplication>

@@ -11,9 +11,8 @@
 
 #include <QTemporaryDir>
 
-// The real window, text box, clipboard and files, with scripted dialogs and message boxes.
-// start() runs the same start-up as the program: build, load, show, resize. What the program keeps
-// in its state folder goes to a temporary one of the fixture's.
+// The real window, text box, clipboard and files, with scripted dialogs and message boxes; start()
+// runs the program's start-up, with a temporary state folder.
 struct EditorFixture
 {
     EditorFixture();

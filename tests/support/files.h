@@ -56,9 +56,8 @@ int failureOf(Operation operation, QString *description = nullptr)
     return 0;
 }
 
-// A fresh folder for each case (renew() from init()), open to an ordinary user too. The user's
-// cache folder, where backups may go, and state folder, where saves record their steps, can be
-// made the test's own (useOwnCache()).
+// A fresh folder for each case (renew() from init()), open to an ordinary user too; useOwnCache()
+// gives the test its own cache and state folders.
 class TestFolder
 {
 public:

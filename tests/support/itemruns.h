@@ -1,8 +1,7 @@
 #pragma once
 
-// The readers of the document format side by side: the item reader over the whole file or over
-// pieces of it, and the bulk scanner, whose stretches are gathered the way the text box keeps them
-// (up to the last stretch that ends an item), so that all of them compare whole.
+// The item reader (whole or in pieces) and the bulk scanner side by side, the scanner's stretches
+// gathered as the text box keeps them, so that all compare whole.
 #include "documentcodec.h"
 #include "failure.h"
 #include "itemreader.h"
