@@ -3,8 +3,10 @@
 #include "textview.h"
 
 #include <QApplication>
+#include <QScreen>
 #include <QScrollBar>
 #include <QTest>
+#include <QTestEventList>
 
 #include <memory>
 
@@ -19,6 +21,8 @@ private Q_SLOTS:
     void undoDrawsAsAFreshView();
     void longLineDrawsAsWhole_data();
     void longLineDrawsAsWhole();
+    void changedRowsOnlyDrawAsWhole_data();
+    void changedRowsOnlyDrawAsWhole();
 
 private:
     static std::unique_ptr<TextView> shownView(const QString &text, bool wrap);
@@ -155,6 +159,103 @@ void TestTextViewRepaint::longLineDrawsAsWhole()
     }
     QCOMPARE(plain->horizontalScrollBar()->value(), scroll);
     QCOMPARE(drawn(*plain), drawn(*whole));
+}
+
+// A move or an edit repaints only the rows it changed: the window then shows what a view drawn
+// from nothing shows, caret included.
+void TestTextViewRepaint::changedRowsOnlyDrawAsWhole_data()
+{
+    QTest::addColumn<bool>("wrap");
+    QTest::addColumn<qsizetype>("at");
+    QTest::addColumn<QTestEventList>("steps");
+    const qsizetype inParagraph = 1000; // near the edge of its first two pieces
+    for (const bool wrap : { false, true }) {
+        const char *way = wrap ? "wrapped" : "unwrapped";
+        QTestEventList moves;
+        moves.addKeyClick(Qt::Key_Right);
+        moves.addKeyClick(Qt::Key_Down);
+        moves.addKeyClick(Qt::Key_Down);
+        moves.addKeyClick(Qt::Key_Up);
+        moves.addKeyClick(Qt::Key_End);
+        QTest::addRow("%s, moves", way) << wrap << inParagraph << moves;
+        QTestEventList selecting;
+        selecting.addKeyClick(Qt::Key_Right, Qt::ShiftModifier);
+        selecting.addKeyClick(Qt::Key_Down, Qt::ShiftModifier);
+        selecting.addKeyClick(Qt::Key_Up, Qt::ShiftModifier);
+        selecting.addKeyClick(Qt::Key_Up, Qt::ShiftModifier);
+        selecting.addKeyClick(Qt::Key_Left, Qt::ShiftModifier);
+        selecting.addKeyClick(Qt::Key_Right);
+        QTest::addRow("%s, a selection grown, shrunk and dropped", way)
+            << wrap << inParagraph << selecting;
+        QTestEventList typing;
+        typing.addKeyClicks(u"wide words "_s);
+        for (int i = 0; i < 30; ++i)
+            typing.addKeyClick(Qt::Key_Backspace);
+        QTest::addRow("%s, typed and rubbed out across a piece's edge", way)
+            << wrap << qsizetype(1030) << typing;
+        QTestEventList rowsMore;
+        rowsMore.addKeyClicks(QString(70, u'm'));
+        rowsMore.addKeyClick(Qt::Key_Backspace, Qt::ControlModifier);
+        QTest::addRow("%s, a row's worth typed and rubbed out", way)
+            << wrap << inParagraph << rowsMore;
+        QTestEventList joined;
+        joined.addKeyClick(Qt::Key_Down);
+        joined.addKeyClick(Qt::Key_Home);
+        joined.addKeyClick(Qt::Key_Backspace); // joins two words, which move down
+        joined.addKeyClick(Qt::Key_Space);
+        QTest::addRow("%s, words joined at a row's start and parted", way)
+            << wrap << qsizetype(600) << joined;
+        QTestEventList undoElsewhere;
+        undoElsewhere.addKeyClick(Qt::Key_Down);
+        undoElsewhere.addKeyClick(Qt::Key_End);
+        undoElsewhere.addKeyClick(Qt::Key_Left);
+        undoElsewhere.addKeyClicks(u"xyzxyz"_s); // the row's last word grows and moves down
+        undoElsewhere.addKeyClick(Qt::Key_Down);
+        undoElsewhere.addKeyClick(Qt::Key_Down);
+        undoElsewhere.addKeyClick(Qt::Key_Z, Qt::ControlModifier);
+        undoElsewhere.addKeyClick(Qt::Key_Z, Qt::ShiftModifier | Qt::ControlModifier);
+        QTest::addRow("%s, undo and redo away from the caret", way)
+            << wrap << qsizetype(600) << undoElsewhere;
+        QTestEventList lines;
+        lines.addKeyClick(Qt::Key_Down, Qt::ShiftModifier);
+        lines.addKeyClick(Qt::Key_Return);
+        lines.addKeyClick(Qt::Key_Backspace);
+        QTest::addRow("%s, a selection replaced by a line break, then joined", way)
+            << wrap << qsizetype(20) << lines;
+    }
+}
+
+void TestTextViewRepaint::changedRowsOnlyDrawAsWhole()
+{
+    QFETCH(bool, wrap);
+    QFETCH(qsizetype, at);
+    QFETCH(QTestEventList, steps);
+    QApplication::setCursorFlashTime(0); // the caret stays drawn
+    auto view = shownView(paragraphText(), wrap);
+    QVERIFY(view);
+    view->resize(400, 560); // the paragraph's first two pieces and the lines above it
+    view->activateWindow();
+    view->setFocus();
+    QVERIFY(QTest::qWaitForWindowActive(view.get()));
+    view->setSelection(at, at);
+    QApplication::processEvents();
+    view->viewport()->repaint();
+    const QRect viewport(view->viewport()->mapTo(view.get(), QPoint()), view->viewport()->size());
+    const auto shown = [&] {
+        QEvent request(QEvent::UpdateRequest); // what the event loop would repaint next
+        QCoreApplication::sendEvent(view.get(), &request);
+        return view->screen()
+            ->grabWindow(view->winId())
+            .copy(viewport)
+            .toImage()
+            .convertToFormat(QImage::Format_RGB32);
+    };
+    QCOMPARE(shown(), view->viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32));
+    for (QTestEvent *step : steps) {
+        step->simulate(view.get());
+        const QImage window = shown();
+        QCOMPARE(window, view->viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32));
+    }
 }
 
 QTEST_MAIN(TestTextViewRepaint)
