@@ -5,7 +5,8 @@
 // dragging the thumb are timed too, and --prose gives paragraphs of 200 to 5,000 characters.
 // --status times only the rows of the status bar, and a whole text selected and counted.
 // Each step is painted as the event loop paints it next: what the view asked to repaint. With
-// --full-repaint, the whole view is repainted after each step instead.
+// --full-repaint, the whole view is repainted after each step instead. Between steps the event
+// loop runs, as between a user's keys; its work there is shown apart ("between").
 // Usage: bench_view [megabytes, default 100] [--line | --prose] [--wrap] [--status]
 //                   [--full-repaint]
 #include "benchclock.h"
@@ -27,6 +28,7 @@ struct Figures
 {
     const char *name;
     std::vector<double> ms; // CPU time
+    std::vector<double> between = {}; // the event loop's work before each step
 
     void print() const
     {
@@ -35,8 +37,14 @@ struct Figures
         const auto at = [&](double share) {
             return sorted[std::min(sorted.size() - 1, size_t(share * double(sorted.size())))];
         };
-        std::printf("%-34s n=%4zu  CPU median %7.3f ms  p99 %7.3f ms  max %7.3f ms\n", name,
+        std::printf("%-34s n=%4zu  CPU median %7.3f ms  p99 %7.3f ms  max %7.3f ms", name,
                     sorted.size(), at(0.5), at(0.99), sorted.back());
+        if (!between.empty()) {
+            std::vector<double> idle = between;
+            std::sort(idle.begin(), idle.end());
+            std::printf("  (between: median %.3f, max %.3f)", idle[idle.size() / 2], idle.back());
+        }
+        std::printf("\n");
     }
 };
 
@@ -139,8 +147,11 @@ int main(int argc, char *argv[])
     const auto timeKeys = [&](Figures &figures, int times, const auto &before, Qt::Key key,
                               Qt::KeyboardModifiers modifiers = {}) {
         for (int i = 0; i < times; ++i) {
-            before(i);
+            const double idle = cpuMs();
+            QCoreApplication::processEvents();
+            figures.between.push_back(cpuMs() - idle);
             const double start = cpuMs();
+            before(i); // timed with the key: a jump and a key are one frame
             QTest::keyClick(&view, key, modifiers);
             paint();
             figures.ms.push_back(cpuMs() - start);

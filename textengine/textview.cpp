@@ -359,6 +359,9 @@ void TextView::timerEvent(QTimerEvent *event)
     if (event->timerId() == m_blinkTimer.timerId()) {
         m_caretShown = !m_caretShown;
         updateCaret();
+    } else if (event->timerId() == m_aheadTimer.timerId()) {
+        m_aheadTimer.stop();
+        layOutAhead();
     } else if (event->timerId() == m_scrollTimer.timerId()) {
         autoScroll();
     } else if (event->timerId() == m_tripleClickTimer.timerId()) {

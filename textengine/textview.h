@@ -246,6 +246,7 @@ private:
     void measureScreenAbove(qsizetype position) const;
     void measureRows(qsizetype position, qsizetype rows) const;
     void recountRows(qsizetype first, qsizetype last) const;
+    void layOutAhead();
     void rewrap(const std::function<void()> &change);
     int yOfPosition(qsizetype position) const;
     qsizetype positionInLine(qsizetype line, qreal x) const;
@@ -337,6 +338,7 @@ private:
     bool m_caretShown = true;
     QBasicTimer m_blinkTimer;
     QBasicTimer m_scrollTimer;
+    QBasicTimer m_aheadTimer; // lays out the next screen once a frame is drawn
     QBasicTimer m_tripleClickTimer; // runs for a moment after a double click
     QPoint m_tripleClickPoint;
     QPoint m_lastMousePos;

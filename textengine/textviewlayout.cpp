@@ -589,6 +589,8 @@ void TextView::paintEvent(QPaintEvent *event)
             painter.setClipRect(area);
         paintArea(painter, area);
     }
+    if (m_wrap)
+        m_aheadTimer.start(0, this);
 }
 
 void TextView::paintArea(QPainter &painter, const QRect &area)

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <new>
 
 void TextView::setWordWrap(bool on)
 {
@@ -231,6 +232,19 @@ void TextView::measureRows(qsizetype position, qsizetype rows) const
             index = step > 0 ? 0 : pieces.count - 1;
         }
         counted += std::max(1, layoutFor(pieces, index)->lineCount());
+    }
+}
+
+// Between frames, the screen below the one shown is laid out, so that PageDown or scrolling on
+// finds its rows shaped and its frame only draws them.
+void TextView::layOutAhead()
+{
+    if (!m_wrap)
+        return;
+    try {
+        measureRows(topPosition(), 2 * qsizetype(visibleLines()));
+    } catch (const std::bad_alloc &) {
+        // Only ahead of need: the frame that needs them lays them out.
     }
 }
 
