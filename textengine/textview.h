@@ -280,6 +280,11 @@ private:
     // Repainting what changed. A move repaints the rows between the selection the screen shows
     // (once the repaint asked for is done) and the new one; an edit the rows it changed.
     void paintArea(QPainter &painter, const QRect &area);
+    // Unwrapped, the pieces of a line that show between two distances from the text's left edge,
+    // laid out, each with its distance from that edge.
+    void forShownPieces(const LinePieces &pieces, qreal visibleLeft, qreal visibleRight,
+                        const std::function<void(const LinePieces &, qsizetype, QTextLayout *,
+                                                 qreal)> &shown) const;
     QRect rowsBand(qsizetype from, qsizetype to) const;
     void repaintAll();
     // After a move, with the scroll bars' values before it.

@@ -589,8 +589,7 @@ void TextView::paintEvent(QPaintEvent *event)
             painter.setClipRect(area);
         paintArea(painter, area);
     }
-    if (m_wrap)
-        m_aheadTimer.start(0, this);
+    m_aheadTimer.start(0, this);
 }
 
 void TextView::paintArea(QPainter &painter, const QRect &area)
@@ -673,30 +672,38 @@ void TextView::paintArea(QPainter &painter, const QRect &area)
     }
     for (qsizetype line = first; !m_wrap && line <= last; ++line) {
         const qreal y = TopMargin + qreal(line - topLine()) * m_lineHeight;
-        const LinePieces pieces = piecesOf(line);
-        const qsizetype count = pieces.count;
-        // Pieces are walked from the paragraph's start side; `before` is how far from it.
-        const qreal rightSide = pieces.rightToLeft ? textWidth() : 0;
-        const qreal visibleBegin = pieces.rightToLeft ? rightSide - visibleRight : visibleLeft;
-        const qreal visibleEnd = pieces.rightToLeft ? rightSide - visibleLeft : visibleRight;
-        qreal before = 0;
-        for (qsizetype index = 0; index < count && before < visibleEnd; ++index) {
-            const qreal width = chunkWidth(pieces, index);
-            if (before + width < visibleBegin && index + 1 < count) {
-                before += width;
-                continue;
-            }
-            QTextLayout *layout = layoutFor(pieces, index);
-            const qreal drawnWidth = layout->lineCount() ? chunkWidth(pieces, index) : width;
-            const qreal left = pieces.rightToLeft ? rightSide - before - drawnWidth : before;
-            drawPiece(pieces, index, layout, QPointF(origin + left, y));
-            before += drawnWidth;
-        }
+        forShownPieces(
+            piecesOf(line), visibleLeft, visibleRight,
+            [&](const LinePieces &pieces, qsizetype index, QTextLayout *layout, qreal left) {
+                drawPiece(pieces, index, layout, QPointF(origin + left, y));
+            });
     }
     if (m_dropCaret >= 0) {
         const QRectF mark(origin + xOfPosition(m_dropCaret), yOfPosition(m_dropCaret), 2,
                           m_lineHeight);
         painter.fillRect(mark, colors.brush(QPalette::Text));
+    }
+}
+
+void TextView::forShownPieces(
+    const LinePieces &pieces, qreal visibleLeft, qreal visibleRight,
+    const std::function<void(const LinePieces &, qsizetype, QTextLayout *, qreal)> &shown) const
+{
+    // Pieces are walked from the paragraph's start side; `before` is how far from it.
+    const qreal rightSide = pieces.rightToLeft ? textWidth() : 0;
+    const qreal visibleBegin = pieces.rightToLeft ? rightSide - visibleRight : visibleLeft;
+    const qreal visibleEnd = pieces.rightToLeft ? rightSide - visibleLeft : visibleRight;
+    qreal before = 0;
+    for (qsizetype index = 0; index < pieces.count && before < visibleEnd; ++index) {
+        const qreal width = chunkWidth(pieces, index);
+        if (before + width < visibleBegin && index + 1 < pieces.count) {
+            before += width;
+            continue;
+        }
+        QTextLayout *layout = layoutFor(pieces, index);
+        const qreal drawnWidth = layout->lineCount() ? chunkWidth(pieces, index) : width;
+        shown(pieces, index, layout, pieces.rightToLeft ? rightSide - before - drawnWidth : before);
+        before += drawnWidth;
     }
 }
 

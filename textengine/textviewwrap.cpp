@@ -239,10 +239,17 @@ void TextView::measureRows(qsizetype position, qsizetype rows) const
 // finds its rows shaped and its frame only draws them.
 void TextView::layOutAhead()
 {
-    if (!m_wrap)
-        return;
     try {
-        measureRows(topPosition(), 2 * qsizetype(visibleLines()));
+        const qsizetype page = visibleLines();
+        if (m_wrap) {
+            measureRows(topPosition(), 2 * page);
+            return;
+        }
+        const qreal left = leftOffset() - m_margin;
+        const qreal right = left + viewport()->width();
+        const qsizetype end = std::min<qsizetype>(m_buffer.lineCount(), topLine() + 2 * page);
+        for (qsizetype line = topLine() + page; line < end; ++line)
+            forShownPieces(piecesOf(line), left, right, [](auto &&...) {});
     } catch (const std::bad_alloc &) {
         // Only ahead of need: the frame that needs them lays them out.
     }
