@@ -1,9 +1,9 @@
 // An undo that lays out only its lines, and a long line drawn glyph by glyph, draw as a view that
 // drew from nothing, or drew the whole line.
+#include "support/shownimage.h"
 #include "textview.h"
 
 #include <QApplication>
-#include <QScreen>
 #include <QScrollBar>
 #include <QTest>
 #include <QTestEventList>
@@ -240,21 +240,11 @@ void TestTextViewRepaint::changedRowsOnlyDrawAsWhole()
     view->setSelection(at, at);
     QApplication::processEvents();
     view->viewport()->repaint();
-    const QRect viewport(view->viewport()->mapTo(view.get(), QPoint()), view->viewport()->size());
-    const auto shown = [&] {
-        QEvent request(QEvent::UpdateRequest); // what the event loop would repaint next
-        QCoreApplication::sendEvent(view.get(), &request);
-        return view->screen()
-            ->grabWindow(view->winId())
-            .copy(viewport)
-            .toImage()
-            .convertToFormat(QImage::Format_RGB32);
-    };
-    QCOMPARE(shown(), view->viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32));
+    QCOMPARE(shownImage(view->viewport()), drawnWholeImage(view->viewport()));
     for (QTestEvent *step : steps) {
         step->simulate(view.get());
-        const QImage window = shown();
-        QCOMPARE(window, view->viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32));
+        const QImage shown = shownImage(view->viewport());
+        QCOMPARE(shown, drawnWholeImage(view->viewport()));
     }
 }
 

@@ -592,8 +592,10 @@ void TextView::paintEvent(QPaintEvent *event)
     m_aheadTimer.start(0, this);
 }
 
-void TextView::paintArea(QPainter &painter, const QRect &area)
+void TextView::paintArea(QPainter &painter, const QRect &clip)
 {
+    // The rows next to the area are drawn too, clipped to it: their glyphs may reach into it.
+    const QRect area = clip.adjusted(0, -m_lineHeight, 0, m_lineHeight);
     const QPalette colors = palette();
     QTextCharFormat selectedFormat;
     selectedFormat.setBackground(colors.brush(QPalette::Highlight));

@@ -7,8 +7,9 @@
 
 #include <algorithm>
 
-// The rows from position from's to position to's, held to the viewport, with the row above:
-// a caret at the edge of two rows is drawn at the end of the first.
+// The rows from position from's to position to's, held to the viewport, with the row above and
+// the one below (a caret at the edge of two rows may be drawn on either), and the next one, where
+// the glyphs and the caret of a row may reach.
 QRect TextView::rowsBand(qsizetype from, qsizetype to) const
 {
     const QRect all = viewport()->rect();
@@ -20,7 +21,7 @@ QRect TextView::rowsBand(qsizetype from, qsizetype to) const
     if (toLine < firstLine || fromLine > lastLine)
         return {};
     const int top = fromLine < firstLine ? 0 : yOfPosition(from) - m_lineHeight;
-    const int bottom = toLine > lastLine ? all.height() : yOfPosition(to) + m_lineHeight;
+    const int bottom = toLine > lastLine ? all.height() : yOfPosition(to) + 3 * m_lineHeight;
     return QRect(0, top, all.width(), bottom - top).intersected(all);
 }
 
@@ -91,11 +92,12 @@ QRect TextView::editedRows(qsizetype position, qsizetype delta, qsizetype oldRow
     };
     if (!m_wrap) {
         const int y = yOfPosition(position);
-        return band(y, delta == 0 ? y + m_lineHeight : all.height());
+        // With the rows next to it, where its glyphs may reach.
+        return band(y - m_lineHeight, delta == 0 ? y + 2 * m_lineHeight : all.height());
     }
     const LinePieces pieces = piecesOf(m_buffer.lineAt(position));
     const qsizetype from = std::max(pieces.start, position - 1);
-    const int top = yOfPosition(from) - m_lineHeight;
+    const int top = yOfPosition(from) - 2 * m_lineHeight; // and where its glyphs may reach
     if (delta != 0)
         return band(top, all.height());
     int bottom = all.height();
@@ -110,6 +112,7 @@ QRect TextView::editedRows(qsizetype position, qsizetype delta, qsizetype oldRow
     }
     if (index >= pieces.count)
         bottom = yOfPosition(pieces.start + pieces.length) + m_lineHeight;
+    bottom += m_lineHeight; // where the glyphs of the last row changed may reach
     // Laid out now as far as the screen shows it: more or fewer rows move everything below.
     if (lineRows(piecesOf(pieces.line)) != oldRows)
         bottom = all.height();
