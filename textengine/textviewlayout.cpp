@@ -595,7 +595,8 @@ void TextView::paintEvent(QPaintEvent *event)
 void TextView::paintArea(QPainter &painter, const QRect &clip)
 {
     // The rows next to the area are drawn too, clipped to it: their glyphs may reach into it.
-    const QRect area = clip.adjusted(0, -m_lineHeight, 0, m_lineHeight);
+    const QRect area
+        = clip.adjusted(0, -m_lineHeight, 0, m_lineHeight).intersected(viewport()->rect());
     const QPalette colors = palette();
     QTextCharFormat selectedFormat;
     selectedFormat.setBackground(colors.brush(QPalette::Highlight));
