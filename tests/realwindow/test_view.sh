@@ -2,6 +2,7 @@
 # View > Word Wrap from the keyboard: Down, End and Home then go by rows of a long paragraph,
 # a resize wraps it again, and turned off, End goes to the end of the line. The text is read
 # back through the X clipboard.
+# After keys that repaint only the rows they change, the window shows what a full repaint shows.
 # Usage: test_view.sh <quorvex binary> <screenshot folder>
 . "$(dirname "$0")/common.sh"
 rw_need xclip
@@ -46,6 +47,28 @@ case "$TEXT" in
 *) rw_fail "Home did not go to the row's start: ${TEXT:0:200}" ;;
 esac
 rw_screenshot view-wrapped
+
+# Keys that repaint only the rows they change leave the window as a repaint of everything would:
+# turning wrap off and on again repaints all with the same text at the top. The caret blinks, so
+# one of a few later shots must match.
+rw_need compare
+window_shot() { import -window "$RW_WINDOW" "$RW_TMP/$1.png" 2>/dev/null; }
+rw_key Down Down Right Right shift+Down shift+Right BackSpace
+rw_type "xy"
+rw_key ctrl+z ctrl+z ctrl+Home
+sleep 0.3
+window_shot partial
+rw_key alt+v w alt+v w
+same=""
+for i in 1 2 3 4 5; do
+    sleep 0.2
+    window_shot whole
+    if [ "$(compare -metric AE "$RW_TMP/partial.png" "$RW_TMP/whole.png" null: 2>&1)" = 0 ]; then
+        same=1
+        break
+    fi
+done
+[ -n "$same" ] || rw_fail "after keys that repaint only their rows the window differs from a full repaint"
 
 # Narrower, the paragraph takes more rows: the second row ends earlier.
 FIRST_END=$(second_row_end | grep -bo '|' | cut -d: -f1)
