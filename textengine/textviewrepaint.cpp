@@ -54,6 +54,7 @@ void TextView::repaintMarks(int top, int left)
             changed += rowsBand(std::min(oldEnd, end), std::max(oldEnd, end));
     }
     viewport()->update(changed);
+    updateCaret(); // shown again, if it had blinked out where it stays
     m_shownAnchor = m_anchor;
     m_shownCaret = m_caret;
 }
