@@ -168,6 +168,7 @@ void TestTextViewRepaint::changedRowsOnlyDrawAsWhole_data()
     QTest::addColumn<bool>("wrap");
     QTest::addColumn<qsizetype>("at");
     QTest::addColumn<QTestEventList>("steps");
+    QTest::addColumn<int>("paragraphs");
     const qsizetype inParagraph = 1000; // near the edge of its first two pieces
     for (const bool wrap : { false, true }) {
         const char *way = wrap ? "wrapped" : "unwrapped";
@@ -177,7 +178,7 @@ void TestTextViewRepaint::changedRowsOnlyDrawAsWhole_data()
         moves.addKeyClick(Qt::Key_Down);
         moves.addKeyClick(Qt::Key_Up);
         moves.addKeyClick(Qt::Key_End);
-        QTest::addRow("%s, moves", way) << wrap << inParagraph << moves;
+        QTest::addRow("%s, moves", way) << wrap << inParagraph << moves << 1;
         QTestEventList selecting;
         selecting.addKeyClick(Qt::Key_Right, Qt::ShiftModifier);
         selecting.addKeyClick(Qt::Key_Down, Qt::ShiftModifier);
@@ -186,25 +187,25 @@ void TestTextViewRepaint::changedRowsOnlyDrawAsWhole_data()
         selecting.addKeyClick(Qt::Key_Left, Qt::ShiftModifier);
         selecting.addKeyClick(Qt::Key_Right);
         QTest::addRow("%s, a selection grown, shrunk and dropped", way)
-            << wrap << inParagraph << selecting;
+            << wrap << inParagraph << selecting << 1;
         QTestEventList typing;
         typing.addKeyClicks(u"wide words "_s);
         for (int i = 0; i < 30; ++i)
             typing.addKeyClick(Qt::Key_Backspace);
         QTest::addRow("%s, typed and rubbed out across a piece's edge", way)
-            << wrap << qsizetype(1030) << typing;
+            << wrap << qsizetype(1030) << typing << 1;
         QTestEventList rowsMore;
         rowsMore.addKeyClicks(QString(70, u'm'));
         rowsMore.addKeyClick(Qt::Key_Backspace, Qt::ControlModifier);
         QTest::addRow("%s, a row's worth typed and rubbed out", way)
-            << wrap << inParagraph << rowsMore;
+            << wrap << inParagraph << rowsMore << 1;
         QTestEventList joined;
         joined.addKeyClick(Qt::Key_Down);
         joined.addKeyClick(Qt::Key_Home);
         joined.addKeyClick(Qt::Key_Backspace); // joins two words, which move down
         joined.addKeyClick(Qt::Key_Space);
         QTest::addRow("%s, words joined at a row's start and parted", way)
-            << wrap << qsizetype(600) << joined;
+            << wrap << qsizetype(600) << joined << 1;
         QTestEventList undoElsewhere;
         undoElsewhere.addKeyClick(Qt::Key_Down);
         undoElsewhere.addKeyClick(Qt::Key_End);
@@ -215,13 +216,18 @@ void TestTextViewRepaint::changedRowsOnlyDrawAsWhole_data()
         undoElsewhere.addKeyClick(Qt::Key_Z, Qt::ControlModifier);
         undoElsewhere.addKeyClick(Qt::Key_Z, Qt::ShiftModifier | Qt::ControlModifier);
         QTest::addRow("%s, undo and redo away from the caret", way)
-            << wrap << qsizetype(600) << undoElsewhere;
+            << wrap << qsizetype(600) << undoElsewhere << 1;
+        QTestEventList pages; // from the picture of the screen below, drawn ahead
+        for (const Qt::Key key : { Qt::Key_PageDown, Qt::Key_PageDown, Qt::Key_PageUp,
+                                   Qt::Key_PageDown, Qt::Key_PageDown })
+            pages.addKeyClick(key);
+        QTest::addRow("%s, pages turned", way) << wrap << qsizetype(0) << pages << 12;
         QTestEventList lines;
         lines.addKeyClick(Qt::Key_Down, Qt::ShiftModifier);
         lines.addKeyClick(Qt::Key_Return);
         lines.addKeyClick(Qt::Key_Backspace);
         QTest::addRow("%s, a selection replaced by a line break, then joined", way)
-            << wrap << qsizetype(20) << lines;
+            << wrap << qsizetype(20) << lines << 1;
     }
 }
 
@@ -230,8 +236,9 @@ void TestTextViewRepaint::changedRowsOnlyDrawAsWhole()
     QFETCH(bool, wrap);
     QFETCH(qsizetype, at);
     QFETCH(QTestEventList, steps);
+    QFETCH(int, paragraphs);
     QApplication::setCursorFlashTime(0); // the caret stays drawn
-    auto view = shownView(paragraphText(), wrap);
+    auto view = shownView(paragraphText().repeated(paragraphs), wrap);
     QVERIFY(view);
     view->resize(400, 560); // the paragraph's first two pieces and the lines above it
     view->activateWindow();
@@ -245,6 +252,7 @@ void TestTextViewRepaint::changedRowsOnlyDrawAsWhole()
         step->simulate(view.get());
         const QImage shown = shownImage(view->viewport());
         QCOMPARE(shown, drawnWholeImage(view->viewport()));
+        QApplication::processEvents(); // the screen below is drawn ahead
     }
 }
 

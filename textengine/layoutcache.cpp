@@ -115,6 +115,7 @@ void LayoutCache::dropPieces(qsizetype line)
 
 void LayoutCache::reopenFront(qsizetype line, qsizetype count)
 {
+    ++m_changes;
     PieceList *list = pieces(line);
     if (!list)
         return;
@@ -129,13 +130,17 @@ void LayoutCache::reopenFront(qsizetype line, qsizetype count)
 
 void LayoutCache::lineRedrawn(qsizetype line)
 {
+    // A line cut into pieces when first seen had nothing drawn to change.
     for (auto entry = m_layouts.lower_bound({ line, 0 });
-         entry != m_layouts.end() && entry->first.line == line;)
+         entry != m_layouts.end() && entry->first.line == line;) {
         entry = erase(entry);
+        ++m_changes;
+    }
 }
 
 void LayoutCache::clearLayouts()
 {
+    ++m_changes;
     m_layouts.clear();
     m_ages.clear();
     for (auto &[line, list] : m_lists) {
@@ -146,6 +151,7 @@ void LayoutCache::clearLayouts()
 
 void LayoutCache::clear()
 {
+    ++m_changes;
     m_layouts.clear();
     m_ages.clear();
     m_lists.clear();
@@ -156,6 +162,7 @@ void LayoutCache::clear()
 void LayoutCache::linesReplaced(qsizetype first, qsizetype oldLast, qsizetype delta,
                                 const Kept &kept)
 {
+    ++m_changes;
     const qsizetype newLast = oldLast + delta;
     const qsizetype tailIndex = newLast == first ? kept.head : 0;
     try {
@@ -259,6 +266,7 @@ void LayoutCache::cutOut(PieceList &list, const Kept &kept)
 void LayoutCache::fillGap(qsizetype line, const std::vector<qsizetype> &starts, qsizetype merged,
                           qsizetype length)
 {
+    ++m_changes;
     PieceList *list = pieces(line);
     if (!list || list->gapAt < 0)
         return;

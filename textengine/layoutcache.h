@@ -46,6 +46,9 @@ public:
     // Layouts are numbered as they are kept: whether a piece's layout was kept before the one
     // numbered `serial`, that is, whether it is unchanged since nextSerial() gave that number.
     quint64 nextSerial() const { return m_nextSerial; }
+    // Counts the changes that drop layouts for what they show (not for room): a picture drawn
+    // from the layouts is still right while it stays the same.
+    quint64 changes() const { return m_changes; }
     bool keptBefore(qsizetype line, qsizetype piece, quint64 serial) const;
 
     // The pieces of a long line, null when it was not cut yet.
@@ -111,4 +114,5 @@ private:
     // move by one pass over plain numbers.
     Lists m_lists;
     quint64 m_nextSerial = 0;
+    quint64 m_changes = 0;
 };

@@ -8,6 +8,7 @@
 
 #include <QAbstractScrollArea>
 #include <QBasicTimer>
+#include <QImage>
 #include <QPoint>
 #include <QTextLayout>
 
@@ -292,6 +293,20 @@ private:
     // Before the text changes, and at the end of afterEdit() with what it knows of the edit.
     void beginEditRepaint();
     void repaintEdit(qsizetype position, qsizetype delta, qsizetype oldRows, quint64 serial);
+    // The screen below drawn ahead between frames, and drawn from that picture when it shows.
+    struct DrawnState
+    {
+        quint64 layoutChanges = 0;
+        QSize size;
+        qint64 palette = 0;
+        QString font;
+        bool wrap = false;
+        int left = 0;
+        bool operator==(const DrawnState &) const = default;
+    };
+    DrawnState drawnState() const;
+    void drawAhead();
+    bool drawFromAhead(QPainter &painter);
     QRect editedRows(qsizetype position, qsizetype delta, qsizetype oldRows, quint64 serial) const;
 
     TextBuffer m_buffer;
@@ -321,6 +336,18 @@ private:
         QRect marks; // the rows of the selection shown before the edit
     };
     EditRepaint m_editRepaint;
+    struct Ahead
+    {
+        QImage picture; // the viewport showing the screen from `top` on, without the caret
+        qsizetype top = -1;
+        DrawnState state;
+        // The top of the screen last drawn, and whether a frame scrolled since the screen below
+        // was last drawn ahead: only then is it drawn again, not after each key.
+        qsizetype shownTop = -1;
+        bool scrolled = false;
+    };
+    Ahead m_ahead;
+    int m_drawingTop = -1; // the top row while the screen below is drawn ahead
     qreal m_preferredX = -1; // kept while moving up and down
     qsizetype m_loadKept = 0;
 

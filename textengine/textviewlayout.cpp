@@ -539,7 +539,10 @@ int TextView::visibleLines() const
     return std::max(1, (viewport()->height() - TopMargin) / m_lineHeight);
 }
 
-int TextView::topLine() const { return verticalScrollBar()->value(); }
+int TextView::topLine() const
+{
+    return m_drawingTop >= 0 ? m_drawingTop : verticalScrollBar()->value();
+}
 
 int TextView::leftOffset() const { return horizontalScrollBar()->value(); }
 
@@ -584,11 +587,16 @@ void TextView::paintEvent(QPaintEvent *event)
     }
     // Rows changed far apart are drawn each on its own, not with everything between.
     const QRegion &region = event->region();
-    for (const QRect &area : region) {
-        if (region.rectCount() > 1)
-            painter.setClipRect(area);
-        paintArea(painter, area);
+    if (!region.contains(viewport()->rect()) || !drawFromAhead(painter)) {
+        for (const QRect &area : region) {
+            if (region.rectCount() > 1)
+                painter.setClipRect(area);
+            paintArea(painter, area);
+        }
     }
+    const qsizetype shownTop = topPosition();
+    m_ahead.scrolled = m_ahead.scrolled || shownTop != m_ahead.shownTop;
+    m_ahead.shownTop = shownTop;
     m_aheadTimer.start(0, this);
 }
 
@@ -610,7 +618,8 @@ void TextView::paintArea(QPainter &painter, const QRect &clip)
     const qreal visibleRight = area.right() + 1 - origin;
     const qsizetype selStart = selectionStart();
     const qsizetype selEnd = selectionEnd();
-    const bool caretVisible = (m_caretShown && hasFocus()) || !m_preedit.isEmpty();
+    const bool caretVisible
+        = m_drawingTop < 0 && ((m_caretShown && hasFocus()) || !m_preedit.isEmpty());
 
     // One piece of a line, drawn with its part of the selection, the caret and, after the
     // line's last piece, a selected line break.

@@ -1,9 +1,12 @@
 // What a change repaints: a move of the caret or the selection repaints the rows between what the
 // screen shows and what is now, and an edit the rows it laid out again, so that a key costs the
-// rows it changed and not the whole screen. Anything that scrolls repaints everything.
+// rows it changed and not the whole screen. Anything that scrolls repaints everything, from the
+// picture of the screen below drawn ahead when that is the screen to show.
 #include "textview.h"
 
 #include <QPaintEvent>
+#include <QPainter>
+#include <QScrollBar>
 
 #include <algorithm>
 
@@ -118,4 +121,60 @@ QRect TextView::editedRows(qsizetype position, qsizetype delta, qsizetype oldRow
     if (lineRows(piecesOf(pieces.line)) != oldRows)
         bottom = all.height();
     return band(top, bottom);
+}
+
+TextView::DrawnState TextView::drawnState() const
+{
+    return { m_layouts.changes(), viewport()->size(), palette().cacheKey(), font().key(), m_wrap,
+             leftOffset() };
+}
+
+// Between frames, once the screen below is laid out: its picture, so that PageDown or a scroll
+// to it copies the picture and draws only the caret's rows. Not with a selection, text being
+// composed or a drop mark, which the picture would have to show.
+void TextView::drawAhead()
+{
+    const int next = topLine() + visibleLines();
+    if (!std::exchange(m_ahead.scrolled, false) || next > verticalScrollBar()->maximum()
+        || hasSelection() || !m_preedit.isEmpty() || m_dropCaret >= 0) {
+        return;
+    }
+    const qsizetype top = m_wrap ? positionInRow(next, 0) : m_buffer.lineStart(next);
+    if (top == m_ahead.top && drawnState() == m_ahead.state && !m_ahead.picture.isNull())
+        return;
+    const qreal ratio = viewport()->devicePixelRatioF();
+    QImage picture(viewport()->size() * ratio, QImage::Format_RGB32);
+    if (picture.isNull())
+        return; // no memory for it: the frame draws the screen itself
+    picture.setDevicePixelRatio(ratio);
+    QPainter painter(&picture);
+    painter.fillRect(viewport()->rect(), palette().brush(viewport()->backgroundRole()));
+    painter.setPen(palette().color(QPalette::Text));
+    m_drawingTop = next;
+    try {
+        paintArea(painter, viewport()->rect());
+    } catch (...) {
+        m_drawingTop = -1;
+        throw;
+    }
+    m_drawingTop = -1;
+    m_ahead.picture = std::move(picture);
+    m_ahead.top = top;
+    m_ahead.state = drawnState(); // lines first seen were cut into pieces while drawn
+}
+
+bool TextView::drawFromAhead(QPainter &painter)
+{
+    if (m_ahead.picture.isNull() || m_ahead.top != topPosition() || hasSelection()
+        || !m_preedit.isEmpty() || m_dropCaret >= 0 || !(m_ahead.state == drawnState())) {
+        return false;
+    }
+    painter.drawImage(QPoint(), m_ahead.picture);
+    // The caret's rows drawn again over the picture, as a repaint of them alone draws them.
+    const QRect caretRows = rowsBand(m_caret, m_caret);
+    painter.fillRect(caretRows, palette().brush(viewport()->backgroundRole()));
+    painter.setClipRect(caretRows);
+    paintArea(painter, caretRows);
+    painter.setClipping(false);
+    return true;
 }

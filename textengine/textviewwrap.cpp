@@ -112,7 +112,7 @@ void TextView::noteRows(qsizetype line, qsizetype rows) const
     const qsizetype added = m_rows.setRows(line, rows);
     if (added == 0)
         return;
-    const qsizetype topRow = topLine();
+    const qsizetype topRow = verticalScrollBar()->value(); // not the screen drawn ahead
     const bool aboveTop = m_rows.rowOfLine(line) + oldRows <= topRow;
     QScrollBar *vertical = verticalScrollBar();
     const QSignalBlocker blocker(vertical);
@@ -243,6 +243,7 @@ void TextView::layOutAhead()
         const qsizetype page = visibleLines();
         if (m_wrap) {
             measureRows(topPosition(), 2 * page);
+            drawAhead();
             return;
         }
         const qreal left = leftOffset() - m_margin;
@@ -250,6 +251,7 @@ void TextView::layOutAhead()
         const qsizetype end = std::min<qsizetype>(m_buffer.lineCount(), topLine() + 2 * page);
         for (qsizetype line = topLine() + page; line < end; ++line)
             forShownPieces(piecesOf(line), left, right, [](auto &&...) {});
+        drawAhead();
     } catch (const std::bad_alloc &) {
         // Only ahead of need: the frame that needs them lays them out.
     }

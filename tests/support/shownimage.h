@@ -3,13 +3,13 @@
 #include <QCoreApplication>
 #include <QEvent>
 #include <QImage>
+#include <QPalette>
 #include <QPixmap>
 #include <QScreen>
 #include <QWidget>
 
 // What the window shows of a widget once the repaint it asked for is done, as the event loop would
-// do it next, read back from the window's backing store (the offscreen platform's screen grab);
-// and the widget drawn whole, to compare with it.
+// do it next, read back from the window's backing store (the offscreen platform's screen grab).
 inline QImage shownImage(QWidget *widget)
 {
     QWidget *window = widget->window();
@@ -23,9 +23,20 @@ inline QImage shownImage(QWidget *widget)
         .convertToFormat(QImage::Format_RGB32);
 }
 
+// The widget drawn anew, to compare with what the window shows. A colour nothing here draws with
+// is changed first, so that no picture the widget kept of its screen applies; the repaint that
+// asks for is done before returning, so that the next step repaints only what it changes.
 inline QImage drawnWholeImage(QWidget *widget)
 {
-    return widget->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    QWidget *window = widget->window();
+    QPalette colors = window->palette();
+    const bool red = colors.color(QPalette::ToolTipBase) == Qt::red;
+    colors.setColor(QPalette::ToolTipBase, red ? Qt::green : Qt::red);
+    window->setPalette(colors);
+    const QImage drawn = widget->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    QEvent request(QEvent::UpdateRequest);
+    QCoreApplication::sendEvent(window, &request);
+    return drawn;
 }
 
 // A text layout drawn a few rows at a time may smooth the edge of a glyph of another row a pixel
