@@ -311,8 +311,6 @@ void TextView::selectAll()
 
 void TextView::moveCaret(qsizetype position, Move move)
 {
-    const int top = topLine();
-    const int left = leftOffset();
     m_caret = m_buffer.snapped(position);
     m_preferredX = -1;
     if (move == Move::Keep)
@@ -320,7 +318,7 @@ void TextView::moveCaret(qsizetype position, Move move)
     m_buffer.breakUndoMerge();
     ensureCaretVisible();
     restartBlink();
-    repaintMarks(top, left);
+    repaintMarks();
     notifyAccessibility(m_caret, 0, 0);
     Q_EMIT caretMoved();
 }

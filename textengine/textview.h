@@ -288,8 +288,8 @@ private:
                                                  qreal)> &shown) const;
     QRect rowsBand(qsizetype from, qsizetype to) const;
     void repaintAll();
-    // After a move, with the scroll bars' values before it.
-    void repaintMarks(int top, int left);
+    // After a move.
+    void repaintMarks();
     // Before the text changes, and at the end of afterEdit() with what it knows of the edit.
     void beginEditRepaint();
     void repaintEdit(qsizetype position, qsizetype delta, qsizetype oldRows, quint64 serial);
@@ -331,9 +331,9 @@ private:
     struct EditRepaint
     {
         bool active = false;
-        int top = 0;
-        int left = 0;
         QRect marks; // the rows of the selection shown before the edit
+        QPoint moved; // by scrolling since, the screen's pixels moved with the text
+        bool whole = false; // scrolled too far for that: everything is repainted
     };
     EditRepaint m_editRepaint;
     struct Ahead

@@ -809,16 +809,27 @@ void TextView::rewrap(const std::function<void()> &change)
         ensureCaretVisible();
 }
 
-void TextView::scrollContentsBy(int, int)
+void TextView::scrollContentsBy(int dx, int dy)
 {
     // The thumb at the bottom shows the end of the text, however the rows above were estimated.
     QScrollBar *vertical = verticalScrollBar();
-    if (m_wrap && vertical->value() == vertical->maximum() && vertical->maximum() > 0) {
+    const bool atEnd
+        = m_wrap && vertical->value() == vertical->maximum() && vertical->maximum() > 0;
+    if (atEnd) {
         measureScreenAbove(m_buffer.length());
         const QSignalBlocker blocker(vertical);
         vertical->setValue(vertical->maximum());
     }
-    viewport()->update();
+    // A scroll that keeps half the screen moves its pixels and draws only what comes into view.
+    const QPoint moved(dx, dy * m_lineHeight);
+    if (!atEnd && (dx == 0 || dy == 0) && std::abs(moved.x()) <= viewport()->width() / 2
+        && std::abs(moved.y()) <= viewport()->height() / 2) {
+        viewport()->scroll(moved.x(), moved.y());
+        m_editRepaint.moved += moved;
+    } else {
+        repaintAll();
+        m_editRepaint.whole = true;
+    }
     if (hasFocus())
         QGuiApplication::inputMethod()->update(Qt::ImCursorRectangle);
 }

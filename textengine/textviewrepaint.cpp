@@ -35,9 +35,11 @@ void TextView::repaintAll()
     m_shownCaret = m_caret;
 }
 
-void TextView::repaintMarks(int top, int left)
+// The rows are found where they are now: a scroll moved the screen's pixels with the text, or
+// repaints everything.
+void TextView::repaintMarks()
 {
-    if (topLine() != top || leftOffset() != left || !m_preedit.isEmpty()) {
+    if (!m_preedit.isEmpty()) {
         repaintAll();
         return;
     }
@@ -64,9 +66,8 @@ void TextView::repaintMarks(int top, int left)
 
 void TextView::beginEditRepaint()
 {
+    m_editRepaint = {};
     m_editRepaint.active = true;
-    m_editRepaint.top = topLine();
-    m_editRepaint.left = leftOffset();
     m_editRepaint.marks
         = rowsBand(std::min(m_shownAnchor, m_shownCaret), std::max(m_shownAnchor, m_shownCaret));
 }
@@ -74,12 +75,12 @@ void TextView::beginEditRepaint()
 void TextView::repaintEdit(qsizetype position, qsizetype delta, qsizetype oldRows, quint64 serial)
 {
     const EditRepaint plan = std::exchange(m_editRepaint, {});
-    if (!plan.active || topLine() != plan.top || leftOffset() != plan.left
-        || !m_preedit.isEmpty()) {
+    if (!plan.active || plan.whole || !m_preedit.isEmpty()) {
         repaintAll();
         return;
     }
-    viewport()->update(QRegion(plan.marks) + editedRows(position, delta, oldRows, serial));
+    viewport()->update(QRegion(plan.marks.translated(plan.moved))
+                       + editedRows(position, delta, oldRows, serial));
     m_shownAnchor = m_anchor;
     m_shownCaret = m_caret;
 }
