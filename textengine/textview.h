@@ -307,7 +307,15 @@ private:
     DrawnState drawnState() const;
     void drawAhead();
     bool drawFromAhead(QPainter &painter);
-    QRect editedRows(qsizetype position, qsizetype delta, qsizetype oldRows, quint64 serial) const;
+    // The rows an edit changed, and the rows below them that moved, as pixels to move.
+    struct EditedRows
+    {
+        QRect changed;
+        int movedFrom = 0; // the screen from there down moves by `moved` pixels
+        int moved = 0;
+    };
+    EditedRows editedRows(qsizetype position, qsizetype delta, qsizetype oldRows,
+                          quint64 serial) const;
 
     TextBuffer m_buffer;
     TextChangeListener m_changeListener;

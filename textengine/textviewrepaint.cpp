@@ -79,8 +79,19 @@ void TextView::repaintEdit(qsizetype position, qsizetype delta, qsizetype oldRow
         repaintAll();
         return;
     }
-    viewport()->update(QRegion(plan.marks.translated(plan.moved))
-                       + editedRows(position, delta, oldRows, serial));
+    const QRect marks = plan.marks.translated(plan.moved);
+    const EditedRows rows = editedRows(position, delta, oldRows, serial);
+    QRegion changed = QRegion(marks) + rows.changed;
+    if (rows.moved != 0) {
+        // The rows after the changed ones keep their pixels, moved; the selection shown before
+        // may have moved with them.
+        const QRect below(0, rows.movedFrom, viewport()->width(),
+                          viewport()->height() - rows.movedFrom);
+        viewport()->scroll(0, rows.moved, below);
+        if (marks.intersects(below))
+            changed += marks.translated(0, rows.moved);
+    }
+    viewport()->update(changed);
     m_shownAnchor = m_anchor;
     m_shownCaret = m_caret;
 }
@@ -88,8 +99,8 @@ void TextView::repaintEdit(qsizetype position, qsizetype delta, qsizetype oldRow
 // The rows an edit at position changed: from the row before it (a shorter word may move up to
 // it) down to the end of its line, or to the first piece of its line kept from before the edit,
 // when the line takes as many rows as before; otherwise down to the bottom.
-QRect TextView::editedRows(qsizetype position, qsizetype delta, qsizetype oldRows,
-                           quint64 serial) const
+TextView::EditedRows TextView::editedRows(qsizetype position, qsizetype delta, qsizetype oldRows,
+                                          quint64 serial) const
 {
     const QRect all = viewport()->rect();
     const auto band = [&](int top, int bottom) {
@@ -98,14 +109,14 @@ QRect TextView::editedRows(qsizetype position, qsizetype delta, qsizetype oldRow
     if (!m_wrap) {
         const int y = yOfPosition(position);
         // With the rows next to it, where its glyphs may reach.
-        return band(y - m_lineHeight, delta == 0 ? y + 2 * m_lineHeight : all.height());
+        return { band(y - m_lineHeight, delta == 0 ? y + 2 * m_lineHeight : all.height()) };
     }
     const LinePieces pieces = piecesOf(m_buffer.lineAt(position));
     const qsizetype from = std::max(pieces.start, position - 1);
     const int top = yOfPosition(from) - 2 * m_lineHeight; // and where its glyphs may reach
     if (delta != 0)
-        return band(top, all.height());
-    int bottom = all.height();
+        return { band(top, all.height()) };
+    int bottom = all.height(); // where the rows kept from before start, when on screen
     qsizetype index = chunkIndexOf(pieces, from - pieces.start) + 1;
     for (; index < pieces.count; ++index) {
         const bool kept = m_layouts.keptBefore(pieces.line, index, serial);
@@ -117,11 +128,13 @@ QRect TextView::editedRows(qsizetype position, qsizetype delta, qsizetype oldRow
     }
     if (index >= pieces.count)
         bottom = yOfPosition(pieces.start + pieces.length) + m_lineHeight;
-    bottom += m_lineHeight; // where the glyphs of the last row changed may reach
     // Laid out now as far as the screen shows it: more or fewer rows move everything below.
-    if (lineRows(piecesOf(pieces.line)) != oldRows)
-        bottom = all.height();
-    return band(top, bottom);
+    const int moved = int(lineRows(piecesOf(pieces.line)) - oldRows) * m_lineHeight;
+    if (moved == 0 || bottom >= all.height())
+        return { band(top, bottom + m_lineHeight) }; // and where the last row's glyphs reach
+    if (std::abs(moved) > all.height() / 2)
+        return { band(top, all.height()) };
+    return { band(top, bottom + m_lineHeight), std::min(bottom, bottom - moved), moved };
 }
 
 TextView::DrawnState TextView::drawnState() const
