@@ -4,8 +4,10 @@
 
 namespace {
 
-// Layouts kept for lines and chunks: several screens.
+// Layouts kept for lines and chunks: several screens, of short lines or of long pieces. A layout
+// holds some 30 bytes a character, so the characters bound the memory they take.
 constexpr size_t MaxLayouts = 1000;
+constexpr qsizetype MaxCharacters = 128 * 1024;
 
 } // namespace
 
@@ -27,15 +29,18 @@ const QTextLayout *LayoutCache::peek(qsizetype line, qsizetype piece) const
 QTextLayout *LayoutCache::keep(qsizetype line, qsizetype piece, std::unique_ptr<QTextLayout> layout)
 {
     const Key key { line, piece };
-    // Several screens are kept; past that the least recently used goes, one for each new one,
-    // so that no paint pays for dropping many.
-    if (m_layouts.size() >= MaxLayouts)
+    // Several screens are kept; past that the least recently used go, about one for each new
+    // one, so that no paint pays for dropping many.
+    const qsizetype characters = layout->text().size();
+    while (!m_ages.empty()
+           && (m_layouts.size() >= MaxLayouts || m_characters + characters > MaxCharacters))
         erase(m_layouts.find(m_ages.front()));
     QTextLayout *result = layout.get();
     m_ages.push_back(key);
     try {
-        m_layouts.emplace(key,
-                          Entry { std::move(layout), std::prev(m_ages.end()), m_nextSerial++ });
+        m_layouts.emplace(
+            key, Entry { std::move(layout), std::prev(m_ages.end()), m_nextSerial++, characters });
+        m_characters += characters;
     } catch (...) {
         m_ages.pop_back();
         throw;
@@ -51,6 +56,7 @@ bool LayoutCache::keptBefore(qsizetype line, qsizetype piece, quint64 serial) co
 
 LayoutCache::Layouts::iterator LayoutCache::erase(Layouts::iterator entry)
 {
+    m_characters -= entry->second.characters;
     m_ages.erase(entry->second.age);
     return m_layouts.erase(entry);
 }
@@ -143,6 +149,7 @@ void LayoutCache::clearLayouts()
     ++m_changes;
     m_layouts.clear();
     m_ages.clear();
+    m_characters = 0;
     for (auto &[line, list] : m_lists) {
         std::fill(list->measures.begin(), list->measures.end(), 0);
         list->rowsChanged(0);
@@ -154,6 +161,7 @@ void LayoutCache::clear()
     ++m_changes;
     m_layouts.clear();
     m_ages.clear();
+    m_characters = 0;
     m_lists.clear();
 }
 

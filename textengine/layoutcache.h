@@ -95,6 +95,7 @@ private:
         std::unique_ptr<QTextLayout> layout;
         std::list<Key>::iterator age;
         quint64 serial = 0;
+        qsizetype characters = 0;
     };
     // Ordered, so that a line's layouts are one range.
     using Layouts = std::map<Key, Entry>;
@@ -115,4 +116,5 @@ private:
     Lists m_lists;
     quint64 m_nextSerial = 0;
     quint64 m_changes = 0;
+    qsizetype m_characters = 0; // in the layouts kept
 };
