@@ -1,7 +1,8 @@
 // What a change repaints: a move of the caret or the selection repaints the rows between what the
 // screen shows and what is now, and an edit the rows it laid out again, so that a key costs the
-// rows it changed and not the whole screen. Anything that scrolls repaints everything, from the
-// picture of the screen below drawn ahead when that is the screen to show.
+// rows it changed and not the whole screen. A short scroll moves the screen's pixels; a longer one
+// repaints everything, from the picture of the screen below drawn ahead when that is the screen
+// to show.
 #include "textview.h"
 
 #include <QPaintEvent>
@@ -97,8 +98,9 @@ void TextView::repaintEdit(qsizetype position, qsizetype delta, qsizetype oldRow
 }
 
 // The rows an edit at position changed: from the row before it (a shorter word may move up to
-// it) down to the end of its line, or to the first piece of its line kept from before the edit,
-// when the line takes as many rows as before; otherwise down to the bottom.
+// it) down to the end of its line, or to the first piece of its line kept from before the edit;
+// when the line takes more or fewer rows than before, what follows moves by that many rows. An
+// edit of several lines changes everything down to the bottom.
 TextView::EditedRows TextView::editedRows(qsizetype position, qsizetype delta, qsizetype oldRows,
                                           quint64 serial) const
 {
