@@ -677,30 +677,39 @@ std::unique_ptr<QPlainTextEdit> TestTextView::wrappedBesideAPlainEdit(const QStr
 }
 
 // Wrapped, keys move by rows as in QPlainTextEdit of the same width and font; up from a thumb
-// at the bottom into paragraphs never laid out goes to their last row, not their first.
+// at the bottom into paragraphs never laid out goes to their last row, not their first; a row
+// that breaks a word too long for it ends after its last character.
 void TestTextView::wrappedMovesAsInQPlainTextEdit_data()
 {
     QTest::addColumn<bool>("fromBottom");
     QTest::addColumn<QString>("keys");
+    QTest::addColumn<bool>("longWord");
     QTest::addRow("from the top") << false
                                   << u"Down Down End Down Home Down Down Down End Down Down Up "
                                      "Down Down Down Down End Down Home Up PgDown PgDown Up PgUp "
-                                     "PgDown PgDown PgDown PgUp PgUp"_s;
-    QTest::addRow("up from the thumb at the bottom") << true << u"Up "_s.repeated(60).trimmed();
+                                     "PgDown PgDown PgDown PgUp PgUp"_s
+                                  << false;
+    QTest::addRow("up from the thumb at the bottom")
+        << true << u"Up "_s.repeated(60).trimmed() << false;
+    QTest::addRow("a word longer than a row")
+        << false << u"Down Down End End Home Down End Up Left Down Down End"_s << true;
 }
 
 void TestTextView::wrappedMovesAsInQPlainTextEdit()
 {
     QFETCH(bool, fromBottom);
     QFETCH(QString, keys);
+    QFETCH(bool, longWord);
     QString paragraph;
     for (int word = 0; word < (fromBottom ? 160 : 120); ++word)
         paragraph += QString(1 + (word * (fromBottom ? 5 : 7)) % (fromBottom ? 9 : 11),
                              QChar(u'a' + word % 26))
             + u' ';
-    const QStringList lines = fromBottom
-        ? QStringList(30, paragraph)
-        : QStringList { paragraph, u"short"_s, paragraph.repeated(2) };
+    if (longWord)
+        paragraph = u"ab "_s + QString(300, u'x') + u" tail"_s;
+    const QStringList lines = fromBottom ? QStringList(30, paragraph)
+        : longWord                       ? QStringList { paragraph }
+                   : QStringList { paragraph, u"short"_s, paragraph.repeated(2) };
     const auto edit = wrappedBesideAPlainEdit(lines);
     QVERIFY(QTest::qWaitForWindowExposed(edit.get()));
     // Its text is one unit shorter per line break.

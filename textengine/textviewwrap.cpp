@@ -188,8 +188,10 @@ std::pair<qsizetype, qsizetype> TextView::rowBounds(qsizetype position) const
     if (!row.isValid())
         return { offset, offset };
     qsizetype end = row.textStart() + row.textLength();
-    // A row that wraps ends before the space it breaks at, so that the caret stays on it.
-    if (row.lineNumber() + 1 < layout->lineCount())
+    // A row that wraps ends before the space it breaks at, so that the caret stays on it; a row
+    // that breaks a word too long for it ends after its last character, as in QPlainTextEdit.
+    if (row.lineNumber() + 1 < layout->lineCount() && end > row.textStart()
+        && layout->text().at(int(end) - 1).isSpace())
         end = layout->previousCursorPosition(int(end));
     return { offset + row.textStart(), offset + end };
 }
