@@ -349,8 +349,9 @@ private:
         QImage picture; // the viewport showing the screen from `top` on, without the caret
         qsizetype top = -1;
         DrawnState state;
-        // The top of the screen last drawn, and whether a frame scrolled since the screen below
-        // was last drawn ahead: only then is it drawn again, not after each key.
+        // The top of the screen last drawn, and whether a frame drawn whole scrolled since the
+        // screen below was last drawn ahead: only then is it drawn again, not after each key or
+        // each short scroll, which moves pixels.
         qsizetype shownTop = -1;
         bool scrolled = false;
     };

@@ -581,13 +581,14 @@ void TextView::paintEvent(QPaintEvent *event)
     QPainter painter(viewport());
     // The viewport fills its background itself (autoFillBackground), before this.
     painter.setPen(palette().color(QPalette::Text));
-    if (event->region().contains(viewport()->rect())) {
+    const QRegion &region = event->region();
+    const bool whole = region.contains(viewport()->rect());
+    if (whole) {
         m_shownAnchor = m_anchor;
         m_shownCaret = m_caret;
     }
     // Rows changed far apart are drawn each on its own, not with everything between.
-    const QRegion &region = event->region();
-    if (!region.contains(viewport()->rect()) || !drawFromAhead(painter)) {
+    if (!whole || !drawFromAhead(painter)) {
         for (const QRect &area : region) {
             if (region.rectCount() > 1)
                 painter.setClipRect(area);
@@ -595,7 +596,7 @@ void TextView::paintEvent(QPaintEvent *event)
         }
     }
     const qsizetype shownTop = topPosition();
-    m_ahead.scrolled = m_ahead.scrolled || shownTop != m_ahead.shownTop;
+    m_ahead.scrolled = m_ahead.scrolled || (whole && shownTop != m_ahead.shownTop);
     m_ahead.shownTop = shownTop;
     m_aheadTimer.start(0, this);
 }
