@@ -280,7 +280,9 @@ private:
 
     // Repainting what changed. A move repaints the rows between the selection the screen shows
     // (once the repaint asked for is done) and the new one; an edit the rows it changed.
-    void paintArea(QPainter &painter, const QRect &area);
+    // Draws the rows within area (and the glyphs of their neighbours reaching into it) of the
+    // screen whose top row is topRow, with or without the caret.
+    void paintArea(QPainter &painter, const QRect &area, int topRow, bool withCaret);
     // Unwrapped, the pieces of a line that show between two distances from the text's left edge,
     // laid out, each with its distance from that edge.
     void forShownPieces(const LinePieces &pieces, qreal visibleLeft, qreal visibleRight,
@@ -288,6 +290,13 @@ private:
                                                  qreal)> &shown) const;
     QRect rowsBand(qsizetype from, qsizetype to) const;
     void repaintAll();
+    // The selection and caret as they are now are what the screen shows, or will once the
+    // repaint asked for is done.
+    void markShown()
+    {
+        m_shownAnchor = m_anchor;
+        m_shownCaret = m_caret;
+    }
     // After a move.
     void repaintMarks();
     // Before the text changes, and at the end of afterEdit() with what it knows of the edit.
@@ -356,7 +365,6 @@ private:
         bool scrolled = false;
     };
     Ahead m_ahead;
-    int m_drawingTop = -1; // the top row while the screen below is drawn ahead
     qreal m_preferredX = -1; // kept while moving up and down
     qsizetype m_loadKept = 0;
 

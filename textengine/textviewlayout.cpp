@@ -539,10 +539,7 @@ int TextView::visibleLines() const
     return std::max(1, (viewport()->height() - TopMargin) / m_lineHeight);
 }
 
-int TextView::topLine() const
-{
-    return m_drawingTop >= 0 ? m_drawingTop : verticalScrollBar()->value();
-}
+int TextView::topLine() const { return verticalScrollBar()->value(); }
 
 int TextView::leftOffset() const { return horizontalScrollBar()->value(); }
 
@@ -583,16 +580,14 @@ void TextView::paintEvent(QPaintEvent *event)
     painter.setPen(palette().color(QPalette::Text));
     const QRegion &region = event->region();
     const bool whole = region.contains(viewport()->rect());
-    if (whole) {
-        m_shownAnchor = m_anchor;
-        m_shownCaret = m_caret;
-    }
+    if (whole)
+        markShown();
     // Rows changed far apart are drawn each on its own, not with everything between.
     if (!whole || !drawFromAhead(painter)) {
         for (const QRect &area : region) {
             if (region.rectCount() > 1)
                 painter.setClipRect(area);
-            paintArea(painter, area);
+            paintArea(painter, area, topLine(), true);
         }
     }
     const qsizetype shownTop = topPosition();
@@ -601,7 +596,7 @@ void TextView::paintEvent(QPaintEvent *event)
     m_aheadTimer.start(0, this);
 }
 
-void TextView::paintArea(QPainter &painter, const QRect &clip)
+void TextView::paintArea(QPainter &painter, const QRect &clip, int topRow, bool withCaret)
 {
     // The rows next to the area are drawn too, clipped to it: their glyphs may reach into it.
     const QRect area
@@ -611,16 +606,15 @@ void TextView::paintArea(QPainter &painter, const QRect &clip)
     selectedFormat.setBackground(colors.brush(QPalette::Highlight));
     selectedFormat.setForeground(colors.brush(QPalette::HighlightedText));
 
-    const qsizetype first = topLine() + std::max(0, (area.top() - TopMargin) / m_lineHeight);
-    const qsizetype last = std::min<qsizetype>(
-        m_buffer.lineCount() - 1, topLine() + (area.bottom() - TopMargin) / m_lineHeight);
+    const qsizetype first = topRow + std::max(0, (area.top() - TopMargin) / m_lineHeight);
+    const qsizetype last = std::min<qsizetype>(m_buffer.lineCount() - 1,
+                                               topRow + (area.bottom() - TopMargin) / m_lineHeight);
     const qreal origin = m_margin - leftOffset();
     const qreal visibleLeft = area.left() - origin;
     const qreal visibleRight = area.right() + 1 - origin;
     const qsizetype selStart = selectionStart();
     const qsizetype selEnd = selectionEnd();
-    const bool caretVisible
-        = m_drawingTop < 0 && ((m_caretShown && hasFocus()) || !m_preedit.isEmpty());
+    const bool caretVisible = withCaret && ((m_caretShown && hasFocus()) || !m_preedit.isEmpty());
 
     // One piece of a line, drawn with its part of the selection, the caret and, after the
     // line's last piece, a selected line break.
@@ -661,7 +655,7 @@ void TextView::paintArea(QPainter &painter, const QRect &clip)
 
     if (m_wrap) {
         // Rows from the top one down, each line's pieces one under the other.
-        const VisualRows::Place top = m_rows.placeOfRow(topLine());
+        const VisualRows::Place top = m_rows.placeOfRow(topRow);
         qreal y = TopMargin - qreal(top.row) * m_lineHeight;
         for (qsizetype line = top.line; line < m_buffer.lineCount() && y <= area.bottom(); ++line) {
             const LinePieces pieces = piecesOf(line);
@@ -684,7 +678,7 @@ void TextView::paintArea(QPainter &painter, const QRect &clip)
         }
     }
     for (qsizetype line = first; !m_wrap && line <= last; ++line) {
-        const qreal y = TopMargin + qreal(line - topLine()) * m_lineHeight;
+        const qreal y = TopMargin + qreal(line - topRow) * m_lineHeight;
         forShownPieces(
             piecesOf(line), visibleLeft, visibleRight,
             [&](const LinePieces &pieces, qsizetype index, QTextLayout *layout, qreal left) {

@@ -32,8 +32,7 @@ QRect TextView::rowsBand(qsizetype from, qsizetype to) const
 void TextView::repaintAll()
 {
     viewport()->update();
-    m_shownAnchor = m_anchor;
-    m_shownCaret = m_caret;
+    markShown();
 }
 
 // The rows are found where they are now: a scroll moved the screen's pixels with the text, or
@@ -61,8 +60,7 @@ void TextView::repaintMarks()
     }
     viewport()->update(changed);
     updateCaret(); // shown again, if it had blinked out where it stays
-    m_shownAnchor = m_anchor;
-    m_shownCaret = m_caret;
+    markShown();
 }
 
 void TextView::beginEditRepaint()
@@ -93,8 +91,7 @@ void TextView::repaintEdit(qsizetype position, qsizetype delta, qsizetype oldRow
             changed += marks.translated(0, rows.moved);
     }
     viewport()->update(changed);
-    m_shownAnchor = m_anchor;
-    m_shownCaret = m_caret;
+    markShown();
 }
 
 // The rows an edit at position changed: from the row before it (a shorter word may move up to
@@ -166,14 +163,7 @@ void TextView::drawAhead()
     QPainter painter(&picture);
     painter.fillRect(viewport()->rect(), palette().brush(viewport()->backgroundRole()));
     painter.setPen(palette().color(QPalette::Text));
-    m_drawingTop = next;
-    try {
-        paintArea(painter, viewport()->rect());
-    } catch (...) {
-        m_drawingTop = -1;
-        throw;
-    }
-    m_drawingTop = -1;
+    paintArea(painter, viewport()->rect(), next, false);
     m_ahead.picture = std::move(picture);
     m_ahead.top = top;
     m_ahead.state = drawnState(); // lines first seen were cut into pieces while drawn
@@ -190,7 +180,7 @@ bool TextView::drawFromAhead(QPainter &painter)
     const QRect caretRows = rowsBand(m_caret, m_caret);
     painter.fillRect(caretRows, palette().brush(viewport()->backgroundRole()));
     painter.setClipRect(caretRows);
-    paintArea(painter, caretRows);
+    paintArea(painter, caretRows, topLine(), true);
     painter.setClipping(false);
     return true;
 }

@@ -112,7 +112,7 @@ void TextView::noteRows(qsizetype line, qsizetype rows) const
     const qsizetype added = m_rows.setRows(line, rows);
     if (added == 0)
         return;
-    const qsizetype topRow = verticalScrollBar()->value(); // not the screen drawn ahead
+    const qsizetype topRow = topLine();
     const bool aboveTop = m_rows.rowOfLine(line) + oldRows <= topRow;
     QScrollBar *vertical = verticalScrollBar();
     const QSignalBlocker blocker(vertical);
